@@ -1,0 +1,86 @@
+#include "reader/element_stream.h"
+
+#include <bit>
+
+namespace trevik {
+
+int readBE16(std::int16_t& value, std::FILE* stream) {
+    unsigned char b[2];
+    const auto n = static_cast<int>(std::fread(b, 1, sizeof b, stream));
+    value = n == 2 ? static_cast<std::int16_t>(static_cast<std::uint16_t>(b[0] << 8 | b[1])) : 0;
+    return n;
+}
+
+int readBE32(std::int32_t& value, std::FILE* stream) {
+    unsigned char b[4];
+    const auto n = static_cast<int>(std::fread(b, 1, sizeof b, stream));
+    value = n == 4 ? static_cast<std::int32_t>(std::uint32_t{b[0]} << 24 | std::uint32_t{b[1]} << 16 |
+                                               std::uint32_t{b[2]} << 8 | std::uint32_t{b[3]})
+                   : 0;
+    return n;
+}
+
+void swap16(std::int16_t* values, int count) {
+    if constexpr (std::endian::native == std::endian::little) {
+        for (int i = 0; i < count; ++i) {
+            const auto u = static_cast<std::uint16_t>(values[i]);
+            values[i] = static_cast<std::int16_t>(static_cast<std::uint16_t>(u << 8 | u >> 8));
+        }
+    }
+}
+
+void swap32(std::uint32_t* values, int count) {
+    if constexpr (std::endian::native == std::endian::little) {
+        for (int i = 0; i < count; ++i) {
+            const std::uint32_t u = values[i];
+            values[i] = u << 24 | (u & 0xFF00u) << 8 | (u >> 8 & 0xFF00u) | u >> 24;
+        }
+    }
+}
+
+int readPreamble(std::FILE* stream, FilePreamble& p) {
+    int n = 0;
+    for (std::int16_t* w : {&p.word0, &p.word2, &p.word4, &p.word6}) n += readBE16(*w, stream);
+    n += readBE32(p.value8, stream);
+    for (std::int16_t* w : {&p.word12, &p.word14, &p.word16, &p.sampleBits, &p.word20, &p.word22,
+                            &p.word24, &p.word26, &p.word28})
+        n += readBE16(*w, stream);
+    n += readBE32(p.value30, stream);
+    for (std::int16_t* w : {&p.word34, &p.word36, &p.word38, &p.word40}) n += readBE16(*w, stream);
+    unsigned char discarded[22];
+    n += static_cast<int>(std::fread(discarded, 1, sizeof discarded, stream));
+    return n;
+}
+
+bool readElementHeader(std::FILE* stream, ElementHeader& header) {
+    std::int16_t group = 0;
+    std::int16_t element = 0;
+    if (readBE16(group, stream) != 2) return false;
+    if (readBE16(element, stream) != 2) return false;
+    if (readBE32(header.length, stream) != 4) return false;
+    header.group = static_cast<std::uint16_t>(group);
+    header.element = static_cast<std::uint16_t>(element);
+    return true;
+}
+
+int probeFormat(std::FILE* stream) {
+    std::rewind(stream);
+    FilePreamble preamble{};
+    int result = 1;
+    ElementHeader first{};
+    if (readPreamble(stream, preamble) == 64 && readElementHeader(stream, first) && first.group == 0 &&
+        first.element == 0) {
+        // The value of (0000,0000) is 4 bytes whatever its length says; the
+        // second element header therefore starts at offset 76.
+        unsigned char skipped[4];
+        std::int16_t group = 0;
+        std::int16_t element = 0;
+        if (std::fread(skipped, 1, sizeof skipped, stream) == sizeof skipped && readBE16(group, stream) == 2 &&
+            readBE16(element, stream) == 2 && group == 0 && element == 1)
+            result = 0;
+    }
+    std::rewind(stream);
+    return result;
+}
+
+}  // namespace trevik

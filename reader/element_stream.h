@@ -1,0 +1,60 @@
+// The lowest layer of the source reader: a big-endian byte stream with its
+// 64-byte preamble, the 8-byte element framing of the header, and the probe
+// that recognises a projection file.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+namespace trevik {
+
+// Closes a stdio stream when it goes out of scope.
+struct StreamCloser {
+    void operator()(std::FILE* stream) const noexcept { std::fclose(stream); }
+};
+using StreamHandle = std::unique_ptr<std::FILE, StreamCloser>;
+
+// Reads 2 (4) bytes, most significant first, into `value`. Returns the number
+// of bytes actually read; after a short read `value` is 0.
+int readBE16(std::int16_t& value, std::FILE* stream);
+int readBE32(std::int32_t& value, std::FILE* stream);
+
+// Converts the first `count` values from big-endian to host order in place.
+// A count of 0 or less changes nothing.
+void swap16(std::int16_t* values, int count);
+void swap32(std::uint32_t* values, int count);
+
+// The fixed block at file offsets 0 to 63, numbers in host order. Only
+// sampleBits means anything: 32 for float samples, else 16-bit integers.
+struct FilePreamble {
+    std::int16_t word0, word2, word4, word6;
+    std::int32_t value8;
+    std::int16_t word12, word14, word16;
+    std::int16_t sampleBits;  // file offset 18
+    std::int16_t word20, word22, word24, word26, word28;
+    std::int32_t value30;
+    std::int16_t word34, word36, word38, word40;
+};
+
+// Reads the 64 preamble bytes from the current position (file offset 0);
+// bytes 42 to 63 are discarded. Returns the number of bytes read, 64 when
+// the preamble is whole.
+int readPreamble(std::FILE* stream, FilePreamble& preamble);
+
+// The 8 bytes in front of every header element.
+struct ElementHeader {
+    std::uint16_t group;
+    std::uint16_t element;
+    std::int32_t length;
+};
+
+// Reads one element header; false when the file ends inside it.
+bool readElementHeader(std::FILE* stream, ElementHeader& header);
+
+// 0 when the file starts with the elements (0000,0000) and, at offset 76,
+// (0000,0001); 1 otherwise, also for a file too short to tell. The stream is
+// back at offset 0 afterwards.
+int probeFormat(std::FILE* stream);
+
+}  // namespace trevik

@@ -1,0 +1,33 @@
+// Loading one source file into the study: header, then every projection
+// image, scaled by 10 and reduced to 64 x 64 where the source is 128 x 128.
+#pragma once
+
+#include <cstdint>
+
+#include "study/study.h"
+
+namespace trevik {
+
+// The outcome of loadStudy; these are also the process exit codes.
+enum LoadResult : int {
+    kLoaded = 0,
+    kCannotOpen = 1,     // the source cannot be opened (or is a directory, or not seekable)
+    kNotProjection = 2,  // not a projection file, or a header or geometry it cannot hold
+    kEndsEarly = 4,      // the file ends before the header or the last image row is complete
+    kNoMemory = 8,       // the image buffer cannot be allocated
+};
+
+LoadResult loadStudy(const char* path, Study& study);
+
+// The stored value of one source sample: ten times the sample, modulo 65536.
+std::int16_t scaleSample(std::int16_t sample);
+// The same for a float sample, truncated toward zero after an exact tenfold
+// product; a sample without an integer value (not finite, or beyond the
+// signed 64-bit range once multiplied) is stored as 0.
+std::int16_t scaleSample(float sample);
+
+// Sums every 2 x 2 block of a 128 x 128 image into one 64 x 64 frame, each
+// sum modulo 65536.
+void reduceTo64(const std::int16_t* source, std::int16_t* destination);
+
+}  // namespace trevik

@@ -1,0 +1,21 @@
+#include "study/study.h"
+
+#include <cstring>
+
+namespace trevik {
+
+bool PathBuffer::assign(std::string_view path) {
+    if (path.size() >= kCapacity || path.find('\0') != std::string_view::npos) return false;
+    std::memcpy(text, path.data(), path.size());
+    text[path.size()] = '\0';
+    return true;
+}
+
+void copyText(char* field, std::size_t width, std::string_view text) {
+    if (width == 0) return;
+    const std::size_t n = text.size() < width - 1 ? text.size() : width - 1;
+    std::memcpy(field, text.data(), n);
+    field[n] = '\0';
+}
+
+}  // namespace trevik

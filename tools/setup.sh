@@ -1,0 +1,33 @@
+# Shared set-up for ./run and ./test: installs the Debian packages the
+# project needs (only those that are missing, so a second call costs
+# nothing), then configures and builds the release build in build/.
+# Sourced, not run.
+
+TREVIK_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+TREVIK_PACKAGES=(
+  cmake make g++ pkg-config libgtest-dev qt6-base-dev
+  clang libclang-rt-14-dev valgrind locales
+  fonts-liberation fonts-ipafont-gothic xvfb xdotool x11-utils
+)
+
+trevik_install_packages() {
+  local missing=() p
+  for p in "${TREVIK_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}" >&2
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  "${sudo[@]}" apt-get update -q >&2
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" >&2
+}
+
+# trevik_build DIR [cmake options...]: configure (once) and build one tree.
+trevik_build() {
+  local dir="$1"; shift
+  if [ ! -f "$TREVIK_ROOT/$dir/CMakeCache.txt" ]; then
+    cmake -S "$TREVIK_ROOT" -B "$TREVIK_ROOT/$dir" "$@" >&2
+  fi
+  cmake --build "$TREVIK_ROOT/$dir" -j2 >&2
+}
