@@ -23,6 +23,15 @@ trevik_install_packages() {
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" >&2
 }
 
+# A locale with a decimal comma, for the tests that show the output does not
+# depend on the user's locale.
+trevik_install_locale() {
+  locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$' && return 0
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  "${sudo[@]}" localedef -i de_DE -f UTF-8 de_DE.UTF-8 >&2 || echo "warning: could not generate de_DE.UTF-8" >&2
+}
+
 # trevik_build DIR [cmake options...]: configure (once) and build one tree.
 trevik_build() {
   local dir="$1"; shift
