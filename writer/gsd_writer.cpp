@@ -1,10 +1,86 @@
 #include "writer/gsd_writer.h"
 
+#include <bit>
+#include <cstdint>
+#include <string>
+
+#include "writer/gsd_format.h"
+#include "writer/output_file.h"
+
 namespace trevik {
 
-WriteResult writeGsd(const char*, Study&) { return kCannotWrite; }
+namespace {
+
+// `count` samples from the store as little-endian 16-bit integers: straight
+// from memory on a little-endian host, through a frame-sized buffer otherwise.
+bool writeSamples(int fd, const std::int16_t* samples, std::size_t count) {
+    if constexpr (std::endian::native == std::endian::little) {
+        return detail::writeAll(fd, samples, count * sizeof(std::int16_t));
+    } else {
+        unsigned char block[FrameStore::kFrameSamples * 2];
+        while (count > 0) {
+            const std::size_t n = count < FrameStore::kFrameSamples ? count : FrameStore::kFrameSamples;
+            for (std::size_t i = 0; i < n; ++i) {
+                const auto v = static_cast<std::uint16_t>(samples[i]);
+                block[2 * i] = static_cast<unsigned char>(v & 0xFF);
+                block[2 * i + 1] = static_cast<unsigned char>(v >> 8);
+            }
+            if (!detail::writeAll(fd, block, n * 2)) return false;
+            samples += n;
+            count -= n;
+        }
+        return true;
+    }
+}
+
+// Every frame of every division (Part 4.1, Data model): divisions ascending,
+// frames ascending or, with reverseFrames, descending within each division.
+// A division in store order is one contiguous run of slots and goes out as
+// one block; reversed, every frame is one 8192-byte block.
+bool writeFrames(int fd, const Study& study) {
+    const StudyRecord& record = study.record;
+    if (record.frames <= 0) return true;
+    const int divisions = record.division >= 1 ? record.division : 1;
+    const int frames = record.frames;
+    for (int d = 0; d < divisions; ++d) {
+        if (!study.flags.reverseFrames) {
+            if (!writeSamples(fd, study.store.frame(d, 0),
+                              static_cast<std::size_t>(frames) * FrameStore::kFrameSamples)) {
+                return false;
+            }
+            continue;
+        }
+        for (int f = frames - 1; f >= 0; --f) {
+            if (!writeSamples(fd, study.store.frame(d, f), FrameStore::kFrameSamples)) return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+// Part 4.1 with the checked, replace-when-complete behaviour of issue 4:
+// result 1 whenever the destination does not end up holding the whole file.
+// A record whose frames lie beyond the 1024 slots of the frame store, that is
+// (D - 1) x 64 + frames > 1024, is refused with result 1 before anything is
+// opened: nothing is written and the record stays unchanged.
+WriteResult writeGsd(const char* path, Study& study) {
+    if (!detail::fitsFrameStore(study.record)) return kCannotWrite;
+
+    detail::OutputFile output;
+    if (!output.open(path)) return kCannotWrite;
+
+    detail::recomputeThickness(study);
+    const std::string header = detail::composeHeader(study.record);
+    const bool written = output.commit([&](int fd) {
+        return detail::writeAll(fd, header.data(), header.size()) && writeFrames(fd, study);
+    });
+    return written ? kWritten : kCannotWrite;
+}
 
 void sanitizeText(const char* source, char* destination) {
+    // Printable is 0x20..0x7E, white space 0x09..0x0D and 0x20, whatever the
+    // locale: what stays is 0x21..0x7E.
     for (; *source; ++source, ++destination) {
         const auto c = static_cast<unsigned char>(*source);
         *destination = c >= 0x21 && c <= 0x7E ? *source : '_';
