@@ -1,0 +1,303 @@
+// End-to-end runs of the batch converter as a process: exit codes, output
+// files and what is left untouched when a run fails.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/app/fixtures.h"
+
+namespace trevik::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+void appendSample(std::string& out, std::int16_t v) {
+    const auto u = static_cast<std::uint16_t>(v);
+    out.push_back(static_cast<char>(u & 0xFF));
+    out.push_back(static_cast<char>(u >> 8));
+}
+
+void expectQuiet(const ProcessResult& r) {
+    EXPECT_TRUE(r.started);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+}
+
+// Header lines of a batch conversion of a study with the synthesiser's
+// default patient facts: no height, weight or comment lines, since batch
+// mode edits nothing.
+std::string batchHeader(int hr, int division, int frames) {
+    return "qubrix\r\n"
+           "id = A123-45;\r\n"
+           "name = SAMPLE_PATIENT;\r\n"
+           "date = 2001.05.14;\r\n"
+           "time = 10:23:45;\r\n"
+           "sex = M;\r\n"
+           "tracer = 99mTc;\r\n"
+           "matrix = 64;\r\n"
+           "pixel =     6.4000000000;\r\n"
+           "thick =     6.4000000000;\r\n"
+           "hr = " + std::to_string(hr) + ";\r\n"
+           "division = " + std::to_string(division) + ";\r\n"
+           "frames = " + std::to_string(frames) + ";\r\n"
+           "order = little;\r\n"
+           "\x0C\r\n";
+}
+
+// The whole expected output of converting gated64(): every sample ten times
+// the source, frames in file order.
+std::string expectedGated64() {
+    std::string out = batchHeader(60, 8, 32);
+    for (int i = 0; i < 256; ++i)
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 64; ++x)
+                appendSample(out, static_cast<std::int16_t>(10 * std::lround(patternSample(i, y, x))));
+    return out;
+}
+
+// Compares whole files without printing megabytes on a mismatch.
+void expectSameBytes(const std::string& actual, const std::string& expected) {
+    ASSERT_EQ(actual.size(), expected.size());
+    const auto mismatch = std::mismatch(actual.begin(), actual.end(), expected.begin());
+    EXPECT_TRUE(mismatch.first == actual.end()) << "first difference at byte " << (mismatch.first - actual.begin());
+}
+
+// Converts a fresh copy of gated64() into `dir`, to compare other runs with.
+std::string referenceOutput(const TempDir& dir) {
+    const std::string source = saveStudy(gated64(), dir.file("reference.prj"));
+    const std::string output = dir.file("reference.gsd");
+    const ProcessResult r = runTrevik({source, output});
+    EXPECT_EQ(r.exitCode, 0);
+    return readFile(output);
+}
+
+TEST(BatchRun, ConvertsStudiesAndPrintsNothing) {
+    TempDir dir;
+
+    // A gated 64 x 64 integer study: the header and every frame.
+    const std::string source = saveStudy(gated64(), dir.file("rest.prj"));
+    const std::string output = dir.file("rest.gsd");
+    ProcessResult r = runTrevik({source, output});
+    EXPECT_EQ(r.exitCode, 0);
+    expectQuiet(r);
+    const std::string rest = readFile(output);
+    EXPECT_EQ(rest.size(), 239u + 8u * 32u * 8192u);
+    EXPECT_EQ(rest.substr(0, 239), batchHeader(60, 8, 32));
+    expectSameBytes(rest, expectedGated64());
+
+    // A 128 x 128 float study whose frames are marked as stored last to
+    // first: reduced to 64 x 64 by 2 x 2 sums, each division written in
+    // reverse, pixel doubled and the thickness that of the source pixels.
+    synth::StudySpec spec;
+    spec.matrix = 128;
+    spec.floats = true;
+    spec.hr = 75;
+    spec.division = 2;
+    spec.images = 6;
+    spec.slicePixels = 2;
+    spec.pixelSpacing = "3.2\\3.2";
+    spec.sliceThickness = "9.9";
+    spec.reverse = true;
+    auto value = [](int i, int y, int x) { return ((i * 7 + y + 3 * x) % 40 - 20) * 0.35; };
+    spec.sample = value;
+    const std::string stress = saveStudy(spec, dir.file("stress.prj"));
+    r = runTrevik({stress, dir.file("stress.gsd")});
+    EXPECT_EQ(r.exitCode, 0);
+    expectQuiet(r);
+
+    std::string expected = batchHeader(75, 2, 3);
+    auto scaled = [&](int i, int y, int x) {
+        return static_cast<int>(std::trunc(static_cast<double>(static_cast<float>(value(i, y, x))) * 10.0));
+    };
+    for (int d = 0; d < 2; ++d)
+        for (int p = 0; p < 3; ++p) {
+            const int i = d * 3 + (2 - p);
+            for (int y = 0; y < 64; ++y)
+                for (int x = 0; x < 64; ++x)
+                    appendSample(expected, static_cast<std::int16_t>(scaled(i, 2 * y, 2 * x) + scaled(i, 2 * y, 2 * x + 1) +
+                                                                     scaled(i, 2 * y + 1, 2 * x) +
+                                                                     scaled(i, 2 * y + 1, 2 * x + 1)));
+        }
+    expectSameBytes(readFile(dir.file("stress.gsd")), expected);
+}
+
+TEST(BatchRun, FailedLoadEndsWithItsCodeAndLeavesTheOutputAlone) {
+    TempDir dir;
+    // Not a projection file: a text file, and a tagged file without the
+    // elements that mark a projection file.
+    writeText(dir.file("notes.txt"), "this is not a projection file\n");
+    synth::SourceFile unmarked(16, false);
+    unmarked.element(0x0010, 0x0010, "SAMPLE").end().samples16(std::vector<std::int16_t>(4096, 1));
+    unmarked.save(dir.file("unmarked.prj"));
+    // Pixel data that ends inside the last row of the last image.
+    synth::SourceFile truncated = synth::buildStudy(gated64());
+    truncated.cut(truncated.size() - 3);
+    truncated.save(dir.file("truncated.prj"));
+
+    const struct {
+        std::string source;
+        int code;
+    } cases[] = {
+        {dir.file("absent.prj"), 1},
+        {dir.file("notes.txt"), 2},
+        {dir.file("unmarked.prj"), 2},
+        {dir.file("truncated.prj"), 4},
+    };
+    const std::string previous = "previous output, must stay as it is\n";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.source);
+        const std::string fresh = dir.file("fresh.gsd");
+        ProcessResult r = runTrevik({c.source, fresh});
+        EXPECT_EQ(r.exitCode, c.code);
+        expectQuiet(r);
+        EXPECT_FALSE(fileExists(fresh));
+
+        const std::string existing = dir.file("existing.gsd");
+        writeText(existing, previous);
+        const auto before = listDirectory(dir.path());
+        r = runTrevik({c.source, existing});
+        EXPECT_EQ(r.exitCode, c.code);
+        expectQuiet(r);
+        EXPECT_EQ(readFile(existing), previous);
+        EXPECT_EQ(listDirectory(dir.path()), before);
+    }
+}
+
+TEST(BatchRun, OutputThatCannotBeWrittenGivesOne) {
+    TempDir dir;
+    const std::string source = saveStudy(gated64(), dir.file("rest.prj"));
+
+    // A directory that does not exist, and is not created.
+    ProcessResult r = runTrevik({source, dir.file("missing/rest.gsd")});
+    EXPECT_EQ(r.exitCode, 1);
+    expectQuiet(r);
+    EXPECT_FALSE(fileExists(dir.file("missing")));
+
+    // An existing directory as output stays an empty directory.
+    fs::create_directory(dir.file("folder"));
+    r = runTrevik({source, dir.file("folder")});
+    EXPECT_EQ(r.exitCode, 1);
+    expectQuiet(r);
+    EXPECT_TRUE(fs::is_directory(dir.file("folder")));
+    EXPECT_TRUE(fs::is_empty(dir.file("folder")));
+    EXPECT_EQ(listDirectory(dir.path()), (std::vector<std::string>{"folder", "rest.prj"}));
+
+    // A device that is always full: a private copy of the node first, so a
+    // writer that replaced device nodes would fail here before it could
+    // harm the system's own /dev/full.
+    if (::geteuid() == 0 && ::mknod(dir.file("full").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0) {
+        r = runTrevik({source, dir.file("full")});
+        EXPECT_EQ(r.exitCode, 1);
+        expectQuiet(r);
+        ASSERT_TRUE(fs::is_character_file(dir.file("full"))) << "the device node was replaced";
+        EXPECT_EQ(listDirectory(dir.path()), (std::vector<std::string>{"folder", "full", "rest.prj"}));
+    }
+    if (!fs::is_character_file("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
+    r = runTrevik({source, "/dev/full"});
+    EXPECT_EQ(r.exitCode, 1);
+    expectQuiet(r);
+    EXPECT_TRUE(fs::is_character_file("/dev/full"));
+}
+
+TEST(BatchRun, ExistingOutputsAreReplacedWhole) {
+    TempDir dir;
+    const std::string reference = referenceOutput(dir);
+    ASSERT_FALSE(reference.empty());
+    const std::string source = saveStudy(gated64(), dir.file("rest.prj"));
+
+    // A longer file leaves none of its old bytes behind.
+    const std::string longer = dir.file("longer.gsd");
+    writeText(longer, std::string(5'000'000, 'x'));
+    ProcessResult r = runTrevik({source, longer});
+    EXPECT_EQ(r.exitCode, 0);
+    expectQuiet(r);
+    expectSameBytes(readFile(longer), reference);
+
+    // A symbolic link is followed: its target is replaced, the link stays.
+    const std::string target = dir.file("target.gsd");
+    writeText(target, "old");
+    fs::create_symlink(target, dir.file("link.gsd"));
+    r = runTrevik({source, dir.file("link.gsd")});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(fs::is_symlink(dir.file("link.gsd")));
+    expectSameBytes(readFile(target), reference);
+
+    // The source named as the output: read whole, then replaced.
+    const std::string same = saveStudy(gated64(), dir.file("same.prj"));
+    r = runTrevik({same, same});
+    EXPECT_EQ(r.exitCode, 0);
+    expectQuiet(r);
+    expectSameBytes(readFile(same), reference);
+
+    // The null device takes the output and stays a device: a private copy
+    // of the node first, then the system's own.
+    if (::geteuid() == 0 && ::mknod(dir.file("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+        r = runTrevik({source, dir.file("null")});
+        EXPECT_EQ(r.exitCode, 0);
+        ASSERT_TRUE(fs::is_character_file(dir.file("null"))) << "the device node was replaced";
+    }
+    r = runTrevik({source, "/dev/null"});
+    EXPECT_EQ(r.exitCode, 0);
+    expectQuiet(r);
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+
+    // Nothing but the files named above is left in the directory.
+    std::vector<std::string> expected = {"link.gsd", "longer.gsd", "reference.gsd", "reference.prj",
+                                         "rest.prj", "same.prj",   "target.gsd"};
+    if (fileExists(dir.file("null"))) expected.insert(expected.begin() + 2, "null");
+    EXPECT_EQ(listDirectory(dir.path()), expected);
+}
+
+// A path of exactly `length` bytes below `base`, through directories of 100
+// bytes each, which are created; the last name is filled with `fill`.
+std::string pathOfLength(const std::string& base, std::size_t length, char fill) {
+    std::string path = base;
+    while (length - path.size() > 200) {
+        path += "/" + std::string(100, 'd');
+        fs::create_directories(path);
+    }
+    return path + "/" + std::string(length - path.size() - 1, fill);
+}
+
+TEST(BatchRun, PathsOfUpTo255BytesAreHeldWholeAndLongerOnesRefused) {
+    TempDir dir;
+    fs::create_directory(dir.file("in"));
+    fs::create_directory(dir.file("out"));
+    const std::string source255 = pathOfLength(dir.file("in"), 255, 's');
+    const std::string output255 = pathOfLength(dir.file("out"), 255, 'o');
+    ASSERT_EQ(source255.size(), 255u);
+    ASSERT_EQ(output255.size(), 255u);
+    saveStudy(gated64(), source255);
+
+    ProcessResult r = runTrevik({source255, output255});
+    EXPECT_EQ(r.exitCode, 0);
+    expectQuiet(r);
+    EXPECT_TRUE(fileExists(output255));
+
+    // One byte more, in either argument: refused before anything is read or
+    // written, and the 255-byte cut of the name is not written either.
+    const std::string source256 = source255 + "x";
+    saveStudy(gated64(), source256);
+    const std::string output256 = output255 + "x";
+    fs::remove(output255);
+    r = runTrevik({source255, output256});
+    EXPECT_EQ(r.exitCode, 1);
+    expectQuiet(r);
+    EXPECT_FALSE(fileExists(output256));
+    EXPECT_FALSE(fileExists(output255));
+
+    r = runTrevik({source256, output255});
+    EXPECT_EQ(r.exitCode, 1);
+    expectQuiet(r);
+    EXPECT_FALSE(fileExists(output255));
+}
+
+}  // namespace
+}  // namespace trevik::test

@@ -1,0 +1,63 @@
+// How the converter starts: any command line other than two arguments hands
+// over to the window program beside it, and the batch program needs no GUI
+// toolkit.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/app/fixtures.h"
+
+namespace trevik::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(Startup, OtherArgumentCountsStartTheWindowProgramWithoutArguments) {
+    TempDir dir;
+    // A copy of the converter, so the window program beside it is ours.
+    const std::string program = dir.file("trevik");
+    fs::copy_file(kTrevik, program);
+    ::chmod(program.c_str(), 0755);
+    const std::string source = saveStudy(gated64(), dir.file("rest.prj"));
+
+    // No window program: one line on standard error and exit code 1.
+    ProcessResult r = runProcess(program, {});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    ASSERT_FALSE(r.err.empty());
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    EXPECT_NE(r.err.find("trevik-window"), std::string::npos) << r.err;
+
+    // A stand-in window program records how it was started and ends with 7,
+    // which becomes the run's exit code.
+    const std::string window = dir.file("trevik-window");
+    writeText(window, "#!/bin/sh\necho \"$#\" >> \"$(dirname \"$0\")/started\"\nexit 7\n");
+    ::chmod(window.c_str(), 0755);
+    const std::vector<std::vector<std::string>> commandLines = {
+        {}, {source}, {source, dir.file("a.gsd"), dir.file("b.gsd")}};
+    for (const auto& args : commandLines) {
+        r = runProcess(program, args);
+        EXPECT_EQ(r.exitCode, 7) << args.size() << " arguments";
+        EXPECT_EQ(r.err, "");
+    }
+    // Started three times, each time without arguments; nothing converted.
+    EXPECT_EQ(readFile(dir.file("started")), "0\n0\n0\n");
+    EXPECT_FALSE(fileExists(dir.file("a.gsd")));
+    EXPECT_FALSE(fileExists(dir.file("b.gsd")));
+}
+
+TEST(Startup, BatchProgramLinksNoGuiToolkit) {
+    const ProcessResult r = runProcess("ldd", {kTrevik});
+    if (!r.started) GTEST_SKIP() << "ldd cannot be started";
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("libc.so"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Qt"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("libX11"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("libGL"), std::string::npos) << r.out;
+}
+
+}  // namespace
+}  // namespace trevik::test
