@@ -1,0 +1,376 @@
+#include "app/window/main_form.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <locale.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/window/window_text.h"
+#include "reader/loader.h"
+#include "writer/gsd_writer.h"
+
+namespace trevik::window {
+
+namespace {
+
+const QColor kGrey(128, 128, 128);
+const QColor kLightGrey(224, 224, 224);
+const QColor kGreyText(128, 128, 128);
+
+QFont arialBold(int pixels) {
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(pixels);
+    font.setBold(true);
+    return font;
+}
+
+void fillWith(QWidget* widget, const QColor& colour) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, colour);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+void textColour(QWidget* widget, const QColor& colour) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    palette.setColor(QPalette::ButtonText, colour);
+    palette.setColor(QPalette::Text, colour);
+    widget->setPalette(palette);
+}
+
+QFrame* makePanel(QWidget* parent, const char* name) {
+    auto* panel = new QFrame(parent);
+    panel->setObjectName(QString::fromLatin1(name));
+    fillWith(panel, kGrey);
+    return panel;
+}
+
+QLabel* makeLabel(QWidget* parent, const char* name, const char* text, const QColor& colour, int x, int y) {
+    auto* label = new QLabel(QString::fromLatin1(text), parent);
+    label->setObjectName(QString::fromLatin1(name));
+    textColour(label, colour);
+    label->move(x, y);
+    label->adjustSize();
+    return label;
+}
+
+QLineEdit* makeEdit(QWidget* parent, const char* name, int x, int y, int width, const char* text) {
+    auto* edit = new QLineEdit(QString::fromLatin1(text), parent);
+    edit->setObjectName(QString::fromLatin1(name));
+    QPalette palette = edit->palette();
+    palette.setColor(QPalette::Base, kLightGrey);
+    palette.setColor(QPalette::Text, Qt::black);
+    palette.setColor(QPalette::Disabled, QPalette::Text, kGreyText);
+    edit->setPalette(palette);
+    edit->setTextMargins(0, 0, 0, 0);
+    // The box keeps its height whatever the font.
+    edit->setGeometry(x, y, width, 18);
+    return edit;
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, QStyle::StandardPixmap glyph, int x,
+                        int y) {
+    auto* button = new QPushButton(parent->style()->standardIcon(glyph), QString::fromLatin1(caption), parent);
+    button->setObjectName(QString::fromLatin1(name));
+    textColour(button, Qt::black);
+    button->setGeometry(x, y, 73, 25);
+    // Enter on a focused button clicks that button, as Space does.
+    button->setAutoDefault(true);
+    return button;
+}
+
+QString decimalPoint() { return QLocale().decimalPoint(); }
+
+// Runs the loader and the writer in the C locale on this thread, whatever
+// locale the desktop gave the process: the file is the same everywhere.
+class ClassicLocale {
+public:
+    ClassicLocale() : classic_(::newlocale(LC_ALL_MASK, "C", nullptr)) {
+        if (classic_) previous_ = ::uselocale(classic_);
+    }
+    ~ClassicLocale() {
+        if (!classic_) return;
+        ::uselocale(previous_);
+        ::freelocale(classic_);
+    }
+    ClassicLocale(const ClassicLocale&) = delete;
+    ClassicLocale& operator=(const ClassicLocale&) = delete;
+
+private:
+    locale_t classic_;
+    locale_t previous_ = LC_GLOBAL_LOCALE;
+};
+
+}  // namespace
+
+TMainForm::TMainForm(Study& study, PathBuffer& inputPath, PathBuffer& outputPath, WindowSeams seams, QWidget* parent)
+    : QWidget(parent), study_(study), inputPath_(inputPath), outputPath_(outputPath), seams_(std::move(seams)) {
+    buildControls();
+    arrangeTabOrder();
+    FormCreate();
+}
+
+void TMainForm::buildControls() {
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(QStringLiteral("TOSHIBA TREVIK Data Converter"));
+    setFont(arialBold(14));
+    fillWith(this, kGrey);
+    textColour(this, Qt::white);
+
+    // Input row across the top, the rest below it: both follow the window's
+    // width, the lower area also its height.
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    Panel1 = makePanel(this, "Panel1");
+    Panel1->setFixedHeight(34);
+    layout->addWidget(Panel1);
+    Label23 = makeLabel(Panel1, "Label23", "Input File", Qt::white, 12, 10);
+    pnIn = new QLabel(Panel1);
+    pnIn->setObjectName(QStringLiteral("pnIn"));
+    pnIn->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    pnIn->setLineWidth(1);
+    pnIn->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    fillWith(pnIn, kLightGrey);
+    textColour(pnIn, Qt::black);
+    pnIn->setGeometry(80, 8, 337, 18);
+    btIn = new QToolButton(Panel1);
+    btIn->setObjectName(QStringLiteral("btIn"));
+    btIn->setText(QStringLiteral("Select"));
+    btIn->setFocusPolicy(Qt::NoFocus);
+    textColour(btIn, Qt::black);
+    btIn->setGeometry(423, 10, 48, 18);
+    connect(btIn, &QToolButton::clicked, this, &TMainForm::btInClick);
+
+    Panel4 = makePanel(this, "Panel4");
+    layout->addWidget(Panel4, 1);
+    Label1 = makeLabel(Panel4, "Label1", "Study Information", Qt::white, 10, 6);
+    Label1->setFont(arialBold(16));
+    Label1->adjustSize();
+
+    Panel3 = makePanel(Panel4, "Panel3");
+    Panel3->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Panel3->setLineWidth(1);
+    Panel3->setGeometry(8, 23, 477, 134);
+
+    // Labels first: the boxes created after them lie on top, so a caption
+    // that runs long is covered by its box.
+    Label7 = makeLabel(Panel3, "Label7", "ID", Qt::yellow, 8, 6);
+    Label8 = makeLabel(Panel3, "Label8", "Name", Qt::yellow, 8, 26);
+    Label11 = makeLabel(Panel3, "Label11", "Height, Weight", Qt::white, 8, 46);
+    Label17 = makeLabel(Panel3, "Label17", "(cm)", Qt::white, 128, 46);
+    Label18 = makeLabel(Panel3, "Label18", "(kg)", Qt::white, 204, 46);
+    Label16 = makeLabel(Panel3, "Label16", "Sex", Qt::white, 8, 66);
+    Label14 = makeLabel(Panel3, "Label14", "Tracer", Qt::white, 8, 86);
+    Label15 = makeLabel(Panel3, "Label15", "Comment", Qt::white, 8, 106);
+    Label9 = makeLabel(Panel3, "Label9", "Exam. Date", Qt::yellow, 248, 6);
+    Label13 = makeLabel(Panel3, "Label13", "Exam. Time", Qt::white, 248, 26);
+    Label10 = makeLabel(Panel3, "Label10", "Heart Rate", Qt::yellow, 248, 47);
+    Label12 = makeLabel(Panel3, "Label12", "(beats/min)", Qt::white, 400, 47);
+    Label19 = makeLabel(Panel3, "Label19", "Pixel Size", Qt::yellow, 248, 86);
+    Label20 = makeLabel(Panel3, "Label20", "(mm)", Qt::white, 392, 86);
+    Label21 = makeLabel(Panel3, "Label21", "Slice Thickness", Qt::yellow, 248, 106);
+    Label22 = makeLabel(Panel3, "Label22", "(mm)", Qt::white, 392, 106);
+
+    edID = makeEdit(Panel3, "edID", 88, 4, 136, "");
+    edName = makeEdit(Panel3, "edName", 88, 24, 136, "");
+    edHeight = makeEdit(Panel3, "edHeight", 88, 44, 36, "0");
+    edWeight = makeEdit(Panel3, "edWeight", 164, 44, 36, "0");
+    rbM = new QRadioButton(QStringLiteral("Male"), Panel3);
+    rbM->setObjectName(QStringLiteral("rbM"));
+    rbM->setGeometry(88, 66, 53, 17);
+    rbM->setChecked(true);
+    rbF = new QRadioButton(QStringLiteral("Female"), Panel3);
+    rbF->setObjectName(QStringLiteral("rbF"));
+    // The indicator of this platform's style is wider than the original's:
+    // the caption keeps its room.
+    rbF->setGeometry(160, 66, std::max(61, rbF->sizeHint().width()), 17);
+    edTracer = makeEdit(Panel3, "edTracer", 88, 84, 136, "");
+    edComment = makeEdit(Panel3, "edComment", 88, 104, 136, "");
+    edDate = makeEdit(Panel3, "edDate", 328, 4, 136, "");
+    edTime = makeEdit(Panel3, "edTime", 328, 24, 136, "");
+    edHR = makeEdit(Panel3, "edHR", 328, 45, 57, "0");
+    edPix = makeEdit(Panel3, "edPix", 328, 84, 57, "0.0");
+    edThick = makeEdit(Panel3, "edThick", 328, 104, 57, "0.0");
+    connect(rbM, &QRadioButton::toggled, this, &TMainForm::keepRadioTabStop);
+    keepRadioTabStop();
+
+    BtOK = makeButton(Panel4, "BtOK", "Save", QStyle::SP_DialogOkButton, 260, 164);
+    BtOK->setEnabled(false);
+    BitBtn2 = makeButton(Panel4, "BitBtn2", "&Cancel", QStyle::SP_DialogCancelButton, 336, 164);
+    btHelp = makeButton(Panel4, "btHelp", "&Help", QStyle::SP_DialogHelpButton, 412, 164);
+    connect(BtOK, &QPushButton::clicked, this, &TMainForm::BtOKClick);
+    connect(BitBtn2, &QPushButton::clicked, this, &TMainForm::BitBtn2Click);
+    connect(btHelp, &QPushButton::clicked, this, &TMainForm::btHelpClick);
+
+    // The client area of a 501 x 252 frame with four-pixel borders and a
+    // 19-pixel caption.
+    resize(493, 225);
+    move(194, 99);
+}
+
+void TMainForm::arrangeTabOrder() {
+    QWidget* order[] = {edID,   edName,    edHeight, edWeight, edDate, edTime, edHR, edTracer,
+                        edComment, rbM, rbF, edPix, edThick, btHelp, BitBtn2, BtOK};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i) QWidget::setTabOrder(order[i], order[i + 1]);
+}
+
+// The two radio buttons are one tab stop, the selected one, as in a radio
+// group; the arrow keys move between them.
+void TMainForm::keepRadioTabStop() {
+    rbM->setFocusPolicy(rbM->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+    rbF->setFocusPolicy(rbM->isChecked() ? Qt::ClickFocus : Qt::StrongFocus);
+}
+
+void TMainForm::FormCreate() {
+    study_.record.hr = 0;
+    study_.record.division = 0;
+    edHR->setEnabled(false);
+    edPix->setEnabled(false);
+    edThick->setEnabled(false);
+    show();
+    edID->setFocus();
+}
+
+void TMainForm::keyPressEvent(QKeyEvent* event) {
+    if (event->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier)) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    switch (event->key()) {
+    case Qt::Key_Escape:
+        BitBtn2->click();
+        return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (BtOK->isEnabled()) BtOK->click();
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}
+
+void TMainForm::showText(QLineEdit* box, ShownText& memory, const char* field, std::size_t width) {
+    memory.bytes.assign(field, ::strnlen(field, width));
+    memory.shown = QString::fromUtf8(memory.bytes.data(), static_cast<qsizetype>(memory.bytes.size()));
+    memory.valid = true;
+    box->setText(memory.shown);
+}
+
+std::string TMainForm::boxBytes(const QLineEdit* box, const ShownText& memory, std::size_t width) const {
+    if (memory.valid && box->text() == memory.shown) return memory.bytes;
+    return utf8Cut(box->text(), width - 1);
+}
+
+bool TMainForm::takePath(const QString& name, PathBuffer& buffer) {
+    const QByteArray bytes = QFile::encodeName(name);
+    PathBuffer candidate;
+    if (!candidate.assign(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())))) {
+        const QString message = bytes.size() >= static_cast<qsizetype>(PathBuffer::kCapacity)
+                                    ? QStringLiteral("File name too long (more than 255 bytes): ") + name
+                                    : QStringLiteral("File name holds a zero byte: ") + name;
+        seams_.showError(this, errorBoxText(message));
+        return false;
+    }
+    buffer = candidate;
+    return true;
+}
+
+bool TMainForm::readNumber(const QLineEdit* box, float& into) {
+    const std::optional<float> value = parseFloat(box->text(), decimalPoint());
+    if (!value) {
+        seams_.showError(this, errorBoxText(QStringLiteral("'%1' は浮動小数点数ではありません").arg(box->text())));
+        return false;
+    }
+    into = *value;
+    return true;
+}
+
+void TMainForm::btInClick() {
+    const std::optional<QString> chosen = seams_.chooseSource(this);
+    if (!chosen) return;
+    PathBuffer path;
+    if (!takePath(*chosen, path)) return;
+
+    StudyRecord& r = study_.record;
+    r.hr = 0;
+    r.division = 0;
+    pnIn->setText(*chosen);
+    inputPath_ = path;
+    LoadResult result;
+    {
+        ClassicLocale classic;
+        result = loadStudy(inputPath_.c_str(), study_);
+    }
+    if (result != kLoaded) {
+        seams_.endProcess(result);
+        return;
+    }
+
+    showText(edID, shownId_, r.id, sizeof r.id);
+    showText(edName, shownName_, r.name, sizeof r.name);
+    edDate->setText(QString::fromUtf8(r.date, static_cast<qsizetype>(::strnlen(r.date, sizeof r.date))));
+    edTime->setText(QString::fromUtf8(r.time, static_cast<qsizetype>(::strnlen(r.time, sizeof r.time))));
+    edHR->setText(QString::number(r.hr));
+    showText(edTracer, shownTracer_, r.tracer, sizeof r.tracer);
+    edPix->setText(floatText(r.pixel, decimalPoint()));
+
+    // The thickness follows the slice width in pixels of the (possibly
+    // doubled) pixel size; the record keeps the new value.
+    const double thick = static_cast<double>(study_.geometry.slicePixels) * r.pixel;
+    if (thick != r.thick) r.thick = thick;
+    edThick->setText(floatText(r.thick, decimalPoint()));
+
+    if (r.sex[0] == 'M')
+        rbM->setChecked(true);
+    else
+        rbF->setChecked(true);
+    BtOK->setEnabled(true);
+}
+
+void TMainForm::BtOKClick() {
+    const std::optional<QString> chosen = seams_.chooseOutput(this);
+    if (!chosen) return;
+    PathBuffer path;
+    if (!takePath(*chosen, path)) return;
+    outputPath_ = path;
+
+    StudyRecord& r = study_.record;
+    copyText(r.id, boxBytes(edID, shownId_, sizeof r.id));
+    copyText(r.name, boxBytes(edName, shownName_, sizeof r.name));
+    copyText(r.tracer, boxBytes(edTracer, shownTracer_, sizeof r.tracer));
+    copyText(r.comment, utf8Cut(edComment->text(), sizeof r.comment - 1));
+    copyText(r.sex, rbM->isChecked() ? "M" : "F");
+    if (!readNumber(edHeight, r.height)) return;
+    if (!readNumber(edWeight, r.weight)) return;
+
+    WriteResult result;
+    {
+        ClassicLocale classic;
+        result = writeGsd(outputPath_.c_str(), study_);
+    }
+    seams_.endProcess(result != kWritten ? result : 0);
+}
+
+void TMainForm::BitBtn2Click() { seams_.endProcess(-1); }
+
+void TMainForm::btHelpClick() {
+    seams_.openHelp(QCoreApplication::applicationDirPath() + QStringLiteral("/trevik.chm"));
+}
+
+}  // namespace trevik::window

@@ -1,0 +1,87 @@
+// The main window: choose a source file, review and complete the study facts
+// read from it, save the Gated SPECT data file. Every study value it shows
+// comes from the Study it is given, and everything Select and Save take from
+// it goes straight into that Study and the two path buffers.
+#pragma once
+
+#include <QWidget>
+
+#include <string>
+
+#include "app/window/window_seams.h"
+#include "study/study.h"
+
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QToolButton;
+
+namespace trevik::window {
+
+class TMainForm : public QWidget {
+    Q_OBJECT
+
+public:
+    // Builds the window over the application's study and path buffers, then
+    // runs FormCreate, which shows it.
+    TMainForm(Study& study, PathBuffer& inputPath, PathBuffer& outputPath, WindowSeams seams,
+              QWidget* parent = nullptr);
+
+    // The controls, named as their object names.
+    QFrame* Panel1;
+    QLabel* Label23;
+    QLabel* pnIn;
+    QToolButton* btIn;
+    QFrame* Panel4;
+    QLabel* Label1;
+    QFrame* Panel3;
+    QLabel *Label7, *Label8, *Label9, *Label10, *Label11, *Label12, *Label13, *Label14, *Label15, *Label16,
+        *Label17, *Label18, *Label19, *Label20, *Label21, *Label22;
+    QLineEdit *edID, *edName, *edHeight, *edWeight, *edTracer, *edComment, *edDate, *edTime, *edHR, *edPix,
+        *edThick;
+    QRadioButton *rbM, *rbF;
+    QPushButton *BtOK, *BitBtn2, *btHelp;
+
+public slots:
+    void FormCreate();
+    void btInClick();
+    void BtOKClick();
+    void BitBtn2Click();
+    void btHelpClick();
+
+protected:
+    // Enter clicks Save while it is enabled, Esc clicks Cancel; a key reaches
+    // the window when the focused control does not take it.
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    // A record text as it was put into its box, so that a box the user left
+    // alone gives back exactly the bytes the source held.
+    struct ShownText {
+        QString shown;
+        std::string bytes;
+        bool valid = false;
+    };
+
+    void buildControls();
+    void arrangeTabOrder();
+    void showText(QLineEdit* box, ShownText& memory, const char* field, std::size_t width);
+    std::string boxBytes(const QLineEdit* box, const ShownText& memory, std::size_t width) const;
+    // Copies the name from a dialog into `buffer`; refuses (error box, false)
+    // a name that does not fit.
+    bool takePath(const QString& name, PathBuffer& buffer);
+    // Converts a height or weight box; shows the conversion error and gives
+    // false when its text is not a number.
+    bool readNumber(const QLineEdit* box, float& into);
+    void keepRadioTabStop();
+
+    Study& study_;
+    PathBuffer& inputPath_;
+    PathBuffer& outputPath_;
+    WindowSeams seams_;
+    ShownText shownId_, shownName_, shownTracer_;
+};
+
+}  // namespace trevik::window

@@ -1,0 +1,72 @@
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QUrl>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/window/window_seams.h"
+
+namespace trevik::window {
+
+namespace {
+
+// Qt's own dialogs rather than a desktop theme's: they add the default
+// extension and confirm an overwrite themselves, so the name they hand back
+// is final on every desktop.
+std::optional<QString> runOpenDialog(QWidget* parent) {
+    QFileDialog dialog(parent);
+    dialog.setObjectName(QStringLiteral("OpenDlg"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // Any name is accepted, also one of a file that does not exist.
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(QStringLiteral("All Files (*)"));
+    dialog.setSizeGripEnabled(true);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    const QStringList files = dialog.selectedFiles();
+    if (files.isEmpty()) return std::nullopt;
+    return files.first();
+}
+
+std::optional<QString> runSaveDialog(QWidget* parent) {
+    QFileDialog dialog(parent);
+    dialog.setObjectName(QStringLiteral("SaveDlg"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    // "*" rather than "*.*": on this platform names without a dot are common.
+    dialog.setNameFilters({QStringLiteral("Gated SPECT Data (*.gsd)"), QStringLiteral("All Files (*)")});
+    dialog.setDefaultSuffix(QStringLiteral("gsd"));
+    dialog.setSizeGripEnabled(true);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    const QStringList files = dialog.selectedFiles();
+    if (files.isEmpty()) return std::nullopt;
+    return files.first();
+}
+
+void showErrorBox(QWidget* parent, const QString& text) {
+    QMessageBox box(QMessageBox::Critical, QString::fromUtf8(kApplicationTitle), text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+// An orderly end: the C streams are flushed and closed, then the process
+// ends at once, also from inside a handler.
+[[noreturn]] void endProcess(int code) { std::exit(code); }
+
+}  // namespace
+
+int openHelp(const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)) ? 0 : -1; }
+
+WindowSeams platformSeams() {
+    WindowSeams seams;
+    seams.chooseSource = runOpenDialog;
+    seams.chooseOutput = runSaveDialog;
+    seams.showError = showErrorBox;
+    seams.openHelp = openHelp;
+    seams.endProcess = endProcess;
+    return seams;
+}
+
+}  // namespace trevik::window

@@ -1,0 +1,59 @@
+// The window program: one window over the application's single study and its
+// source and output paths. Its arguments are ignored, however many there are.
+// Exit codes: those of the handlers (a failed load 1, 2, 4 or 8; Save 0 or 1;
+// Cancel or Esc -1), 0 when the window is closed otherwise, 1 when no window
+// can be shown at all.
+
+#include <QApplication>
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "app/window/display_check.h"
+#include "app/window/main_form.h"
+#include "study/study.h"
+
+namespace {
+
+// The state of the one conversion this process makes: all zero at start.
+trevik::Study study;
+trevik::PathBuffer inputPath;
+trevik::PathBuffer outputPath;
+
+// While the toolkit starts, its fatal errors (no platform plugin, no
+// display) end the run with one line and exit code 1 instead of an abort;
+// its warnings are kept back, the line says what failed.
+void startupMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type != QtFatalMsg) return;
+    const QString firstLine = message.section(QLatin1Char('\n'), 0, 0);
+    std::fprintf(stderr, "trevik-window: the window system cannot be started: %s\n", firstLine.toLocal8Bit().constData());
+    std::fflush(stderr);
+    std::_Exit(1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string why;
+    if (!trevik::window::displayAvailable(why)) {
+        std::fprintf(stderr, "trevik-window: %s\n", why.c_str());
+        return 1;
+    }
+
+    const QtMessageHandler previous = qInstallMessageHandler(startupMessages);
+    QApplication application(argc, argv);
+    qInstallMessageHandler(previous);
+    // The application's name, not its display name: the desktop would append
+    // a display name to the window's caption.
+    QApplication::setApplicationName(QString::fromUtf8(trevik::window::kApplicationTitle));
+    // The toolkit adopts the user's locale for the C library as well; the
+    // converter's own formatting stays locale-free, so that the file written
+    // from the window is the same on every desktop. The window's own number
+    // texts follow the user's locale through QLocale.
+    std::setlocale(LC_ALL, "C");
+
+    trevik::window::TMainForm form(study, inputPath, outputPath, trevik::window::platformSeams());
+    return application.exec();
+}

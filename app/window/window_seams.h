@@ -1,0 +1,41 @@
+// What the main window asks of the desktop: the file dialogs, the error box,
+// the help viewer and the end of the process. The program uses the desktop's
+// own (platformSeams); tests put in their own so that nothing blocks on a
+// modal dialog and nothing ends the test process.
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class QWidget;
+
+namespace trevik::window {
+
+struct WindowSeams {
+    // The source file the user chose, as a full path; nullopt when cancelled.
+    std::function<std::optional<QString>(QWidget* parent)> chooseSource;
+    // The output file the user settled on: extension added to a name without
+    // one, overwriting an existing file confirmed. nullopt when cancelled.
+    std::function<std::optional<QString>(QWidget* parent)> chooseOutput;
+    // Shows `text` (already with its full stop) in the modal error box.
+    std::function<void(QWidget* parent, const QString& text)> showError;
+    // Asks the desktop to open a file; 0 when it accepted, -1 when not.
+    std::function<int(const QString& path)> openHelp;
+    // Ends the process with `code`. A replacement that returns lets the
+    // handler stop right there.
+    std::function<void(int code)> endProcess;
+};
+
+// The application title: the error box's caption.
+inline constexpr const char kApplicationTitle[] = "TREVIK Data Cpnverter";
+
+// The seams of the real desktop.
+WindowSeams platformSeams();
+
+// Opens `path` with the desktop's default "open" action without waiting for
+// the viewer; 0 when the desktop accepted the request, -1 when it did not.
+int openHelp(const QString& path);
+
+}  // namespace trevik::window

@@ -1,0 +1,112 @@
+#include "app/window/window_text.h"
+
+#include <QByteArray>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace trevik::window {
+
+QString floatText(double value, const QString& decimalPoint) {
+    char buffer[40];
+    std::snprintf(buffer, sizeof buffer, "%.15g", value);
+    QString text = QString::fromLatin1(buffer);
+    text.replace(QLatin1Char('.'), decimalPoint);
+    return text;
+}
+
+std::optional<float> parseFloat(const QString& text, const QString& decimalPoint) {
+    // Rebuilt with a period so that the conversion does not depend on the
+    // C library's locale.
+    std::string number;
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    auto isDigit = [&](qsizetype k) { return k < n && text[k] >= QLatin1Char('0') && text[k] <= QLatin1Char('9'); };
+
+    while (i < n && text[i] == QLatin1Char(' ')) ++i;
+    if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
+        if (text[i] == QLatin1Char('-')) number += '-';
+        ++i;
+    }
+    int digits = 0;
+    while (isDigit(i)) {
+        number += static_cast<char>(text[i++].unicode());
+        ++digits;
+    }
+    if (!decimalPoint.isEmpty() && QStringView(text).mid(i).startsWith(decimalPoint)) {
+        i += decimalPoint.size();
+        number += '.';
+        while (isDigit(i)) {
+            number += static_cast<char>(text[i++].unicode());
+            ++digits;
+        }
+    }
+    if (digits == 0) return std::nullopt;
+    if (i < n && (text[i] == QLatin1Char('e') || text[i] == QLatin1Char('E'))) {
+        number += 'e';
+        ++i;
+        if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-')))
+            number += static_cast<char>(text[i++].unicode());
+        if (!isDigit(i)) return std::nullopt;
+        while (isDigit(i)) number += static_cast<char>(text[i++].unicode());
+    }
+    while (i < n && text[i] == QLatin1Char(' ')) ++i;
+    if (i != n) return std::nullopt;
+
+    long double value = 0;
+    const char* first = number.data();
+    const char* last = first + number.size();
+    const auto [end, error] = std::from_chars(first, last, value);
+    if (end != last) return std::nullopt;
+    if (error == std::errc::result_out_of_range) {
+        // Too large even for extended precision, or so small that it is zero
+        // in every precision. Tell them apart by the order of magnitude.
+        const std::size_t e = number.find('e');
+        const std::string mantissa = number.substr(0, e);
+        long long exponent = 0;
+        if (e != std::string::npos) {
+            const char* x = number.data() + e + 1;
+            if (*x == '+') ++x;
+            // An exponent beyond long long is clamped: only its sign matters.
+            if (std::from_chars(x, number.data() + number.size(), exponent).ec != std::errc())
+                exponent = *x == '-' ? std::numeric_limits<long long>::min() / 2
+                                     : std::numeric_limits<long long>::max() / 2;
+        }
+        // Position of the first significant digit relative to the period.
+        const std::size_t point = mantissa.find('.');
+        const std::size_t intDigits = (point == std::string::npos ? mantissa.size() : point) -
+                                      (mantissa[0] == '-' ? 1 : 0);
+        const std::size_t firstSignificant = mantissa.find_first_of("123456789");
+        const long long magnitude =
+            firstSignificant == std::string::npos ? 0
+            : point == std::string::npos || firstSignificant < point
+                ? static_cast<long long>(intDigits)
+                : -static_cast<long long>(firstSignificant - point - 1);
+        if (exponent + magnitude > 0) return std::nullopt;
+        return mantissa[0] == '-' ? -0.0f : 0.0f;
+    }
+    if (error != std::errc()) return std::nullopt;
+    const float narrowed = static_cast<float>(value);
+    if (std::isinf(narrowed)) return std::nullopt;
+    return narrowed;
+}
+
+std::string utf8Cut(const QString& text, std::size_t maxBytes) {
+    const QByteArray bytes = text.toUtf8();
+    std::size_t size = static_cast<std::size_t>(bytes.size());
+    if (size <= maxBytes) return std::string(bytes.constData(), size);
+    size = maxBytes;
+    // Step back over continuation bytes (10xxxxxx) to the start of the
+    // character that did not fit.
+    while (size > 0 && (static_cast<unsigned char>(bytes[static_cast<qsizetype>(size)]) & 0xC0) == 0x80) --size;
+    return std::string(bytes.constData(), size);
+}
+
+QString errorBoxText(const QString& message) {
+    if (!message.isEmpty() && message.back() > QLatin1Char('.')) return message + QLatin1Char('.');
+    return message;
+}
+
+}  // namespace trevik::window

@@ -1,0 +1,35 @@
+// Conversions between the study record and the text the window shows:
+// numbers in the user's locale, record texts as UTF-8.
+#pragma once
+
+#include <QString>
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+namespace trevik::window {
+
+// A double in the general form with at most 15 significant digits, no
+// trailing zeros and no trailing separator, with `decimalPoint` in place of
+// the period: 6.4 -> "6.4", 0 -> "0", 1e-7 -> "1e-07".
+QString floatText(double value, const QString& decimalPoint);
+
+// Reads a height or weight typed by the user. Accepted: spaces (0x20), an
+// optional sign, digits with an optional `decimalPoint` and further digits
+// (or the separator and at least one digit), an optional exponent ("E" or
+// "e", an optional sign, at least one digit), spaces, nothing else. The
+// number is read at extended precision and narrowed to the nearest float;
+// a magnitude beyond the float range is no number. nullopt when the text
+// is not a number.
+std::optional<float> parseFloat(const QString& text, const QString& decimalPoint);
+
+// The UTF-8 bytes of `text`, cut to at most `maxBytes` bytes without
+// splitting a character.
+std::string utf8Cut(const QString& text, std::size_t maxBytes);
+
+// The text the standard error box shows for `message`: a full stop is added
+// when the message ends in a character that sorts above the full stop.
+QString errorBoxText(const QString& message);
+
+}  // namespace trevik::window
