@@ -1,4 +1,4 @@
-// The text side of the Gated SPECT data file (Part 4.1): the header lines,
+// The text side of the Gated SPECT data file: the header lines,
 // their numbers and the newline rule, and the slice thickness they report.
 #pragma once
 
@@ -14,7 +14,7 @@ void appendFixed(std::string& out, double value, int precision, int width);
 // Appends `value` as "%d" would.
 void appendInteger(std::string& out, long long value);
 
-// Step 5 of Part 4.1: thick = slicePixels x pixel (stored only when it
+// thick = slicePixels x pixel (stored only when it
 // differs), then halved after a 128 to 64 reduction. The record keeps it.
 void recomputeThickness(Study& study);
 

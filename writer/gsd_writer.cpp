@@ -33,7 +33,7 @@ bool writeSamples(int fd, const std::int16_t* samples, std::size_t count) {
     }
 }
 
-// Every frame of every division (Part 4.1, Data model): divisions ascending,
+// Every frame of every division: divisions ascending,
 // frames ascending or, with reverseFrames, descending within each division.
 // A division in store order is one contiguous run of slots and goes out as
 // one block; reversed, every frame is one 8192-byte block.
@@ -59,7 +59,7 @@ bool writeFrames(int fd, const Study& study) {
 
 }  // namespace
 
-// Part 4.1 with the checked, replace-when-complete behaviour of issue 4:
+// Every write checked, the destination replaced only when complete:
 // result 1 whenever the destination does not end up holding the whole file.
 // A record whose frames lie beyond the 1024 slots of the frame store, that is
 // (D - 1) x 64 + frames > 1024, is refused with result 1 before anything is

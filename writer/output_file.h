@@ -1,6 +1,5 @@
 // How the writer puts a file at a path without ever leaving a half-written
-// or emptied destination behind when it fails (issue 4, "Sound behaviour
-// where the Part reports a failure as success"):
+// or emptied destination behind when it fails:
 // - an existing destination that cannot be opened for writing (a read-only
 //   file, a directory) is refused before anything happens;
 // - a regular file with one link, or a missing file, is written as a

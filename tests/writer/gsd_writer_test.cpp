@@ -1,4 +1,4 @@
-// The writer (Part 4.1 and issue 4): the bytes of a Gated SPECT data file,
+// The writer: the bytes of a Gated SPECT data file,
 // and how writeGsd replaces, creates or refuses its destination.
 #include <grp.h>
 #include <gtest/gtest.h>
