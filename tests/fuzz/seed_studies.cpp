@@ -1,0 +1,36 @@
+#include "tests/fuzz/seed_studies.h"
+
+#include "tools/synth/source_file.h"
+
+namespace trevik::fuzz {
+
+std::vector<Seed> seedStudies() {
+    std::vector<Seed> seeds;
+    for (const int matrix : {64, 128}) {
+        for (const bool floats : {false, true}) {
+            for (const bool gated : {true, false}) {
+                for (const bool reverse : {false, true}) {
+                    synth::StudySpec spec;
+                    spec.matrix = matrix;
+                    spec.floats = floats;
+                    // Gated: two divisions of two frames; ungated: three images.
+                    spec.hr = gated ? 60 : 0;
+                    spec.division = gated ? 2 : 0;
+                    spec.images = gated ? 4 : 3;
+                    spec.reverse = reverse;
+                    spec.slicePixels = matrix == 128 ? 2 : 1;
+                    spec.pixelSpacing = matrix == 128 ? "3.2\\3.2" : "6.4\\6.4";
+                    std::string name = matrix == 128 ? "m128" : "m64";
+                    name += floats ? "-float" : "-int";
+                    name += gated ? "-gated" : "-ungated";
+                    if (reverse) name += "-reversed";
+                    name += ".prj";
+                    seeds.push_back({std::move(name), synth::buildStudy(spec).data()});
+                }
+            }
+        }
+    }
+    return seeds;
+}
+
+}  // namespace trevik::fuzz
