@@ -33,10 +33,20 @@ trevik_install_locale() {
 }
 
 # trevik_build DIR [cmake options...]: configure (once) and build one tree.
+# With TREVIK_QUIET=1 the build's output is shown only when it fails.
 trevik_build() {
   local dir="$1"; shift
-  if [ ! -f "$TREVIK_ROOT/$dir/CMakeCache.txt" ]; then
-    cmake -S "$TREVIK_ROOT" -B "$TREVIK_ROOT/$dir" "$@" >&2
+  local log="$TREVIK_ROOT/$dir.log"
+  mkdir -p "$TREVIK_ROOT/$dir"
+  if ! {
+    if [ ! -f "$TREVIK_ROOT/$dir/CMakeCache.txt" ]; then
+      cmake -S "$TREVIK_ROOT" -B "$TREVIK_ROOT/$dir" "$@"
+    fi
+    cmake --build "$TREVIK_ROOT/$dir" -j2
+  } > "$log" 2>&1; then
+    cat "$log" >&2
+    echo "build in $dir failed" >&2
+    return 1
   fi
-  cmake --build "$TREVIK_ROOT/$dir" -j2 >&2
+  [ "${TREVIK_QUIET:-0}" = 1 ] || cat "$log" >&2
 }
