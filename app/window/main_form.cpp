@@ -260,6 +260,20 @@ void TMainForm::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Enter:
         if (BtOK->isEnabled()) BtOK->click();
         return;
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        // The radio buttons move only where the other lies in the arrow's
+        // direction; in a group of two every arrow goes to the other one.
+        if (QWidget* focus = focusWidget(); focus == rbM || focus == rbF) {
+            QRadioButton* other = focus == rbM ? rbF : rbM;
+            other->setFocus(Qt::OtherFocusReason);
+            other->setChecked(true);
+            return;
+        }
+        QWidget::keyPressEvent(event);
+        return;
     default:
         QWidget::keyPressEvent(event);
     }

@@ -24,11 +24,18 @@ trevik::PathBuffer outputPath;
 
 // While the toolkit starts, its fatal errors (no platform plugin, no
 // display) end the run with one line and exit code 1 instead of an abort;
-// its warnings are kept back, the line says what failed.
+// its warnings are kept back and the last one joins that line.
+QString startupWarning;
+
 void startupMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
-    if (type != QtFatalMsg) return;
     const QString firstLine = message.section(QLatin1Char('\n'), 0, 0);
-    std::fprintf(stderr, "trevik-window: the window system cannot be started: %s\n", firstLine.toLocal8Bit().constData());
+    if (type != QtFatalMsg) {
+        startupWarning = firstLine;
+        return;
+    }
+    QString line = firstLine;
+    if (!startupWarning.isEmpty()) line += QStringLiteral(" (") + startupWarning + QLatin1Char(')');
+    std::fprintf(stderr, "trevik-window: the window system cannot be started: %s\n", line.toLocal8Bit().constData());
     std::fflush(stderr);
     std::_Exit(1);
 }

@@ -1,0 +1,589 @@
+// The main window driven through its real widgets: clicks, typing and keys,
+// with a stand-in desktop answering the dialogs and recording the exit code
+// the window asks for.
+#include <gtest/gtest.h>
+
+#include <QFrame>
+#include <QInputMethodEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QToolButton>
+
+#include <clocale>
+#include <cstring>
+#include <string>
+
+#include "reader/loader.h"
+#include "tests/support/temp_dir.h"
+#include "tests/window/window_test_support.h"
+#include "writer/gsd_writer.h"
+
+namespace trevik::window::test {
+namespace {
+
+using trevik::test::fileExists;
+using trevik::test::readFile;
+using trevik::test::TempDir;
+
+std::string fieldText(const char* field, std::size_t width) { return std::string(field, ::strnlen(field, width)); }
+#define FIELD(f) fieldText(f, sizeof f)
+
+// What the writer makes of `path` loaded with nothing edited: the batch
+// conversion's output.
+std::string batchOutput(const std::string& source, const std::string& output) {
+    auto study = std::make_unique<Study>();
+    EXPECT_EQ(loadStudy(source.c_str(), *study), kLoaded);
+    EXPECT_EQ(writeGsd(output.c_str(), *study), kWritten);
+    return readFile(output);
+}
+
+// Clears the box and types `text`: keys for ASCII, an input method's commit
+// for everything else, as a Japanese input method delivers it.
+void typeInto(QLineEdit* box, const QString& text) {
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClick(box, Qt::Key_Delete);
+    for (const QChar c : text) {
+        if (c.unicode() < 0x80) {
+            QTest::keyClick(box, static_cast<char>(c.unicode()));
+        } else {
+            QInputMethodEvent commit;
+            commit.setCommitString(QString(c));
+            QApplication::sendEvent(box, &commit);
+        }
+    }
+}
+
+TEST(MainForm, StartsEmptyWithEveryControlInPlace) {
+    WindowUnderTest w;
+    TMainForm& f = *w.form;
+    EXPECT_EQ(f.objectName(), QStringLiteral("MainForm"));
+    EXPECT_STREQ(f.metaObject()->className(), "trevik::window::TMainForm");
+    EXPECT_EQ(f.windowTitle(), QStringLiteral("TOSHIBA TREVIK Data Converter"));
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_EQ(f.size(), QSize(493, 225));
+    EXPECT_EQ(f.font().family(), QStringLiteral("Arial"));
+    EXPECT_EQ(f.font().pixelSize(), 14);
+    EXPECT_TRUE(f.font().bold());
+
+    struct Place {
+        const char* name;
+        QRect geometry;
+    };
+    const Place places[] = {
+        {"Panel1", {0, 0, 493, 34}},      {"Panel4", {0, 34, 493, 191}},     {"pnIn", {80, 8, 337, 18}},
+        {"btIn", {423, 10, 48, 18}},      {"Panel3", {8, 23, 477, 134}},     {"edID", {88, 4, 136, 18}},
+        {"edName", {88, 24, 136, 18}},    {"edHeight", {88, 44, 36, 18}},    {"edWeight", {164, 44, 36, 18}},
+        {"edTracer", {88, 84, 136, 18}},  {"edComment", {88, 104, 136, 18}}, {"edDate", {328, 4, 136, 18}},
+        {"edTime", {328, 24, 136, 18}},   {"edHR", {328, 45, 57, 18}},       {"edPix", {328, 84, 57, 18}},
+        {"edThick", {328, 104, 57, 18}},  {"BtOK", {260, 164, 73, 25}},      {"BitBtn2", {336, 164, 73, 25}},
+        {"btHelp", {412, 164, 73, 25}},
+    };
+    for (const Place& p : places) {
+        auto* widget = f.findChild<QWidget*>(QString::fromLatin1(p.name));
+        ASSERT_NE(widget, nullptr) << p.name;
+        EXPECT_EQ(widget->geometry(), p.geometry) << p.name;
+    }
+    EXPECT_EQ(f.rbM->pos(), QPoint(88, 66));
+    EXPECT_EQ(f.rbF->pos(), QPoint(160, 66));
+
+    const std::pair<const char*, const char*> labels[] = {
+        {"Label23", "Input File"},  {"Label1", "Study Information"}, {"Label7", "ID"},
+        {"Label8", "Name"},         {"Label11", "Height, Weight"},   {"Label17", "(cm)"},
+        {"Label18", "(kg)"},        {"Label16", "Sex"},              {"Label14", "Tracer"},
+        {"Label15", "Comment"},     {"Label9", "Exam. Date"},        {"Label13", "Exam. Time"},
+        {"Label10", "Heart Rate"},  {"Label12", "(beats/min)"},      {"Label19", "Pixel Size"},
+        {"Label20", "(mm)"},        {"Label21", "Slice Thickness"},  {"Label22", "(mm)"},
+    };
+    for (const auto& [name, text] : labels) {
+        auto* label = f.findChild<QLabel*>(QString::fromLatin1(name));
+        ASSERT_NE(label, nullptr) << name;
+        EXPECT_EQ(label->text(), QString::fromLatin1(text)) << name;
+    }
+    EXPECT_EQ(f.Label7->palette().color(QPalette::WindowText), QColor(Qt::yellow));
+    EXPECT_EQ(f.Label13->palette().color(QPalette::WindowText), QColor(Qt::white));
+
+    // Initial texts and states.
+    EXPECT_EQ(f.pnIn->text(), QString());
+    for (QLineEdit* box : {f.edID, f.edName, f.edTracer, f.edComment, f.edDate, f.edTime})
+        EXPECT_EQ(box->text(), QString()) << box->objectName().toStdString();
+    EXPECT_EQ(f.edHeight->text(), QStringLiteral("0"));
+    EXPECT_EQ(f.edWeight->text(), QStringLiteral("0"));
+    EXPECT_EQ(f.edHR->text(), QStringLiteral("0"));
+    EXPECT_EQ(f.edPix->text(), QStringLiteral("0.0"));
+    EXPECT_EQ(f.edThick->text(), QStringLiteral("0.0"));
+    for (QLineEdit* box : {f.edHR, f.edPix, f.edThick}) EXPECT_FALSE(box->isEnabled());
+    EXPECT_TRUE(f.rbM->isChecked());
+    EXPECT_FALSE(f.rbF->isChecked());
+    EXPECT_FALSE(f.BtOK->isEnabled());
+    EXPECT_EQ(f.BtOK->text(), QStringLiteral("Save"));
+    EXPECT_EQ(f.BitBtn2->text(), QStringLiteral("&Cancel"));
+    EXPECT_EQ(f.btHelp->text(), QStringLiteral("&Help"));
+    EXPECT_EQ(f.btIn->text(), QStringLiteral("Select"));
+    EXPECT_FALSE(f.BtOK->icon().isNull());
+    EXPECT_EQ(f.btIn->focusPolicy(), Qt::NoFocus);
+    EXPECT_TRUE(w.desktop.endCodes.empty());
+}
+
+TEST(MainForm, TabOrderAndTheRadioGroupAsOneStop) {
+    TempDir dir;
+    WindowUnderTest w;
+    TMainForm& f = *w.form;
+    auto tabs = [&](int count) {
+        std::vector<QString> seen;
+        for (int i = 0; i < count; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            seen.push_back(QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString());
+        }
+        return seen;
+    };
+    auto names = [](std::initializer_list<const char*> list) {
+        std::vector<QString> out;
+        for (const char* n : list) out.push_back(QString::fromLatin1(n));
+        return out;
+    };
+    ASSERT_EQ(QApplication::focusWidget(), f.edID);
+    // Disabled boxes and a disabled Save are skipped.
+    EXPECT_EQ(tabs(11), names({"edName", "edHeight", "edWeight", "edDate", "edTime", "edTracer", "edComment", "rbM",
+                               "btHelp", "BitBtn2", "edID"}));
+
+    synth::StudySpec spec;
+    spec.sex = "F";
+    w.select(saveSource(spec, dir.file("f.prj")));
+    ASSERT_TRUE(f.rbF->isChecked());
+    f.edComment->setFocus();
+    EXPECT_EQ(tabs(5), names({"rbF", "btHelp", "BitBtn2", "BtOK", "edID"}));
+
+    // The arrow keys move within the group, either way round, and select.
+    for (const Qt::Key key : {Qt::Key_Up, Qt::Key_Down, Qt::Key_Left, Qt::Key_Right}) {
+        QRadioButton* from = f.rbM->isChecked() ? f.rbM : f.rbF;
+        QRadioButton* to = from == f.rbM ? f.rbF : f.rbM;
+        from->setFocus();
+        QTest::keyClick(from, key);
+        EXPECT_TRUE(to->isChecked()) << key;
+        EXPECT_EQ(QApplication::focusWidget(), to) << key;
+    }
+    EXPECT_TRUE(f.rbF->isChecked());
+    QTest::keyClick(f.rbF, Qt::Key_Down);
+    EXPECT_TRUE(f.rbM->isChecked());
+    f.edComment->setFocus();
+    EXPECT_EQ(tabs(2), names({"rbM", "btHelp"}));
+}
+
+TEST(MainForm, CancelledSelectChangesNothing) {
+    WindowUnderTest w;
+    TMainForm& f = *w.form;
+    w.study->record.hr = 5;
+    QTest::mouseClick(f.btIn, Qt::LeftButton);  // the stand-in desktop cancels
+    EXPECT_EQ(w.desktop.sourceDialogs, 1);
+    EXPECT_EQ(f.pnIn->text(), QString());
+    EXPECT_TRUE(w.inputPath.empty());
+    EXPECT_EQ(w.study->record.hr, 5);
+    EXPECT_FALSE(f.BtOK->isEnabled());
+    EXPECT_EQ(f.edHR->text(), QStringLiteral("0"));
+    EXPECT_TRUE(w.desktop.endCodes.empty());
+    EXPECT_TRUE(w.desktop.errors.empty());
+}
+
+TEST(MainForm, SelectThatCannotLoadEndsTheRunWithTheLoadersResult) {
+    TempDir dir;
+    {
+        WindowUnderTest w;
+        const std::string path = dir.file("notes.txt");
+        synth::SourceFile(16, false).bytes("just some text, not a projection file").save(path);
+        w.select(path);
+        EXPECT_EQ(w.desktop.endCodes, std::vector<int>{kNotProjection});
+        EXPECT_EQ(w.form->pnIn->text(), QString::fromStdString(path));
+        EXPECT_STREQ(w.inputPath.c_str(), path.c_str());
+        EXPECT_FALSE(w.form->BtOK->isEnabled());
+        EXPECT_TRUE(w.desktop.errors.empty());  // no message of its own
+    }
+    {
+        // The open dialog accepts a name that does not exist.
+        WindowUnderTest w;
+        w.select(dir.file("missing.prj"));
+        EXPECT_EQ(w.desktop.endCodes, std::vector<int>{kCannotOpen});
+    }
+}
+
+TEST(MainForm, SelectShowsTheSourceAndASecondSelectKeepsTypedFacts) {
+    TempDir dir;
+    WindowUnderTest w;
+    TMainForm& f = *w.form;
+    typeInto(f.edHeight, QStringLiteral("170"));
+    typeInto(f.edWeight, QStringLiteral("65"));
+    typeInto(f.edComment, QStringLiteral("rest"));
+
+    synth::StudySpec first;
+    first.hr = 72;
+    first.pixelSpacing = "6.4\\6.4";
+    first.sliceThickness = "3.2";
+    first.slicePixels = 2;
+    const std::string firstPath = saveSource(first, dir.file("first.prj"));
+    w.select(firstPath);
+    ASSERT_TRUE(w.desktop.endCodes.empty());
+    EXPECT_EQ(f.pnIn->text(), QString::fromStdString(firstPath));
+    EXPECT_STREQ(w.inputPath.c_str(), firstPath.c_str());
+    EXPECT_EQ(f.edID->text(), QStringLiteral("A123-45"));
+    EXPECT_EQ(f.edName->text(), QStringLiteral("SAMPLE PATIENT"));
+    EXPECT_EQ(f.edDate->text(), QStringLiteral("2001.05.14"));
+    EXPECT_EQ(f.edTime->text(), QStringLiteral("10:23:45"));
+    EXPECT_EQ(f.edHR->text(), QStringLiteral("72"));
+    EXPECT_EQ(f.edTracer->text(), QStringLiteral("99mTc"));
+    EXPECT_EQ(f.edPix->text(), QStringLiteral("6.4"));
+    // Slice pixels times pixel size, kept in the record as well.
+    EXPECT_EQ(f.edThick->text(), QStringLiteral("12.8"));
+    EXPECT_EQ(w.study->record.thick, 2 * 6.4);
+    EXPECT_TRUE(f.rbM->isChecked());
+    EXPECT_TRUE(f.BtOK->isEnabled());
+    EXPECT_EQ(f.edHeight->text(), QStringLiteral("170"));
+    EXPECT_EQ(f.edWeight->text(), QStringLiteral("65"));
+    EXPECT_EQ(f.edComment->text(), QStringLiteral("rest"));
+
+    // The user changes boxes that the next Select fills again.
+    typeInto(f.edID, QStringLiteral("typed"));
+    typeInto(f.edTime, QStringLiteral("11:00"));
+    synth::StudySpec second;
+    second.id = "B-2";
+    second.name = "OTHER";
+    second.sex = "F";
+    second.hr = -3;
+    second.pixelSpacing = "3.3\\3.3";
+    second.slicePixels = 1;
+    second.tracer = "201Tl";
+    const std::string secondPath = saveSource(second, dir.file("second.prj"));
+    w.select(secondPath);
+    ASSERT_TRUE(w.desktop.endCodes.empty());
+    EXPECT_EQ(f.pnIn->text(), QString::fromStdString(secondPath));
+    EXPECT_EQ(f.edID->text(), QStringLiteral("B-2"));
+    EXPECT_EQ(f.edName->text(), QStringLiteral("OTHER"));
+    EXPECT_EQ(f.edTime->text(), QStringLiteral("10:23:45"));
+    EXPECT_EQ(f.edHR->text(), QStringLiteral("-3"));
+    EXPECT_EQ(f.edTracer->text(), QStringLiteral("201Tl"));
+    EXPECT_EQ(f.edPix->text(), QStringLiteral("3.3"));
+    EXPECT_EQ(f.edThick->text(), QStringLiteral("3.3"));
+    EXPECT_TRUE(f.rbF->isChecked());
+    EXPECT_EQ(f.edHeight->text(), QStringLiteral("170"));
+    EXPECT_EQ(f.edWeight->text(), QStringLiteral("65"));
+    EXPECT_EQ(f.edComment->text(), QStringLiteral("rest"));
+}
+
+TEST(MainForm, SexOtherThanCapitalMSelectsFemaleAndSavesF) {
+    TempDir dir;
+    for (const char* sex : {"F", "m", "X", ""}) {
+        WindowUnderTest w;
+        synth::StudySpec spec;
+        spec.sex = sex;
+        w.select(saveSource(spec, dir.file("s.prj")));
+        EXPECT_TRUE(w.form->rbF->isChecked()) << sex;
+        EXPECT_FALSE(w.form->rbM->isChecked()) << sex;
+        const std::string out = dir.file(std::string("s-") + sex + ".gsd");
+        w.save(out);
+        EXPECT_EQ(w.desktop.endCodes, std::vector<int>{0}) << sex;
+        EXPECT_STREQ(w.study->record.sex, "F");
+        EXPECT_NE(readFile(out).find("sex = F;"), std::string::npos) << sex;
+    }
+    // And the user's choice wins over the source's letter.
+    WindowUnderTest w;
+    synth::StudySpec spec;
+    w.select(saveSource(spec, dir.file("m.prj")));
+    ASSERT_TRUE(w.form->rbM->isChecked());
+    QTest::mouseClick(w.form->rbF, Qt::LeftButton, {}, QPoint(5, 8));
+    w.save(dir.file("m.gsd"));
+    EXPECT_STREQ(w.study->record.sex, "F");
+}
+
+TEST(MainForm, ReducedSourceShowsDoubledPixelAndTwiceTheWrittenThickness) {
+    TempDir dir;
+    WindowUnderTest w;
+    synth::StudySpec spec;
+    spec.matrix = 128;
+    spec.pixelSpacing = "3.2\\3.2";
+    spec.slicePixels = 2;
+    w.select(saveSource(spec, dir.file("big.prj")));
+    EXPECT_EQ(w.form->edPix->text(), QStringLiteral("6.4"));
+    EXPECT_EQ(w.form->edThick->text(), QStringLiteral("12.8"));
+    const std::string out = dir.file("big.gsd");
+    w.save(out);
+    ASSERT_EQ(w.desktop.endCodes, std::vector<int>{0});
+    EXPECT_EQ(w.study->record.thick, 6.4);
+    EXPECT_NE(readFile(out).find("thick = "), std::string::npos);
+}
+
+TEST(MainForm, HeightOrWeightThatIsNotANumberStopsSaveAndKeepsWhatWasCopied) {
+    TempDir dir;
+    WindowUnderTest w;
+    TMainForm& f = *w.form;
+    w.select(saveSource({}, dir.file("a.prj")));
+    typeInto(f.edID, QStringLiteral("NEW-ID"));
+    typeInto(f.edComment, QStringLiteral("first try"));
+    typeInto(f.edHeight, QString());
+    const std::string out = dir.file("a.gsd");
+    w.save(out);
+    ASSERT_EQ(w.desktop.errors.size(), 1u);
+    EXPECT_EQ(w.desktop.errors[0], QStringLiteral("'' は浮動小数点数ではありません."));
+    EXPECT_TRUE(w.desktop.endCodes.empty());
+    EXPECT_FALSE(fileExists(out));
+    EXPECT_TRUE(f.isVisible());
+    // What Save did before the conversion stays done.
+    EXPECT_STREQ(w.outputPath.c_str(), out.c_str());
+    EXPECT_STREQ(w.study->record.id, "NEW-ID");
+    EXPECT_STREQ(w.study->record.comment, "first try");
+    EXPECT_STREQ(w.study->record.sex, "M");
+
+    typeInto(f.edHeight, QStringLiteral("170"));
+    typeInto(f.edWeight, QStringLiteral("abc"));
+    w.save(out);
+    EXPECT_EQ(w.desktop.outputDialogs, 2);
+    ASSERT_EQ(w.desktop.errors.size(), 2u);
+    EXPECT_EQ(w.desktop.errors[1], QStringLiteral("'abc' は浮動小数点数ではありません."));
+    EXPECT_EQ(w.study->record.height, 170.0f);
+    EXPECT_EQ(w.study->record.weight, 0.0f);
+    EXPECT_FALSE(fileExists(out));
+    EXPECT_TRUE(w.desktop.endCodes.empty());
+
+    // A cancelled save dialog changes nothing.
+    typeInto(f.edID, QStringLiteral("NEWER"));
+    QTest::mouseClick(f.BtOK, Qt::LeftButton);
+    EXPECT_EQ(w.desktop.outputDialogs, 3);
+    EXPECT_STREQ(w.study->record.id, "NEW-ID");
+    EXPECT_EQ(w.desktop.errors.size(), 2u);
+}
+
+TEST(MainForm, SaveWithoutEditsWritesWhatBatchWrites) {
+    TempDir dir;
+    WindowUnderTest w;
+    synth::StudySpec spec;
+    spec.hr = 64;
+    spec.reverse = true;
+    const std::string source = saveSource(spec, dir.file("rest.prj"));
+    w.select(source);
+    const std::string out = dir.file("rest.gsd");
+    w.save(out);
+    EXPECT_EQ(w.desktop.endCodes, std::vector<int>{0});
+    EXPECT_STREQ(w.outputPath.c_str(), out.c_str());
+    const std::string written = readFile(out);
+    EXPECT_EQ(written, batchOutput(source, dir.file("batch.gsd")));
+    // The defaults "0" store 0, and the writer leaves both lines out.
+    EXPECT_EQ(w.study->record.height, 0.0f);
+    EXPECT_EQ(w.study->record.weight, 0.0f);
+    EXPECT_EQ(written.find("height"), std::string::npos);
+    EXPECT_EQ(written.find("weight"), std::string::npos);
+}
+
+TEST(MainForm, SaveTakesTypedFactsButNeverDateOrTime) {
+    TempDir dir;
+    WindowUnderTest w;
+    TMainForm& f = *w.form;
+    w.select(saveSource({}, dir.file("a.prj")));
+    typeInto(f.edHeight, QStringLiteral(" 170 "));
+    typeInto(f.edWeight, QStringLiteral("65.5"));
+    typeInto(f.edName, QStringLiteral("DOE JOHN"));
+    typeInto(f.edTracer, QStringLiteral("201Tl"));
+    typeInto(f.edComment, QStringLiteral("stress"));
+    typeInto(f.edDate, QStringLiteral("1999.01.01"));
+    typeInto(f.edTime, QStringLiteral("00:00:00"));
+    const std::string out = dir.file("a.gsd");
+    w.save(out);
+    ASSERT_EQ(w.desktop.endCodes, std::vector<int>{0});
+    const StudyRecord& r = w.study->record;
+    EXPECT_EQ(r.height, 170.0f);
+    EXPECT_EQ(r.weight, 65.5f);
+    EXPECT_STREQ(r.name, "DOE JOHN");
+    EXPECT_STREQ(r.tracer, "201Tl");
+    EXPECT_STREQ(r.comment, "stress");
+    EXPECT_STREQ(r.date, "2001.05.14");
+    EXPECT_STREQ(r.time, "10:23:45");
+    const std::string written = readFile(out);
+    EXPECT_NE(written.find("height = "), std::string::npos);
+    EXPECT_NE(written.find("comment = stress;"), std::string::npos);
+    EXPECT_NE(written.find("2001.05.14"), std::string::npos);
+    EXPECT_EQ(written.find("1999.01.01"), std::string::npos);
+    EXPECT_EQ(written.find("00:00:00"), std::string::npos);
+}
+
+TEST(MainForm, SaveEndsWithTheWritersResult) {
+    TempDir dir;
+    {
+        // Under the source's own name: the source is read whole first, then
+        // replaced by the output.
+        WindowUnderTest w;
+        const std::string source = saveSource({}, dir.file("same.prj"));
+        const std::string expected = batchOutput(source, dir.file("expected.gsd"));
+        w.select(source);
+        w.save(source);
+        EXPECT_EQ(w.desktop.endCodes, std::vector<int>{0});
+        EXPECT_EQ(readFile(source), expected);
+    }
+    {
+        WindowUnderTest w;
+        w.select(saveSource({}, dir.file("b.prj")));
+        w.save(dir.file("no-such-folder/b.gsd"));
+        EXPECT_EQ(w.desktop.endCodes, std::vector<int>{kCannotWrite});
+        EXPECT_TRUE(w.desktop.errors.empty());
+    }
+}
+
+TEST(MainForm, EscCancelsFromAnywhereAndEnterSavesOnlyWhenEnabled) {
+    TempDir dir;
+    {
+        WindowUnderTest w;
+        // Enter does nothing while Save is disabled.
+        QTest::keyClick(w.form->edID, Qt::Key_Return);
+        QTest::keyClick(w.form->rbM, Qt::Key_Enter, Qt::KeypadModifier);
+        EXPECT_EQ(w.desktop.outputDialogs, 0);
+        EXPECT_TRUE(w.desktop.endCodes.empty());
+        QTest::keyClick(w.form->edName, Qt::Key_Escape);
+        EXPECT_EQ(w.desktop.endCodes, std::vector<int>{-1});
+    }
+    {
+        WindowUnderTest w;
+        w.select(saveSource({}, dir.file("a.prj")));
+        // Enter in a box clicks Save; the stand-in dialog is cancelled.
+        QTest::keyClick(w.form->edHeight, Qt::Key_Return);
+        EXPECT_EQ(w.desktop.outputDialogs, 1);
+        // Enter on a focused button clicks that button.
+        w.form->btHelp->setFocus();
+        QTest::keyClick(w.form->btHelp, Qt::Key_Return);
+        EXPECT_EQ(w.desktop.helpFiles.size(), 1u);
+        EXPECT_EQ(w.desktop.outputDialogs, 1);
+        w.form->BitBtn2->setFocus();
+        QTest::keyClick(w.form->BitBtn2, Qt::Key_Escape);
+        EXPECT_EQ(w.desktop.endCodes, std::vector<int>{-1});
+        EXPECT_FALSE(fileExists(dir.file("a.gsd")));
+    }
+    {
+        WindowUnderTest w;
+        QTest::mouseClick(w.form->BitBtn2, Qt::LeftButton);
+        EXPECT_EQ(w.desktop.endCodes, std::vector<int>{-1});
+    }
+}
+
+TEST(MainForm, HelpAsksForTheHelpFileBesideTheProgramAndCarriesOn) {
+    WindowUnderTest w;
+    QTest::mouseClick(w.form->btHelp, Qt::LeftButton);
+    ASSERT_EQ(w.desktop.helpFiles.size(), 1u);
+    EXPECT_EQ(w.desktop.helpFiles[0], QCoreApplication::applicationDirPath() + QStringLiteral("/trevik.chm"));
+    // The stand-in desktop refused (no such file); nothing is reported.
+    EXPECT_TRUE(w.desktop.errors.empty());
+    EXPECT_TRUE(w.desktop.endCodes.empty());
+    EXPECT_TRUE(w.form->isVisible());
+    EXPECT_EQ(openHelp(QString()), -1);
+}
+
+TEST(MainForm, FileNamesOver255BytesAreRefusedBeforeAnythingChanges) {
+    TempDir dir;
+    WindowUnderTest w;
+    TMainForm& f = *w.form;
+    const std::string tooLong = dir.path() + "/" + std::string(256 - dir.path().size() - 2, 'x') + "y";
+    ASSERT_EQ(tooLong.size(), 256u);
+    w.study->record.hr = 9;
+    w.select(tooLong);
+    ASSERT_EQ(w.desktop.errors.size(), 1u);
+    EXPECT_EQ(w.desktop.errors[0],
+              QStringLiteral("File name too long (more than 255 bytes): ") + QString::fromStdString(tooLong) + ".");
+    EXPECT_EQ(f.pnIn->text(), QString());
+    EXPECT_TRUE(w.inputPath.empty());
+    EXPECT_EQ(w.study->record.hr, 9);
+    EXPECT_TRUE(w.desktop.endCodes.empty());
+
+    const std::string source = saveSource({}, dir.file("a.prj"));
+    w.select(source);
+    ASSERT_TRUE(f.BtOK->isEnabled());
+    typeInto(f.edID, QStringLiteral("TYPED"));
+    w.save(tooLong);
+    ASSERT_EQ(w.desktop.errors.size(), 2u);
+    EXPECT_TRUE(w.outputPath.empty());
+    EXPECT_STREQ(w.study->record.id, "A123-45");
+    EXPECT_TRUE(w.desktop.endCodes.empty());
+
+    // Multi-byte characters count in bytes: 128 two-byte letters are 256.
+    const QString wide = QString(128, QChar(0xE9));
+    w.desktop.outputAnswers.push_back(wide);
+    QTest::mouseClick(f.BtOK, Qt::LeftButton);
+    EXPECT_EQ(w.desktop.errors.size(), 3u);
+    EXPECT_TRUE(w.outputPath.empty());
+
+    // Exactly 255 bytes are held whole.
+    const std::string longest = tooLong.substr(0, 255);
+    w.save(longest);
+    EXPECT_EQ(w.desktop.errors.size(), 3u);
+    EXPECT_STREQ(w.outputPath.c_str(), longest.c_str());
+}
+
+TEST(MainForm, TextsKeepTheSourcesBytesAndTypedTextIsCutAtWholeCharacters) {
+    TempDir dir;
+    WindowUnderTest w;
+    TMainForm& f = *w.form;
+    synth::StudySpec spec;
+    spec.name = "M\xFC" "LLER";  // a Latin-1 byte, not UTF-8
+    spec.id = "\xE5\xB1\xB1\xE7\x94\xB0";  // 山田 in UTF-8
+    w.select(saveSource(spec, dir.file("a.prj")));
+    EXPECT_EQ(f.edID->text(), QStringLiteral("山田"));
+    typeInto(f.edTracer, QString(30, QChar(0x65E5)));  // 90 bytes of 日
+    typeInto(f.edComment, QString(60, QChar(0xE9)));  // 120 bytes of é
+    w.save(dir.file("a.gsd"));
+    const StudyRecord& r = w.study->record;
+    EXPECT_EQ(FIELD(r.name), "M\xFCLLER");  // left alone: the same bytes
+    EXPECT_EQ(FIELD(r.id), spec.id);
+    // tracer holds 19 bytes: six whole characters; comment 79: 39 characters.
+    std::string six;
+    for (int i = 0; i < 6; ++i) six += "\xE6\x97\xA5";
+    EXPECT_EQ(FIELD(r.tracer), six);
+    EXPECT_EQ(FIELD(r.comment).size(), 78u);
+    EXPECT_EQ(QString::fromUtf8(r.comment), QString(39, QChar(0xE9)));
+
+    // A box the user changed gives its text as UTF-8.
+    WindowUnderTest v;
+    v.select(dir.file("a.prj"));
+    typeInto(v.form->edName, QStringLiteral("Müller"));
+    v.save(dir.file("b.gsd"));
+    EXPECT_EQ(FIELD(v.study->record.name), "M\xC3\xBCller");
+}
+
+TEST(MainForm, NumbersFollowTheDesktopLocaleButTheFileDoesNot) {
+    TempDir dir;
+    const std::string previousC = std::setlocale(LC_ALL, nullptr);
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) GTEST_SKIP() << "no German locale on this machine";
+    const QLocale previous;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+
+    WindowUnderTest w;
+    TMainForm& f = *w.form;
+    synth::StudySpec spec;
+    spec.pixelSpacing = "6.4\\6.4";
+    spec.slicePixels = 2;
+    const std::string source = saveSource(spec, dir.file("a.prj"));
+    w.select(source);
+    EXPECT_EQ(f.edPix->text(), QStringLiteral("6,4"));
+    EXPECT_EQ(f.edThick->text(), QStringLiteral("12,8"));
+    typeInto(f.edHeight, QStringLiteral("170,5"));
+    typeInto(f.edWeight, QStringLiteral("1.5"));
+    w.save(dir.file("a.gsd"));
+    ASSERT_EQ(w.desktop.errors.size(), 1u);
+    EXPECT_EQ(w.desktop.errors[0], QStringLiteral("'1.5' は浮動小数点数ではありません."));
+    typeInto(f.edWeight, QStringLiteral("65,25"));
+    w.save(dir.file("a.gsd"));
+    ASSERT_EQ(w.desktop.endCodes, std::vector<int>{0});
+    EXPECT_EQ(w.study->record.height, 170.5f);
+    EXPECT_EQ(w.study->record.weight, 65.25f);
+    const std::string written = readFile(dir.file("a.gsd"));
+
+    QLocale::setDefault(previous);
+    std::setlocale(LC_ALL, previousC.c_str());
+    // The same record written in the C locale gives the same bytes.
+    auto expected = std::make_unique<Study>();
+    ASSERT_EQ(loadStudy(source.c_str(), *expected), kLoaded);
+    expected->record = w.study->record;
+    ASSERT_EQ(writeGsd(dir.file("c.gsd").c_str(), *expected), kWritten);
+    EXPECT_EQ(written, readFile(dir.file("c.gsd")));
+    const std::string header = written.substr(0, written.find('\f'));
+    EXPECT_EQ(header.find(','), std::string::npos) << header;
+}
+
+}  // namespace
+}  // namespace trevik::window::test

@@ -1,0 +1,90 @@
+#include "tests/window/window_test_support.h"
+
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+#include <cstdlib>
+
+namespace trevik::window::test {
+
+namespace {
+
+// The offscreen platform warns about every window it cannot size hint;
+// everything else still reaches the test output.
+QtMessageHandler toolkitHandler = nullptr;
+
+void quietOffscreen(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtWarningMsg && message.contains(QLatin1String("propagateSizeHints"))) return;
+    if (toolkitHandler) toolkitHandler(type, context, message);
+}
+
+}  // namespace
+
+QApplication& application() {
+    static int argc = 1;
+    static char name[] = "window_tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = [] {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        toolkitHandler = qInstallMessageHandler(quietOffscreen);
+        return new QApplication(argc, argv);
+    }();
+    return *app;
+}
+
+namespace {
+
+std::optional<QString> take(std::deque<QString>& answers) {
+    if (answers.empty()) return std::nullopt;
+    const QString answer = answers.front();
+    answers.pop_front();
+    if (answer.isNull()) return std::nullopt;
+    return answer;
+}
+
+}  // namespace
+
+WindowSeams FakeDesktop::seams() {
+    WindowSeams s;
+    s.chooseSource = [this](QWidget*) {
+        ++sourceDialogs;
+        return take(sourceAnswers);
+    };
+    s.chooseOutput = [this](QWidget*) {
+        ++outputDialogs;
+        return take(outputAnswers);
+    };
+    s.showError = [this](QWidget*, const QString& text) { errors.push_back(text); };
+    s.openHelp = [this](const QString& path) {
+        helpFiles.push_back(path);
+        return -1;
+    };
+    s.endProcess = [this](int code) { endCodes.push_back(code); };
+    return s;
+}
+
+WindowUnderTest::WindowUnderTest() : study(std::make_unique<Study>()) {
+    application();
+    form = std::make_unique<TMainForm>(*study, inputPath, outputPath, desktop.seams());
+    QApplication::setActiveWindow(form.get());
+}
+
+WindowUnderTest::~WindowUnderTest() = default;
+
+void WindowUnderTest::select(const std::string& path) {
+    desktop.sourceAnswers.push_back(QString::fromStdString(path));
+    QTest::mouseClick(form->btIn, Qt::LeftButton);
+}
+
+void WindowUnderTest::save(const std::string& path) {
+    desktop.outputAnswers.push_back(QString::fromStdString(path));
+    QTest::mouseClick(form->BtOK, Qt::LeftButton);
+}
+
+std::string saveSource(const synth::StudySpec& spec, const std::string& path) {
+    synth::buildStudy(spec).save(path);
+    return path;
+}
+
+}  // namespace trevik::window::test

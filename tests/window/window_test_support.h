@@ -1,0 +1,58 @@
+// What the window tests share: one application object for the process, a
+// stand-in desktop that answers the dialogs and records what the window asked
+// of it, and a window over a fresh study.
+#pragma once
+
+#include <QApplication>
+#include <QString>
+
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/window/main_form.h"
+#include "study/study.h"
+#include "tools/synth/source_file.h"
+
+namespace trevik::window::test {
+
+// The application object, created on first use on the offscreen platform.
+QApplication& application();
+
+// Answers the dialogs from queues (an empty queue or a null QString is a
+// cancel) and records
+// the errors shown, the help files opened and the exit codes asked for.
+struct FakeDesktop {
+    std::deque<QString> sourceAnswers;
+    std::deque<QString> outputAnswers;
+    int sourceDialogs = 0;
+    int outputDialogs = 0;
+    std::vector<QString> errors;
+    std::vector<QString> helpFiles;
+    std::vector<int> endCodes;
+
+    WindowSeams seams();
+};
+
+// A window over its own all-zero study and empty paths, as at start.
+struct WindowUnderTest {
+    WindowUnderTest();
+    ~WindowUnderTest();
+
+    // Chooses `path` in the open dialog and clicks Select.
+    void select(const std::string& path);
+    // Chooses `path` in the save dialog and clicks Save.
+    void save(const std::string& path);
+
+    FakeDesktop desktop;
+    std::unique_ptr<Study> study;
+    PathBuffer inputPath{};
+    PathBuffer outputPath{};
+    std::unique_ptr<TMainForm> form;
+};
+
+std::string saveSource(const synth::StudySpec& spec, const std::string& path);
+
+}  // namespace trevik::window::test
