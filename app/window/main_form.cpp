@@ -207,6 +207,13 @@ void TMainForm::buildControls() {
     edHR = makeEdit(Panel3, "edHR", 328, 45, 57, "0");
     edPix = makeEdit(Panel3, "edPix", 328, 84, 57, "0.0");
     edThick = makeEdit(Panel3, "edThick", 328, 104, 57, "0.0");
+    // White captions; the indicator keeps a dark mark on its light face.
+    for (QRadioButton* radio : {rbM, rbF}) {
+        QPalette palette = radio->palette();
+        palette.setColor(QPalette::WindowText, Qt::white);
+        palette.setColor(QPalette::Text, Qt::black);
+        radio->setPalette(palette);
+    }
     connect(rbM, &QRadioButton::toggled, this, &TMainForm::keepRadioTabStop);
     keepRadioTabStop();
 
