@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include "app/window/window_seams.h"
 
@@ -12,39 +13,15 @@ namespace trevik::window {
 
 namespace {
 
-// Qt's own dialogs rather than a desktop theme's: they add the default
-// extension and confirm an overwrite themselves, so the name they hand back
-// is final on every desktop.
-std::optional<QString> runOpenDialog(QWidget* parent) {
-    QFileDialog dialog(parent);
-    dialog.setObjectName(QStringLiteral("OpenDlg"));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    // Any name is accepted, also one of a file that does not exist.
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(QStringLiteral("All Files (*)"));
-    dialog.setSizeGripEnabled(true);
+std::optional<QString> runDialog(QFileDialog& dialog) {
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     const QStringList files = dialog.selectedFiles();
     if (files.isEmpty()) return std::nullopt;
     return files.first();
 }
 
-std::optional<QString> runSaveDialog(QWidget* parent) {
-    QFileDialog dialog(parent);
-    dialog.setObjectName(QStringLiteral("SaveDlg"));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    // "*" rather than "*.*": on this platform names without a dot are common.
-    dialog.setNameFilters({QStringLiteral("Gated SPECT Data (*.gsd)"), QStringLiteral("All Files (*)")});
-    dialog.setDefaultSuffix(QStringLiteral("gsd"));
-    dialog.setSizeGripEnabled(true);
-    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-    const QStringList files = dialog.selectedFiles();
-    if (files.isEmpty()) return std::nullopt;
-    return files.first();
-}
+std::optional<QString> runOpenDialog(QWidget* parent) { return runDialog(*makeOpenDialog(parent)); }
+std::optional<QString> runSaveDialog(QWidget* parent) { return runDialog(*makeSaveDialog(parent)); }
 
 void showErrorBox(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::Critical, QString::fromUtf8(kApplicationTitle), text, QMessageBox::Ok, parent);
@@ -56,6 +33,34 @@ void showErrorBox(QWidget* parent, const QString& text) {
 [[noreturn]] void endProcess(int code) { std::exit(code); }
 
 }  // namespace
+
+// Qt's own dialogs rather than a desktop theme's: they add the default
+// extension and confirm an overwrite themselves, so the name they hand back
+// is final on every desktop.
+std::unique_ptr<QFileDialog> makeOpenDialog(QWidget* parent) {
+    auto dialog = std::make_unique<QFileDialog>(parent);
+    dialog->setObjectName(QStringLiteral("OpenDlg"));
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    // Any name is accepted, also one of a file that does not exist.
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setNameFilter(QStringLiteral("All Files (*)"));
+    dialog->setSizeGripEnabled(true);
+    return dialog;
+}
+
+std::unique_ptr<QFileDialog> makeSaveDialog(QWidget* parent) {
+    auto dialog = std::make_unique<QFileDialog>(parent);
+    dialog->setObjectName(QStringLiteral("SaveDlg"));
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    // "*" rather than "*.*": on this platform names without a dot are common.
+    dialog->setNameFilters({QStringLiteral("Gated SPECT Data (*.gsd)"), QStringLiteral("All Files (*)")});
+    dialog->setDefaultSuffix(QStringLiteral("gsd"));
+    dialog->setSizeGripEnabled(true);
+    return dialog;
+}
 
 int openHelp(const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)) ? 0 : -1; }
 

@@ -49,7 +49,7 @@ extern "C" const char* __lsan_default_suppressions() {
     return "leak:libfontconfig.so\nleak:libdbus-1.so\n";
 }
 
-int main(int argc, char** argv) {
+int main(int, char** argv) {
     std::string why;
     if (!trevik::window::displayAvailable(why)) {
         std::fprintf(stderr, "trevik-window: %s\n", why.c_str());
@@ -57,16 +57,19 @@ int main(int argc, char** argv) {
     }
 
     const QtMessageHandler previous = qInstallMessageHandler(startupMessages);
-    QApplication application(argc, argv);
+    // The program ignores its arguments, also those the toolkit would read.
+    int toolkitArgc = 1;
+    char* toolkitArgv[] = {argv[0], nullptr};
+    QApplication application(toolkitArgc, toolkitArgv);
     qInstallMessageHandler(previous);
     // The application's name, not its display name: the desktop would append
     // a display name to the window's caption.
     QApplication::setApplicationName(QString::fromUtf8(trevik::window::kApplicationTitle));
-    // The toolkit adopts the user's locale for the C library as well; the
-    // converter's own formatting stays locale-free, so that the file written
-    // from the window is the same on every desktop. The window's own number
-    // texts follow the user's locale through QLocale.
-    std::setlocale(LC_ALL, "C");
+    // The toolkit adopts the user's locale for the C library as well; numbers
+    // in the C library stay in the C form, as the toolkit advises. The
+    // window's own number texts follow the user's locale through QLocale, and
+    // the loader and writer run in the C locale whatever this is.
+    std::setlocale(LC_NUMERIC, "C");
 
     trevik::window::TMainForm form(study, inputPath, outputPath, trevik::window::platformSeams());
     return application.exec();

@@ -7,8 +7,10 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
+class QFileDialog;
 class QWidget;
 
 namespace trevik::window {
@@ -33,6 +35,13 @@ inline constexpr const char kApplicationTitle[] = "TREVIK Data Cpnverter";
 
 // The seams of the real desktop.
 WindowSeams platformSeams();
+
+// The open dialog: every file listed, any name accepted, also one that does
+// not exist.
+std::unique_ptr<QFileDialog> makeOpenDialog(QWidget* parent);
+// The save dialog: "Gated SPECT Data (*.gsd)" and "All Files (*)", "gsd"
+// added to a name without extension, an overwrite confirmed.
+std::unique_ptr<QFileDialog> makeSaveDialog(QWidget* parent);
 
 // Opens `path` with the desktop's default "open" action without waiting for
 // the viewer; 0 when the desktop accepted the request, -1 when it did not.
