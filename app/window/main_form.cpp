@@ -300,7 +300,7 @@ std::string TMainForm::boxBytes(const QLineEdit* box, const ShownText& memory, s
 
 bool TMainForm::takePath(const QString& name, PathBuffer& buffer) {
     const QByteArray bytes = QFile::encodeName(name);
-    PathBuffer candidate;
+    PathBuffer candidate{};
     if (!candidate.assign(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())))) {
         const QString message = bytes.size() >= static_cast<qsizetype>(PathBuffer::kCapacity)
                                     ? QStringLiteral("File name too long (more than 255 bytes): ") + name
@@ -325,7 +325,7 @@ bool TMainForm::readNumber(const QLineEdit* box, float& into) {
 void TMainForm::btInClick() {
     const std::optional<QString> chosen = seams_.chooseSource(this);
     if (!chosen) return;
-    PathBuffer path;
+    PathBuffer path{};
     if (!takePath(*chosen, path)) return;
 
     StudyRecord& r = study_.record;
@@ -367,7 +367,7 @@ void TMainForm::btInClick() {
 void TMainForm::BtOKClick() {
     const std::optional<QString> chosen = seams_.chooseOutput(this);
     if (!chosen) return;
-    PathBuffer path;
+    PathBuffer path{};
     if (!takePath(*chosen, path)) return;
     outputPath_ = path;
 
