@@ -35,7 +35,7 @@ nodisplay)
   echo "no display: exit code 1, one line: $(cat "$work/err")"
   ;;
 display)
-  for tool in Xvfb xdotool xprop; do
+  for tool in Xvfb xdotool xprop xdpyinfo; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
   done
   # Xvfb picks a free display number itself and writes it to descriptor 3.
@@ -49,6 +49,12 @@ display)
   [ -s "$work/display" ] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
   export DISPLAY=":$(tr -d '\n' <"$work/display")"
   unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+  # The server may announce its number before it takes connections.
+  for _ in $(seq 1 100); do
+    xdpyinfo >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+  xdpyinfo >/dev/null 2>&1 || fail "Xvfb on $DISPLAY takes no connections: $(cat "$work/xvfb.log")"
 
   "$program" >"$work/out" 2>"$work/err" </dev/null &
   program_pid=$!
