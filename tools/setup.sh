@@ -5,7 +5,7 @@
 
 TREVIK_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 TREVIK_PACKAGES=(
-  cmake make g++ pkg-config libgtest-dev qt6-base-dev
+  cmake make g++ pkg-config libgtest-dev libbenchmark-dev qt6-base-dev
   clang libclang-rt-14-dev valgrind locales
   fonts-liberation fonts-ipafont-gothic xvfb xdotool x11-utils
 )

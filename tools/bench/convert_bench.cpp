@@ -1,0 +1,106 @@
+// Throughput of a whole conversion, and what it allocates. The loader is
+// meant to take one heap block per load (the 32768-byte image buffer) and
+// the writer nothing per frame, so the counters "allocations" and
+// "allocated_bytes" (operator new per iteration; the C library's own stream
+// buffers are not counted) stay small and flat whatever the study's size.
+#include <benchmark/benchmark.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "reader/loader.h"
+#include "tools/synth/source_file.h"
+#include "writer/gsd_writer.h"
+
+namespace {
+
+std::atomic<long> allocations{0};
+std::atomic<long> allocatedBytes{0};
+
+void* counted(std::size_t size) {
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    allocatedBytes.fetch_add(static_cast<long>(size), std::memory_order_relaxed);
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) { return counted(size); }
+void* operator new[](std::size_t size) { return counted(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return counted(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return counted(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+struct Sample {
+    std::string source;
+    std::string output;
+    std::size_t sourceBytes = 0;
+};
+
+Sample makeSample(int matrix, bool floats) {
+    char dir[] = "/tmp/trevik-bench-XXXXXX";
+    if (!::mkdtemp(dir)) std::abort();
+    Sample s{std::string(dir) + "/source.prj", std::string(dir) + "/out.gsd", 0};
+    const trevik::synth::SourceFile f =
+        trevik::synth::buildStudy({.matrix = matrix, .floats = floats, .hr = 60, .division = 8, .images = 256});
+    f.save(s.source);
+    s.sourceBytes = f.size();
+    return s;
+}
+
+void run(benchmark::State& state, int matrix, bool floats, bool write) {
+    const Sample sample = makeSample(matrix, floats);
+    auto study = std::make_unique<trevik::Study>();
+    long allocationsBefore = allocations.load();
+    long bytesBefore = allocatedBytes.load();
+    for (auto _ : state) {
+        if (trevik::loadStudy(sample.source.c_str(), *study) != trevik::kLoaded) state.SkipWithError("load failed");
+        if (write && trevik::writeGsd(sample.output.c_str(), *study) != trevik::kWritten)
+            state.SkipWithError("write failed");
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["allocations"] = static_cast<double>(allocations.load() - allocationsBefore) / n;
+    state.counters["allocated_bytes"] = static_cast<double>(allocatedBytes.load() - bytesBefore) / n;
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(sample.sourceBytes));
+    std::remove(sample.output.c_str());
+    std::remove(sample.source.c_str());
+    ::rmdir(sample.source.substr(0, sample.source.rfind('/')).c_str());
+}
+
+void LoadGated64Integer(benchmark::State& s) { run(s, 64, false, false); }
+void LoadGated128Float(benchmark::State& s) { run(s, 128, true, false); }
+void ConvertGated64Integer(benchmark::State& s) { run(s, 64, false, true); }
+void ConvertGated128Float(benchmark::State& s) { run(s, 128, true, true); }
+
+}  // namespace
+
+BENCHMARK(LoadGated64Integer)->Unit(benchmark::kMillisecond);
+BENCHMARK(LoadGated128Float)->Unit(benchmark::kMillisecond);
+BENCHMARK(ConvertGated64Integer)->Unit(benchmark::kMillisecond);
+BENCHMARK(ConvertGated128Float)->Unit(benchmark::kMillisecond);
+BENCHMARK_MAIN();
