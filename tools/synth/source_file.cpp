@@ -117,8 +117,13 @@ SourceFile& SourceFile::cut(std::size_t size) {
 void SourceFile::save(const std::string& path) const {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) throw std::runtime_error("cannot create " + path);
-    const bool ok = std::fwrite(data_.data(), 1, data_.size(), f) == data_.size();
-    if (std::fclose(f) != 0 || !ok) throw std::runtime_error("cannot write " + path);
+    const bool written = std::fwrite(data_.data(), 1, data_.size(), f) == data_.size();
+    const bool closed = std::fclose(f) == 0;
+    if (!written || !closed) {
+        // A partly written study is worse than none.
+        std::remove(path.c_str());
+        throw std::runtime_error("cannot write " + path);
+    }
 }
 
 double cardiacSample(int image, int y, int x, int matrix, int gates, int projections) {
