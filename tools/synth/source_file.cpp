@@ -3,6 +3,8 @@
 #include <bit>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 #include <stdexcept>
 
 namespace trevik::synth {
@@ -120,8 +122,10 @@ void SourceFile::save(const std::string& path) const {
     const bool written = std::fwrite(data_.data(), 1, data_.size(), f) == data_.size();
     const bool closed = std::fclose(f) == 0;
     if (!written || !closed) {
-        // A partly written study is worse than none.
-        std::remove(path.c_str());
+        // A partly written study is worse than none; devices and other
+        // special files are left alone.
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(std::filesystem::symlink_status(path, ec))) std::remove(path.c_str());
         throw std::runtime_error("cannot write " + path);
     }
 }
