@@ -39,7 +39,9 @@ display)
     command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
   done
   # Xvfb picks a free display number itself and writes it to descriptor 3.
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+  # Without -noreset it resets whenever its last client leaves, and refuses
+  # connections meanwhile: the program's own display check is such a client.
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
   xvfb_pid=$!
   for _ in $(seq 1 300); do
     [ -s "$work/display" ] && break
