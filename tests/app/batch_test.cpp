@@ -95,19 +95,19 @@ TEST(BatchRun, ConvertsStudiesAndPrintsNothing) {
     // A 128 x 128 float study whose frames are marked as stored last to
     // first: reduced to 64 x 64 by 2 x 2 sums, each division written in
     // reverse, pixel doubled and the thickness that of the source pixels.
-    synth::StudySpec spec;
-    spec.matrix = 128;
-    spec.floats = true;
-    spec.hr = 75;
-    spec.division = 2;
-    spec.images = 6;
-    spec.slicePixels = 2;
-    spec.pixelSpacing = "3.2\\3.2";
-    spec.sliceThickness = "9.9";
-    spec.reverse = true;
+    synth::StudyPlan plan;
+    plan.matrix = 128;
+    plan.floats = true;
+    plan.hr = 75;
+    plan.division = 2;
+    plan.images = 6;
+    plan.slicePixels = 2;
+    plan.pixelSpacing = "3.2\\3.2";
+    plan.sliceThickness = "9.9";
+    plan.reverse = true;
     auto value = [](int i, int y, int x) { return ((i * 7 + y + 3 * x) % 40 - 20) * 0.35; };
-    spec.sample = value;
-    const std::string stress = saveStudy(spec, dir.file("stress.prj"));
+    plan.sample = value;
+    const std::string stress = saveStudy(plan, dir.file("stress.prj"));
     r = runTrevik({stress, dir.file("stress.gsd")});
     EXPECT_EQ(r.exitCode, 0);
     expectQuiet(r);

@@ -27,18 +27,18 @@ inline double patternSample(int i, int y, int x) { return (i * 131 + y * 17 + x 
 
 // A gated 64 x 64 integer study of 8 divisions x 32 frames with the
 // synthesiser's default patient facts.
-inline synth::StudySpec gated64() {
-    synth::StudySpec spec;
-    spec.matrix = 64;
-    spec.hr = 60;
-    spec.division = 8;
-    spec.images = 256;
-    spec.sample = patternSample;
-    return spec;
+inline synth::StudyPlan gated64() {
+    synth::StudyPlan plan;
+    plan.matrix = 64;
+    plan.hr = 60;
+    plan.division = 8;
+    plan.images = 256;
+    plan.sample = patternSample;
+    return plan;
 }
 
-inline std::string saveStudy(const synth::StudySpec& spec, const std::string& path) {
-    synth::buildStudy(spec).save(path);
+inline std::string saveStudy(const synth::StudyPlan& plan, const std::string& path) {
+    synth::buildStudy(plan).save(path);
     return path;
 }
 

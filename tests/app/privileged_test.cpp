@@ -170,7 +170,7 @@ TEST(BatchRunOnFullDisk, LeavesTheOldOutputAndNoTemporaryFile) {
 
     // With the old output gone there is room: the disk itself works.
     fs::remove(existing);
-    synth::StudySpec small64 = gated64();
+    synth::StudyPlan small64 = gated64();
     small64.images = 16;
     const std::string smallSource = saveStudy(small64, dir.file("small.prj"));
     r = runTrevik({smallSource, disk + "/small.gsd"});

@@ -10,22 +10,22 @@ std::vector<Seed> seedStudies() {
         for (const bool floats : {false, true}) {
             for (const bool gated : {true, false}) {
                 for (const bool reverse : {false, true}) {
-                    synth::StudySpec spec;
-                    spec.matrix = matrix;
-                    spec.floats = floats;
+                    synth::StudyPlan plan;
+                    plan.matrix = matrix;
+                    plan.floats = floats;
                     // Gated: two divisions of two frames; ungated: three images.
-                    spec.hr = gated ? 60 : 0;
-                    spec.division = gated ? 2 : 0;
-                    spec.images = gated ? 4 : 3;
-                    spec.reverse = reverse;
-                    spec.slicePixels = matrix == 128 ? 2 : 1;
-                    spec.pixelSpacing = matrix == 128 ? "3.2\\3.2" : "6.4\\6.4";
+                    plan.hr = gated ? 60 : 0;
+                    plan.division = gated ? 2 : 0;
+                    plan.images = gated ? 4 : 3;
+                    plan.reverse = reverse;
+                    plan.slicePixels = matrix == 128 ? 2 : 1;
+                    plan.pixelSpacing = matrix == 128 ? "3.2\\3.2" : "6.4\\6.4";
                     std::string name = matrix == 128 ? "m128" : "m64";
                     name += floats ? "-float" : "-int";
                     name += gated ? "-gated" : "-ungated";
                     if (reverse) name += "-reversed";
                     name += ".prj";
-                    seeds.push_back({std::move(name), synth::buildStudy(spec).data()});
+                    seeds.push_back({std::move(name), synth::buildStudy(plan).data()});
                 }
             }
         }

@@ -29,7 +29,7 @@ namespace {
 TEST(LoaderMemory, NoImageBufferGivesEightAfterTheFirstHeaderReading) {
     test::TempDir dir;
     const std::string path = dir.file("source.prj");
-    synth::buildStudy(synth::StudySpec{.matrix = 128, .hr = 60, .division = 8, .images = 16, .reverse = true})
+    synth::buildStudy(synth::StudyPlan{.matrix = 128, .hr = 60, .division = 8, .images = 16, .reverse = true})
         .save(path);
     auto study = std::make_unique<Study>();
     study->flags.reducedMatrix = true;

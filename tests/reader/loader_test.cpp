@@ -19,7 +19,7 @@ namespace trevik {
 namespace {
 
 using synth::SourceFile;
-using synth::StudySpec;
+using synth::StudyPlan;
 
 // Image i of a test study carries its index in every sample, so each frame
 // shows which image it came from: sample = i * 3 + 1 (scaled: times 10).
@@ -31,9 +31,9 @@ protected:
         file.save(path);
         return loadStudy(path.c_str(), *study);
     }
-    LoadResult load(StudySpec spec) {
-        if (!spec.sample) spec.sample = indexSample;
-        return load(synth::buildStudy(spec));
+    LoadResult load(StudyPlan plan) {
+        if (!plan.sample) plan.sample = indexSample;
+        return load(synth::buildStudy(plan));
     }
     // The image index a frame was filled from, or -1 for an untouched frame.
     int imageIn(int d, int f) const {
@@ -47,44 +47,44 @@ protected:
 
 TEST_F(LoaderTest, ImagesGoToTheirFramesDivisionAfterDivision) {
     // Gated: 256 images, 8 divisions: image i in frame (i / 32, i mod 32).
-    ASSERT_EQ(load(StudySpec{.hr = 60, .division = 8, .images = 256}), kLoaded);
+    ASSERT_EQ(load(StudyPlan{.hr = 60, .division = 8, .images = 256}), kLoaded);
     EXPECT_EQ(study->record.frames, 32);
     for (int i = 0; i < 256; ++i) ASSERT_EQ(imageIn(i / 32, i % 32), i) << i;
     EXPECT_EQ(study->store.frame(0, 5)[4095], (5 * 3 + 1) * 10) << "the whole frame is filled";
 
     // Ungated: 100 images run on into the slots of later divisions.
     study = std::make_unique<Study>();
-    ASSERT_EQ(load(StudySpec{.hr = 0, .division = 0, .images = 100}), kLoaded);
+    ASSERT_EQ(load(StudyPlan{.hr = 0, .division = 0, .images = 100}), kLoaded);
     EXPECT_EQ(study->record.frames, 100);
     for (int i = 0; i < 100; ++i) ASSERT_EQ(imageIn(0, i), i);
 
     // 250 images in 8 divisions: 31 frames each, the last two images unread.
     study = std::make_unique<Study>();
-    ASSERT_EQ(load(StudySpec{.hr = 60, .division = 8, .images = 250}), kLoaded);
+    ASSERT_EQ(load(StudyPlan{.hr = 60, .division = 8, .images = 250}), kLoaded);
     EXPECT_EQ(study->record.frames, 31);
     EXPECT_EQ(imageIn(7, 30), 247);
     EXPECT_EQ(imageIn(7, 31), -1);
 
     // Division 1 with a heart rate: one pass of all images.
     study = std::make_unique<Study>();
-    ASSERT_EQ(load(StudySpec{.hr = 75, .division = 1, .images = 20}), kLoaded);
+    ASSERT_EQ(load(StudyPlan{.hr = 75, .division = 1, .images = 20}), kLoaded);
     EXPECT_EQ(study->record.frames, 20);
     EXPECT_EQ(imageIn(0, 19), 19);
 
     // A negative division with a heart rate: no frame, nothing read.
     study = std::make_unique<Study>();
-    ASSERT_EQ(load(StudySpec{.hr = 60, .division = -4, .images = 32}), kLoaded);
+    ASSERT_EQ(load(StudyPlan{.hr = 60, .division = -4, .images = 32}), kLoaded);
     EXPECT_EQ(study->record.frames, -8);
     EXPECT_EQ(imageIn(0, 0), -1);
 }
 
 TEST_F(LoaderTest, HeartRateZeroWithDivisionsReadsTheWholeCountPerPass) {
     // 32 images, 8 passes of 32: the file holds one pass only.
-    EXPECT_EQ(load(StudySpec{.hr = 0, .division = 8, .images = 32}), kEndsEarly);
+    EXPECT_EQ(load(StudyPlan{.hr = 0, .division = 8, .images = 32}), kEndsEarly);
     EXPECT_EQ(study->record.frames, 32);
     EXPECT_EQ(imageIn(0, 31), 31) << "the first pass is stored";
     // 100 images per pass do not fit a division of 64 frames.
-    EXPECT_EQ(load(StudySpec{.hr = 0, .division = 8, .images = 100}), kNotProjection);
+    EXPECT_EQ(load(StudyPlan{.hr = 0, .division = 8, .images = 100}), kNotProjection);
 }
 
 TEST_F(LoaderTest, SamplesAreScaledByTenModulo65536) {
@@ -112,7 +112,7 @@ TEST_F(LoaderTest, SamplesAreScaledByTenModulo65536) {
 TEST_F(LoaderTest, BothSampleFormsAreReadByTheirPreambleSize) {
     const std::vector<float> values = {3277.0f, 0.7f, 3276.8f, -0.05f};
     auto sample = [&values](int, int y, int x) { return static_cast<double>(values[(y * 64 + x) % 4]); };
-    ASSERT_EQ(load(StudySpec{.floats = true, .hr = 0, .division = 0, .images = 1, .sample = sample}), kLoaded);
+    ASSERT_EQ(load(StudyPlan{.floats = true, .hr = 0, .division = 0, .images = 1, .sample = sample}), kLoaded);
     const std::int16_t* frame = study->store.frame(0, 0);
     EXPECT_EQ(frame[0], -32766);  // 32770 modulo 65536
     EXPECT_EQ(frame[1], 6);
@@ -121,7 +121,7 @@ TEST_F(LoaderTest, BothSampleFormsAreReadByTheirPreambleSize) {
 
     // Any sample size but 32 means 16-bit integers: 16, 0, 8, 8192.
     for (std::uint16_t bits : {16, 0, 8, 8192}) {
-        SourceFile f = synth::buildStudy(StudySpec{.hr = 0, .division = 0, .images = 1, .sample = indexSample});
+        SourceFile f = synth::buildStudy(StudyPlan{.hr = 0, .division = 0, .images = 1, .sample = indexSample});
         f.preambleWord(18, bits);
         ASSERT_EQ(load(f), kLoaded) << bits;
         EXPECT_EQ(study->store.frame(0, 0)[100], 10) << bits;
@@ -131,7 +131,7 @@ TEST_F(LoaderTest, BothSampleFormsAreReadByTheirPreambleSize) {
 TEST_F(LoaderTest, A128MatrixIsReducedBySummingBlocks) {
     auto sample = [](int i, int y, int x) -> double { return i == 0 ? 1000 : (y * 128 + x) % 7; };
     study->record.pixel = 99;
-    ASSERT_EQ(load(StudySpec{.matrix = 128, .hr = 0, .division = 0, .images = 2, .pixelSpacing = "3.2\\3.2",
+    ASSERT_EQ(load(StudyPlan{.matrix = 128, .hr = 0, .division = 0, .images = 2, .pixelSpacing = "3.2\\3.2",
                              .sample = sample}),
               kLoaded);
     EXPECT_EQ(study->store.frame(0, 0)[0], -25536) << "four samples of 1000 sum to 40000, modulo 65536";
@@ -148,18 +148,18 @@ TEST_F(LoaderTest, A128MatrixIsReducedBySummingBlocks) {
     EXPECT_TRUE(study->flags.reducedMatrix);
 
     // A second load of a 64 x 64 file without "M" clears both flags.
-    ASSERT_EQ(load(StudySpec{.hr = 0, .division = 0, .images = 1, .reverse = false}), kLoaded);
+    ASSERT_EQ(load(StudyPlan{.hr = 0, .division = 0, .images = 1, .reverse = false}), kLoaded);
     EXPECT_FALSE(study->flags.reducedMatrix);
     EXPECT_EQ(study->record.pixel, 6.4);
     study->flags.reverseFrames = true;
-    ASSERT_EQ(load(StudySpec{.hr = 0, .division = 0, .images = 1, .reverse = false}), kLoaded);
+    ASSERT_EQ(load(StudyPlan{.hr = 0, .division = 0, .images = 1, .reverse = false}), kLoaded);
     EXPECT_FALSE(study->flags.reverseFrames);
-    ASSERT_EQ(load(StudySpec{.hr = 0, .division = 0, .images = 1, .reverse = true}), kLoaded);
+    ASSERT_EQ(load(StudyPlan{.hr = 0, .division = 0, .images = 1, .reverse = true}), kLoaded);
     EXPECT_TRUE(study->flags.reverseFrames);
 }
 
 TEST_F(LoaderTest, TheEndOfTheFileDecidesBetweenZeroAndFour) {
-    const SourceFile whole = synth::buildStudy(StudySpec{.hr = 60, .division = 2, .images = 4, .sample = indexSample});
+    const SourceFile whole = synth::buildStudy(StudyPlan{.hr = 60, .division = 2, .images = 4, .sample = indexSample});
     ASSERT_EQ(load(whole), kLoaded) << "a file ending exactly behind the last image";
 
     study = std::make_unique<Study>();
@@ -175,7 +175,7 @@ TEST_F(LoaderTest, TheEndOfTheFileDecidesBetweenZeroAndFour) {
 
     // The file ends inside the gap behind the end element: fine without
     // images to read, 4 with.
-    const SourceFile none = synth::buildStudy(StudySpec{.hr = 0, .division = 0, .images = 0});
+    const SourceFile none = synth::buildStudy(StudyPlan{.hr = 0, .division = 0, .images = 0});
     EXPECT_EQ(load(SourceFile(none).cut(none.pixelStart() - 100)), kLoaded);
     EXPECT_EQ(load(SourceFile(whole).cut(whole.pixelStart() - 100)), kEndsEarly);
 }

@@ -135,9 +135,9 @@ TEST(MainForm, TabOrderAndTheRadioGroupAsOneStop) {
     EXPECT_EQ(tabs(11), names({"edName", "edHeight", "edWeight", "edDate", "edTime", "edTracer", "edComment", "rbM",
                                "btHelp", "BitBtn2", "edID"}));
 
-    synth::StudySpec spec;
-    spec.sex = "F";
-    w.select(saveSource(spec, dir.file("f.prj")));
+    synth::StudyPlan plan;
+    plan.sex = "F";
+    w.select(saveSource(plan, dir.file("f.prj")));
     ASSERT_TRUE(f.rbF->isChecked());
     f.edComment->setFocus();
     EXPECT_EQ(tabs(5), names({"rbF", "btHelp", "BitBtn2", "BtOK", "edID"}));
@@ -202,7 +202,7 @@ TEST(MainForm, SelectShowsTheSourceAndASecondSelectKeepsTypedFacts) {
     typeInto(f.edWeight, QStringLiteral("65"));
     typeInto(f.edComment, QStringLiteral("rest"));
 
-    synth::StudySpec first;
+    synth::StudyPlan first;
     first.hr = 72;
     first.pixelSpacing = "6.4\\6.4";
     first.sliceThickness = "3.2";
@@ -231,7 +231,7 @@ TEST(MainForm, SelectShowsTheSourceAndASecondSelectKeepsTypedFacts) {
     // The user changes boxes that the next Select fills again.
     typeInto(f.edID, QStringLiteral("typed"));
     typeInto(f.edTime, QStringLiteral("11:00"));
-    synth::StudySpec second;
+    synth::StudyPlan second;
     second.id = "B-2";
     second.name = "OTHER";
     second.sex = "F";
@@ -260,9 +260,9 @@ TEST(MainForm, SexOtherThanCapitalMSelectsFemaleAndSavesF) {
     TempDir dir;
     for (const char* sex : {"F", "m", "X", ""}) {
         WindowUnderTest w;
-        synth::StudySpec spec;
-        spec.sex = sex;
-        w.select(saveSource(spec, dir.file("s.prj")));
+        synth::StudyPlan plan;
+        plan.sex = sex;
+        w.select(saveSource(plan, dir.file("s.prj")));
         EXPECT_TRUE(w.form->rbF->isChecked()) << sex;
         EXPECT_FALSE(w.form->rbM->isChecked()) << sex;
         const std::string out = dir.file(std::string("s-") + sex + ".gsd");
@@ -273,8 +273,8 @@ TEST(MainForm, SexOtherThanCapitalMSelectsFemaleAndSavesF) {
     }
     // And the user's choice wins over the source's letter.
     WindowUnderTest w;
-    synth::StudySpec spec;
-    w.select(saveSource(spec, dir.file("m.prj")));
+    synth::StudyPlan plan;
+    w.select(saveSource(plan, dir.file("m.prj")));
     ASSERT_TRUE(w.form->rbM->isChecked());
     QTest::mouseClick(w.form->rbF, Qt::LeftButton, {}, QPoint(5, 8));
     w.save(dir.file("m.gsd"));
@@ -284,11 +284,11 @@ TEST(MainForm, SexOtherThanCapitalMSelectsFemaleAndSavesF) {
 TEST(MainForm, ReducedSourceShowsDoubledPixelAndTwiceTheWrittenThickness) {
     TempDir dir;
     WindowUnderTest w;
-    synth::StudySpec spec;
-    spec.matrix = 128;
-    spec.pixelSpacing = "3.2\\3.2";
-    spec.slicePixels = 2;
-    w.select(saveSource(spec, dir.file("big.prj")));
+    synth::StudyPlan plan;
+    plan.matrix = 128;
+    plan.pixelSpacing = "3.2\\3.2";
+    plan.slicePixels = 2;
+    w.select(saveSource(plan, dir.file("big.prj")));
     EXPECT_EQ(w.form->edPix->text(), QStringLiteral("6.4"));
     EXPECT_EQ(w.form->edThick->text(), QStringLiteral("12.8"));
     const std::string out = dir.file("big.gsd");
@@ -341,10 +341,10 @@ TEST(MainForm, HeightOrWeightThatIsNotANumberStopsSaveAndKeepsWhatWasCopied) {
 TEST(MainForm, SaveWithoutEditsWritesWhatBatchWrites) {
     TempDir dir;
     WindowUnderTest w;
-    synth::StudySpec spec;
-    spec.hr = 64;
-    spec.reverse = true;
-    const std::string source = saveSource(spec, dir.file("rest.prj"));
+    synth::StudyPlan plan;
+    plan.hr = 64;
+    plan.reverse = true;
+    const std::string source = saveSource(plan, dir.file("rest.prj"));
     w.select(source);
     const std::string out = dir.file("rest.gsd");
     w.save(out);
@@ -503,17 +503,17 @@ TEST(MainForm, TextsKeepTheSourcesBytesAndTypedTextIsCutAtWholeCharacters) {
     TempDir dir;
     WindowUnderTest w;
     TMainForm& f = *w.form;
-    synth::StudySpec spec;
-    spec.name = "M\xFC" "LLER";  // a Latin-1 byte, not UTF-8
-    spec.id = "\xE5\xB1\xB1\xE7\x94\xB0";  // 山田 in UTF-8
-    w.select(saveSource(spec, dir.file("a.prj")));
+    synth::StudyPlan plan;
+    plan.name = "M\xFC" "LLER";  // a Latin-1 byte, not UTF-8
+    plan.id = "\xE5\xB1\xB1\xE7\x94\xB0";  // 山田 in UTF-8
+    w.select(saveSource(plan, dir.file("a.prj")));
     EXPECT_EQ(f.edID->text(), QStringLiteral("山田"));
     typeInto(f.edTracer, QString(30, QChar(0x65E5)));  // 90 bytes of 日
     typeInto(f.edComment, QString(60, QChar(0xE9)));  // 120 bytes of é
     w.save(dir.file("a.gsd"));
     const StudyRecord& r = w.study->record;
     EXPECT_EQ(FIELD(r.name), "M\xFCLLER");  // left alone: the same bytes
-    EXPECT_EQ(FIELD(r.id), spec.id);
+    EXPECT_EQ(FIELD(r.id), plan.id);
     // tracer holds 19 bytes: six whole characters; comment 79: 39 characters.
     std::string six;
     for (int i = 0; i < 6; ++i) six += "\xE6\x97\xA5";
@@ -538,10 +538,10 @@ TEST(MainForm, NumbersFollowTheDesktopLocaleButTheFileDoesNot) {
 
     WindowUnderTest w;
     TMainForm& f = *w.form;
-    synth::StudySpec spec;
-    spec.pixelSpacing = "6.4\\6.4";
-    spec.slicePixels = 2;
-    const std::string source = saveSource(spec, dir.file("a.prj"));
+    synth::StudyPlan plan;
+    plan.pixelSpacing = "6.4\\6.4";
+    plan.slicePixels = 2;
+    const std::string source = saveSource(plan, dir.file("a.prj"));
     w.select(source);
     EXPECT_EQ(f.edPix->text(), QStringLiteral("6,4"));
     EXPECT_EQ(f.edThick->text(), QStringLiteral("12,8"));

@@ -89,8 +89,8 @@ void WindowUnderTest::save(const std::string& path) {
     QTest::mouseClick(form->BtOK, Qt::LeftButton);
 }
 
-std::string saveSource(const synth::StudySpec& spec, const std::string& path) {
-    synth::buildStudy(spec).save(path);
+std::string saveSource(const synth::StudyPlan& plan, const std::string& path) {
+    synth::buildStudy(plan).save(path);
     return path;
 }
 

@@ -53,6 +53,6 @@ struct WindowUnderTest {
     std::unique_ptr<TMainForm> form;
 };
 
-std::string saveSource(const synth::StudySpec& spec, const std::string& path);
+std::string saveSource(const synth::StudyPlan& plan, const std::string& path);
 
 }  // namespace trevik::window::test

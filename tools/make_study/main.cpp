@@ -85,7 +85,7 @@ std::optional<double> parsePixel(std::string_view text) {
 }
 
 struct Options {
-    trevik::synth::StudySpec spec;
+    trevik::synth::StudyPlan plan;
     int frames = 32;
     std::string pixel;
     std::string output;
@@ -94,8 +94,8 @@ struct Options {
 
 // Parses the command line into `options`; returns 0, or 2 after a message.
 int parse(int argc, char** argv, Options& options) {
-    trevik::synth::StudySpec& spec = options.spec;
-    spec.time = "10:23:45";
+    trevik::synth::StudyPlan& plan = options.plan;
+    plan.time = "10:23:45";
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
         std::string_view name = arg;
@@ -154,17 +154,17 @@ int parse(int argc, char** argv, Options& options) {
             const auto n = integer(64, 128);
             if (!n) return 2;
             if (*n != 64 && *n != 128) return usageError("option --matrix takes 64 or 128");
-            spec.matrix = static_cast<int>(*n);
+            plan.matrix = static_cast<int>(*n);
         } else if (name == "--integer") {
             if (!flag()) return 2;
-            spec.floats = false;
+            plan.floats = false;
         } else if (name == "--float") {
             if (!flag()) return 2;
-            spec.floats = true;
+            plan.floats = true;
         } else if (name == "--divisions") {
             const auto n = integer(0, 16);
             if (!n) return 2;
-            spec.division = static_cast<std::int16_t>(*n);
+            plan.division = static_cast<std::int16_t>(*n);
         } else if (name == "--frames") {
             const auto n = integer(1, 1024);
             if (!n) return 2;
@@ -172,11 +172,11 @@ int parse(int argc, char** argv, Options& options) {
         } else if (name == "--hr") {
             const auto n = integer(0, 32767);
             if (!n) return 2;
-            spec.hr = static_cast<std::int16_t>(*n);
+            plan.hr = static_cast<std::int16_t>(*n);
         } else if (name == "--slice") {
             const auto n = integer(0, 32767);
             if (!n) return 2;
-            spec.slicePixels = static_cast<std::int16_t>(*n);
+            plan.slicePixels = static_cast<std::int16_t>(*n);
         } else if (name == "--pixel") {
             const auto t = value();
             if (!t) return 2;
@@ -186,19 +186,19 @@ int parse(int argc, char** argv, Options& options) {
             options.pixel = std::string(*t);
         } else if (name == "--reverse") {
             if (!flag()) return 2;
-            spec.reverse = true;
+            plan.reverse = true;
         } else if (name == "--name") {
-            if (!text(spec.name, 49)) return 2;
+            if (!text(plan.name, 49)) return 2;
         } else if (name == "--id") {
-            if (!text(spec.id, 39)) return 2;
+            if (!text(plan.id, 39)) return 2;
         } else if (name == "--sex") {
-            if (!text(spec.sex, 1)) return 2;
+            if (!text(plan.sex, 1)) return 2;
         } else if (name == "--date") {
-            if (!text(spec.date, 10)) return 2;
+            if (!text(plan.date, 10)) return 2;
         } else if (name == "--time") {
-            if (!text(spec.time, 12)) return 2;
+            if (!text(plan.time, 12)) return 2;
         } else if (name == "--tracer") {
-            if (!text(spec.tracer, 19)) return 2;
+            if (!text(plan.tracer, 19)) return 2;
         } else {
             return usageError("unknown argument '" + std::string(arg) + "'");
         }
@@ -209,16 +209,16 @@ int parse(int argc, char** argv, Options& options) {
     // What the converter can hold: up to 16 divisions of up to 64 frames, or
     // one ungated run of up to 1024 images. A gated study needs a heart rate,
     // or the converter reads every division as the whole image count.
-    const bool gated = spec.division > 1;
-    if (gated && spec.hr == 0) return usageError("a study of more than one division needs a non-zero --hr");
+    const bool gated = plan.division > 1;
+    if (gated && plan.hr == 0) return usageError("a study of more than one division needs a non-zero --hr");
     if (gated && options.frames > 64) return usageError("a gated study holds at most 64 frames per division");
-    spec.images = gated ? spec.division * options.frames : options.frames;
+    plan.images = gated ? plan.division * options.frames : options.frames;
 
-    if (options.pixel.empty()) options.pixel = spec.matrix == 128 ? "3.2" : "6.4";
-    spec.pixelSpacing = options.pixel + "\\" + options.pixel;
+    if (options.pixel.empty()) options.pixel = plan.matrix == 128 ? "3.2" : "6.4";
+    plan.pixelSpacing = options.pixel + "\\" + options.pixel;
     char thickness[32];
-    std::snprintf(thickness, sizeof thickness, "%.6g", std::strtod(options.pixel.c_str(), nullptr) * spec.slicePixels);
-    spec.sliceThickness = thickness;
+    std::snprintf(thickness, sizeof thickness, "%.6g", std::strtod(options.pixel.c_str(), nullptr) * plan.slicePixels);
+    plan.sliceThickness = thickness;
     return 0;
 }
 
@@ -232,7 +232,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     try {
-        trevik::synth::buildStudy(options.spec).save(options.output);
+        trevik::synth::buildStudy(options.plan).save(options.output);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "make-study: %s\n", e.what());
         return 1;

@@ -150,25 +150,25 @@ double cardiacSample(int image, int y, int x, int matrix, int gates, int project
     return counts / (scale * scale);
 }
 
-SourceFile buildStudy(const StudySpec& spec) {
-    SourceFile f(spec.floats ? 32 : 16);
-    f.element(0x0008, 0x0020, spec.date)
-        .element(0x0008, 0x0030, spec.time)
-        .element(0x0010, 0x0010, spec.name)
-        .element(0x0010, 0x0020, spec.id)
-        .element(0x0010, 0x0040, spec.sex)
-        .element(0x0018, 0x0030, spec.tracer)
-        .element(0x0018, 0x0050, spec.sliceThickness)
-        .heartRate(spec.hr, spec.division)
-        .sliceAndOrder(spec.slicePixels, spec.reverse)
-        .be16(0x0028, 0x0010, static_cast<std::int16_t>(spec.matrix))
-        .be16(0x0028, 0x0011, static_cast<std::int16_t>(spec.matrix))
-        .element(0x0028, 0x0030, spec.pixelSpacing)
-        .be32(0x6B01, 0x1001, spec.images)
+SourceFile buildStudy(const StudyPlan& plan) {
+    SourceFile f(plan.floats ? 32 : 16);
+    f.element(0x0008, 0x0020, plan.date)
+        .element(0x0008, 0x0030, plan.time)
+        .element(0x0010, 0x0010, plan.name)
+        .element(0x0010, 0x0020, plan.id)
+        .element(0x0010, 0x0040, plan.sex)
+        .element(0x0018, 0x0030, plan.tracer)
+        .element(0x0018, 0x0050, plan.sliceThickness)
+        .heartRate(plan.hr, plan.division)
+        .sliceAndOrder(plan.slicePixels, plan.reverse)
+        .be16(0x0028, 0x0010, static_cast<std::int16_t>(plan.matrix))
+        .be16(0x0028, 0x0011, static_cast<std::int16_t>(plan.matrix))
+        .element(0x0028, 0x0030, plan.pixelSpacing)
+        .be32(0x6B01, 0x1001, plan.images)
         .end();
-    const int written = spec.imagesWritten < 0 ? spec.images : spec.imagesWritten;
-    const int gates = spec.hr != 0 && spec.division > 1 ? spec.division : 0;
-    const int perGate = gates > 0 ? spec.images / gates : spec.images;
+    const int written = plan.imagesWritten < 0 ? plan.images : plan.imagesWritten;
+    const int gates = plan.hr != 0 && plan.division > 1 ? plan.division : 0;
+    const int perGate = gates > 0 ? plan.images / gates : plan.images;
     std::vector<std::int16_t> ints;
     std::vector<float> floats;
     for (int i = 0; i < written; ++i) {
@@ -178,17 +178,17 @@ SourceFile buildStudy(const StudySpec& spec) {
         // gate of the image and its projection within the division.
         const int gateIndex = gates > 0 && perGate > 0 ? (i / perGate) % gates : 0;
         const int projection = gates > 0 && perGate > 0 ? i % perGate : i;
-        for (int y = 0; y < spec.matrix; ++y)
-            for (int x = 0; x < spec.matrix; ++x) {
-                const double v = spec.sample ? spec.sample(i, y, x)
+        for (int y = 0; y < plan.matrix; ++y)
+            for (int x = 0; x < plan.matrix; ++x) {
+                const double v = plan.sample ? plan.sample(i, y, x)
                                              : cardiacSample(projection * (gates > 0 ? gates : 1) + gateIndex, y, x,
-                                                             spec.matrix, gates, perGate);
-                if (spec.floats)
+                                                             plan.matrix, gates, perGate);
+                if (plan.floats)
                     floats.push_back(static_cast<float>(v));
                 else
                     ints.push_back(static_cast<std::int16_t>(std::lround(v)));
             }
-        if (spec.floats)
+        if (plan.floats)
             f.samplesFloat(floats);
         else
             f.samples16(ints);

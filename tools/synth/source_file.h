@@ -61,7 +61,7 @@ private:
 };
 
 // A complete, valid study described by its facts.
-struct StudySpec {
+struct StudyPlan {
     int matrix = 64;            // 64 or 128
     bool floats = false;        // float samples (sampleBits 32) or 16-bit integers
     std::int16_t hr = 60;
@@ -88,7 +88,7 @@ struct StudySpec {
 // the projection angle.
 double cardiacSample(int image, int y, int x, int matrix, int gates, int projections);
 
-// The source file for a spec.
-SourceFile buildStudy(const StudySpec& spec);
+// The source file for a plan.
+SourceFile buildStudy(const StudyPlan& plan);
 
 }  // namespace trevik::synth
