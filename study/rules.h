@@ -1,0 +1,27 @@
+// The format's rules over a study, each stated once: the reader, the writer
+// and the window all call these rather than keeping their own copy.
+#pragma once
+
+#include "study/study.h"
+
+namespace trevik {
+
+// The gating facts a conversion starts from: hr and division 0 (ungated)
+// until the header says otherwise.
+void resetGating(StudyRecord& record);
+
+// Whether the record's frames fit the frame store: one pass of at most 1024
+// frames, or at most 16 divisions of at most 64 frames each. A record with
+// no frames fits.
+bool framesFitStore(const StudyRecord& record);
+
+// The record's slice thickness: slicePixels x pixel, assigned only when it
+// differs from what the record holds.
+void updateThickness(Study& study);
+
+// The slice thickness the output file reports: the record's, halved when
+// the frames were reduced from 128 x 128 (each frame pixel then spans two
+// slice pixels of the source).
+double writtenThickness(const Study& study);
+
+}  // namespace trevik
