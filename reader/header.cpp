@@ -1,71 +1,72 @@
 #include "reader/header.h"
 
-#include <cstdint>
 #include <cstring>
+#include <iterator>
 
 #include "reader/decimal_text.h"
+#include "study/rules.h"
 
 namespace trevik {
 
 namespace {
 
-// How a value is taken. Every form consumes exactly the element's length.
-enum class Form {
-    Text,             // the value, cut to the field's width
-    TimeText,         // the first 8 bytes of the value
-    FirstChar,        // the first byte of the value; empty for an empty value
-    Decimal,          // the leading decimal number of the value
-    BE16,             // a big-endian 16-bit number from value bytes 0-1
-    BE32,             // a big-endian 32-bit number from value bytes 0-3
-    HeartRate,        // (0019,1304): hr from bytes 0-1, division from bytes 8-9
-    SliceAndOrder,    // (0019,1311): slicePixels from bytes 8-9, byte 20 "M" reverses
-};
-
-// A text field: its first byte and its width including the terminator.
-struct TextField {
-    char* text;
-    std::size_t width;
-};
-
-struct ElementRule {
-    std::uint16_t group;
-    std::uint16_t element;
-    Form form;
-    // The destination for forms with one: a text field, or a number.
-    TextField (*text)(Study&);
-    double* (*decimal)(Study&);
-    std::int16_t* (*word)(Study&);
-};
-
+// Copies a Text value into a fixed-width field; the rule's width keeps it
+// within the field and leaves room for the terminator.
 template <std::size_t N>
-TextField field(char (&f)[N]) {
-    return {f, N};
+void setText(char (&field)[N], const ElementValue& v) {
+    std::memcpy(field, v.bytes, v.size);
+    field[v.size] = '\0';
 }
 
-const ElementRule kElements[] = {
-    {0x0008, 0x0020, Form::Text, [](Study& s) { return field(s.record.date); }, nullptr, nullptr},
-    {0x0008, 0x0030, Form::TimeText, [](Study& s) { return TextField{s.record.time, 9}; }, nullptr, nullptr},
-    {0x0010, 0x0010, Form::Text, [](Study& s) { return field(s.record.name); }, nullptr, nullptr},
-    {0x0010, 0x0020, Form::Text, [](Study& s) { return field(s.record.id); }, nullptr, nullptr},
-    {0x0010, 0x0040, Form::FirstChar, [](Study& s) { return field(s.record.sex); }, nullptr, nullptr},
-    {0x0018, 0x0030, Form::Text, [](Study& s) { return field(s.record.tracer); }, nullptr, nullptr},
-    {0x0018, 0x0050, Form::Decimal, nullptr, [](Study& s) { return &s.record.thick; }, nullptr},
-    {0x0019, 0x1304, Form::HeartRate, nullptr, nullptr, nullptr},
-    {0x0019, 0x1311, Form::SliceAndOrder, nullptr, nullptr, nullptr},
-    {0x0028, 0x0010, Form::BE16, nullptr, nullptr, [](Study& s) { return &s.geometry.rows; }},
-    {0x0028, 0x0011, Form::BE16, nullptr, nullptr, [](Study& s) { return &s.geometry.columns; }},
-    {0x0028, 0x0030, Form::Decimal, nullptr, [](Study& s) { return &s.record.pixel; }, nullptr},
-    {0x6B01, 0x1001, Form::BE32, nullptr, nullptr, nullptr},
+constexpr std::int32_t kTimeWidth = 8;  // hh:mm:ss; fractions are dropped
+
+constexpr ElementRule kElements[] = {
+    {0x0008, 0x0020, "Study Date", ValueForm::Text, sizeof(StudyRecord::date) - 1,
+     [](Study& s, const ElementValue& v) { setText(s.record.date, v); }},
+    {0x0008, 0x0030, "Study Time", ValueForm::Text, kTimeWidth,
+     [](Study& s, const ElementValue& v) { setText(s.record.time, v); }},
+    {0x0010, 0x0010, "Patient's Name", ValueForm::Text, sizeof(StudyRecord::name) - 1,
+     [](Study& s, const ElementValue& v) { setText(s.record.name, v); }},
+    {0x0010, 0x0020, "Patient ID", ValueForm::Text, sizeof(StudyRecord::id) - 1,
+     [](Study& s, const ElementValue& v) { setText(s.record.id, v); }},
+    {0x0010, 0x0040, "Patient's Sex", ValueForm::Text, sizeof(StudyRecord::sex) - 1,
+     [](Study& s, const ElementValue& v) { setText(s.record.sex, v); }},
+    {0x0018, 0x0030, "Radionuclide", ValueForm::Text, sizeof(StudyRecord::tracer) - 1,
+     [](Study& s, const ElementValue& v) { setText(s.record.tracer, v); }},
+    {0x0018, 0x0050, "Slice Thickness", ValueForm::Decimal, 0,
+     [](Study& s, const ElementValue& v) { s.record.thick = v.number; }},
+    // Private: heart rate in bytes 0-1, gate divisions in bytes 8-9.
+    {0x0019, 0x1304, "Gating", ValueForm::Fixed, 10,
+     [](Study& s, const ElementValue& v) {
+         s.record.hr = v.be16(0);
+         s.record.division = v.be16(8);
+     }},
+    // Private: slice width in pixels in bytes 8-9; "M" in byte 20 stores
+    // each division's frames last to first. The flag is only ever set.
+    {0x0019, 0x1311, "Slice And Order", ValueForm::Fixed, 21,
+     [](Study& s, const ElementValue& v) {
+         s.geometry.slicePixels = v.be16(8);
+         if (v.bytes[20] == 'M') s.flags.reverseFrames = true;
+     }},
+    {0x0028, 0x0010, "Rows", ValueForm::Fixed, 2,
+     [](Study& s, const ElementValue& v) { s.geometry.rows = v.be16(0); }},
+    {0x0028, 0x0011, "Columns", ValueForm::Fixed, 2,
+     [](Study& s, const ElementValue& v) { s.geometry.columns = v.be16(0); }},
+    {0x0028, 0x0030, "Pixel Spacing", ValueForm::Decimal, 0,
+     [](Study& s, const ElementValue& v) { s.record.pixel = v.number; }},
+    {0x6B01, 0x1001, "Image Count", ValueForm::Fixed, 4,
+     [](Study& s, const ElementValue& v) { s.record.frames = v.be32(0); }},
 };
 
+// The widest Text or Fixed value any rule keeps.
+constexpr std::size_t kMostKept = [] {
+    std::size_t most = 0;
+    for (const ElementRule& rule : kElements)
+        if (static_cast<std::size_t>(rule.width) > most) most = static_cast<std::size_t>(rule.width);
+    return most;
+}();
 constexpr std::uint16_t kEndGroup = 0x6B01;
 constexpr std::uint16_t kEndElement = 0x1004;
-
-const ElementRule* findRule(const ElementHeader& h) {
-    for (const ElementRule& rule : kElements)
-        if (rule.group == h.group && rule.element == h.element) return &rule;
-    return nullptr;
-}
 
 // Advances the stream by `count` bytes of the current value. Moving past the
 // end of the file is allowed here: the next read then comes back short.
@@ -77,84 +78,59 @@ bool readBytes(std::FILE* stream, void* to, std::size_t count) {
     return std::fread(to, 1, count, stream) == count;
 }
 
-std::uint16_t be16(const unsigned char* b) { return static_cast<std::uint16_t>(b[0] << 8 | b[1]); }
-
-// The smallest number of value bytes each fixed form needs. A shorter value
-// is skipped whole and leaves its fields as they were; a longer one gives
-// the needed bytes from its start.
-std::int32_t neededBytes(Form form) {
-    switch (form) {
-    case Form::BE16: return 2;
-    case Form::BE32: return 4;
-    case Form::HeartRate: return 10;
-    case Form::SliceAndOrder: return 21;
-    default: return 0;
+// Reads the leading decimal number of a value of `length` bytes in bounded
+// memory; `left` is what remains of the value once the number has ended.
+bool scanDecimal(std::FILE* stream, std::int32_t length, double& number, std::int32_t& left) {
+    DecimalScanner scanner;
+    left = length;
+    unsigned char chunk[256];
+    bool scanning = true;
+    while (scanning && left > 0) {
+        const std::size_t n =
+            left < static_cast<std::int32_t>(sizeof chunk) ? static_cast<std::size_t>(left) : sizeof chunk;
+        if (!readBytes(stream, chunk, n)) return false;
+        left -= static_cast<std::int32_t>(n);
+        for (std::size_t i = 0; i < n && scanning; ++i) scanning = scanner.feed(chunk[i]);
     }
+    number = scanner.value();
+    return true;
 }
 
+// Reads one value by its rule and hands it to the rule; false when the file
+// ends inside the value.
 bool takeValue(std::FILE* stream, const ElementRule& rule, std::int32_t length, Study& study) {
-    const std::int32_t need = neededBytes(rule.form);
-    if (length < need) return skip(stream, length);
-
+    unsigned char bytes[kMostKept];
+    ElementValue value{bytes, 0, 0.0};
+    std::int32_t left = length;
     switch (rule.form) {
-    case Form::Text:
-    case Form::TimeText:
-    case Form::FirstChar: {
-        const TextField f = rule.text(study);
-        std::size_t keep = f.width - 1;  // Text and TimeText: whatever fits
-        if (rule.form == Form::FirstChar) keep = 1;
-        if (static_cast<std::size_t>(length) < keep) keep = static_cast<std::size_t>(length);
-        char buffer[64];
-        if (!readBytes(stream, buffer, keep)) return false;
-        std::memcpy(f.text, buffer, keep);
-        f.text[keep] = '\0';
-        return skip(stream, length - static_cast<std::int32_t>(keep));
+    case ValueForm::Decimal:
+        if (!scanDecimal(stream, length, value.number, left)) return false;
+        break;
+    case ValueForm::Fixed:
+        if (length < rule.width) return skip(stream, length);
+        [[fallthrough]];
+    case ValueForm::Text:
+        value.size = static_cast<std::size_t>(length < rule.width ? length : rule.width);
+        if (!readBytes(stream, bytes, value.size)) return false;
+        left -= static_cast<std::int32_t>(value.size);
+        break;
     }
-    case Form::Decimal: {
-        DecimalScanner scanner;
-        std::int32_t left = length;
-        unsigned char chunk[256];
-        bool scanning = true;
-        while (scanning && left > 0) {
-            const std::size_t n = left < static_cast<std::int32_t>(sizeof chunk) ? static_cast<std::size_t>(left)
-                                                                                 : sizeof chunk;
-            if (!readBytes(stream, chunk, n)) return false;
-            left -= static_cast<std::int32_t>(n);
-            for (std::size_t i = 0; i < n && scanning; ++i) scanning = scanner.feed(chunk[i]);
-        }
-        *rule.decimal(study) = scanner.value();
-        return skip(stream, left);
-    }
-    case Form::BE16:
-    case Form::BE32:
-    case Form::HeartRate:
-    case Form::SliceAndOrder: {
-        unsigned char b[21];
-        if (!readBytes(stream, b, static_cast<std::size_t>(need))) return false;
-        if (rule.form == Form::BE16) {
-            *rule.word(study) = static_cast<std::int16_t>(be16(b));
-        } else if (rule.form == Form::BE32) {
-            study.record.frames = static_cast<std::int32_t>(std::uint32_t{be16(b)} << 16 | be16(b + 2));
-        } else if (rule.form == Form::HeartRate) {
-            study.record.hr = static_cast<std::int16_t>(be16(b));
-            study.record.division = static_cast<std::int16_t>(be16(b + 8));
-        } else {
-            study.geometry.slicePixels = static_cast<std::int16_t>(be16(b + 8));
-            if (b[20] == 'M') study.flags.reverseFrames = true;
-        }
-        return skip(stream, length - need);
-    }
-    }
-    return false;
+    rule.apply(study, value);
+    return skip(stream, left);
 }
 
 }  // namespace
 
+const ElementRule* findElementRule(std::uint16_t group, std::uint16_t element) {
+    for (const ElementRule& rule : kElements)
+        if (rule.group == group && rule.element == element) return &rule;
+    return nullptr;
+}
+
 HeaderStatus readHeader(std::FILE* stream, FilePreamble& preamble, Study& study) {
     StudyRecord& r = study.record;
     r.thick = 0.0;
-    r.hr = 0;
-    r.division = 0;
+    resetGating(r);
     copyText(r.tracer, "99mTc");
 
     if (readPreamble(stream, preamble) != 64) return HeaderStatus::Incomplete;
@@ -163,7 +139,7 @@ HeaderStatus readHeader(std::FILE* stream, FilePreamble& preamble, Study& study)
         if (!readElementHeader(stream, h)) return HeaderStatus::Incomplete;
         if (h.group == kEndGroup && h.element == kEndElement) break;
         if (h.length < 0) return HeaderStatus::Malformed;
-        const ElementRule* rule = findRule(h);
+        const ElementRule* rule = findElementRule(h.group, h.element);
         const bool ok = rule ? takeValue(stream, *rule, h.length, study) : skip(stream, h.length);
         if (!ok) return HeaderStatus::Incomplete;
     }

@@ -1,6 +1,8 @@
 // Interpretation of the tagged source header into the study.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 #include "reader/element_stream.h"
@@ -13,6 +15,45 @@ enum class HeaderStatus {
     Incomplete,  // the file ends before the end element (6B01,1004)
     Malformed,   // an element before the end element has a negative length
 };
+
+// How an element's value is read. Every form consumes exactly the
+// element's length.
+enum class ValueForm {
+    Text,     // up to `width` bytes from the value's start
+    Decimal,  // the leading decimal number of the value
+    Fixed,    // the first `width` bytes; a shorter value is skipped whole
+};
+
+// What was read of one value, handed to the element's rule.
+struct ElementValue {
+    const unsigned char* bytes;  // Text and Fixed: the bytes kept
+    std::size_t size;
+    double number;  // Decimal: the scanned number
+
+    // The big-endian 16-bit number at value byte `at` (Fixed).
+    std::int16_t be16(std::size_t at) const {
+        return static_cast<std::int16_t>(static_cast<std::uint16_t>(bytes[at] << 8 | bytes[at + 1]));
+    }
+    // The big-endian 32-bit number at value byte `at` (Fixed).
+    std::int32_t be32(std::size_t at) const {
+        return static_cast<std::int32_t>(std::uint32_t{bytes[at]} << 24 | std::uint32_t{bytes[at + 1]} << 16 |
+                                         std::uint32_t{bytes[at + 2]} << 8 | std::uint32_t{bytes[at + 3]});
+    }
+};
+
+// One header element the reader interprets: its tag, its name, how its
+// value is read and what it sets in the study.
+struct ElementRule {
+    std::uint16_t group;
+    std::uint16_t element;
+    const char* name;
+    ValueForm form;
+    std::int32_t width;  // Text: the most bytes kept; Fixed: the bytes needed
+    void (*apply)(Study& study, const ElementValue& value);
+};
+
+// The rule for (group, element); nullptr for an element the reader skips.
+const ElementRule* findElementRule(std::uint16_t group, std::uint16_t element);
 
 // Walks the header from file offset 0: sets the defaults (thick 0, hr 0,
 // division 0, tracer "99mTc"), reads the preamble, takes every known element

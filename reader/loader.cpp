@@ -11,6 +11,7 @@
 
 #include "reader/element_stream.h"
 #include "reader/header.h"
+#include "study/rules.h"
 
 namespace trevik {
 
@@ -19,7 +20,7 @@ namespace {
 constexpr int kImageSamples = 128 * 128;  // the image buffer: 32768 bytes
 constexpr int kRowSamples = 1024;
 
-// Opens the source for reading from its start, as often as the loader needs.
+// Opens the source for reading from its start.
 // A directory or a stream that cannot seek (a FIFO, a socket) is no source;
 // the descriptor is opened without blocking so a FIFO with no writer cannot
 // hang the load.
@@ -119,36 +120,26 @@ LoadResult loadStudy(const char* path, Study& study) {
     FilePreamble preamble{};
     LoadResult rc = headerResult(readHeader(stream.get(), preamble, study));
     if (rc != kLoaded) return rc;
-    std::rewind(stream.get());
-    const std::int32_t imageCount = study.record.frames;
 
     std::unique_ptr<std::int16_t[]> image(new (std::nothrow) std::int16_t[kImageSamples]);
     if (!image) return kNoMemory;
-
-    rc = headerResult(readHeader(stream.get(), preamble, study));
-    if (rc != kLoaded) return rc;
 
     // Only the two geometries the frame store can hold are accepted.
     const AcquisitionGeometry& g = study.geometry;
     if (!((g.rows == 64 && g.columns == 64) || (g.rows == 128 && g.columns == 128))) return kNotProjection;
 
+    // The header's count is of images; from here on the record holds the
+    // frames of one division.
     StudyRecord& r = study.record;
-    std::int32_t frames = imageCount;
+    const std::int32_t imageCount = r.frames;
     if (r.hr != 0 && r.division != 0) {
         if (imageCount == INT32_MIN && r.division == -1) return kNotProjection;
-        frames = imageCount / r.division;
+        r.frames = imageCount / r.division;
     }
-    r.frames = frames;
+    // Nothing may be stored beyond the frame store.
+    if (!framesFitStore(r)) return kNotProjection;
 
-    // Nothing may be stored beyond the frame store: one pass may fill all
-    // 1024 slots, several passes at most 16 divisions of 64 frames.
     const int passes = r.division > 1 ? r.division : 1;
-    if (frames > 0) {
-        if (passes == 1 && frames > FrameStore::kSlots) return kNotProjection;
-        if (passes > 1 && (passes > FrameStore::kDivisions || frames > FrameStore::kFramesPerDivision))
-            return kNotProjection;
-    }
-
     rc = readImages(stream.get(), preamble.sampleBits == 32, image.get(), passes, study);
     if (rc != kLoaded) return rc;
     image.reset();

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <string_view>
 
-#include "writer/gsd_writer.h"
 
 namespace trevik::detail {
 
@@ -75,13 +74,6 @@ void appendInteger(std::string& out, long long value) {
     out.append(text, error == std::errc{} ? static_cast<std::size_t>(end - text) : 0);
 }
 
-void recomputeThickness(Study& study) {
-    StudyRecord& record = study.record;
-    const double product = study.geometry.slicePixels * record.pixel;
-    if (product != record.thick) record.thick = product;
-    if (study.flags.reducedMatrix) record.thick *= 0.5;
-}
-
 std::string composeHeader(const StudyRecord& record) {
     std::string text = "qubrix\n";
     appendLine(text, "id", sanitizedField(record.id));
@@ -104,10 +96,18 @@ std::string composeHeader(const StudyRecord& record) {
     return withCrLf(text);
 }
 
-bool fitsFrameStore(const StudyRecord& record) {
-    if (record.frames <= 0) return true;
-    const std::int64_t divisions = record.division >= 1 ? record.division : 1;
-    return (divisions - 1) * FrameStore::kFramesPerDivision + record.frames <= FrameStore::kSlots;
+}  // namespace trevik::detail
+
+namespace trevik {
+
+void sanitizeText(const char* source, char* destination) {
+    // Printable is 0x20..0x7E, white space 0x09..0x0D and 0x20, whatever the
+    // locale: what stays is 0x21..0x7E.
+    for (; *source; ++source, ++destination) {
+        const auto c = static_cast<unsigned char>(*source);
+        *destination = c >= 0x21 && c <= 0x7E ? *source : '_';
+    }
+    *destination = '\0';
 }
 
-}  // namespace trevik::detail
+}  // namespace trevik

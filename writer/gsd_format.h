@@ -1,5 +1,5 @@
-// The text side of the Gated SPECT data file: the header lines,
-// their numbers and the newline rule, and the slice thickness they report.
+// The text side of the Gated SPECT data file: the header lines, their
+// numbers, their free texts and the newline rule.
 #pragma once
 
 #include <string>
@@ -14,16 +14,17 @@ void appendFixed(std::string& out, double value, int precision, int width);
 // Appends `value` as "%d" would.
 void appendInteger(std::string& out, long long value);
 
-// thick = slicePixels x pixel (stored only when it
-// differs), then halved after a 128 to 64 reduction. The record keeps it.
-void recomputeThickness(Study& study);
-
 // The header lines 1 to 17 and the separator line, exactly as they go into
 // the file: every 0x0A already written as 0x0D 0x0A.
 std::string composeHeader(const StudyRecord& record);
 
-// True when D x 64 slots with `frames` frames stay within the 1024 slots of
-// the frame store, that is (D - 1) x 64 + frames <= 1024 (or no frame at all).
-bool fitsFrameStore(const StudyRecord& record);
-
 }  // namespace trevik::detail
+
+namespace trevik {
+
+// Copies the zero-terminated `source` to `destination` (room for the whole
+// text and its terminator) with every byte outside 0x21..0x7E replaced by
+// an underscore: a free text becomes one token of the header line.
+void sanitizeText(const char* source, char* destination);
+
+}  // namespace trevik

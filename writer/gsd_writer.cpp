@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "study/rules.h"
 #include "writer/gsd_format.h"
 #include "writer/output_file.h"
 
@@ -61,31 +62,22 @@ bool writeFrames(int fd, const Study& study) {
 
 // Every write checked, the destination replaced only when complete:
 // result 1 whenever the destination does not end up holding the whole file.
-// A record whose frames lie beyond the 1024 slots of the frame store, that is
-// (D - 1) x 64 + frames > 1024, is refused with result 1 before anything is
-// opened: nothing is written and the record stays unchanged.
+// A record whose frames the frame store cannot hold is refused with result
+// 1 before anything is opened: nothing is written and the record stays
+// unchanged.
 WriteResult writeGsd(const char* path, Study& study) {
-    if (!detail::fitsFrameStore(study.record)) return kCannotWrite;
+    if (!framesFitStore(study.record)) return kCannotWrite;
 
     detail::OutputFile output;
     if (!output.open(path)) return kCannotWrite;
 
-    detail::recomputeThickness(study);
+    updateThickness(study);
+    study.record.thick = writtenThickness(study);
     const std::string header = detail::composeHeader(study.record);
     const bool written = output.commit([&](int fd) {
         return detail::writeAll(fd, header.data(), header.size()) && writeFrames(fd, study);
     });
     return written ? kWritten : kCannotWrite;
-}
-
-void sanitizeText(const char* source, char* destination) {
-    // Printable is 0x20..0x7E, white space 0x09..0x0D and 0x20, whatever the
-    // locale: what stays is 0x21..0x7E.
-    for (; *source; ++source, ++destination) {
-        const auto c = static_cast<unsigned char>(*source);
-        *destination = c >= 0x21 && c <= 0x7E ? *source : '_';
-    }
-    *destination = '\0';
 }
 
 }  // namespace trevik

@@ -12,13 +12,9 @@ enum WriteResult : int {
     kCannotWrite = 1,  // the file cannot be created or written; nothing at `path` has changed
 };
 
-// Writes the study to `path`. Recomputes study.record.thick first (slice
-// pixels x pixel size, halved after a reduction); the record keeps it.
+// Writes the study to `path`. Sets study.record.thick to the thickness the
+// file reports first (slice pixels x pixel size, halved after a reduction);
+// the record keeps it.
 WriteResult writeGsd(const char* path, Study& study);
-
-// Copies the zero-terminated `source` to `destination` (room for the whole
-// text and its terminator) with every byte outside 0x21..0x7E replaced by
-// an underscore.
-void sanitizeText(const char* source, char* destination);
 
 }  // namespace trevik

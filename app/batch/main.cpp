@@ -11,6 +11,7 @@
 #include <string>
 
 #include "reader/loader.h"
+#include "study/rules.h"
 #include "study/study.h"
 #include "writer/gsd_writer.h"
 
@@ -22,15 +23,13 @@ namespace {
 Study study;
 PathBuffer inputPath;
 PathBuffer outputPath;
-unsigned char batchMode = 0;
 
 constexpr const char* kWindowProgram = "trevik-window";
 
 // The batch conversion: what creating the main window does when the command
 // line asked for batch mode. Returns the process exit code.
 int FormCreate() {
-    study.record.hr = 0;
-    study.record.division = 0;
+    resetGating(study.record);
     if (const int loaded = loadStudy(inputPath.c_str(), study); loaded != kLoaded) return loaded;
     return writeGsd(outputPath.c_str(), study);
 }
@@ -69,12 +68,10 @@ int startWindow() {
 
 int main(int argc, char** argv) {
     using namespace trevik;
-    batchMode = 0;
     if (argc != 3) return startWindow();
 
     // A name longer than a path buffer holds is refused before anything is
     // read or written: cutting it would name another file.
     if (!inputPath.assign(argv[1]) || !outputPath.assign(argv[2])) return kCannotOpen;
-    batchMode = 1;
     return FormCreate();
 }
