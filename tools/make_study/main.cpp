@@ -6,6 +6,7 @@
 // value that is not a whole number in range or a text that does not fit its
 // header field ends the run with a message and exit code 2, before anything
 // is written. A file that cannot be written gives exit code 1.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -15,6 +16,8 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <type_traits>
+#include <variant>
 
 #include "tools/synth/source_file.h"
 
@@ -96,6 +99,29 @@ struct Options {
 int parse(int argc, char** argv, Options& options) {
     trevik::synth::StudyPlan& plan = options.plan;
     plan.time = "10:23:45";
+    // The options that take a whole number from low to high into a field.
+    struct NumberOption {
+        std::string_view name;
+        long low, high;
+        std::variant<int*, std::int16_t*> field;
+    };
+    const NumberOption numbers[] = {
+        {"--matrix", 64, 128, &plan.matrix},    {"--divisions", 0, 16, &plan.division},
+        {"--frames", 1, 1024, &options.frames}, {"--hr", 0, 32767, &plan.hr},
+        {"--slice", 0, 32767, &plan.slicePixels},
+    };
+    // The options that take a text of at most `limit` bytes, as much as the
+    // record field it ends up in holds.
+    struct TextOption {
+        std::string_view name;
+        std::string* field;
+        std::size_t limit;
+    };
+    const TextOption texts[] = {
+        {"--name", &plan.name, 49}, {"--id", &plan.id, 39},     {"--sex", &plan.sex, 1},
+        {"--date", &plan.date, 10}, {"--time", &plan.time, 12}, {"--tracer", &plan.tracer, 19},
+    };
+
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
         std::string_view name = arg;
@@ -106,77 +132,52 @@ int parse(int argc, char** argv, Options& options) {
                 inlineValue = arg.substr(eq + 1);
             }
         }
+        const std::string option(name);
         auto flag = [&]() {
-            if (inlineValue) {
-                usageError("option " + std::string(name) + " takes no value");
-                return false;
-            }
-            return true;
+            if (inlineValue) usageError("option " + option + " takes no value");
+            return !inlineValue;
         };
         // The option's value: after '=' or the next argument.
         auto value = [&]() -> std::optional<std::string_view> {
             if (inlineValue) return inlineValue;
             if (i + 1 >= argc) {
-                usageError("option " + std::string(name) + " needs a value");
+                usageError("option " + option + " needs a value");
                 return std::nullopt;
             }
             return std::string_view(argv[++i]);
         };
-        auto integer = [&](long low, long high) -> std::optional<long> {
-            const auto text = value();
-            if (!text) return std::nullopt;
-            const auto n = parseInteger(*text, low, high);
-            if (!n)
-                usageError("option " + std::string(name) + " needs a whole number from " + std::to_string(low) +
-                           " to " + std::to_string(high) + ", not '" + std::string(*text) + "'");
-            return n;
-        };
-        auto text = [&](std::string& field, std::size_t limit) {
-            const auto t = value();
-            if (!t) return false;
-            if (t->size() > limit) {
-                usageError("option " + std::string(name) + " takes at most " + std::to_string(limit) + " bytes");
-                return false;
-            }
-            field = std::string(*t);
-            return true;
-        };
+        const auto number = std::find_if(std::begin(numbers), std::end(numbers),
+                                         [&](const NumberOption& o) { return o.name == name; });
+        const auto text = std::find_if(std::begin(texts), std::end(texts),
+                                       [&](const TextOption& o) { return o.name == name; });
 
-        if (name == "--help" || name == "-h") {
+        if (number != std::end(numbers)) {
+            const auto t = value();
+            if (!t) return 2;
+            const auto n = parseInteger(*t, number->low, number->high);
+            if (!n)
+                return usageError("option " + option + " needs a whole number from " + std::to_string(number->low) +
+                                  " to " + std::to_string(number->high) + ", not '" + std::string(*t) + "'");
+            std::visit([&](auto* field) { *field = static_cast<std::remove_pointer_t<decltype(field)>>(*n); },
+                       number->field);
+        } else if (text != std::end(texts)) {
+            const auto t = value();
+            if (!t) return 2;
+            if (t->size() > text->limit)
+                return usageError("option " + option + " takes at most " + std::to_string(text->limit) +
+                                  (text->limit == 1 ? " byte" : " bytes"));
+            *text->field = std::string(*t);
+        } else if (name == "--help" || name == "-h") {
             if (!flag()) return 2;
             options.help = true;
         } else if (name == "--output" || name == "-o") {
             const auto t = value();
             if (!t) return 2;
-            if (t->empty()) return usageError("option " + std::string(name) + " needs a file name");
+            if (t->empty()) return usageError("option " + option + " needs a file name");
             options.output = std::string(*t);
-        } else if (name == "--matrix") {
-            const auto n = integer(64, 128);
-            if (!n) return 2;
-            if (*n != 64 && *n != 128) return usageError("option --matrix takes 64 or 128");
-            plan.matrix = static_cast<int>(*n);
-        } else if (name == "--integer") {
+        } else if (name == "--integer" || name == "--float") {
             if (!flag()) return 2;
-            plan.floats = false;
-        } else if (name == "--float") {
-            if (!flag()) return 2;
-            plan.floats = true;
-        } else if (name == "--divisions") {
-            const auto n = integer(0, 16);
-            if (!n) return 2;
-            plan.division = static_cast<std::int16_t>(*n);
-        } else if (name == "--frames") {
-            const auto n = integer(1, 1024);
-            if (!n) return 2;
-            options.frames = static_cast<int>(*n);
-        } else if (name == "--hr") {
-            const auto n = integer(0, 32767);
-            if (!n) return 2;
-            plan.hr = static_cast<std::int16_t>(*n);
-        } else if (name == "--slice") {
-            const auto n = integer(0, 32767);
-            if (!n) return 2;
-            plan.slicePixels = static_cast<std::int16_t>(*n);
+            plan.floats = name == "--float";
         } else if (name == "--pixel") {
             const auto t = value();
             if (!t) return 2;
@@ -187,22 +188,12 @@ int parse(int argc, char** argv, Options& options) {
         } else if (name == "--reverse") {
             if (!flag()) return 2;
             plan.reverse = true;
-        } else if (name == "--name") {
-            if (!text(plan.name, 49)) return 2;
-        } else if (name == "--id") {
-            if (!text(plan.id, 39)) return 2;
-        } else if (name == "--sex") {
-            if (!text(plan.sex, 1)) return 2;
-        } else if (name == "--date") {
-            if (!text(plan.date, 10)) return 2;
-        } else if (name == "--time") {
-            if (!text(plan.time, 12)) return 2;
-        } else if (name == "--tracer") {
-            if (!text(plan.tracer, 19)) return 2;
         } else {
             return usageError("unknown argument '" + std::string(arg) + "'");
         }
     }
+    if (plan.matrix != 64 && plan.matrix != 128)
+        return usageError("option --matrix takes 64 or 128, not " + std::to_string(plan.matrix));
     if (options.help) return 0;
     if (options.output.empty()) return usageError("no output file given (--output FILE)");
 
@@ -211,7 +202,8 @@ int parse(int argc, char** argv, Options& options) {
     // or the converter reads every division as the whole image count.
     const bool gated = plan.division > 1;
     if (gated && plan.hr == 0) return usageError("a study of more than one division needs a non-zero --hr");
-    if (gated && options.frames > 64) return usageError("a gated study holds at most 64 frames per division");
+    if (gated && options.frames > 64)
+        return usageError("a gated study holds at most 64 frames per division, not " + std::to_string(options.frames));
     plan.images = gated ? plan.division * options.frames : options.frames;
 
     if (options.pixel.empty()) options.pixel = plan.matrix == 128 ? "3.2" : "6.4";
