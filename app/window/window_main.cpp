@@ -42,13 +42,6 @@ void startupMessages(QtMsgType type, const QMessageLogContext&, const QString& m
 
 }  // namespace
 
-// Under the leak checker: the font configuration and D-Bus libraries keep
-// caches for the life of the process that they never free; they are not
-// leaks of this program.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\nleak:libdbus-1.so\n";
-}
-
 int main(int, char** argv) {
     std::string why;
     if (!trevik::window::displayAvailable(why)) {

@@ -6,13 +6,6 @@
 
 #include <cstdlib>
 
-// Under the leak checker: the font configuration and D-Bus libraries keep
-// caches for the life of the process that they never free; they are not
-// leaks of this program.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\nleak:libdbus-1.so\n";
-}
-
 namespace trevik::window::test {
 
 namespace {
