@@ -13,6 +13,20 @@ namespace trevik::window {
 
 namespace {
 
+// Qt's own dialogs rather than a desktop theme's: they add the default
+// extension and confirm an overwrite themselves, so the name they hand back
+// is final on every desktop. Any name is accepted, also one of a file that
+// does not exist.
+std::unique_ptr<QFileDialog> makeFileDialog(QWidget* parent, const char* name, QFileDialog::AcceptMode mode) {
+    auto dialog = std::make_unique<QFileDialog>(parent);
+    dialog->setObjectName(QString::fromLatin1(name));
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setAcceptMode(mode);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setSizeGripEnabled(true);
+    return dialog;
+}
+
 std::optional<QString> runDialog(QFileDialog& dialog) {
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     const QStringList files = dialog.selectedFiles();
@@ -34,31 +48,17 @@ void showErrorBox(QWidget* parent, const QString& text) {
 
 }  // namespace
 
-// Qt's own dialogs rather than a desktop theme's: they add the default
-// extension and confirm an overwrite themselves, so the name they hand back
-// is final on every desktop.
 std::unique_ptr<QFileDialog> makeOpenDialog(QWidget* parent) {
-    auto dialog = std::make_unique<QFileDialog>(parent);
-    dialog->setObjectName(QStringLiteral("OpenDlg"));
-    dialog->setOption(QFileDialog::DontUseNativeDialog);
-    dialog->setAcceptMode(QFileDialog::AcceptOpen);
-    // Any name is accepted, also one of a file that does not exist.
-    dialog->setFileMode(QFileDialog::AnyFile);
+    auto dialog = makeFileDialog(parent, "OpenDlg", QFileDialog::AcceptOpen);
     dialog->setNameFilter(QStringLiteral("All Files (*)"));
-    dialog->setSizeGripEnabled(true);
     return dialog;
 }
 
 std::unique_ptr<QFileDialog> makeSaveDialog(QWidget* parent) {
-    auto dialog = std::make_unique<QFileDialog>(parent);
-    dialog->setObjectName(QStringLiteral("SaveDlg"));
-    dialog->setOption(QFileDialog::DontUseNativeDialog);
-    dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->setFileMode(QFileDialog::AnyFile);
+    auto dialog = makeFileDialog(parent, "SaveDlg", QFileDialog::AcceptSave);
     // "*" rather than "*.*": on this platform names without a dot are common.
     dialog->setNameFilters({QStringLiteral("Gated SPECT Data (*.gsd)"), QStringLiteral("All Files (*)")});
     dialog->setDefaultSuffix(QStringLiteral("gsd"));
-    dialog->setSizeGripEnabled(true);
     return dialog;
 }
 
