@@ -13,8 +13,6 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include <locale.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -94,26 +92,6 @@ QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, 
 }
 
 QString decimalPoint() { return QLocale().decimalPoint(); }
-
-// Runs the loader and the writer in the C locale on this thread, whatever
-// locale the desktop gave the process: the file is the same everywhere.
-class ClassicLocale {
-public:
-    ClassicLocale() : classic_(::newlocale(LC_ALL_MASK, "C", nullptr)) {
-        if (classic_) previous_ = ::uselocale(classic_);
-    }
-    ~ClassicLocale() {
-        if (!classic_) return;
-        ::uselocale(previous_);
-        ::freelocale(classic_);
-    }
-    ClassicLocale(const ClassicLocale&) = delete;
-    ClassicLocale& operator=(const ClassicLocale&) = delete;
-
-private:
-    locale_t classic_;
-    locale_t previous_ = LC_GLOBAL_LOCALE;
-};
 
 }  // namespace
 
@@ -333,12 +311,7 @@ void TMainForm::btInClick() {
     r.division = 0;
     pnIn->setText(*chosen);
     inputPath_ = path;
-    LoadResult result;
-    {
-        ClassicLocale classic;
-        result = loadStudy(inputPath_.c_str(), study_);
-    }
-    if (result != kLoaded) {
+    if (const LoadResult result = loadStudy(inputPath_.c_str(), study_); result != kLoaded) {
         seams_.endProcess(result);
         return;
     }
@@ -380,11 +353,7 @@ void TMainForm::BtOKClick() {
     if (!readNumber(edHeight, r.height)) return;
     if (!readNumber(edWeight, r.weight)) return;
 
-    WriteResult result;
-    {
-        ClassicLocale classic;
-        result = writeGsd(outputPath_.c_str(), study_);
-    }
+    const WriteResult result = writeGsd(outputPath_.c_str(), study_);
     seams_.endProcess(result != kWritten ? result : 0);
 }
 

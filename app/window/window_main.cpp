@@ -59,9 +59,8 @@ int main(int, char** argv) {
     // a display name to the window's caption.
     QApplication::setApplicationName(QString::fromUtf8(trevik::window::kApplicationTitle));
     // The toolkit adopts the user's locale for the C library as well; numbers
-    // in the C library stay in the C form, as the toolkit advises. The
-    // window's own number texts follow the user's locale through QLocale, and
-    // the loader and writer run in the C locale whatever this is.
+    // in the C library stay in the C form, as the toolkit advises: floatText
+    // formats with the C library and puts in the QLocale separator itself.
     std::setlocale(LC_NUMERIC, "C");
 
     trevik::window::TMainForm form(study, inputPath, outputPath, trevik::window::platformSeams());
