@@ -18,6 +18,7 @@
 
 #include "app/window/window_text.h"
 #include "reader/loader.h"
+#include "study/rules.h"
 #include "writer/gsd_writer.h"
 
 namespace trevik::window {
@@ -223,8 +224,7 @@ void TMainForm::keepRadioTabStop() {
 }
 
 void TMainForm::FormCreate() {
-    study_.record.hr = 0;
-    study_.record.division = 0;
+    resetGating(study_.record);
     edHR->setEnabled(false);
     edPix->setEnabled(false);
     edThick->setEnabled(false);
@@ -307,8 +307,7 @@ void TMainForm::btInClick() {
     if (!takePath(*chosen, path)) return;
 
     StudyRecord& r = study_.record;
-    r.hr = 0;
-    r.division = 0;
+    resetGating(r);
     pnIn->setText(*chosen);
     inputPath_ = path;
     if (const LoadResult result = loadStudy(inputPath_.c_str(), study_); result != kLoaded) {
@@ -326,8 +325,7 @@ void TMainForm::btInClick() {
 
     // The thickness follows the slice width in pixels of the (possibly
     // doubled) pixel size; the record keeps the new value.
-    const double thick = static_cast<double>(study_.geometry.slicePixels) * r.pixel;
-    if (thick != r.thick) r.thick = thick;
+    updateThickness(study_);
     edThick->setText(floatText(r.thick, decimalPoint()));
 
     if (r.sex[0] == 'M')
