@@ -99,7 +99,6 @@ QString decimalPoint() { return QLocale().decimalPoint(); }
 TMainForm::TMainForm(Study& study, PathBuffer& inputPath, PathBuffer& outputPath, WindowSeams seams, QWidget* parent)
     : QWidget(parent), study_(study), inputPath_(inputPath), outputPath_(outputPath), seams_(std::move(seams)) {
     buildControls();
-    arrangeTabOrder();
     FormCreate();
 }
 
@@ -116,10 +115,10 @@ void TMainForm::buildControls() {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
-    Panel1 = makePanel(this, "Panel1");
+    QFrame* Panel1 = makePanel(this, "Panel1");
     Panel1->setFixedHeight(34);
     layout->addWidget(Panel1);
-    Label23 = makeLabel(Panel1, "Label23", "Input File", Qt::white, 12, 10);
+    makeLabel(Panel1, "Label23", "Input File", Qt::white, 12, 10);
     pnIn = new QLabel(Panel1);
     pnIn->setObjectName(QStringLiteral("pnIn"));
     pnIn->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -128,7 +127,7 @@ void TMainForm::buildControls() {
     fillWith(pnIn, kLightGrey);
     textColour(pnIn, Qt::black);
     pnIn->setGeometry(80, 8, 337, 18);
-    btIn = new QToolButton(Panel1);
+    auto* btIn = new QToolButton(Panel1);
     btIn->setObjectName(QStringLiteral("btIn"));
     btIn->setText(QStringLiteral("Select"));
     btIn->setFocusPolicy(Qt::NoFocus);
@@ -136,35 +135,35 @@ void TMainForm::buildControls() {
     btIn->setGeometry(423, 10, 48, 18);
     connect(btIn, &QToolButton::clicked, this, &TMainForm::btInClick);
 
-    Panel4 = makePanel(this, "Panel4");
+    QFrame* Panel4 = makePanel(this, "Panel4");
     layout->addWidget(Panel4, 1);
-    Label1 = makeLabel(Panel4, "Label1", "Study Information", Qt::white, 10, 6);
+    QLabel* Label1 = makeLabel(Panel4, "Label1", "Study Information", Qt::white, 10, 6);
     Label1->setFont(arialBold(16));
     Label1->adjustSize();
 
-    Panel3 = makePanel(Panel4, "Panel3");
+    QFrame* Panel3 = makePanel(Panel4, "Panel3");
     Panel3->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     Panel3->setLineWidth(1);
     Panel3->setGeometry(8, 23, 477, 134);
 
     // Labels first: the boxes created after them lie on top, so a caption
     // that runs long is covered by its box.
-    Label7 = makeLabel(Panel3, "Label7", "ID", Qt::yellow, 8, 6);
-    Label8 = makeLabel(Panel3, "Label8", "Name", Qt::yellow, 8, 26);
-    Label11 = makeLabel(Panel3, "Label11", "Height, Weight", Qt::white, 8, 46);
-    Label17 = makeLabel(Panel3, "Label17", "(cm)", Qt::white, 128, 46);
-    Label18 = makeLabel(Panel3, "Label18", "(kg)", Qt::white, 204, 46);
-    Label16 = makeLabel(Panel3, "Label16", "Sex", Qt::white, 8, 66);
-    Label14 = makeLabel(Panel3, "Label14", "Tracer", Qt::white, 8, 86);
-    Label15 = makeLabel(Panel3, "Label15", "Comment", Qt::white, 8, 106);
-    Label9 = makeLabel(Panel3, "Label9", "Exam. Date", Qt::yellow, 248, 6);
-    Label13 = makeLabel(Panel3, "Label13", "Exam. Time", Qt::white, 248, 26);
-    Label10 = makeLabel(Panel3, "Label10", "Heart Rate", Qt::yellow, 248, 47);
-    Label12 = makeLabel(Panel3, "Label12", "(beats/min)", Qt::white, 400, 47);
-    Label19 = makeLabel(Panel3, "Label19", "Pixel Size", Qt::yellow, 248, 86);
-    Label20 = makeLabel(Panel3, "Label20", "(mm)", Qt::white, 392, 86);
-    Label21 = makeLabel(Panel3, "Label21", "Slice Thickness", Qt::yellow, 248, 106);
-    Label22 = makeLabel(Panel3, "Label22", "(mm)", Qt::white, 392, 106);
+    makeLabel(Panel3, "Label7", "ID", Qt::yellow, 8, 6);
+    makeLabel(Panel3, "Label8", "Name", Qt::yellow, 8, 26);
+    makeLabel(Panel3, "Label11", "Height, Weight", Qt::white, 8, 46);
+    makeLabel(Panel3, "Label17", "(cm)", Qt::white, 128, 46);
+    makeLabel(Panel3, "Label18", "(kg)", Qt::white, 204, 46);
+    makeLabel(Panel3, "Label16", "Sex", Qt::white, 8, 66);
+    makeLabel(Panel3, "Label14", "Tracer", Qt::white, 8, 86);
+    makeLabel(Panel3, "Label15", "Comment", Qt::white, 8, 106);
+    makeLabel(Panel3, "Label9", "Exam. Date", Qt::yellow, 248, 6);
+    makeLabel(Panel3, "Label13", "Exam. Time", Qt::white, 248, 26);
+    makeLabel(Panel3, "Label10", "Heart Rate", Qt::yellow, 248, 47);
+    makeLabel(Panel3, "Label12", "(beats/min)", Qt::white, 400, 47);
+    makeLabel(Panel3, "Label19", "Pixel Size", Qt::yellow, 248, 86);
+    makeLabel(Panel3, "Label20", "(mm)", Qt::white, 392, 86);
+    makeLabel(Panel3, "Label21", "Slice Thickness", Qt::yellow, 248, 106);
+    makeLabel(Panel3, "Label22", "(mm)", Qt::white, 392, 106);
 
     edID = makeEdit(Panel3, "edID", 88, 4, 136, "");
     edName = makeEdit(Panel3, "edName", 88, 24, 136, "");
@@ -199,7 +198,7 @@ void TMainForm::buildControls() {
     BtOK = makeButton(Panel4, "BtOK", "Save", QStyle::SP_DialogOkButton, 260, 164);
     BtOK->setEnabled(false);
     BitBtn2 = makeButton(Panel4, "BitBtn2", "&Cancel", QStyle::SP_DialogCancelButton, 336, 164);
-    btHelp = makeButton(Panel4, "btHelp", "&Help", QStyle::SP_DialogHelpButton, 412, 164);
+    QPushButton* btHelp = makeButton(Panel4, "btHelp", "&Help", QStyle::SP_DialogHelpButton, 412, 164);
     connect(BtOK, &QPushButton::clicked, this, &TMainForm::BtOKClick);
     connect(BitBtn2, &QPushButton::clicked, this, &TMainForm::BitBtn2Click);
     connect(btHelp, &QPushButton::clicked, this, &TMainForm::btHelpClick);
@@ -208,9 +207,8 @@ void TMainForm::buildControls() {
     // 19-pixel caption.
     resize(493, 225);
     move(194, 99);
-}
 
-void TMainForm::arrangeTabOrder() {
+    // The tab order, across the rows of both columns, then the buttons.
     QWidget* order[] = {edID,   edName,    edHeight, edWeight, edDate, edTime, edHR, edTracer,
                         edComment, rbM, rbF, edPix, edThick, btHelp, BitBtn2, BtOK};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) QWidget::setTabOrder(order[i], order[i + 1]);

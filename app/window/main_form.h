@@ -11,12 +11,10 @@
 #include "app/window/window_seams.h"
 #include "study/study.h"
 
-class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
-class QToolButton;
 
 namespace trevik::window {
 
@@ -29,20 +27,13 @@ public:
     TMainForm(Study& study, PathBuffer& inputPath, PathBuffer& outputPath, WindowSeams seams,
               QWidget* parent = nullptr);
 
-    // The controls, named as their object names.
-    QFrame* Panel1;
-    QLabel* Label23;
+    // The controls the handlers use, named as their object names. The others
+    // (panels, captions, the Select and Help buttons) are found by name.
     QLabel* pnIn;
-    QToolButton* btIn;
-    QFrame* Panel4;
-    QLabel* Label1;
-    QFrame* Panel3;
-    QLabel *Label7, *Label8, *Label9, *Label10, *Label11, *Label12, *Label13, *Label14, *Label15, *Label16,
-        *Label17, *Label18, *Label19, *Label20, *Label21, *Label22;
     QLineEdit *edID, *edName, *edHeight, *edWeight, *edTracer, *edComment, *edDate, *edTime, *edHR, *edPix,
         *edThick;
     QRadioButton *rbM, *rbF;
-    QPushButton *BtOK, *BitBtn2, *btHelp;
+    QPushButton *BtOK, *BitBtn2;
 
 public slots:
     void FormCreate();
@@ -66,7 +57,6 @@ private:
     };
 
     void buildControls();
-    void arrangeTabOrder();
     void showText(QLineEdit* box, ShownText& memory, const char* field, std::size_t width);
     std::string boxBytes(const QLineEdit* box, const ShownText& memory, std::size_t width) const;
     // Copies the name from a dialog into `buffer`; refuses (error box, false)

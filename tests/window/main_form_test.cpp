@@ -106,10 +106,10 @@ TEST(MainForm, StartsEmptyWithEveryControlInPlace) {
     EXPECT_FALSE(f.BtOK->isEnabled());
     EXPECT_EQ(f.BtOK->text(), QStringLiteral("Save"));
     EXPECT_EQ(f.BitBtn2->text(), QStringLiteral("&Cancel"));
-    EXPECT_EQ(f.btHelp->text(), QStringLiteral("&Help"));
-    EXPECT_EQ(f.btIn->text(), QStringLiteral("Select"));
+    EXPECT_EQ(w.btHelp()->text(), QStringLiteral("&Help"));
+    EXPECT_EQ(w.btIn()->text(), QStringLiteral("Select"));
     EXPECT_FALSE(f.BtOK->icon().isNull());
-    EXPECT_EQ(f.btIn->focusPolicy(), Qt::NoFocus);
+    EXPECT_EQ(w.btIn()->focusPolicy(), Qt::NoFocus);
     EXPECT_TRUE(w.desktop.endCodes.empty());
 }
 
@@ -162,7 +162,7 @@ TEST(MainForm, CancelledSelectChangesNothing) {
     WindowUnderTest w;
     TMainForm& f = *w.form;
     w.study->record.hr = 5;
-    QTest::mouseClick(f.btIn, Qt::LeftButton);  // the stand-in desktop cancels
+    QTest::mouseClick(w.btIn(), Qt::LeftButton);  // the stand-in desktop cancels
     EXPECT_EQ(w.desktop.sourceDialogs, 1);
     EXPECT_EQ(f.pnIn->text(), QString());
     EXPECT_TRUE(w.inputPath.empty());
@@ -431,8 +431,8 @@ TEST(MainForm, EscCancelsFromAnywhereAndEnterSavesOnlyWhenEnabled) {
         QTest::keyClick(w.form->edHeight, Qt::Key_Return);
         EXPECT_EQ(w.desktop.outputDialogs, 1);
         // Enter on a focused button clicks that button.
-        w.form->btHelp->setFocus();
-        QTest::keyClick(w.form->btHelp, Qt::Key_Return);
+        w.btHelp()->setFocus();
+        QTest::keyClick(w.btHelp(), Qt::Key_Return);
         EXPECT_EQ(w.desktop.helpFiles.size(), 1u);
         EXPECT_EQ(w.desktop.outputDialogs, 1);
         w.form->BitBtn2->setFocus();
@@ -449,7 +449,7 @@ TEST(MainForm, EscCancelsFromAnywhereAndEnterSavesOnlyWhenEnabled) {
 
 TEST(MainForm, HelpAsksForTheHelpFileBesideTheProgramAndCarriesOn) {
     WindowUnderTest w;
-    QTest::mouseClick(w.form->btHelp, Qt::LeftButton);
+    QTest::mouseClick(w.btHelp(), Qt::LeftButton);
     ASSERT_EQ(w.desktop.helpFiles.size(), 1u);
     EXPECT_EQ(w.desktop.helpFiles[0], QCoreApplication::applicationDirPath() + QStringLiteral("/trevik.chm"));
     // The stand-in desktop refused (no such file); nothing is reported.

@@ -74,13 +74,16 @@ WindowUnderTest::~WindowUnderTest() = default;
 
 void WindowUnderTest::select(const std::string& path) {
     desktop.sourceAnswers.push_back(QString::fromStdString(path));
-    QTest::mouseClick(form->btIn, Qt::LeftButton);
+    QTest::mouseClick(btIn(), Qt::LeftButton);
 }
 
 void WindowUnderTest::save(const std::string& path) {
     desktop.outputAnswers.push_back(QString::fromStdString(path));
     QTest::mouseClick(form->BtOK, Qt::LeftButton);
 }
+
+QToolButton* WindowUnderTest::btIn() const { return form->findChild<QToolButton*>(QStringLiteral("btIn")); }
+QPushButton* WindowUnderTest::btHelp() const { return form->findChild<QPushButton*>(QStringLiteral("btHelp")); }
 
 std::string saveSource(const synth::StudyPlan& plan, const std::string& path) {
     synth::buildStudy(plan).save(path);

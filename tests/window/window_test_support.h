@@ -16,6 +16,9 @@
 #include "study/study.h"
 #include "tools/synth/source_file.h"
 
+class QPushButton;
+class QToolButton;
+
 namespace trevik::window::test {
 
 // The application object, created on first use on the offscreen platform.
@@ -45,6 +48,9 @@ struct WindowUnderTest {
     void select(const std::string& path);
     // Chooses `path` in the save dialog and clicks Save.
     void save(const std::string& path);
+    // The Select and Help buttons, which the window keeps no pointer to.
+    QToolButton* btIn() const;
+    QPushButton* btHelp() const;
 
     FakeDesktop desktop;
     std::unique_ptr<Study> study;
