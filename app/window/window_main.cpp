@@ -6,7 +6,6 @@
 
 #include <QApplication>
 
-#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -58,11 +57,6 @@ int main(int, char** argv) {
     // The application's name, not its display name: the desktop would append
     // a display name to the window's caption.
     QApplication::setApplicationName(QString::fromUtf8(trevik::window::kApplicationTitle));
-    // The toolkit adopts the user's locale for the C library as well; numbers
-    // in the C library stay in the C form, as the toolkit advises: floatText
-    // formats with the C library and puts in the QLocale separator itself.
-    std::setlocale(LC_NUMERIC, "C");
-
     trevik::window::TMainForm form(study, inputPath, outputPath, trevik::window::platformSeams());
     return application.exec();
 }

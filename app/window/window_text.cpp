@@ -4,15 +4,15 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 
 namespace trevik::window {
 
 QString floatText(double value, const QString& decimalPoint) {
+    // The "%.15g" form, whatever the C library's locale.
     char buffer[40];
-    std::snprintf(buffer, sizeof buffer, "%.15g", value);
-    QString text = QString::fromLatin1(buffer);
+    const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+    QString text = QString::fromLatin1(buffer, error == std::errc{} ? end - buffer : 0);
     text.replace(QLatin1Char('.'), decimalPoint);
     return text;
 }

@@ -22,10 +22,8 @@ corpus="$work/corpus"
 findings="$work/findings"
 
 echo "== fuzz build in $build" >&2
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DTREVIK_FUZZ=ON -DTREVIK_WINDOW=OFF >&2
-fi
+CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTREVIK_FUZZ=ON -DTREVIK_WINDOW=OFF >&2
 cmake --build "$build" -j2 --target fuzz_convert fuzz-seeds >&2
 
 target="$build/tests/fuzz/fuzz_convert"
