@@ -140,6 +140,19 @@ TEST(BatchRun, FailedLoadEndsWithItsCodeAndLeavesTheOutputAlone) {
     synth::SourceFile truncated = synth::buildStudy(gated64());
     truncated.cut(truncated.size() - 3);
     truncated.save(dir.file("truncated.prj"));
+    // Studies the converter cannot hold: no images, fewer images than
+    // divisions (no frame in each), a negative division count.
+    const struct {
+        const char* name;
+        std::int16_t hr, division;
+        int images;
+    } brokenStudies[] = {{"empty.prj", 60, 8, 0}, {"thin.prj", 60, 8, 7}, {"negative.prj", 60, -8, 32},
+                         {"negative-ungated.prj", 0, -1, 32}};
+    for (const auto& b : brokenStudies) {
+        synth::StudyPlan plan = gated64();
+        plan.hr = b.hr, plan.division = b.division, plan.images = b.images;
+        saveStudy(plan, dir.file(b.name));
+    }
 
     const struct {
         std::string source;
@@ -149,6 +162,10 @@ TEST(BatchRun, FailedLoadEndsWithItsCodeAndLeavesTheOutputAlone) {
         {dir.file("notes.txt"), 2},
         {dir.file("unmarked.prj"), 2},
         {dir.file("truncated.prj"), 4},
+        {dir.file("empty.prj"), 2},
+        {dir.file("thin.prj"), 2},
+        {dir.file("negative.prj"), 2},
+        {dir.file("negative-ungated.prj"), 2},
     };
     const std::string previous = "previous output, must stay as it is\n";
     for (const auto& c : cases) {
@@ -229,6 +246,20 @@ TEST(BatchRun, ExistingOutputsAreReplacedWhole) {
     EXPECT_TRUE(fs::is_symlink(dir.file("link.gsd")));
     expectSameBytes(readFile(target), reference);
 
+    // Set-ID bits are not kept, whether the file is replaced or, with a
+    // second hard link, written in place.
+    const std::string setId = dir.file("setid.gsd");
+    writeText(setId, "old");
+    ::chmod(setId.c_str(), 06755);
+    EXPECT_EQ(runTrevik({source, setId}).exitCode, 0);
+    EXPECT_EQ(fs::status(setId).permissions(), fs::perms(0755));
+    fs::create_hard_link(setId, dir.file("setid-link"));
+    ::chmod(setId.c_str(), 06744);
+    EXPECT_EQ(runTrevik({source, setId}).exitCode, 0);
+    EXPECT_EQ(fs::status(setId).permissions(), fs::perms(0744));
+    expectSameBytes(readFile(dir.file("setid-link")), reference);
+    fs::remove(dir.file("setid-link"));
+
     // The source named as the output: read whole, then replaced.
     const std::string same = saveStudy(gated64(), dir.file("same.prj"));
     r = runTrevik({same, same});
@@ -250,7 +281,7 @@ TEST(BatchRun, ExistingOutputsAreReplacedWhole) {
 
     // Nothing but the files named above is left in the directory.
     std::vector<std::string> expected = {"link.gsd", "longer.gsd", "reference.gsd", "reference.prj",
-                                         "rest.prj", "same.prj",   "target.gsd"};
+                                         "rest.prj", "same.prj",   "setid.gsd",     "target.gsd"};
     if (fileExists(dir.file("null"))) expected.insert(expected.begin() + 2, "null");
     EXPECT_EQ(listDirectory(dir.path()), expected);
 }
@@ -297,6 +328,87 @@ TEST(BatchRun, PathsOfUpTo255BytesAreHeldWholeAndLongerOnesRefused) {
     EXPECT_EQ(r.exitCode, 1);
     expectQuiet(r);
     EXPECT_FALSE(fileExists(output255));
+}
+
+TEST(BatchRun, DateTimeAndSexCannotBreakTheirLines) {
+    TempDir dir;
+    synth::StudyPlan plan = gated64();
+    plan.date = "01\f\n05\x80 \x7f";  // the separator, then a high byte, a space and DEL
+    plan.time = "1\nhr=999";              // a forged line
+    plan.sex = "\r";
+    const std::string source = saveStudy(plan, dir.file("rest.prj"));
+    EXPECT_EQ(runTrevik({source, dir.file("rest.gsd")}).exitCode, 0);
+    const std::string header = readFile(dir.file("rest.gsd")).substr(0, 240);
+    EXPECT_NE(header.find("\r\ndate = 01__05\x80 _;\r\ntime = 1_hr=999;\r\nsex = _;\r\n"), std::string::npos)
+        << header;
+    EXPECT_EQ(header.find('\f'), header.find("order = little;\r\n\f") + 17);
+}
+
+// Runs `script` with sh, $0 being the converter, $1 the source, $2... `more`.
+ProcessResult runShell(const std::string& script, const std::string& source, std::vector<std::string> more = {}) {
+    more.insert(more.begin(), {"-c", script, kTrevik, source});
+    return runProcess("sh", more);
+}
+
+TEST(BatchRun, StreamsAndOwnDescriptorsNeitherHangNorGetReplaced) {
+    TempDir dir;
+    const std::string reference = referenceOutput(dir);
+    const std::string source = dir.file("reference.prj");
+
+    // A FIFO that no one reads: refused at once (timeout would give 124).
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ProcessResult r = runProcess("timeout", {"20", kTrevik, source, fifo});
+    EXPECT_EQ(r.exitCode, 1);
+    expectQuiet(r);
+    EXPECT_TRUE(fs::is_fifo(fifo));
+
+    // A pipe whose reader is gone: 1, not the end by SIGPIPE.
+    r = runShell("{ \"$0\" \"$1\" /dev/stdout; echo $? > \"$2\"; } | :", source, {dir.file("status")});
+    EXPECT_EQ(readFile(dir.file("status")), "1\n");
+
+    // Standard output redirected for appending: the output lands between
+    // what the shell wrote before and after, and the file stays the same.
+    const std::string capture = dir.file("capture");
+    writeText(capture, "old\n");
+    struct stat before {};
+    ::stat(capture.c_str(), &before);
+    r = runShell("{ echo before; \"$0\" \"$1\" /dev/stdout; s=$?; echo after; } >> \"$2\"; exit $s", source,
+                 {capture});
+    EXPECT_EQ(r.exitCode, 0);
+    expectSameBytes(readFile(capture), "old\nbefore\n" + reference + "after\n");
+    struct stat after {};
+    ::stat(capture.c_str(), &after);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "replaced, not written to";
+    for (const char* name : {"/dev/stderr", "/dev/fd/2", "/proc/self/fd/2"}) {
+        r = runShell("exec 2>> \"$2\"; exec \"$0\" \"$1\" " + std::string(name), source, {capture});
+        EXPECT_EQ(r.exitCode, 0) << name;
+    }
+    EXPECT_EQ(readFile(capture).size(), 4 * reference.size() + 17);
+    r = runShell("exec \"$0\" \"$1\" /dev/fd/7", source);  // not open: nothing is created
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(listDirectory(dir.path()), (std::vector<std::string>{"capture", "fifo", "reference.gsd",
+                                                                   "reference.prj", "status"}));
+}
+
+TEST(BatchRun, ResourceLimitsGiveOneAndLeaveTheOutputAlone) {
+    TempDir dir;
+    const std::string source = saveStudy(gated64(), dir.file("rest.prj"));
+    const std::string output = dir.file("rest.gsd");
+    writeText(output, "old");
+    // A file-size limit of 10 KiB, on a replaced and on a hard-linked output
+    // (written in place), and a descriptor limit that leaves none for the
+    // temporary file once the output is open.
+    const std::string limits[] = {"ulimit -f 20", "ln \"$2\" \"$2.link\"; ulimit -f 20", "ulimit -n 4"};
+    for (const std::string& limit : limits) {
+        SCOPED_TRACE(limit);
+        const ProcessResult r = runShell(limit + " && exec \"$0\" \"$1\" \"$2\"", source, {output});
+        EXPECT_EQ(r.exitCode, 1);
+        expectQuiet(r);
+        EXPECT_EQ(readFile(output), "old");
+        fs::remove(output + ".link");
+        EXPECT_EQ(listDirectory(dir.path()), (std::vector<std::string>{"rest.gsd", "rest.prj"}));
+    }
 }
 
 }  // namespace
