@@ -1,6 +1,6 @@
 // Batch runs that need root powers to set up: an output the running user
 // cannot write (root can write any file, so the run is made as an
-// unprivileged user), and a disk that fills up while the output is written.
+// unprivileged user), and disks that fill up or have no room to begin with.
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
@@ -49,9 +49,10 @@ private:
 // Mounts a small tmpfs on a directory and unmounts it on every path.
 class SmallDisk {
 public:
-    SmallDisk(const std::string& where, const char* size) : where_(where) {
+    // `limits`: tmpfs options such as "size=256k" or "nr_inodes=2".
+    SmallDisk(const std::string& where, const char* limits) : where_(where) {
         fs::create_directory(where_);
-        const std::string options = std::string("size=") + size + ",mode=0755";
+        const std::string options = std::string(limits) + ",mode=0755";
         if (::mount("tmpfs", where_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) == 0)
             mounted_ = true;
         else
@@ -148,7 +149,7 @@ TEST(BatchRunOnFullDisk, LeavesTheOldOutputAndNoTemporaryFile) {
     const std::string disk = dir.file("disk");
     // 256 KiB: room for the old output and the start of the new one, far
     // from room for the 2 MiB the new output needs.
-    SmallDisk small(disk, "256k");
+    SmallDisk small(disk, "size=256k");
     if (!small.mounted()) GTEST_SKIP() << "cannot mount a tmpfs: " << small.error();
 
     const std::string old = std::string(64 * 1024, 'o') + "end of the old output";
@@ -176,6 +177,36 @@ TEST(BatchRunOnFullDisk, LeavesTheOldOutputAndNoTemporaryFile) {
     r = runTrevik({smallSource, disk + "/small.gsd"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(listDirectory(disk), std::vector<std::string>{"small.gsd"});
+}
+
+TEST(BatchRunOnFullDisk, NoRoomForTheTemporaryOrTheNewLengthLeavesTheOutputUntouched) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a small tmpfs";
+    TempDir dir;
+    const std::string source = saveStudy(gated64(), dir.file("rest.prj"));
+    const std::string old = "the old output";
+
+    // No inode left for the temporary file: 1, never a rewrite in place.
+    const std::string noInodes = dir.file("no-inodes");
+    SmallDisk inodes(noInodes, "nr_inodes=2");  // the root directory and the old output
+    if (!inodes.mounted()) GTEST_SKIP() << "cannot mount a tmpfs: " << inodes.error();
+    writeText(noInodes + "/rest.gsd", old);
+    ProcessResult r = runTrevik({source, noInodes + "/rest.gsd"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(readFile(noInodes + "/rest.gsd"), old);
+
+    // A hard-linked output, written in place, on a disk without room for
+    // its new length: refused before its first byte changes.
+    const std::string full = dir.file("full");
+    SmallDisk small(full, "size=256k");
+    ASSERT_TRUE(small.mounted()) << small.error();
+    writeText(full + "/rest.gsd", old);
+    fs::create_hard_link(full + "/rest.gsd", full + "/link.gsd");
+    r = runTrevik({source, full + "/rest.gsd"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(readFile(full + "/link.gsd"), old);
+    EXPECT_EQ(listDirectory(full), (std::vector<std::string>{"link.gsd", "rest.gsd"}));
 }
 
 }  // namespace
