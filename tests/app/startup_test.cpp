@@ -49,6 +49,37 @@ TEST(Startup, OtherArgumentCountsStartTheWindowProgramWithoutArguments) {
     EXPECT_FALSE(fileExists(dir.file("b.gsd")));
 }
 
+TEST(Startup, InstalledWindowProgramAndWordsOnRequest) {
+    TempDir dir;
+    // The installed layout: bin/trevik and lib/trevik/trevik-window.
+    fs::create_directories(dir.file("bin"));
+    fs::create_directories(dir.file("lib/trevik"));
+    const std::string program = dir.file("bin/trevik");
+    fs::copy_file(kTrevik, program);
+    ::chmod(program.c_str(), 0755);
+    ProcessResult r = runProcess(program, {});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "trevik: the window program is not installed; install the package trevik-window\n");
+    writeText(dir.file("lib/trevik/trevik-window"), "#!/bin/sh\nexit 7\n");
+    ::chmod(dir.file("lib/trevik/trevik-window").c_str(), 0755);
+    EXPECT_EQ(runProcess(program, {}).exitCode, 7);
+
+    // --help, -h and --version alone print to standard output and end with
+    // 0, the window program not started and no display needed.
+    for (const char* option : {"--help", "-h"}) {
+        r = runProcess("env", {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", program, option});
+        EXPECT_EQ(r.exitCode, 0) << option;
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out.rfind("Usage: trevik SOURCE OUTPUT", 0), 0u) << r.out;
+        EXPECT_NE(r.out.find("  4    the source ends early\n"), std::string::npos) << r.out;
+    }
+    r = runProcess(program, {"--version"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "trevik " TREVIK_VERSION "\n");
+    // Other words are no options: the window program is started.
+    EXPECT_EQ(runProcess(program, {"--verbose"}).exitCode, 7);
+}
+
 TEST(Startup, BatchProgramLinksNoGuiToolkit) {
     const ProcessResult r = runProcess("ldd", {kTrevik});
     if (!r.started) GTEST_SKIP() << "ldd cannot be started";
