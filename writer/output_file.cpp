@@ -319,12 +319,13 @@ bool OutputFile::writeInPlace(const ContentWriter& content, std::uint64_t size) 
 
     // Reserve the new length before the first byte changes, so that a disk
     // without room for it leaves the file as it was. A file system that
-    // cannot reserve space is written as it is.
+    // cannot reserve space (EOPNOTSUPP, ENOSYS, or EINVAL for a mode it
+    // does not know; the arguments themselves are valid) is written as it is.
     int reserved = 0;
     while (size > 0 && (reserved = ::fallocate(direct_.get(), 0, 0, static_cast<off_t>(size))) != 0 &&
            errno == EINTR) {
     }
-    if (reserved != 0 && errno != EOPNOTSUPP && errno != ENOSYS) {
+    if (reserved != 0 && errno != EOPNOTSUPP && errno != ENOSYS && errno != EINVAL) {
         const int error = errno;
         struct stat now {};
         if (::fstat(direct_.get(), &now) == 0 && now.st_size != st.st_size) {
