@@ -138,6 +138,9 @@ LoadResult loadStudy(const char* path, Study& study) {
     }
     // Nothing may be stored beyond the frame store.
     if (!framesFitStore(r)) return kNotProjection;
+    // A study without images, or with a negative division count, is none
+    // the converter can hold.
+    if (r.division < 0 || r.frames <= 0) return kNotProjection;
 
     const int passes = r.division > 1 ? r.division : 1;
     rc = readImages(stream.get(), preamble.sampleBits == 32, image.get(), passes, study);

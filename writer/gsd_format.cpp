@@ -29,6 +29,19 @@ std::string sanitizedField(const char (&field)[N]) {
     return clean;
 }
 
+// A date, time or sex as written: byte for byte, but every control byte
+// (0x00 to 0x1F, 0x7F) turned into an underscore, so that no value can end
+// its line, hold the separator or add a line of its own. Spaces and bytes
+// from 0x80 up stay.
+std::string withoutControlBytes(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7F) c = '_';
+    }
+    return out;
+}
+
 void appendLine(std::string& out, std::string_view key, std::string_view value) {
     out.append(key).append(" = ").append(value).append(";\n");
 }
@@ -78,9 +91,9 @@ std::string composeHeader(const StudyRecord& record) {
     std::string text = "qubrix\n";
     appendLine(text, "id", sanitizedField(record.id));
     appendLine(text, "name", sanitizedField(record.name));
-    appendLine(text, "date", fieldText(record.date));
-    appendLine(text, "time", fieldText(record.time));
-    appendLine(text, "sex", fieldText(record.sex));
+    appendLine(text, "date", withoutControlBytes(fieldText(record.date)));
+    appendLine(text, "time", withoutControlBytes(fieldText(record.time)));
+    appendLine(text, "sex", withoutControlBytes(fieldText(record.sex)));
     if (record.height > 30.0f) appendFixedLine(text, "height", static_cast<double>(record.height), 4, 8);
     if (record.weight > 3.0f) appendFixedLine(text, "weight", static_cast<double>(record.weight), 4, 8);
     if (record.tracer[0] != '\0') appendLine(text, "tracer", sanitizedField(record.tracer));

@@ -1,7 +1,9 @@
 #include "writer/gsd_writer.h"
 
 #include <bit>
+#include <cerrno>
 #include <cstdint>
+#include <new>
 #include <string>
 
 #include "study/rules.h"
@@ -58,26 +60,50 @@ bool writeFrames(int fd, const Study& study) {
     return true;
 }
 
+// The bytes writeFrames writes.
+std::uint64_t frameBytes(const StudyRecord& record) {
+    if (record.frames <= 0) return 0;
+    const std::uint64_t divisions = record.division >= 1 ? static_cast<std::uint64_t>(record.division) : 1;
+    return divisions * static_cast<std::uint64_t>(record.frames) * FrameStore::kFrameSamples * 2;
+}
+
 }  // namespace
 
 // Every write checked, the destination replaced only when complete:
 // result 1 whenever the destination does not end up holding the whole file.
 // A record whose frames the frame store cannot hold is refused with result
 // 1 before anything is opened: nothing is written and the record stays
-// unchanged.
-WriteResult writeGsd(const char* path, Study& study) {
-    if (!framesFitStore(study.record)) return kCannotWrite;
-
-    detail::OutputFile output;
-    if (!output.open(path)) return kCannotWrite;
-
-    updateThickness(study);
-    study.record.thick = writtenThickness(study);
-    const std::string header = detail::composeHeader(study.record);
-    const bool written = output.commit([&](int fd) {
-        return detail::writeAll(fd, header.data(), header.size()) && writeFrames(fd, study);
-    });
-    return written ? kWritten : kCannotWrite;
+// unchanged. Memory running out anywhere gives 8, and the temporary file is
+// removed as the output is unwound.
+WriteResult writeGsd(const char* path, Study& study, WriteFailure* failure) {
+    WriteFailure ignored;
+    WriteFailure& why = failure != nullptr ? *failure : ignored;
+    why = WriteFailure{};
+    if (!framesFitStore(study.record)) {
+        why.reason = "the study's frames do not fit the frame store";
+        return kCannotWrite;
+    }
+    try {
+        detail::OutputFile output;
+        if (!output.open(path)) {
+            why.error = output.error();
+            return kCannotWrite;
+        }
+        updateThickness(study);
+        study.record.thick = writtenThickness(study);
+        const std::string header = detail::composeHeader(study.record);
+        const bool written = output.commit(
+            [&](int fd) { return detail::writeAll(fd, header.data(), header.size()) && writeFrames(fd, study); },
+            header.size() + frameBytes(study.record));
+        if (written) return kWritten;
+        why.error = output.error();
+        return kCannotWrite;
+    } catch (const std::bad_alloc&) {
+        why.error = ENOMEM;
+        return kWriteNoMemory;
+    }
 }
+
+void removeTemporaryOnSignals() { detail::removeTemporaryOnSignals(); }
 
 }  // namespace trevik

@@ -140,6 +140,12 @@ TEST(BatchRun, FailedLoadEndsWithItsCodeAndLeavesTheOutputAlone) {
     synth::SourceFile truncated = synth::buildStudy(gated64());
     truncated.cut(truncated.size() - 3);
     truncated.save(dir.file("truncated.prj"));
+    // Studies the converter cannot hold: no images, no frame per division, a negative division.
+    auto broken = [&](const char* name, std::int16_t hr, std::int16_t division, int images) {
+        synth::StudyPlan plan = gated64();
+        plan.hr = hr, plan.division = division, plan.images = images;
+        return saveStudy(plan, dir.file(name));
+    };
 
     const struct {
         std::string source;
@@ -149,6 +155,10 @@ TEST(BatchRun, FailedLoadEndsWithItsCodeAndLeavesTheOutputAlone) {
         {dir.file("notes.txt"), 2},
         {dir.file("unmarked.prj"), 2},
         {dir.file("truncated.prj"), 4},
+        {broken("empty.prj", 60, 8, 0), 2},
+        {broken("thin.prj", 60, 8, 7), 2},
+        {broken("negative.prj", 60, -8, 32), 2},
+        {broken("negative-ungated.prj", 0, -1, 32), 2},
     };
     const std::string previous = "previous output, must stay as it is\n";
     for (const auto& c : cases) {
@@ -229,6 +239,15 @@ TEST(BatchRun, ExistingOutputsAreReplacedWhole) {
     EXPECT_TRUE(fs::is_symlink(dir.file("link.gsd")));
     expectSameBytes(readFile(target), reference);
 
+    // Set-ID bits are dropped, from a replaced file and from a hard-linked one written in place.
+    ::chmod(target.c_str(), 06755);
+    EXPECT_EQ(runTrevik({source, target}).exitCode, 0);
+    EXPECT_EQ(fs::status(target).permissions(), fs::perms(0755));
+    fs::create_hard_link(target, dir.file("hard.gsd"));
+    ::chmod(target.c_str(), 06744);
+    EXPECT_EQ(runTrevik({source, target}).exitCode, 0);
+    EXPECT_EQ(fs::status(target).permissions(), fs::perms(0744));
+
     // The source named as the output: read whole, then replaced.
     const std::string same = saveStudy(gated64(), dir.file("same.prj"));
     r = runTrevik({same, same});
@@ -249,9 +268,9 @@ TEST(BatchRun, ExistingOutputsAreReplacedWhole) {
     EXPECT_TRUE(fs::is_character_file("/dev/null"));
 
     // Nothing but the files named above is left in the directory.
-    std::vector<std::string> expected = {"link.gsd", "longer.gsd", "reference.gsd", "reference.prj",
-                                         "rest.prj", "same.prj",   "target.gsd"};
-    if (fileExists(dir.file("null"))) expected.insert(expected.begin() + 2, "null");
+    std::vector<std::string> expected = {"hard.gsd", "link.gsd", "longer.gsd", "reference.gsd", "reference.prj",
+                                         "rest.prj", "same.prj", "target.gsd"};
+    if (fileExists(dir.file("null"))) expected.insert(expected.begin() + 3, "null");
     EXPECT_EQ(listDirectory(dir.path()), expected);
 }
 
@@ -297,6 +316,58 @@ TEST(BatchRun, PathsOfUpTo255BytesAreHeldWholeAndLongerOnesRefused) {
     EXPECT_EQ(r.exitCode, 1);
     expectQuiet(r);
     EXPECT_FALSE(fileExists(output255));
+}
+
+TEST(BatchRun, DateTimeAndSexCannotBreakTheirLines) {
+    TempDir dir;
+    synth::StudyPlan plan = gated64();
+    plan.date = "01\f\n05\x80 \x7f", plan.time = "1\nhr=999", plan.sex = "\r";  // the separator, a forged line
+    EXPECT_EQ(runTrevik({saveStudy(plan, dir.file("rest.prj")), dir.file("rest.gsd")}).exitCode, 0);
+    EXPECT_EQ(readFile(dir.file("rest.gsd")).substr(47, 47), "date = 01__05\x80 _;\r\ntime = 1_hr=999;\r\nsex = _;\r\n");
+}
+
+// Runs `script` with sh, $0 being the converter, $1 the source, $2 `more`.
+ProcessResult runShell(const std::string& script, const std::string& source, const std::string& more = "") {
+    return runProcess("sh", {"-c", script, kTrevik, source, more});
+}
+
+TEST(BatchRun, StreamsAndOwnDescriptorsNeitherHangNorGetReplaced) {
+    TempDir dir;
+    const std::string reference = referenceOutput(dir), source = dir.file("reference.prj");
+    // A FIFO no one reads is refused at once (a hang would end in timeout's
+    // 124); a pipe whose reader is gone gives 1 rather than death by SIGPIPE.
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    EXPECT_EQ(runProcess("timeout", {"20", kTrevik, source, dir.file("fifo")}).exitCode, 1);
+    runShell("{ \"$0\" \"$1\" /dev/stdout; echo $? > \"$2\"; } | :", source, dir.file("status"));
+    EXPECT_EQ(readFile(dir.file("status")), "1\n");
+
+    // Own descriptors are written where they stand, never replaced.
+    const std::string capture = dir.file("capture");
+    writeText(capture, "old\n");
+    const auto r = runShell("{ echo before; \"$0\" \"$1\" /dev/stdout; s=$?; echo after; } >> \"$2\"; exit $s",
+                            source, capture);
+    EXPECT_EQ(r.exitCode, 0);
+    expectSameBytes(readFile(capture), "old\nbefore\n" + reference + "after\n");
+    for (const char* name : {"/dev/fd/2", "/proc/self/fd/2"})
+        EXPECT_EQ(runShell(std::string("exec \"$0\" \"$1\" ") + name + " 2>> \"$2\"", source, capture).exitCode, 0);
+    EXPECT_EQ(readFile(capture).size(), 3 * reference.size() + 17);
+    EXPECT_EQ(runShell("exec \"$0\" \"$1\" /dev/fd/7", source).exitCode, 1);  // not open: nothing created
+    EXPECT_EQ(listDirectory(dir.path()).size(), 5u);
+}
+
+TEST(BatchRun, ResourceLimitsGiveOneAndLeaveTheOutputAlone) {
+    TempDir dir;
+    const std::string source = saveStudy(gated64(), dir.file("rest.prj")), output = dir.file("rest.gsd");
+    writeText(output, "old");
+    // 10 KiB of file size, replacing and (hard-linked) in place; no descriptor for the temporary.
+    for (const std::string limit : {"ulimit -f 20", "ln \"$2\" \"$2.link\"; ulimit -f 20", "ulimit -n 4"}) {
+        const ProcessResult r = runShell(limit + " && exec \"$0\" \"$1\" \"$2\"", source, output);
+        EXPECT_EQ(r.exitCode, 1) << limit;
+        expectQuiet(r);
+        EXPECT_EQ(readFile(output), "old");
+        fs::remove(output + ".link");
+        EXPECT_EQ(listDirectory(dir.path()), (std::vector<std::string>{"rest.gsd", "rest.prj"}));
+    }
 }
 
 }  // namespace

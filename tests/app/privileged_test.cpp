@@ -1,6 +1,6 @@
 // Batch runs that need root powers to set up: an output the running user
 // cannot write (root can write any file, so the run is made as an
-// unprivileged user), and a disk that fills up while the output is written.
+// unprivileged user), and disks that fill up or have no room to begin with.
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
@@ -49,9 +49,10 @@ private:
 // Mounts a small tmpfs on a directory and unmounts it on every path.
 class SmallDisk {
 public:
-    SmallDisk(const std::string& where, const char* size) : where_(where) {
+    // `limits`: tmpfs options such as "size=256k" or "nr_inodes=2".
+    SmallDisk(const std::string& where, const char* limits) : where_(where) {
         fs::create_directory(where_);
-        const std::string options = std::string("size=") + size + ",mode=0755";
+        const std::string options = std::string(limits) + ",mode=0755";
         if (::mount("tmpfs", where_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) == 0)
             mounted_ = true;
         else
@@ -148,7 +149,7 @@ TEST(BatchRunOnFullDisk, LeavesTheOldOutputAndNoTemporaryFile) {
     const std::string disk = dir.file("disk");
     // 256 KiB: room for the old output and the start of the new one, far
     // from room for the 2 MiB the new output needs.
-    SmallDisk small(disk, "256k");
+    SmallDisk small(disk, "size=256k");
     if (!small.mounted()) GTEST_SKIP() << "cannot mount a tmpfs: " << small.error();
 
     const std::string old = std::string(64 * 1024, 'o') + "end of the old output";
@@ -167,6 +168,20 @@ TEST(BatchRunOnFullDisk, LeavesTheOldOutputAndNoTemporaryFile) {
     r = runTrevik({source, disk + "/new.gsd"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(listDirectory(disk), std::vector<std::string>{"rest.gsd"});
+
+    // A hard-linked output, written in place: no room for its new length,
+    // so not a byte of it changes.
+    fs::create_hard_link(existing, disk + "/link.gsd");
+    EXPECT_EQ(runTrevik({source, existing}).exitCode, 1);
+    EXPECT_EQ(readFile(existing), old);
+    fs::remove(disk + "/link.gsd");
+
+    // No inode for the temporary: 1, and no rewrite in place either.
+    SmallDisk noInodes(dir.file("no-inodes"), "nr_inodes=2");  // the root directory and the old output
+    ASSERT_TRUE(noInodes.mounted()) << noInodes.error();
+    writeText(dir.file("no-inodes/rest.gsd"), old);
+    EXPECT_EQ(runTrevik({source, dir.file("no-inodes/rest.gsd")}).exitCode, 1);
+    EXPECT_EQ(readFile(dir.file("no-inodes/rest.gsd")), old);
 
     // With the old output gone there is room: the disk itself works.
     fs::remove(existing);

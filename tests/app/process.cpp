@@ -49,6 +49,9 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fileno(out.get()), STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, fileno(err.get()), STDERR_FILENO);
+    // The child gets standard input, output and error only: no descriptor
+    // of the test runner counts against a descriptor limit it is given.
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
     pid_t pid = 0;
     const int rc = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);

@@ -49,6 +49,28 @@ TEST(Startup, OtherArgumentCountsStartTheWindowProgramWithoutArguments) {
     EXPECT_FALSE(fileExists(dir.file("b.gsd")));
 }
 
+TEST(Startup, InstalledWindowProgramAndWordsOnRequest) {
+    TempDir dir;
+    fs::create_directories(dir.file("bin"));
+    fs::create_directories(dir.file("lib/trevik"));
+    const std::string program = dir.file("bin/trevik");
+    fs::copy_file(kTrevik, program);
+    EXPECT_EQ(runProcess(program, {}).err,
+              "trevik: the window program is not installed; install the package trevik-window\n");
+    writeText(dir.file("lib/trevik/trevik-window"), "#!/bin/sh\nexit 7\n");
+    ::chmod(dir.file("lib/trevik/trevik-window").c_str(), 0755);
+    EXPECT_EQ(runProcess(program, {}).exitCode, 7) << "the installed layout";
+
+    // --help, -h and --version alone: words on standard output, exit code 0, no window.
+    for (const char* option : {"--help", "-h"}) {
+        const ProcessResult r = runProcess(program, {option});
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.out.rfind("Usage: trevik SOURCE OUTPUT", 0), 0u) << r.out;
+        EXPECT_NE(r.out.find("  4    the source ends early\n"), std::string::npos) << r.out;
+    }
+    EXPECT_EQ(runProcess(program, {"--version"}).out, "trevik " TREVIK_VERSION "\n");
+}
+
 TEST(Startup, BatchProgramLinksNoGuiToolkit) {
     const ProcessResult r = runProcess("ldd", {kTrevik});
     if (!r.started) GTEST_SKIP() << "ldd cannot be started";

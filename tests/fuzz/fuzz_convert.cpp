@@ -8,14 +8,16 @@
 // The promises checked:
 // - loadStudy answers 0, 2, 4 or 8 (the file exists, so never 1);
 // - after 0: the stored geometry is 64 x 64, every text field ends within
-//   its width, the frames fit the frame store;
+//   its width, there is at least one frame and no negative division count,
+//   and the frames fit the frame store;
 // - writeGsd then answers 0 and changes nothing in the study but the
 //   recomputed slice thickness;
 // - the file holds the header, whose lines parse back to the record's texts
-//   (sanitized where the writer sanitizes), integers and numbers at their
-//   printed precision, then D x max(frames, 0) frames of 8192 bytes (D the
-//   divisions when 1 or more, else 1), equal to the stored frames in the
-//   written order, and nothing else;
+//   (sanitized where the writer sanitizes; date, time and sex with every
+//   control byte as an underscore), integers and numbers at their printed
+//   precision, then D x frames frames of 8192 bytes (D the divisions when 1
+//   or more, else 1), equal to the stored frames in the written order, and
+//   nothing else;
 // - the scratch directory holds no file but the source and the output.
 #include <dirent.h>
 #include <fcntl.h>
@@ -170,11 +172,19 @@ void checkLoaded(const Study& s) {
     checkTerminated(s.record.tracer, 19, "tracer");
     checkTerminated(s.record.comment, 79, "comment");
     const StudyRecord& r = s.record;
-    if (r.frames > 0) {
-        const long long slots = (divisionsWritten(r) - 1) * 64LL + r.frames;
-        if (slots > trevik::FrameStore::kSlots)
-            broken(cat({"loaded ", num(r.frames), " frames in ", num(r.division), " divisions, beyond the frame store"}));
-    }
+    if (r.frames <= 0 || r.division < 0)
+        broken(cat({"loaded ", num(r.frames), " frames in ", num(r.division), " divisions, a study without frames"}));
+    const long long slots = (divisionsWritten(r) - 1) * 64LL + r.frames;
+    if (slots > trevik::FrameStore::kSlots)
+        broken(cat({"loaded ", num(r.frames), " frames in ", num(r.division), " divisions, beyond the frame store"}));
+}
+
+// A date, time or sex as the writer writes it: every control byte (0x00 to
+// 0x1F, 0x7F) an underscore, every other byte as it is.
+std::string withoutControlBytes(std::string_view text) {
+    std::string out;
+    for (const char c : text) out += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '_' : c;
+    return out;
 }
 
 // The slice thickness the writer must report and keep: slicePixels x pixel
@@ -208,9 +218,9 @@ std::vector<ExpectedLine> expectedLines(const StudyRecord& r, double thick) {
     };
     text("id", t::sanitizedGsdText(fieldText(r.id)));
     text("name", t::sanitizedGsdText(fieldText(r.name)));
-    text("date", std::string(fieldText(r.date)));
-    text("time", std::string(fieldText(r.time)));
-    text("sex", std::string(fieldText(r.sex)));
+    text("date", withoutControlBytes(fieldText(r.date)));
+    text("time", withoutControlBytes(fieldText(r.time)));
+    text("sex", withoutControlBytes(fieldText(r.sex)));
     if (r.height > 30.0f) fixed("height", static_cast<double>(r.height), 4, 8);
     if (r.weight > 3.0f) fixed("weight", static_cast<double>(r.weight), 4, 8);
     if (r.tracer[0] != '\0') text("tracer", t::sanitizedGsdText(fieldText(r.tracer)));

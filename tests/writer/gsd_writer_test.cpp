@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
@@ -23,6 +24,7 @@
 #include "tests/support/temp_dir.h"
 #include "writer/gsd_format.h"
 #include "writer/gsd_writer.h"
+#include "writer/output_file.h"
 
 namespace trevik::test {
 namespace {
@@ -108,12 +110,13 @@ TEST(GsdContent, SanitizeTextClasses) {
     EXPECT_TRUE(has(writeToString(*study), "comment = " + std::string(79, 'x') + ";\r\n"));
 }
 
-TEST(GsdContent, NewlineRuleReachesDateAndTime) {
+TEST(GsdContent, DateTimeAndSexLoseOnlyTheirControlBytes) {
     auto study = workedExample();
-    copyText(study->record.date, "2001\n05");
-    copyText(study->record.time, "1\r\n2");
+    copyText(study->record.date, "2001\f\n05 \x80");  // the separator's bytes, a space, a high byte
+    copyText(study->record.time, "1\r\nhr=9\x7f");    // a forged line and DEL
+    copyText(study->record.sex, "\x1f");
     const std::string file = writeToString(*study);
-    EXPECT_TRUE(has(file, "\r\ndate = 2001\r\n05;\r\ntime = 1\r\r\n2;\r\n"));
+    EXPECT_TRUE(has(file, "\r\ndate = 2001__05 \x80;\r\ntime = 1__hr=9_;\r\nsex = _;\r\nheight")) << file.substr(0, 120);
 }
 
 TEST(GsdContent, FrameOrderAndCounts) {
@@ -253,10 +256,10 @@ TEST_F(GsdReplace, DevicesHardLinksAndUnwritableDestinations) {
     EXPECT_EQ(writeGsd(dir_.file("missing/out.gsd").c_str(), *study_), kCannotWrite);
     EXPECT_EQ(writeGsd(dir_.path().c_str(), *study_), kCannotWrite);
     EXPECT_EQ(writeGsd("", *study_), kCannotWrite);
-    putFile(dir_.file("a.gsd"), "old", 0644);
+    putFile(dir_.file("a.gsd"), std::string(3'000'000, 'z'), 0644);
     fs::create_hard_link(dir_.file("a.gsd"), dir_.file("b.gsd"));
     EXPECT_EQ(writeGsd(dir_.file("a.gsd").c_str(), *study_), kWritten);
-    EXPECT_EQ(readFile(dir_.file("b.gsd")), expected_);  // same inode, written in place
+    EXPECT_EQ(readFile(dir_.file("b.gsd")), expected_);  // same inode, written over in place and cut
     EXPECT_EQ(entries(dir_.path()), (std::set<std::string>{"a.gsd", "b.gsd"}));
 }
 
@@ -293,6 +296,43 @@ TEST_F(GsdReplace, FailedWriteLeavesTheOldFileAndNoTemporary) {
     EXPECT_EQ(result, 1);
     EXPECT_EQ(readFile(out), "old");
     EXPECT_EQ(entries(dir_.path()), std::set<std::string>{"out.gsd"});
+}
+
+TEST_F(GsdReplace, FailuresSayWhy) {
+    WriteFailure why{EIO, "stale"};
+    EXPECT_EQ(writeGsd(dir_.file("missing/out.gsd").c_str(), *study_, &why), kCannotWrite);
+    EXPECT_EQ(why.error, ENOENT);
+    EXPECT_EQ(why.reason, nullptr);
+    EXPECT_EQ(writeGsd("/dev/full", *study_, &why), kCannotWrite);
+    EXPECT_EQ(why.error, ENOSPC);
+    ASSERT_EQ(::mkfifo(dir_.file("fifo").c_str(), 0600), 0);
+    EXPECT_EQ(writeGsd(dir_.file("fifo").c_str(), *study_, &why), kCannotWrite);  // no reader: at once
+    EXPECT_EQ(why.error, ENXIO);
+    study_->record.division = 2, study_->record.frames = 65;
+    EXPECT_EQ(writeGsd(dir_.file("out.gsd").c_str(), *study_, &why), kCannotWrite);
+    EXPECT_EQ(why.error, 0);
+    EXPECT_STREQ(why.reason, "the study's frames do not fit the frame store");
+}
+
+TEST_F(GsdReplace, InterruptionsRemoveTheTemporaryAndEndAsTheSignalWould) {
+    const std::string out = dir_.file("out.gsd");
+    putFile(out, "old", 0644);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::signal(signal, SIG_DFL);  // a run in the background may start with SIGINT ignored
+            removeTemporaryOnSignals();
+            detail::OutputFile output;
+            if (!output.open(out.c_str())) _exit(100);
+            ::raise(signal);
+            _exit(101);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << signal << ": status " << status;
+        EXPECT_EQ(readFile(out), "old");
+        EXPECT_EQ(entries(dir_.path()), std::set<std::string>{"out.gsd"});
+    }
 }
 
 }  // namespace
