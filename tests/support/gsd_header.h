@@ -4,10 +4,11 @@
 // The header is the line "qubrix", then "key = value;" lines in a fixed key
 // order (height, weight, tracer and comment may be missing), the last one
 // "order = little;", every line ending in CR LF, then the separator line
-// 0x0C 0x0D 0x0A. The values of date, time and sex are written byte for byte
-// with every LF turned into CR LF, so they may hold ";", CR LF or a text that
-// looks like the next line; the parser tries every split that the format
-// allows and keeps the first one the caller accepts.
+// 0x0C 0x0D 0x0A. The values of date, time and sex keep their bytes but
+// control bytes, so they may hold ";", blanks or a text that looks like the
+// rest of a line; the parser tries every split that the format allows
+// (also line breaks inside a value) and keeps the first one the caller
+// accepts.
 #pragma once
 
 #include <cstddef>
