@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "app/window/help.h"
 #include "app/window/window_text.h"
 #include "reader/loader.h"
 #include "writer/gsd_writer.h"
@@ -391,7 +392,7 @@ void TMainForm::BtOKClick() {
 void TMainForm::BitBtn2Click() { seams_.endProcess(-1); }
 
 void TMainForm::btHelpClick() {
-    seams_.openHelp(QCoreApplication::applicationDirPath() + QStringLiteral("/trevik.chm"));
+    showHelp(seams_, QCoreApplication::applicationDirPath());
 }
 
 }  // namespace trevik::window
