@@ -64,6 +64,10 @@ dpkg_waiting -i "$batch" "$window" >/dev/null || fail "dpkg -i"
 "$build/trevik" study.prj built.gsd || fail "the build tree's trevik ended with $?"
 cmp installed.gsd built.gsd || fail "the installed converter writes another file"
 [ "$(man -w trevik)" = /usr/share/man/man1/trevik.1.gz ] || fail "man -w trevik: $(man -w trevik 2>&1)"
+if [ -x "$build/trevik-inspect" ]; then
+  [ -x /usr/bin/trevik-inspect ] && [ "$(man -w trevik-inspect)" = /usr/share/man/man1/trevik-inspect.1.gz ] ||
+    fail "trevik-inspect or its manual page is not installed"
+fi
 for file in /usr/lib/trevik/trevik.chm /usr/lib/trevik/help/index.html; do
   [ -s "$file" ] || fail "$file is not installed"
 done
