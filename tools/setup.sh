@@ -10,6 +10,7 @@ TREVIK_PACKAGES=(
   cmake make g++ pkg-config libgtest-dev libbenchmark-dev qt6-base-dev
   clang libclang-rt-14-dev valgrind locales
   fonts-liberation fonts-ipafont-gothic xvfb xdotool x11-utils
+  fp-utils libchm-bin groff man-db xdg-utils desktop-file-utils dpkg-dev file lintian
 )
 
 trevik_install_packages() {

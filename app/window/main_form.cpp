@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "app/window/help.h"
 #include "app/window/window_text.h"
 #include "reader/loader.h"
 #include "study/rules.h"
@@ -356,7 +357,7 @@ void TMainForm::BtOKClick() {
 void TMainForm::BitBtn2Click() { seams_.endProcess(-1); }
 
 void TMainForm::btHelpClick() {
-    seams_.openHelp(QCoreApplication::applicationDirPath() + QStringLiteral("/trevik.chm"));
+    showHelp(seams_, QCoreApplication::applicationDirPath());
 }
 
 }  // namespace trevik::window

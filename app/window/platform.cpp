@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
+#include "app/window/help.h"
 #include "app/window/window_seams.h"
 
 namespace trevik::window {
@@ -42,6 +44,15 @@ void showErrorBox(QWidget* parent, const QString& text) {
     box.exec();
 }
 
+// The desktop's default application for compiled help, as the desktop
+// utilities know it; a desktop that takes longer than this is taken to have
+// none.
+void askHelpViewer(std::function<void(const QString&)> answer) {
+    askProgram(QStringLiteral("xdg-mime"),
+               {QStringLiteral("query"), QStringLiteral("default"), QString::fromLatin1(kCompiledHelpType)}, 3000,
+               std::move(answer));
+}
+
 // An orderly end: the C streams are flushed and closed, then the process
 // ends at once, also from inside a handler.
 [[noreturn]] void endProcess(int code) { std::exit(code); }
@@ -69,6 +80,7 @@ WindowSeams platformSeams() {
     seams.chooseSource = runOpenDialog;
     seams.chooseOutput = runSaveDialog;
     seams.showError = showErrorBox;
+    seams.askHelpViewer = askHelpViewer;
     seams.openHelp = openHelp;
     seams.endProcess = endProcess;
     return seams;

@@ -23,6 +23,10 @@ struct WindowSeams {
     std::function<std::optional<QString>(QWidget* parent)> chooseOutput;
     // Shows `text` (already with its full stop) in the modal error box.
     std::function<void(QWidget* parent, const QString& text)> showError;
+    // Asks the desktop which application opens compiled HTML help, without
+    // waiting: `answer` gets its desktop entry once, or an empty text when
+    // there is none or the desktop does not tell in time.
+    std::function<void(std::function<void(const QString& viewer)> answer)> askHelpViewer;
     // Asks the desktop to open a file; 0 when it accepted, -1 when not.
     std::function<int(const QString& path)> openHelp;
     // Ends the process with `code`. A replacement that returns lets the

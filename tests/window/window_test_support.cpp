@@ -56,6 +56,7 @@ WindowSeams FakeDesktop::seams() {
         return take(outputAnswers);
     };
     s.showError = [this](QWidget*, const QString& text) { errors.push_back(text); };
+    s.askHelpViewer = [this](const std::function<void(const QString&)>& answer) { answer(helpViewer); };
     s.openHelp = [this](const QString& path) {
         helpFiles.push_back(path);
         return -1;

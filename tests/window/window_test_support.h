@@ -33,6 +33,8 @@ struct FakeDesktop {
     int sourceDialogs = 0;
     int outputDialogs = 0;
     std::vector<QString> errors;
+    // The desktop's viewer of compiled help, as it answers when asked.
+    QString helpViewer = QStringLiteral("xchm.desktop");
     std::vector<QString> helpFiles;
     std::vector<int> endCodes;
 

@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# Builds both Debian packages from the build tree, installs them with dpkg as
+# a site would, and checks what got installed: the Depends fields themselves
+# (every runtime package is already here, so an install alone would hide a
+# missing one), lintian, the batch converter without Qt and with the build
+# tree's output, the manual page, and the window started as the desktop
+# entry starts it, under Xvfb. The packages are purged at the end, also on
+# failure.
+#   install_test.sh BUILD_DIR
+# Exit code 77 (skipped) when not root, or when trevik is already installed
+# here: the test would replace and then purge someone's real installation.
+set -u
+build="$1"
+work="$(mktemp -d)"
+caption="TREVIK Data Converter"
+installed=0
+xvfb_pid=""
+program_pid=""
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# dpkg, waiting while another package tool holds the database lock.
+dpkg_waiting() {
+  for _ in $(seq 1 90); do
+    dpkg "$@" 2>"$work/dpkg.err" && return 0
+    grep -qi "lock" "$work/dpkg.err" || break
+    sleep 2
+  done
+  cat "$work/dpkg.err" >&2
+  return 1
+}
+cleanup() {
+  [ -n "$program_pid" ] && kill "$program_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  [ "$installed" = 1 ] && { dpkg_waiting --purge trevik-window trevik >/dev/null || echo "FAIL: purge" >&2; }
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+
+[ "$(id -u)" -eq 0 ] || { echo "SKIP: installing packages needs root"; exit 77; }
+if dpkg-query -W -f='${Status}\n' trevik trevik-window 2>/dev/null | grep -q 'ok installed'; then
+  echo "SKIP: trevik is installed on this machine already"
+  exit 77
+fi
+
+cd "$work" || fail "no work directory"
+cpack --config "$build/CPackConfig.cmake" -B "$work" >cpack.log 2>&1 || fail "cpack: $(cat cpack.log)"
+batch="$(ls trevik_*.deb)" && window="$(ls trevik-window_*.deb)" || fail "cpack made: $(ls)"
+
+batch_depends="$(dpkg-deb -f "$batch" Depends)"
+window_depends="$(dpkg-deb -f "$window" Depends)"
+! grep -Eiq 'qt|libx|xcb|libgl|egl|wayland|font' <<<"$batch_depends" || fail "trevik depends on: $batch_depends"
+for needed in 'trevik \(= ' 'libqt6widgets6' 'xdg-utils'; do
+  grep -Eq "(^|, )$needed" <<<"$window_depends" || fail "trevik-window lacks $needed: $window_depends"
+done
+lintian --fail-on error "$batch" "$window" >lintian.log 2>&1 || fail "lintian: $(cat lintian.log)"
+
+installed=1
+dpkg_waiting -i "$batch" "$window" >/dev/null || fail "dpkg -i"
+! ldd /usr/bin/trevik | grep -i qt || fail "/usr/bin/trevik loads Qt"
+"$build/make-study" --matrix 128 --float --divisions 4 --frames 16 --hr 72 --output study.prj >/dev/null ||
+  fail "make-study"
+/usr/bin/trevik study.prj installed.gsd || fail "/usr/bin/trevik ended with $?"
+"$build/trevik" study.prj built.gsd || fail "the build tree's trevik ended with $?"
+cmp installed.gsd built.gsd || fail "the installed converter writes another file"
+[ "$(man -w trevik)" = /usr/share/man/man1/trevik.1.gz ] || fail "man -w trevik: $(man -w trevik 2>&1)"
+if [ -x "$build/trevik-inspect" ]; then
+  [ -x /usr/bin/trevik-inspect ] && [ "$(man -w trevik-inspect)" = /usr/share/man/man1/trevik-inspect.1.gz ] ||
+    fail "trevik-inspect or its manual page is not installed"
+fi
+for file in /usr/lib/trevik/trevik.chm /usr/lib/trevik/help/index.html; do
+  [ -s "$file" ] || fail "$file is not installed"
+done
+desktop-file-validate /usr/share/applications/trevik.desktop || fail "desktop entry"
+
+# The window, started through /usr/bin/trevik as the desktop entry does.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>display 2>xvfb.log &
+xvfb_pid=$!
+for _ in $(seq 1 300); do
+  [ -s display ] && DISPLAY=":$(cat display)" xdotool getdisplaygeometry >/dev/null 2>&1 && break
+  sleep 0.1
+done
+export DISPLAY=":$(tr -d '\n' <display)"
+unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+/usr/bin/trevik >out 2>err </dev/null &
+program_pid=$!
+window=""
+for _ in $(seq 1 300); do
+  window="$(xdotool search --onlyvisible --name "^${caption}\$" 2>/dev/null | head -n 1)"
+  [ -n "$window" ] && break
+  kill -0 "$program_pid" 2>/dev/null || break
+  sleep 0.1
+done
+[ -n "$window" ] || fail "no window \"$caption\" appeared: $(cat err)"
+xdotool windowfocus --sync "$window" key Escape
+wait "$program_pid"
+code=$?
+program_pid=""
+[ "$code" -eq 255 ] || fail "exit code $code after Esc, expected 255: $(cat err)"
+echo "both packages built, installed and used; window \"$caption\" shown; Esc gave 255"
