@@ -6,7 +6,7 @@
 TREVIK_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 TREVIK_PACKAGES=(
   cmake make g++ pkg-config libgtest-dev libbenchmark-dev qt6-base-dev
-  clang libclang-rt-14-dev valgrind locales
+  clang libclang-rt-14-dev valgrind locales libpng-dev
   fonts-liberation fonts-ipafont-gothic xvfb xdotool x11-utils
 )
 
