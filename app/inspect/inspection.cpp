@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <concepts>
@@ -142,9 +143,10 @@ std::string reasonText(const LoadReport& r) {
         if (r.columns == 128) t << " reduced to 64 x 64";
         break;
     case LoadReason::CannotOpen:
-        t << "the file cannot be opened: ";
-        // The open itself succeeded when no error was left: a directory.
-        t << (r.error != 0 ? std::strerror(r.error) : "it is a directory");
+        // The open itself succeeded when no error was left: a directory; a
+        // stream that cannot seek cannot be read from its start again.
+        t << "the file cannot be opened: "
+          << (r.error == 0 ? "it is a directory" : r.error == ESPIPE ? "it is a FIFO or a socket" : std::strerror(r.error));
         break;
     case LoadReason::NotRecognised: t << "not a projection file: " << probeText(r.probe); break;
     case LoadReason::NegativeLength:
