@@ -63,24 +63,29 @@ bool readElementHeader(std::FILE* stream, ElementHeader& header) {
     return true;
 }
 
-int probeFormat(std::FILE* stream) {
+FormatProbe examineFormat(std::FILE* stream) {
+    using Finding = FormatProbe::Finding;
     std::rewind(stream);
+    FormatProbe probe{Finding::TooShort, 0, 0};
     FilePreamble preamble{};
-    int result = 1;
     ElementHeader first{};
-    if (readPreamble(stream, preamble) == 64 && readElementHeader(stream, first) && first.group == 0 &&
-        first.element == 0) {
+    if (readPreamble(stream, preamble) == 64 && readElementHeader(stream, first)) {
         // The value of (0000,0000) is 4 bytes whatever its length says; the
         // second element header therefore starts at offset 76.
         unsigned char skipped[4];
         std::int16_t group = 0;
         std::int16_t element = 0;
-        if (std::fread(skipped, 1, sizeof skipped, stream) == sizeof skipped && readBE16(group, stream) == 2 &&
-            readBE16(element, stream) == 2 && group == 0 && element == 1)
-            result = 0;
+        if (first.group != 0 || first.element != 0)
+            probe = {Finding::FirstElement, first.group, first.element};
+        else if (std::fread(skipped, 1, sizeof skipped, stream) == sizeof skipped && readBE16(group, stream) == 2 &&
+                 readBE16(element, stream) == 2)
+            probe = {group == 0 && element == 1 ? Finding::Recognised : Finding::SecondElement,
+                     static_cast<std::uint16_t>(group), static_cast<std::uint16_t>(element)};
     }
     std::rewind(stream);
-    return result;
+    return probe;
 }
+
+int probeFormat(std::FILE* stream) { return examineFormat(stream).finding == FormatProbe::Finding::Recognised ? 0 : 1; }
 
 }  // namespace trevik

@@ -52,6 +52,24 @@ struct ElementHeader {
 // Reads one element header; false when the file ends inside it.
 bool readElementHeader(std::FILE* stream, ElementHeader& header);
 
+// What the probe found where a projection file has its two opening
+// elements: (0000,0000) at offset 64 and (0000,0001) at offset 76.
+struct FormatProbe {
+    enum class Finding {
+        Recognised,     // both elements are where they belong
+        TooShort,       // the file ends before the second element's tag
+        FirstElement,   // the element at offset 64 is not (0000,0000)
+        SecondElement,  // the element at offset 76 is not (0000,0001)
+    };
+    Finding finding;
+    std::uint16_t group;    // FirstElement, SecondElement: the tag found instead
+    std::uint16_t element;
+};
+
+// Looks at the two opening elements. The stream is back at offset 0
+// afterwards.
+FormatProbe examineFormat(std::FILE* stream);
+
 // 0 when the file starts with the elements (0000,0000) and, at offset 76,
 // (0000,0001); 1 otherwise, also for a file too short to tell. The stream is
 // back at offset 0 afterwards.

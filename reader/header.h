@@ -41,8 +41,28 @@ struct ElementValue {
     }
 };
 
+// One study field as an element's rule left it, for showing what the
+// element was read as.
+struct FieldView {
+    enum class Kind {
+        Text,     // `text`: a zero-terminated field of `width` bytes
+        Integer,  // `integer`
+        Number,   // `number`
+        Flag,     // `integer`: 0 or 1
+    };
+    const char* label;
+    Kind kind;
+    const char* text;
+    std::size_t width;
+    long long integer;
+    double number;
+};
+
+// The most fields one element sets.
+inline constexpr int kMostFields = 2;
+
 // One header element the reader interprets: its tag, its name, how its
-// value is read and what it sets in the study.
+// value is read, what it sets in the study and how those fields read back.
 struct ElementRule {
     std::uint16_t group;
     std::uint16_t element;
@@ -50,15 +70,42 @@ struct ElementRule {
     ValueForm form;
     std::int32_t width;  // Text: the most bytes kept; Fixed: the bytes needed
     void (*apply)(Study& study, const ElementValue& value);
+    // Fills `fields` with the study fields `apply` sets; returns how many.
+    int (*fields)(const Study& study, FieldView (&fields)[kMostFields]);
 };
 
 // The rule for (group, element); nullptr for an element the reader skips.
 const ElementRule* findElementRule(std::uint16_t group, std::uint16_t element);
 
+// The element that ends the header; its length is not consulted.
+inline constexpr std::uint16_t kEndGroup = 0x6B01;
+inline constexpr std::uint16_t kEndElement = 0x1004;
+
+// One element header the walk read whole, in file order.
+struct SeenElement {
+    std::int64_t offset;      // file offset of its 8-byte header
+    ElementHeader header;
+    const ElementRule* rule;  // the element's rule; nullptr for one the reader skips
+    bool applied;             // the rule read its value and set the study
+};
+
+// Told of every element header the walk reads whole, once its value has been
+// taken or skipped (or found cut short by the end of the file), before the
+// walk goes on or stops. The end element is the last one told.
+class HeaderObserver {
+public:
+    virtual void seen(const SeenElement& element, const Study& study) = 0;
+
+protected:
+    ~HeaderObserver() = default;
+};
+
 // Walks the header from file offset 0: sets the defaults (thick 0, hr 0,
 // division 0, tracer "99mTc"), reads the preamble, takes every known element
 // into the study and, on the end element, moves the stream to the next
-// 1024-byte boundary strictly behind the end element's 8-byte header.
-HeaderStatus readHeader(std::FILE* stream, FilePreamble& preamble, Study& study);
+// 1024-byte boundary strictly behind the end element's 8-byte header. An
+// observer, when given, is told of each element in file order.
+HeaderStatus readHeader(std::FILE* stream, FilePreamble& preamble, Study& study,
+                        HeaderObserver* observer = nullptr);
 
 }  // namespace trevik

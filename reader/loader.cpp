@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -48,8 +49,37 @@ LoadResult headerResult(HeaderStatus status) {
     return kNotProjection;
 }
 
+// Notes in the report the last element header the walk reads.
+class LastElement final : public HeaderObserver {
+public:
+    explicit LastElement(LoadReport& report) : report_(report) {}
+    void seen(const SeenElement& element, const Study&) override {
+        report_.elementRead = true;
+        report_.elementOffset = element.offset;
+        report_.element = element.header;
+    }
+
+private:
+    LoadReport& report_;
+};
+
+// Completes the report of a load that ends with `result`.
+LoadResult finish(LoadReport& report, LoadResult result, LoadReason reason) {
+    report.result = result;
+    report.reason = reason;
+    return result;
+}
+
+// Notes where the pixel data ends: image and row counted from 1.
+LoadResult shortRow(LoadReport& report, int image, int row) {
+    report.image = image;
+    report.row = row;
+    return kEndsEarly;
+}
+
 // Reads image by image into the frame store; kEndsEarly at a short row.
-LoadResult readImages(std::FILE* stream, bool floats, std::int16_t* image, int passes, Study& study) {
+LoadResult readImages(std::FILE* stream, bool floats, std::int16_t* image, int passes, Study& study,
+                      LoadReport& report) {
     const int rows = study.geometry.rows;
     const int columns = study.geometry.columns;
     const int frames = study.record.frames;
@@ -64,7 +94,7 @@ LoadResult readImages(std::FILE* stream, bool floats, std::int16_t* image, int p
             for (int y = 0; y < rows; ++y) {
                 if (std::fread(&row, itemSize, static_cast<std::size_t>(columns), stream) !=
                     static_cast<std::size_t>(columns))
-                    return kEndsEarly;
+                    return shortRow(report, d * frames + k + 1, y + 1);
                 if (floats) {
                     swap32(row.floats, columns);
                     for (int x = 0; x < columns; ++x) *out++ = scaleSample(std::bit_cast<float>(row.floats[x]));
@@ -110,41 +140,62 @@ void reduceTo64(const std::int16_t* source, std::int16_t* destination) {
     }
 }
 
-LoadResult loadStudy(const char* path, Study& study) {
+LoadResult loadStudy(const char* path, Study& study, LoadReport* report) {
+    LoadReport unused{};
+    LoadReport& out = report ? *report : unused;
+    out = LoadReport{};
+    errno = 0;
     StreamHandle stream = openSource(path);
-    if (!stream) return kCannotOpen;
-    if (probeFormat(stream.get()) != 0) return kNotProjection;
+    if (!stream) {
+        out.error = errno;
+        return finish(out, kCannotOpen, LoadReason::CannotOpen);
+    }
+    out.probe = examineFormat(stream.get());
+    if (out.probe.finding != FormatProbe::Finding::Recognised)
+        return finish(out, kNotProjection, LoadReason::NotRecognised);
 
     study.flags.reverseFrames = false;
     study.flags.reducedMatrix = false;
     FilePreamble preamble{};
-    LoadResult rc = headerResult(readHeader(stream.get(), preamble, study));
-    if (rc != kLoaded) return rc;
+    LastElement last(out);
+    const HeaderStatus header = readHeader(stream.get(), preamble, study, &last);
+    LoadResult rc = headerResult(header);
+    if (rc != kLoaded)
+        return finish(out, rc, header == HeaderStatus::Malformed ? LoadReason::NegativeLength : LoadReason::HeaderEnds);
+    out.sampleBits = preamble.sampleBits;
+    out.rows = study.geometry.rows;
+    out.columns = study.geometry.columns;
+    out.hr = study.record.hr;
+    out.division = study.record.division;
+    out.imageCount = study.record.frames;
 
     std::unique_ptr<std::int16_t[]> image(new (std::nothrow) std::int16_t[kImageSamples]);
-    if (!image) return kNoMemory;
+    if (!image) return finish(out, kNoMemory, LoadReason::NoMemory);
 
     // Only the two geometries the frame store can hold are accepted.
     const AcquisitionGeometry& g = study.geometry;
-    if (!((g.rows == 64 && g.columns == 64) || (g.rows == 128 && g.columns == 128))) return kNotProjection;
+    if (!((g.rows == 64 && g.columns == 64) || (g.rows == 128 && g.columns == 128)))
+        return finish(out, kNotProjection, LoadReason::Geometry);
 
     // The header's count is of images; from here on the record holds the
     // frames of one division.
     StudyRecord& r = study.record;
     const std::int32_t imageCount = r.frames;
     if (r.hr != 0 && r.division != 0) {
-        if (imageCount == INT32_MIN && r.division == -1) return kNotProjection;
+        if (imageCount == INT32_MIN && r.division == -1) return finish(out, kNotProjection, LoadReason::CountOverflow);
         r.frames = imageCount / r.division;
     }
+    out.frames = r.frames;
     // Nothing may be stored beyond the frame store.
-    if (!framesFitStore(r)) return kNotProjection;
+    if (!framesFitStore(r)) return finish(out, kNotProjection, LoadReason::StoreFull);
     // A study without images, or with a negative division count, is none
     // the converter can hold.
-    if (r.division < 0 || r.frames <= 0) return kNotProjection;
+    if (r.division < 0 || r.frames <= 0) return finish(out, kNotProjection, LoadReason::NoFrames);
 
     const int passes = r.division > 1 ? r.division : 1;
-    rc = readImages(stream.get(), preamble.sampleBits == 32, image.get(), passes, study);
-    if (rc != kLoaded) return rc;
+    out.passes = passes;
+    rc = readImages(stream.get(), preamble.sampleBits == 32, image.get(), passes, study, out);
+    if (rc != kLoaded) return finish(out, rc, LoadReason::PixelDataEnds);
     image.reset();
     stream.reset();
 
@@ -154,7 +205,7 @@ LoadResult loadStudy(const char* path, Study& study) {
         r.pixel *= 2;
         study.flags.reducedMatrix = true;
     }
-    return kLoaded;
+    return finish(out, kLoaded, LoadReason::Loaded);
 }
 
 }  // namespace trevik

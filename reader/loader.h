@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "reader/element_stream.h"
 #include "study/study.h"
 
 namespace trevik {
@@ -17,7 +18,52 @@ enum LoadResult : int {
     kNoMemory = 8,       // the image buffer cannot be allocated
 };
 
-LoadResult loadStudy(const char* path, Study& study);
+// Why a load ended as it did. Each reason belongs to one LoadResult.
+enum class LoadReason : int {
+    Loaded,          // kLoaded
+    CannotOpen,      // kCannotOpen: missing, unreadable, a directory, or a stream that cannot seek
+    NotRecognised,   // kNotProjection: the two opening elements are not there (see `probe`)
+    NegativeLength,  // kNotProjection: a header element declares a negative length
+    HeaderEnds,      // kEndsEarly: the file ends before the end element of the header
+    NoMemory,        // kNoMemory: no image buffer
+    Geometry,        // kNotProjection: images other than 64 x 64 and 128 x 128
+    CountOverflow,   // kNotProjection: the image count over the divisions does not fit 32 bits
+    StoreFull,       // kNotProjection: the frames do not fit the frame store
+    NoFrames,        // kNotProjection: negative divisions, or no frame in a division
+    PixelDataEnds,   // kEndsEarly: a row of pixel data is cut short
+};
+
+// What loadStudy found, for a caller that explains its result. Fields that
+// the load did not reach stay 0.
+struct LoadReport {
+    LoadResult result;
+    LoadReason reason;
+    int error;          // CannotOpen: errno of the open; 0 when opened and refused
+    FormatProbe probe;  // what the format probe found
+    // NegativeLength, HeaderEnds: the last element header the walk read
+    // whole (none when `elementRead` is false).
+    bool elementRead;
+    std::int64_t elementOffset;
+    ElementHeader element;
+    // Once the header is read: its values.
+    int sampleBits;
+    int rows;
+    int columns;
+    int hr;
+    int division;
+    std::int32_t imageCount;
+    // Once derived: frames per division and division passes.
+    std::int32_t frames;
+    int passes;
+    // PixelDataEnds: where the data ends, both counted from 1: the image in
+    // file order and its row.
+    int image;
+    int row;
+};
+
+// Loads the source at `path` into `study`; when `report` is given, it is
+// reset and filled with what the load found.
+LoadResult loadStudy(const char* path, Study& study, LoadReport* report = nullptr);
 
 // The stored value of one source sample: ten times the sample, modulo 65536.
 std::int16_t scaleSample(std::int16_t sample);

@@ -8,7 +8,7 @@ TREVIK_SUDO=()
 if [ "$(id -u)" -ne 0 ]; then TREVIK_SUDO=(sudo); fi
 TREVIK_PACKAGES=(
   cmake make g++ pkg-config libgtest-dev libbenchmark-dev qt6-base-dev
-  clang libclang-rt-14-dev valgrind locales
+  clang libclang-rt-14-dev valgrind locales libpng-dev
   fonts-liberation fonts-ipafont-gothic xvfb xdotool x11-utils
   fp-utils libchm-bin groff man-db xdg-utils desktop-file-utils dpkg-dev file lintian
 )

@@ -19,6 +19,7 @@
 //   or more, else 1), equal to the stored frames in the written order, and
 //   nothing else;
 // - the scratch directory holds no file but the source and the output.
+// The inspection's promises on the same input are in fuzz_inspect.cpp.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -39,6 +40,7 @@
 
 #include "reader/loader.h"
 #include "study/study.h"
+#include "tests/fuzz/fuzz_inspect.h"
 #include "tests/support/gsd_header.h"
 #include "writer/gsd_writer.h"
 
@@ -412,5 +414,6 @@ void checkConversion(const std::uint8_t* data, std::size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     checkConversion(data, size);
+    trevik::fuzz::checkInspection(workspace().source());
     return 0;
 }

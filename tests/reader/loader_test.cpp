@@ -71,8 +71,7 @@ TEST_F(LoaderTest, ImagesGoToTheirFramesDivisionAfterDivision) {
     EXPECT_EQ(study->record.frames, 20);
     EXPECT_EQ(imageIn(0, 19), 19);
 
-    // A negative division with a heart rate: a study the converter cannot
-    // hold, refused before any image is read.
+    // A negative division with a heart rate: refused, nothing read.
     study = std::make_unique<Study>();
     ASSERT_EQ(load(StudyPlan{.hr = 60, .division = -4, .images = 32}), kNotProjection);
     EXPECT_EQ(study->record.frames, -8);
@@ -174,8 +173,8 @@ TEST_F(LoaderTest, TheEndOfTheFileDecidesBetweenZeroAndFour) {
     ASSERT_EQ(load(SourceFile(whole).cut(200)), kEndsEarly);
     EXPECT_EQ(imageIn(0, 0), -1);
 
-    // The file ends inside the gap behind the end element: 4 for a study
-    // with images, 2 for one without (no study at all).
+    // The file ends inside the gap behind the end element: 4 when images
+    // are to be read; a study without images is refused before that.
     const SourceFile none = synth::buildStudy(StudyPlan{.hr = 0, .division = 0, .images = 0});
     EXPECT_EQ(load(SourceFile(none).cut(none.pixelStart() - 100)), kNotProjection);
     EXPECT_EQ(load(SourceFile(whole).cut(whole.pixelStart() - 100)), kEndsEarly);
@@ -225,9 +224,10 @@ TEST_F(LoaderTest, OnlyGeometriesAndStudiesTheFrameStoreCanHoldAreRead) {
     EXPECT_EQ(load(header(60, 16, 16 * 65)), kNotProjection) << "65 frames per pass";
     EXPECT_EQ(load(header(60, 16, 16 * 64)), kEndsEarly);
     EXPECT_EQ(load(header(60, -1, INT32_MIN)), kNotProjection) << "the quotient overflows";
-    // No frames, or a negative division: nothing the converter can hold.
     EXPECT_EQ(load(header(60, 8, INT32_MIN)), kNotProjection) << "negative frames";
     EXPECT_EQ(load(header(0, 0, -5)), kNotProjection);
+    EXPECT_EQ(load(header(60, 8, 7)), kNotProjection) << "no frame in a division";
+    EXPECT_EQ(load(header(0, -2, 7)), kNotProjection) << "negative divisions without a heart rate";
 }
 
 }  // namespace

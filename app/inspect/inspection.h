@@ -1,0 +1,58 @@
+// What trevik-inspect finds in one file: a source projection file is loaded
+// exactly as trevik loads it and explained (recognition, every header
+// element as the reader takes it, geometry, the loader's verdict, samples
+// that wrap); a Gated SPECT data file is checked against its own layout.
+// Both can be drawn as a montage of their frames.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace trevik::inspect {
+
+enum class FileKind { Source, Gsd, Unknown };
+
+// "source", "gsd" or "unknown".
+const char* kindName(FileKind kind);
+
+// What trevik answers for a file given as its source, and why.
+struct Verdict {
+    FileKind kind = FileKind::Unknown;
+    int code = 0;             // the exit code of `trevik FILE OUTPUT` (OUTPUT writable)
+    std::string reason;       // one line, the code's meaning and where it applies
+    long long wrapped = 0;    // stored samples whose exact value lies outside -32768..32767
+    bool unreadable = false;  // the file could not be read at all
+};
+
+// A picture: 8-bit RGB, rows top to bottom, no padding. A montage has one
+// row per division and one column per frame, frames of 64 x 64 pixels with
+// kMontageGap pixels of background around and between them.
+inline constexpr int kMontageGap = 2;
+struct Montage {
+    int width = 0;
+    int height = 0;
+    std::vector<unsigned char> rgb;
+};
+
+struct Inspection {
+    Verdict verdict;
+    std::string report;  // the block printed for the file; every line ends in '\n'
+    Montage montage;     // empty unless asked for and the file has frames to draw
+    std::string noMontage;  // why the montage is empty, when it was asked for
+};
+
+// Inspects the file at `path` without changing it. Every source is loaded
+// into a fresh, zeroed study, as trevik starts. A file that cannot be read
+// or understood gives a verdict, never an exception (except std::bad_alloc).
+Inspection inspectFile(const std::string& path, bool drawMontage);
+
+// The --tsv line of a file: path, kind, code, reason and wrapped-sample
+// count, tab-separated, escaped, ending in '\n'.
+std::string tsvLine(std::string_view path, const Verdict& verdict);
+
+// `text` with backslash, tab, newline and carriage return written as \\, \t,
+// \n and \r, so that a field holds no separator.
+std::string escapeTsv(std::string_view text);
+
+}  // namespace trevik::inspect

@@ -1,0 +1,89 @@
+// The promises of the inspection on arbitrary bytes:
+// - it returns a verdict (a malformed file is never a crash or an escaping
+//   exception) whose code is what loadStudy answers for the same file in a
+//   fresh study, and whose kind is "source" exactly when the loader
+//   recognised the file;
+// - the report holds only printable ASCII and line ends, and its last line is
+//   the verdict; the TSV line has five fields and one line end;
+// - a loaded source counts at most one wrap per stored sample, and its
+//   montage has one 64 x 64 cell per frame written; any montage encodes as
+//   a PNG that libpng decodes to the same size.
+#include "tests/fuzz/fuzz_inspect.h"
+
+#include <png.h>
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "app/inspect/inspection.h"
+#include "app/inspect/png_montage.h"
+#include "reader/loader.h"
+
+namespace trevik::fuzz {
+
+namespace {
+
+[[noreturn]] void broken(const std::string& what) {
+    std::fprintf(stderr, "fuzz_inspect: contract broken: %s\n", what.c_str());
+    std::fflush(stderr);
+    std::abort();
+}
+
+}  // namespace
+
+void checkInspection(const std::string& path) {
+    using namespace trevik::inspect;
+    const Inspection ins = inspectFile(path, true);
+    const Verdict& v = ins.verdict;
+
+    // A fresh load, as trevik starts, decides code and kind. The study is an
+    // anonymous mapping: zero pages cost nothing until a load touches them.
+    void* pages = ::mmap(nullptr, sizeof(Study), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (pages == MAP_FAILED) broken("no memory for a study");
+    LoadReport report{};
+    const int code = loadStudy(path.c_str(), *static_cast<Study*>(pages), &report);
+    ::munmap(pages, sizeof(Study));
+    if (v.code != code) broken("verdict " + std::to_string(v.code) + ", loadStudy answers " + std::to_string(code));
+    if ((v.kind == FileKind::Source) != (report.reason != LoadReason::NotRecognised))
+        broken(std::string("kind ") + kindName(v.kind) + " for a file the loader " +
+               (report.reason == LoadReason::NotRecognised ? "does not recognise" : "recognises"));
+
+    const std::string& r = ins.report;
+    if (!std::all_of(r.begin(), r.end(), [](char c) { return c == '\n' || (c >= 0x20 && c <= 0x7E); }))
+        broken("the report holds an unprintable byte");
+    const std::string last = "verdict: " + std::to_string(v.code) + ": " + v.reason + "\n";
+    if (r.size() < last.size() || r.compare(r.size() - last.size(), last.size(), last) != 0 ||
+        (r.size() > last.size() && r[r.size() - last.size() - 1] != '\n'))
+        broken("the report does not end in its verdict line");
+    const std::string tsv = tsvLine(path, v);
+    if (std::count(tsv.begin(), tsv.end(), '\t') != 4 || std::count(tsv.begin(), tsv.end(), '\n') != 1 ||
+        tsv.back() != '\n')
+        broken("the TSV line is not five fields on one line: " + tsv);
+
+    const Montage& m = ins.montage;
+    if (code == kLoaded) {
+        const long long samples = static_cast<long long>(report.passes) * report.frames * FrameStore::kFrameSamples;
+        if (v.wrapped < 0 || v.wrapped > samples) broken("wrapped count " + std::to_string(v.wrapped));
+        if (m.width != report.frames * (64 + kMontageGap) + kMontageGap ||
+            m.height != report.passes * (64 + kMontageGap) + kMontageGap)
+            broken("montage of " + std::to_string(m.width) + " x " + std::to_string(m.height) + " for " +
+                   std::to_string(report.passes) + " x " + std::to_string(report.frames) + " frames");
+    }
+    if (m.width == 0) {
+        if (ins.noMontage.empty()) broken("no montage and no reason");
+        return;
+    }
+    std::vector<unsigned char> png;
+    if (!encodePng(m, png)) broken("the montage cannot be encoded");
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&image, png.data(), png.size())) broken("libpng cannot read the montage");
+    const bool same = image.width == static_cast<png_uint_32>(m.width) && image.height == static_cast<png_uint_32>(m.height);
+    png_image_free(&image);
+    if (!same) broken("the PNG is not the size of the montage");
+}
+
+}  // namespace trevik::fuzz
