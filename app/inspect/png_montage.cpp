@@ -31,7 +31,7 @@ bool writePng(const std::string& path, const Montage& montage) {
     if (!encodePng(montage, png)) return false;
     detail::OutputFile file;
     return file.open(path.c_str()) &&
-           file.commit([&png](int fd) { return detail::writeAll(fd, png.data(), png.size()); });
+           file.commit([&png](int fd) { return detail::writeAll(fd, png.data(), png.size()); }, png.size());
 }
 
 }  // namespace trevik::inspect
