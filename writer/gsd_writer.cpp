@@ -1,6 +1,7 @@
 #include "writer/gsd_writer.h"
 
 #include <bit>
+#include <cerrno>
 #include <cstdint>
 #include <string>
 
@@ -58,6 +59,12 @@ bool writeFrames(int fd, const Study& study) {
     return true;
 }
 
+// Fills `failure` from errno, or with `reason` when no call set one.
+WriteResult fail(WriteFailure* failure, const char* reason) {
+    if (failure) *failure = errno != 0 ? WriteFailure{errno, nullptr} : WriteFailure{0, reason};
+    return kCannotWrite;
+}
+
 }  // namespace
 
 // Every write checked, the destination replaced only when complete:
@@ -65,19 +72,24 @@ bool writeFrames(int fd, const Study& study) {
 // A record whose frames the frame store cannot hold is refused with result
 // 1 before anything is opened: nothing is written and the record stays
 // unchanged.
-WriteResult writeGsd(const char* path, Study& study) {
-    if (!framesFitStore(study.record)) return kCannotWrite;
+WriteResult writeGsd(const char* path, Study& study, WriteFailure* failure) {
+    if (!framesFitStore(study.record)) {
+        if (failure) *failure = WriteFailure{0, "the study holds more frames than the file can take"};
+        return kCannotWrite;
+    }
 
     detail::OutputFile output;
-    if (!output.open(path)) return kCannotWrite;
+    errno = 0;
+    if (!output.open(path)) return fail(failure, "the file cannot be created");
 
     updateThickness(study);
     study.record.thick = writtenThickness(study);
     const std::string header = detail::composeHeader(study.record);
+    errno = 0;
     const bool written = output.commit([&](int fd) {
         return detail::writeAll(fd, header.data(), header.size()) && writeFrames(fd, study);
     });
-    return written ? kWritten : kCannotWrite;
+    return written ? kWritten : fail(failure, "the file could not be written completely");
 }
 
 }  // namespace trevik
