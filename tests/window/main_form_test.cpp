@@ -10,13 +10,18 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QToolButton>
 
+#include <QTranslator>
+
+#include <cerrno>
 #include <clocale>
 #include <cstring>
 #include <string>
 
+#include "app/window/catalogue.h"
 #include "reader/loader.h"
 #include "tests/support/temp_dir.h"
 #include "tests/window/window_test_support.h"
@@ -63,7 +68,7 @@ TEST(MainForm, StartsEmptyWithEveryControlInPlace) {
     TMainForm& f = *w.form;
     EXPECT_EQ(f.objectName(), QStringLiteral("MainForm"));
     EXPECT_STREQ(f.metaObject()->className(), "trevik::window::TMainForm");
-    EXPECT_EQ(f.windowTitle(), QStringLiteral("TOSHIBA TREVIK Data Converter"));
+    EXPECT_EQ(f.windowTitle(), QStringLiteral("TREVIK Data Converter"));
     EXPECT_TRUE(f.isVisible());
     EXPECT_EQ(f.size(), QSize(493, 225));
     EXPECT_EQ(f.font().family(), QStringLiteral("Arial"));
@@ -101,6 +106,13 @@ TEST(MainForm, StartsEmptyWithEveryControlInPlace) {
     EXPECT_EQ(f.edPix->text(), QStringLiteral("0.0"));
     EXPECT_EQ(f.edThick->text(), QStringLiteral("0.0"));
     for (QLineEdit* box : {f.edHR, f.edPix, f.edThick}) EXPECT_FALSE(box->isEnabled());
+    // Date and time can be selected and copied, not typed over, and look
+    // like the boxes that only show values.
+    for (QLineEdit* box : {f.edDate, f.edTime}) {
+        EXPECT_TRUE(box->isEnabled() && box->isReadOnly());
+        EXPECT_EQ(box->palette().color(QPalette::Active, QPalette::Text),
+                  f.edHR->palette().color(QPalette::Disabled, QPalette::Text));
+    }
     EXPECT_TRUE(f.rbM->isChecked());
     EXPECT_FALSE(f.rbF->isChecked());
     EXPECT_FALSE(f.BtOK->isEnabled());
@@ -111,6 +123,44 @@ TEST(MainForm, StartsEmptyWithEveryControlInPlace) {
     EXPECT_FALSE(f.BtOK->icon().isNull());
     EXPECT_EQ(w.btIn()->focusPolicy(), Qt::NoFocus);
     EXPECT_TRUE(w.desktop.endCodes.empty());
+}
+
+TEST(MainForm, EveryCaptionReadsInFullBeforeTheNextControl) {
+    TempDir dir;
+    WindowUnderTest w;
+    TMainForm& f = *w.form;
+    for (const QLabel* label : f.findChildren<QLabel*>(QRegularExpression(QStringLiteral("^Label")))) {
+        const QString name = label->objectName();
+        const QWidget* panel = label->parentWidget();
+        const QRect text = label->geometry();
+        EXPECT_EQ(label->sizeHint().width(), text.width()) << name.toStdString();
+        EXPECT_TRUE(panel->contentsRect().contains(text)) << name.toStdString();
+        for (const QWidget* control : panel->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (control->objectName().startsWith(QLatin1String("Label")) || qobject_cast<const QFrame*>(control) == panel)
+                continue;
+            if (control->inherits("QLineEdit") || control->inherits("QAbstractButton") || control == f.pnIn) {
+                EXPECT_FALSE(text.adjusted(0, 0, 2, 0).intersects(control->geometry()))
+                    << name.toStdString() << " runs into " << control->objectName().toStdString();
+            }
+        }
+        // Only what is too long shrinks, and the place stays.
+        const bool shrinks = name == "Label11" || name == "Label21";
+        EXPECT_EQ(label->font().pixelSize() < 14, shrinks) << name.toStdString();
+    }
+    EXPECT_EQ(f.findChild<QLabel*>(QStringLiteral("Label21"))->pos(), QPoint(248, 106));
+
+    // A path longer than the input box shows its end, where the file name is.
+    const std::string shortPath = saveSource({}, dir.file("a.prj"));
+    w.select(shortPath);
+    EXPECT_TRUE(f.pnIn->alignment() & Qt::AlignLeft);
+    const std::string longPath = dir.file(std::string(120, 'x') + ".prj");
+    synth::buildStudy({}).save(longPath);
+    w.select(longPath);
+    EXPECT_TRUE(f.pnIn->alignment() & Qt::AlignRight);
+    EXPECT_EQ(f.pnIn->text(), QString::fromStdString(longPath));
+    // Ctrl+O selects too.
+    QTest::keyClick(f.edID, Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(w.desktop.sourceDialogs, 3);
 }
 
 TEST(MainForm, TabOrderAndTheRadioGroupAsOneStop) {
@@ -173,24 +223,34 @@ TEST(MainForm, CancelledSelectChangesNothing) {
     EXPECT_TRUE(w.desktop.errors.empty());
 }
 
-TEST(MainForm, SelectThatCannotLoadEndsTheRunWithTheLoadersResult) {
+TEST(MainForm, SelectThatCannotLoadSaysWhyThenEndsWithTheLoadersResult) {
     TempDir dir;
-    {
-        WindowUnderTest w;
-        const std::string path = dir.file("notes.txt");
-        synth::SourceFile(16, false).bytes("just some text, not a projection file").save(path);
-        w.select(path);
-        EXPECT_EQ(w.desktop.endCodes, std::vector<int>{kNotProjection});
-        EXPECT_EQ(w.form->pnIn->text(), QString::fromStdString(path));
-        EXPECT_STREQ(w.inputPath.c_str(), path.c_str());
-        EXPECT_FALSE(w.form->BtOK->isEnabled());
-        EXPECT_TRUE(w.desktop.errors.empty());  // no message of its own
-    }
-    {
+    const std::string notes = dir.file("notes.txt");
+    synth::SourceFile(16, false).bytes("just some text, not a projection file").save(notes);
+    synth::StudyPlan shortPlan;
+    shortPlan.imagesWritten = 10;
+    const std::string cut = saveSource(shortPlan, dir.file("cut.prj"));
+    struct Case {
+        std::string path;
+        int code;
+        QString text;
+    };
+    const Case cases[] = {
+        {notes, kNotProjection,
+         "%1 is not a projection file, or holds a study this program cannot convert."},
         // The open dialog accepts a name that does not exist.
+        {dir.file("missing.prj"), kCannotOpen, "Cannot open %1."},
+        {cut, kEndsEarly, "%1 ends early: its header or image data is incomplete."},
+    };
+    for (const Case& c : cases) {
         WindowUnderTest w;
-        w.select(dir.file("missing.prj"));
-        EXPECT_EQ(w.desktop.endCodes, std::vector<int>{kCannotOpen});
+        w.select(c.path);
+        const QString name = QString::fromStdString(c.path);
+        EXPECT_EQ(w.desktop.errors, std::vector<QString>{c.text.arg(name)});
+        EXPECT_EQ(w.desktop.endCodes, std::vector<int>{c.code});
+        EXPECT_EQ(w.form->pnIn->text(), name);
+        EXPECT_STREQ(w.inputPath.c_str(), c.path.c_str());
+        EXPECT_FALSE(w.form->BtOK->isEnabled());
     }
 }
 
@@ -256,32 +316,37 @@ TEST(MainForm, SelectShowsTheSourceAndASecondSelectKeepsTypedFacts) {
     EXPECT_EQ(f.edComment->text(), QStringLiteral("rest"));
 }
 
-TEST(MainForm, SexOtherThanCapitalMSelectsFemaleAndSavesF) {
+TEST(MainForm, SexShowsMOrFAndNeitherForAnythingElse) {
     TempDir dir;
-    for (const char* sex : {"F", "m", "X", ""}) {
-        WindowUnderTest w;
+    WindowUnderTest w;
+    TMainForm& f = *w.form;
+    auto selectSex = [&](const char* sex) {
         synth::StudyPlan plan;
         plan.sex = sex;
-        w.select(saveSource(plan, dir.file("s.prj")));
-        EXPECT_TRUE(w.form->rbF->isChecked()) << sex;
-        EXPECT_FALSE(w.form->rbM->isChecked()) << sex;
-        const std::string out = dir.file(std::string("s-") + sex + ".gsd");
-        w.save(out);
-        EXPECT_EQ(w.desktop.endCodes, std::vector<int>{0}) << sex;
-        EXPECT_STREQ(w.study->record.sex, "F");
-        EXPECT_NE(readFile(out).find("sex = F;"), std::string::npos) << sex;
+        w.select(saveSource(plan, dir.file(std::string("s-") + sex + ".prj")));
+    };
+    for (const char* sex : {"M", "F", "m", "U", ""}) {
+        selectSex(sex);
+        EXPECT_EQ(f.rbM->isChecked(), sex == std::string("M")) << sex;
+        EXPECT_EQ(f.rbF->isChecked(), sex == std::string("F")) << sex;
+        // One tab stop: the checked button, Male when neither is.
+        EXPECT_EQ(f.rbF->focusPolicy() == Qt::StrongFocus, f.rbF->isChecked()) << sex;
+        EXPECT_EQ(f.rbM->focusPolicy() == Qt::StrongFocus, !f.rbF->isChecked()) << sex;
     }
-    // And the user's choice wins over the source's letter.
-    WindowUnderTest w;
-    synth::StudyPlan plan;
-    w.select(saveSource(plan, dir.file("m.prj")));
-    ASSERT_TRUE(w.form->rbM->isChecked());
-    QTest::mouseClick(w.form->rbF, Qt::LeftButton, {}, QPoint(5, 8));
-    w.save(dir.file("m.gsd"));
-    EXPECT_STREQ(w.study->record.sex, "F");
+    // The user's pick wins over the source's letter, and the next Select
+    // shows the next source's letter again.
+    QTest::mouseClick(f.rbF, Qt::LeftButton, {}, QPoint(5, 8));
+    EXPECT_TRUE(f.rbF->isChecked());
+    EXPECT_EQ(f.rbF->focusPolicy(), Qt::StrongFocus);
+    selectSex("U");
+    EXPECT_FALSE(f.rbM->isChecked() || f.rbF->isChecked());
+    QTest::mouseClick(f.rbF, Qt::LeftButton, {}, QPoint(5, 8));
+    w.save(dir.file("picked.gsd"));
+    EXPECT_EQ(w.desktop.endCodes, std::vector<int>{0});
+    EXPECT_NE(readFile(dir.file("picked.gsd")).find("sex = F;"), std::string::npos);
 }
 
-TEST(MainForm, ReducedSourceShowsDoubledPixelAndTwiceTheWrittenThickness) {
+TEST(MainForm, ReducedSourceShowsThePixelSizeAndThicknessTheFileGets) {
     TempDir dir;
     WindowUnderTest w;
     synth::StudyPlan plan;
@@ -290,12 +355,13 @@ TEST(MainForm, ReducedSourceShowsDoubledPixelAndTwiceTheWrittenThickness) {
     plan.slicePixels = 2;
     w.select(saveSource(plan, dir.file("big.prj")));
     EXPECT_EQ(w.form->edPix->text(), QStringLiteral("6.4"));
-    EXPECT_EQ(w.form->edThick->text(), QStringLiteral("12.8"));
+    EXPECT_EQ(w.form->edThick->text(), QStringLiteral("6.4"));
+    EXPECT_EQ(w.study->record.thick, 12.8);  // the record keeps the product
     const std::string out = dir.file("big.gsd");
     w.save(out);
     ASSERT_EQ(w.desktop.endCodes, std::vector<int>{0});
     EXPECT_EQ(w.study->record.thick, 6.4);
-    EXPECT_NE(readFile(out).find("thick = "), std::string::npos);
+    EXPECT_NE(readFile(out).find("thick =     6.4000000000;"), std::string::npos);
 }
 
 TEST(MainForm, HeightOrWeightThatIsNotANumberStopsSaveAndKeepsWhatWasCopied) {
@@ -309,7 +375,7 @@ TEST(MainForm, HeightOrWeightThatIsNotANumberStopsSaveAndKeepsWhatWasCopied) {
     const std::string out = dir.file("a.gsd");
     w.save(out);
     ASSERT_EQ(w.desktop.errors.size(), 1u);
-    EXPECT_EQ(w.desktop.errors[0], QStringLiteral("'' は浮動小数点数ではありません."));
+    EXPECT_EQ(w.desktop.errors[0], QStringLiteral("'' is not a floating-point number."));
     EXPECT_TRUE(w.desktop.endCodes.empty());
     EXPECT_FALSE(fileExists(out));
     EXPECT_TRUE(f.isVisible());
@@ -324,7 +390,7 @@ TEST(MainForm, HeightOrWeightThatIsNotANumberStopsSaveAndKeepsWhatWasCopied) {
     w.save(out);
     EXPECT_EQ(w.desktop.outputDialogs, 2);
     ASSERT_EQ(w.desktop.errors.size(), 2u);
-    EXPECT_EQ(w.desktop.errors[1], QStringLiteral("'abc' は浮動小数点数ではありません."));
+    EXPECT_EQ(w.desktop.errors[1], QStringLiteral("'abc' is not a floating-point number."));
     EXPECT_EQ(w.study->record.height, 170.0f);
     EXPECT_EQ(w.study->record.weight, 0.0f);
     EXPECT_FALSE(fileExists(out));
@@ -340,23 +406,35 @@ TEST(MainForm, HeightOrWeightThatIsNotANumberStopsSaveAndKeepsWhatWasCopied) {
 
 TEST(MainForm, SaveWithoutEditsWritesWhatBatchWrites) {
     TempDir dir;
-    WindowUnderTest w;
-    synth::StudyPlan plan;
-    plan.hr = 64;
-    plan.reverse = true;
-    const std::string source = saveSource(plan, dir.file("rest.prj"));
-    w.select(source);
-    const std::string out = dir.file("rest.gsd");
-    w.save(out);
-    EXPECT_EQ(w.desktop.endCodes, std::vector<int>{0});
-    EXPECT_STREQ(w.outputPath.c_str(), out.c_str());
-    const std::string written = readFile(out);
-    EXPECT_EQ(written, batchOutput(source, dir.file("batch.gsd")));
-    // The defaults "0" store 0, and the writer leaves both lines out.
-    EXPECT_EQ(w.study->record.height, 0.0f);
-    EXPECT_EQ(w.study->record.weight, 0.0f);
-    EXPECT_EQ(written.find("height"), std::string::npos);
-    EXPECT_EQ(written.find("weight"), std::string::npos);
+    synth::StudyPlan reversed;
+    reversed.hr = 64;
+    reversed.reverse = true;
+    std::vector<synth::StudyPlan> plans{reversed};
+    for (const char* sex : {"F", "", "U"}) {
+        plans.emplace_back().sex = sex;
+    }
+    synth::StudyPlan big;
+    big.matrix = 128;
+    big.floats = true;
+    big.slicePixels = 2;
+    plans.push_back(big);
+    for (std::size_t i = 0; i < plans.size(); ++i) {
+        WindowUnderTest w;
+        const std::string stem = dir.file(std::to_string(i));
+        const std::string source = saveSource(plans[i], stem + ".prj");
+        w.select(source);
+        const std::string out = stem + ".gsd";
+        w.save(out);
+        EXPECT_EQ(w.desktop.endCodes, std::vector<int>{0}) << i;
+        EXPECT_STREQ(w.outputPath.c_str(), out.c_str());
+        const std::string written = readFile(out);
+        EXPECT_EQ(written, batchOutput(source, dir.file("batch.gsd"))) << i;
+        // The defaults "0" store 0, and the writer leaves both lines out.
+        EXPECT_EQ(w.study->record.height, 0.0f);
+        EXPECT_EQ(w.study->record.weight, 0.0f);
+        EXPECT_EQ(written.find("height"), std::string::npos);
+        EXPECT_EQ(written.find("weight"), std::string::npos);
+    }
 }
 
 TEST(MainForm, SaveTakesTypedFactsButNeverDateOrTime) {
@@ -371,6 +449,8 @@ TEST(MainForm, SaveTakesTypedFactsButNeverDateOrTime) {
     typeInto(f.edComment, QStringLiteral("stress"));
     typeInto(f.edDate, QStringLiteral("1999.01.01"));
     typeInto(f.edTime, QStringLiteral("00:00:00"));
+    EXPECT_EQ(f.edDate->text(), QStringLiteral("2001.05.14"));  // nothing typed reaches them
+    EXPECT_EQ(f.edTime->text(), QStringLiteral("10:23:45"));
     const std::string out = dir.file("a.gsd");
     w.save(out);
     ASSERT_EQ(w.desktop.endCodes, std::vector<int>{0});
@@ -390,7 +470,7 @@ TEST(MainForm, SaveTakesTypedFactsButNeverDateOrTime) {
     EXPECT_EQ(written.find("00:00:00"), std::string::npos);
 }
 
-TEST(MainForm, SaveEndsWithTheWritersResult) {
+TEST(MainForm, SaveProposesTheSourcesNameAndAFailedWriteKeepsTheWindow) {
     TempDir dir;
     {
         // Under the source's own name: the source is read whole first, then
@@ -403,13 +483,24 @@ TEST(MainForm, SaveEndsWithTheWritersResult) {
         EXPECT_EQ(w.desktop.endCodes, std::vector<int>{0});
         EXPECT_EQ(readFile(source), expected);
     }
-    {
-        WindowUnderTest w;
-        w.select(saveSource({}, dir.file("b.prj")));
-        w.save(dir.file("no-such-folder/b.gsd"));
-        EXPECT_EQ(w.desktop.endCodes, std::vector<int>{kCannotWrite});
-        EXPECT_TRUE(w.desktop.errors.empty());
-    }
+    WindowUnderTest w;
+    TMainForm& f = *w.form;
+    w.select(saveSource({}, dir.file("b.c.prj")));
+    typeInto(f.edComment, QStringLiteral("kept"));
+    const std::string bad = dir.file("no-such-folder/b.gsd");
+    w.save(bad);
+    EXPECT_EQ(w.desktop.proposedOutputs, std::vector<QString>{QString::fromStdString(dir.file("b.c.gsd"))});
+    EXPECT_EQ(w.desktop.errors,
+              std::vector<QString>{QStringLiteral("Cannot write %1: %2.")
+                                       .arg(QString::fromStdString(bad), QString::fromLocal8Bit(std::strerror(ENOENT)))});
+    EXPECT_TRUE(w.desktop.endCodes.empty());
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_EQ(f.edComment->text(), QStringLiteral("kept"));
+    // Saved elsewhere, it is the file it would have been.
+    const std::string good = dir.file("b.gsd");
+    w.save(good);
+    EXPECT_EQ(w.desktop.endCodes, std::vector<int>{0});
+    EXPECT_NE(readFile(good).find("comment = kept;"), std::string::npos);
 }
 
 TEST(MainForm, EscCancelsFromAnywhereAndEnterSavesOnlyWhenEnabled) {
@@ -549,7 +640,7 @@ TEST(MainForm, NumbersFollowTheDesktopLocaleButTheFileDoesNot) {
     typeInto(f.edWeight, QStringLiteral("1.5"));
     w.save(dir.file("a.gsd"));
     ASSERT_EQ(w.desktop.errors.size(), 1u);
-    EXPECT_EQ(w.desktop.errors[0], QStringLiteral("'1.5' は浮動小数点数ではありません."));
+    EXPECT_EQ(w.desktop.errors[0], QStringLiteral("'1.5' is not a floating-point number."));
     typeInto(f.edWeight, QStringLiteral("65,25"));
     w.save(dir.file("a.gsd"));
     ASSERT_EQ(w.desktop.endCodes, std::vector<int>{0});
@@ -567,6 +658,26 @@ TEST(MainForm, NumbersFollowTheDesktopLocaleButTheFileDoesNot) {
     EXPECT_EQ(written, readFile(dir.file("c.gsd")));
     const std::string header = written.substr(0, written.find('\f'));
     EXPECT_EQ(header.find(','), std::string::npos) << header;
+}
+
+TEST(MainForm, JapaneseInterfaceShowsTheJapaneseCatalogue) {
+    TempDir dir;
+    QTranslator english;
+    EXPECT_FALSE(loadCatalogue(english, QLocale(QLocale::English, QLocale::UnitedStates)));
+    QTranslator japanese;
+    ASSERT_TRUE(loadCatalogue(japanese, QLocale(QLocale::Japanese, QLocale::Japan)));
+    QCoreApplication::installTranslator(&japanese);
+    {
+        WindowUnderTest w;
+        w.select(saveSource({}, dir.file("a.prj")));
+        typeInto(w.form->edHeight, QStringLiteral("abc"));
+        w.save(dir.file("a.gsd"));
+        w.select(dir.file("missing.prj"));
+        EXPECT_EQ(w.desktop.errors,
+                  (std::vector<QString>{QStringLiteral("'abc' は浮動小数点数ではありません."),
+                                        QString::fromStdString(dir.file("missing.prj")) + " を開けません。"}));
+    }
+    QCoreApplication::removeTranslator(&japanese);
 }
 
 }  // namespace
