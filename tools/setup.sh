@@ -10,6 +10,7 @@ TREVIK_PACKAGES=(
   cmake make g++ pkg-config libgtest-dev libbenchmark-dev qt6-base-dev
   clang libclang-rt-14-dev valgrind locales
   fonts-liberation fonts-ipafont-gothic xvfb xdotool x11-utils
+  qt6-tools-dev openbox wmctrl
 )
 
 trevik_install_packages() {
