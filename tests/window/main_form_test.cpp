@@ -106,13 +106,10 @@ TEST(MainForm, StartsEmptyWithEveryControlInPlace) {
     EXPECT_EQ(f.edPix->text(), QStringLiteral("0.0"));
     EXPECT_EQ(f.edThick->text(), QStringLiteral("0.0"));
     for (QLineEdit* box : {f.edHR, f.edPix, f.edThick}) EXPECT_FALSE(box->isEnabled());
-    // Date and time can be selected and copied, not typed over, and look
-    // like the boxes that only show values.
-    for (QLineEdit* box : {f.edDate, f.edTime}) {
-        EXPECT_TRUE(box->isEnabled() && box->isReadOnly());
-        EXPECT_EQ(box->palette().color(QPalette::Active, QPalette::Text),
-                  f.edHR->palette().color(QPalette::Disabled, QPalette::Text));
-    }
+    // Date and time: selectable, not editable, in the disabled boxes' colour.
+    const QBrush shown = f.edHR->palette().brush(QPalette::Disabled, QPalette::Text);
+    for (QLineEdit* box : {f.edDate, f.edTime})
+        EXPECT_TRUE(box->isEnabled() && box->isReadOnly() && box->palette().text() == shown);
     EXPECT_TRUE(f.rbM->isChecked());
     EXPECT_FALSE(f.rbF->isChecked());
     EXPECT_FALSE(f.BtOK->isEnabled());
@@ -125,42 +122,26 @@ TEST(MainForm, StartsEmptyWithEveryControlInPlace) {
     EXPECT_TRUE(w.desktop.endCodes.empty());
 }
 
-TEST(MainForm, EveryCaptionReadsInFullBeforeTheNextControl) {
+TEST(MainForm, CaptionsReadInFullAndTheInputRowShowsTheFileName) {
     TempDir dir;
     WindowUnderTest w;
     TMainForm& f = *w.form;
     for (const QLabel* label : f.findChildren<QLabel*>(QRegularExpression(QStringLiteral("^Label")))) {
-        const QString name = label->objectName();
-        const QWidget* panel = label->parentWidget();
-        const QRect text = label->geometry();
-        EXPECT_EQ(label->sizeHint().width(), text.width()) << name.toStdString();
-        EXPECT_TRUE(panel->contentsRect().contains(text)) << name.toStdString();
-        for (const QWidget* control : panel->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-            if (control->objectName().startsWith(QLatin1String("Label")) || qobject_cast<const QFrame*>(control) == panel)
-                continue;
-            if (control->inherits("QLineEdit") || control->inherits("QAbstractButton") || control == f.pnIn) {
-                EXPECT_FALSE(text.adjusted(0, 0, 2, 0).intersects(control->geometry()))
-                    << name.toStdString() << " runs into " << control->objectName().toStdString();
-            }
+        const std::string name = label->objectName().toStdString();
+        const QRect text(label->pos(), label->sizeHint());
+        EXPECT_TRUE(label->parentWidget()->contentsRect().contains(text)) << name;
+        for (const QWidget* control : label->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            const bool isControl = control->inherits("QLineEdit") || control->inherits("QAbstractButton");
+            EXPECT_FALSE((isControl || control == f.pnIn) && text.adjusted(0, 0, 2, 0).intersects(control->geometry()))
+                << name << " runs into " << control->objectName().toStdString();
         }
-        // Only what is too long shrinks, and the place stays.
-        const bool shrinks = name == "Label11" || name == "Label21";
-        EXPECT_EQ(label->font().pixelSize() < 14, shrinks) << name.toStdString();
+        EXPECT_EQ(label->font().pixelSize() < 14, name == "Label11" || name == "Label21") << name;
     }
-    EXPECT_EQ(f.findChild<QLabel*>(QStringLiteral("Label21"))->pos(), QPoint(248, 106));
-
-    // A path longer than the input box shows its end, where the file name is.
-    const std::string shortPath = saveSource({}, dir.file("a.prj"));
-    w.select(shortPath);
-    EXPECT_TRUE(f.pnIn->alignment() & Qt::AlignLeft);
-    const std::string longPath = dir.file(std::string(120, 'x') + ".prj");
-    synth::buildStudy({}).save(longPath);
-    w.select(longPath);
-    EXPECT_TRUE(f.pnIn->alignment() & Qt::AlignRight);
-    EXPECT_EQ(f.pnIn->text(), QString::fromStdString(longPath));
-    // Ctrl+O selects too.
+    // A path longer than the box shows its end; Ctrl+O selects too.
+    w.select(saveSource({}, dir.file(std::string(120, 'x') + ".prj")));
+    EXPECT_EQ(f.pnIn->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignRight);
     QTest::keyClick(f.edID, Qt::Key_O, Qt::ControlModifier);
-    EXPECT_EQ(w.desktop.sourceDialogs, 3);
+    EXPECT_EQ(w.desktop.sourceDialogs, 2);
 }
 
 TEST(MainForm, TabOrderAndTheRadioGroupAsOneStop) {
@@ -227,29 +208,22 @@ TEST(MainForm, SelectThatCannotLoadSaysWhyThenEndsWithTheLoadersResult) {
     TempDir dir;
     const std::string notes = dir.file("notes.txt");
     synth::SourceFile(16, false).bytes("just some text, not a projection file").save(notes);
-    synth::StudyPlan shortPlan;
-    shortPlan.imagesWritten = 10;
-    const std::string cut = saveSource(shortPlan, dir.file("cut.prj"));
-    struct Case {
-        std::string path;
-        int code;
-        QString text;
+    synth::StudyPlan cut;
+    cut.imagesWritten = 10;
+    const std::pair<std::string, const char*> cases[] = {
+        {notes, "%1 is not a projection file, or holds a study this program cannot convert."},
+        {dir.file("missing.prj"), "Cannot open %1."},  // the open dialog accepts any name
+        {saveSource(cut, dir.file("cut.prj")), "%1 ends early: its header or image data is incomplete."},
     };
-    const Case cases[] = {
-        {notes, kNotProjection,
-         "%1 is not a projection file, or holds a study this program cannot convert."},
-        // The open dialog accepts a name that does not exist.
-        {dir.file("missing.prj"), kCannotOpen, "Cannot open %1."},
-        {cut, kEndsEarly, "%1 ends early: its header or image data is incomplete."},
-    };
-    for (const Case& c : cases) {
+    const std::vector<int> codes[] = {{kNotProjection}, {kCannotOpen}, {kEndsEarly}};
+    for (int i = 0; i < 3; ++i) {
         WindowUnderTest w;
-        w.select(c.path);
-        const QString name = QString::fromStdString(c.path);
-        EXPECT_EQ(w.desktop.errors, std::vector<QString>{c.text.arg(name)});
-        EXPECT_EQ(w.desktop.endCodes, std::vector<int>{c.code});
+        w.select(cases[i].first);
+        const QString name = QString::fromStdString(cases[i].first);
+        EXPECT_EQ(w.desktop.errors, std::vector<QString>{QString::fromLatin1(cases[i].second).arg(name)});
+        EXPECT_EQ(w.desktop.endCodes, codes[i]);
         EXPECT_EQ(w.form->pnIn->text(), name);
-        EXPECT_STREQ(w.inputPath.c_str(), c.path.c_str());
+        EXPECT_STREQ(w.inputPath.c_str(), cases[i].first.c_str());
         EXPECT_FALSE(w.form->BtOK->isEnabled());
     }
 }
@@ -320,29 +294,19 @@ TEST(MainForm, SexShowsMOrFAndNeitherForAnythingElse) {
     TempDir dir;
     WindowUnderTest w;
     TMainForm& f = *w.form;
-    auto selectSex = [&](const char* sex) {
+    for (const std::string sex : {"M", "F", "m", "U", "", "F", "U"}) {
         synth::StudyPlan plan;
         plan.sex = sex;
-        w.select(saveSource(plan, dir.file(std::string("s-") + sex + ".prj")));
-    };
-    for (const char* sex : {"M", "F", "m", "U", ""}) {
-        selectSex(sex);
-        EXPECT_EQ(f.rbM->isChecked(), sex == std::string("M")) << sex;
-        EXPECT_EQ(f.rbF->isChecked(), sex == std::string("F")) << sex;
+        w.select(saveSource(plan, dir.file("s.prj")));
+        EXPECT_EQ(f.rbM->isChecked(), sex == "M") << sex;
+        EXPECT_EQ(f.rbF->isChecked(), sex == "F") << sex;  // also after the user's pick below
         // One tab stop: the checked button, Male when neither is.
-        EXPECT_EQ(f.rbF->focusPolicy() == Qt::StrongFocus, f.rbF->isChecked()) << sex;
-        EXPECT_EQ(f.rbM->focusPolicy() == Qt::StrongFocus, !f.rbF->isChecked()) << sex;
+        EXPECT_EQ(f.rbF->focusPolicy() == Qt::StrongFocus, sex == "F") << sex;
+        EXPECT_EQ(f.rbM->focusPolicy() == Qt::StrongFocus, sex != "F") << sex;
+        QTest::mouseClick(f.rbF, Qt::LeftButton, {}, QPoint(5, 8));
     }
-    // The user's pick wins over the source's letter, and the next Select
-    // shows the next source's letter again.
-    QTest::mouseClick(f.rbF, Qt::LeftButton, {}, QPoint(5, 8));
-    EXPECT_TRUE(f.rbF->isChecked());
-    EXPECT_EQ(f.rbF->focusPolicy(), Qt::StrongFocus);
-    selectSex("U");
-    EXPECT_FALSE(f.rbM->isChecked() || f.rbF->isChecked());
-    QTest::mouseClick(f.rbF, Qt::LeftButton, {}, QPoint(5, 8));
+    // The user's pick wins over the source's letter.
     w.save(dir.file("picked.gsd"));
-    EXPECT_EQ(w.desktop.endCodes, std::vector<int>{0});
     EXPECT_NE(readFile(dir.file("picked.gsd")).find("sex = F;"), std::string::npos);
 }
 
@@ -406,29 +370,17 @@ TEST(MainForm, HeightOrWeightThatIsNotANumberStopsSaveAndKeepsWhatWasCopied) {
 
 TEST(MainForm, SaveWithoutEditsWritesWhatBatchWrites) {
     TempDir dir;
-    synth::StudyPlan reversed;
-    reversed.hr = 64;
-    reversed.reverse = true;
-    std::vector<synth::StudyPlan> plans{reversed};
-    for (const char* sex : {"F", "", "U"}) {
-        plans.emplace_back().sex = sex;
-    }
-    synth::StudyPlan big;
-    big.matrix = 128;
-    big.floats = true;
-    big.slicePixels = 2;
-    plans.push_back(big);
-    for (std::size_t i = 0; i < plans.size(); ++i) {
+    const synth::StudyPlan plans[] = {{.hr = 64, .reverse = true}, {.sex = "F"}, {.sex = ""}, {.sex = "U"},
+                                      {.matrix = 128, .floats = true, .slicePixels = 2}};
+    for (std::size_t i = 0; i < std::size(plans); ++i) {
         WindowUnderTest w;
         const std::string stem = dir.file(std::to_string(i));
-        const std::string source = saveSource(plans[i], stem + ".prj");
-        w.select(source);
-        const std::string out = stem + ".gsd";
-        w.save(out);
+        w.select(saveSource(plans[i], stem + ".prj"));
+        w.save(stem + ".gsd");
         EXPECT_EQ(w.desktop.endCodes, std::vector<int>{0}) << i;
-        EXPECT_STREQ(w.outputPath.c_str(), out.c_str());
-        const std::string written = readFile(out);
-        EXPECT_EQ(written, batchOutput(source, dir.file("batch.gsd"))) << i;
+        EXPECT_STREQ(w.outputPath.c_str(), (stem + ".gsd").c_str());
+        const std::string written = readFile(stem + ".gsd");
+        EXPECT_EQ(written, batchOutput(stem + ".prj", dir.file("batch.gsd"))) << i;
         // The defaults "0" store 0, and the writer leaves both lines out.
         EXPECT_EQ(w.study->record.height, 0.0f);
         EXPECT_EQ(w.study->record.weight, 0.0f);
@@ -490,9 +442,9 @@ TEST(MainForm, SaveProposesTheSourcesNameAndAFailedWriteKeepsTheWindow) {
     const std::string bad = dir.file("no-such-folder/b.gsd");
     w.save(bad);
     EXPECT_EQ(w.desktop.proposedOutputs, std::vector<QString>{QString::fromStdString(dir.file("b.c.gsd"))});
+    const QString why = QString::fromLocal8Bit(std::strerror(ENOENT));
     EXPECT_EQ(w.desktop.errors,
-              std::vector<QString>{QStringLiteral("Cannot write %1: %2.")
-                                       .arg(QString::fromStdString(bad), QString::fromLocal8Bit(std::strerror(ENOENT)))});
+              std::vector<QString>{QStringLiteral("Cannot write %1: %2.").arg(QString::fromStdString(bad), why)});
     EXPECT_TRUE(w.desktop.endCodes.empty());
     EXPECT_TRUE(f.isVisible());
     EXPECT_EQ(f.edComment->text(), QStringLiteral("kept"));
@@ -662,22 +614,19 @@ TEST(MainForm, NumbersFollowTheDesktopLocaleButTheFileDoesNot) {
 
 TEST(MainForm, JapaneseInterfaceShowsTheJapaneseCatalogue) {
     TempDir dir;
-    QTranslator english;
+    QTranslator english, japanese;
     EXPECT_FALSE(loadCatalogue(english, QLocale(QLocale::English, QLocale::UnitedStates)));
-    QTranslator japanese;
     ASSERT_TRUE(loadCatalogue(japanese, QLocale(QLocale::Japanese, QLocale::Japan)));
     QCoreApplication::installTranslator(&japanese);
-    {
-        WindowUnderTest w;
-        w.select(saveSource({}, dir.file("a.prj")));
-        typeInto(w.form->edHeight, QStringLiteral("abc"));
-        w.save(dir.file("a.gsd"));
-        w.select(dir.file("missing.prj"));
-        EXPECT_EQ(w.desktop.errors,
-                  (std::vector<QString>{QStringLiteral("'abc' は浮動小数点数ではありません."),
-                                        QString::fromStdString(dir.file("missing.prj")) + " を開けません。"}));
-    }
+    WindowUnderTest w;
+    w.select(saveSource({}, dir.file("a.prj")));
+    typeInto(w.form->edHeight, QStringLiteral("abc"));
+    w.save(dir.file("a.gsd"));
+    w.select(dir.file("missing.prj"));
     QCoreApplication::removeTranslator(&japanese);
+    const QString missing = QString::fromStdString(dir.file("missing.prj"));
+    EXPECT_EQ(w.desktop.errors, (std::vector<QString>{QStringLiteral("'abc' は浮動小数点数ではありません."),
+                                                      missing + QStringLiteral(" を開けません。")}));
 }
 
 }  // namespace
