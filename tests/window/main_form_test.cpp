@@ -614,6 +614,7 @@ TEST(MainForm, NumbersFollowTheDesktopLocaleButTheFileDoesNot) {
 
 TEST(MainForm, JapaneseInterfaceShowsTheJapaneseCatalogue) {
     TempDir dir;
+    application();
     QTranslator english, japanese;
     EXPECT_FALSE(loadCatalogue(english, QLocale(QLocale::English, QLocale::UnitedStates)));
     ASSERT_TRUE(loadCatalogue(japanese, QLocale(QLocale::Japanese, QLocale::Japan)));
