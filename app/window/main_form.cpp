@@ -9,6 +9,7 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -18,7 +19,6 @@
 
 #include "app/window/help.h"
 #include "app/window/window_text.h"
-#include "reader/loader.h"
 #include "study/rules.h"
 #include "writer/gsd_writer.h"
 
@@ -95,6 +95,50 @@ QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, 
 
 QString decimalPoint() { return QLocale().decimalPoint(); }
 
+// The room a caption leaves before the control that follows it.
+constexpr int kLabelGap = 2;
+
+// The captions of a panel, as opposed to its controls.
+bool isCaption(const QWidget* widget) {
+    return qobject_cast<const QLabel*>(widget) && widget->objectName().startsWith(QLatin1String("Label"));
+}
+
+// The width a caption may take: up to kLabelGap before the nearest control
+// to its right on the same row, or up to the inner edge of its panel's
+// frame when no control follows.
+int captionRoom(const QLabel* label) {
+    const auto* panel = static_cast<const QFrame*>(label->parentWidget());
+    int limit = panel->contentsRect().right() + 1;
+    const QRect row = label->geometry();
+    for (const QWidget* control : panel->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        const QRect place = control->geometry();
+        if (control == label || isCaption(control) || place.x() < row.x()) continue;
+        if (place.top() <= row.bottom() && place.bottom() >= row.top())
+            limit = std::min(limit, place.x() - kLabelGap);
+    }
+    return limit - label->x();
+}
+
+// A caption too long for its room takes the largest pixel size of the same
+// face that fits; its place stays, and its text keeps the middle of the row
+// it had at full size.
+void fitCaptions(QWidget* panel) {
+    for (QLabel* label : panel->findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
+        if (!isCaption(label)) continue;
+        const int room = captionRoom(label);
+        if (label->width() <= room) continue;
+        const int rowHeight = label->height();
+        QFont font = label->font();
+        for (int pixels = font.pixelSize() - 1; pixels > 1; --pixels) {
+            font.setPixelSize(pixels);
+            label->setFont(font);
+            if (label->sizeHint().width() <= room) break;
+        }
+        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        label->resize(label->sizeHint().width(), rowHeight);
+    }
+}
+
 }  // namespace
 
 TMainForm::TMainForm(Study& study, PathBuffer& inputPath, PathBuffer& outputPath, WindowSeams seams, QWidget* parent)
@@ -105,7 +149,7 @@ TMainForm::TMainForm(Study& study, PathBuffer& inputPath, PathBuffer& outputPath
 
 void TMainForm::buildControls() {
     setObjectName(QStringLiteral("MainForm"));
-    setWindowTitle(QStringLiteral("TOSHIBA TREVIK Data Converter"));
+    setWindowTitle(QString::fromUtf8(kWindowCaption));
     setFont(arialBold(14));
     fillWith(this, kGrey);
     textColour(this, Qt::white);
@@ -125,6 +169,7 @@ void TMainForm::buildControls() {
     pnIn->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     pnIn->setLineWidth(1);
     pnIn->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    pnIn->setIndent(4);
     fillWith(pnIn, kLightGrey);
     textColour(pnIn, Qt::black);
     pnIn->setGeometry(80, 8, 337, 18);
@@ -135,6 +180,9 @@ void TMainForm::buildControls() {
     textColour(btIn, Qt::black);
     btIn->setGeometry(423, 10, 48, 18);
     connect(btIn, &QToolButton::clicked, this, &TMainForm::btInClick);
+    // Ctrl+O selects, as Open does in other programs.
+    auto* selectKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_O), this);
+    connect(selectKey, &QShortcut::activated, btIn, &QToolButton::click);
 
     QFrame* Panel4 = makePanel(this, "Panel4");
     layout->addWidget(Panel4, 1);
@@ -183,6 +231,12 @@ void TMainForm::buildControls() {
     edComment = makeEdit(Panel3, "edComment", 88, 104, 136, "");
     edDate = makeEdit(Panel3, "edDate", 328, 4, 136, "");
     edTime = makeEdit(Panel3, "edTime", 328, 24, 136, "");
+    // Save never reads date and time: they can be selected and copied, not
+    // typed over, and look like the boxes that only show values.
+    for (QLineEdit* box : {edDate, edTime}) {
+        box->setReadOnly(true);
+        textColour(box, kGreyText);
+    }
     edHR = makeEdit(Panel3, "edHR", 328, 45, 57, "0");
     edPix = makeEdit(Panel3, "edPix", 328, 84, 57, "0.0");
     edThick = makeEdit(Panel3, "edThick", 328, 104, 57, "0.0");
@@ -194,7 +248,18 @@ void TMainForm::buildControls() {
         radio->setPalette(palette);
     }
     connect(rbM, &QRadioButton::toggled, this, &TMainForm::keepRadioTabStop);
+    connect(rbF, &QRadioButton::toggled, this, &TMainForm::keepRadioTabStop);
     keepRadioTabStop();
+    // The boxes are 18 pixels high whatever the font: the text gets the
+    // whole inside of the frame, descenders included. The two 36-pixel
+    // boxes also give their text the width of the frame's inner margin, so
+    // that a height such as "172.5" fits, and show it from its start once
+    // the user leaves them.
+    for (QLineEdit* box : Panel3->findChildren<QLineEdit*>()) box->setTextMargins(0, -2, 0, -2);
+    for (QLineEdit* box : {edHeight, edWeight}) {
+        box->setTextMargins(-3, -2, -3, -2);
+        box->installEventFilter(this);
+    }
 
     BtOK = makeButton(Panel4, "BtOK", "Save", QStyle::SP_DialogOkButton, 260, 164);
     BtOK->setEnabled(false);
@@ -208,6 +273,10 @@ void TMainForm::buildControls() {
     // 19-pixel caption.
     resize(493, 225);
     move(194, 99);
+    // The panels take their sizes now, so that captions fit within them.
+    layout->activate();
+    for (QWidget* panel : {static_cast<QWidget*>(Panel1), static_cast<QWidget*>(Panel4), static_cast<QWidget*>(Panel3)})
+        fitCaptions(panel);
 
     // The tab order, across the rows of both columns, then the buttons.
     QWidget* order[] = {edID,   edName,    edHeight, edWeight, edDate, edTime, edHR, edTracer,
@@ -215,11 +284,28 @@ void TMainForm::buildControls() {
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) QWidget::setTabOrder(order[i], order[i + 1]);
 }
 
-// The two radio buttons are one tab stop, the selected one, as in a radio
-// group; the arrow keys move between them.
+// The two radio buttons are one tab stop, the selected one (Male when
+// neither is), as in a radio group; the arrow keys move between them.
 void TMainForm::keepRadioTabStop() {
-    rbM->setFocusPolicy(rbM->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
-    rbF->setFocusPolicy(rbM->isChecked() ? Qt::ClickFocus : Qt::StrongFocus);
+    rbM->setFocusPolicy(rbF->isChecked() ? Qt::ClickFocus : Qt::StrongFocus);
+    rbF->setFocusPolicy(rbF->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+}
+
+void TMainForm::showSex(const char* sex) {
+    // An exclusive group cannot uncheck its checked button: the exclusion is
+    // lifted while both are set.
+    for (QRadioButton* radio : {rbM, rbF}) radio->setAutoExclusive(false);
+    rbM->setChecked(sex[0] == 'M');
+    rbF->setChecked(sex[0] == 'F');
+    for (QRadioButton* radio : {rbM, rbF}) radio->setAutoExclusive(true);
+}
+
+void TMainForm::showSourcePath(const QString& path) {
+    pnIn->setText(path);
+    pnIn->setToolTip(path);
+    const int room = pnIn->contentsRect().width() - 2 * pnIn->indent();
+    const bool fits = pnIn->fontMetrics().horizontalAdvance(path) <= room;
+    pnIn->setAlignment((fits ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter);
 }
 
 void TMainForm::FormCreate() {
@@ -229,6 +315,12 @@ void TMainForm::FormCreate() {
     edThick->setEnabled(false);
     show();
     edID->setFocus();
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::FocusOut && (watched == edHeight || watched == edWeight))
+        static_cast<QLineEdit*>(watched)->setCursorPosition(0);
+    return QWidget::eventFilter(watched, event);
 }
 
 void TMainForm::keyPressEvent(QKeyEvent* event) {
@@ -280,8 +372,8 @@ bool TMainForm::takePath(const QString& name, PathBuffer& buffer) {
     PathBuffer candidate{};
     if (!candidate.assign(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())))) {
         const QString message = bytes.size() >= static_cast<qsizetype>(PathBuffer::kCapacity)
-                                    ? QStringLiteral("File name too long (more than 255 bytes): ") + name
-                                    : QStringLiteral("File name holds a zero byte: ") + name;
+                                    ? tr("File name too long (more than 255 bytes): %1").arg(name)
+                                    : tr("File name holds a zero byte: %1").arg(name);
         seams_.showError(this, errorBoxText(message));
         return false;
     }
@@ -292,11 +384,26 @@ bool TMainForm::takePath(const QString& name, PathBuffer& buffer) {
 bool TMainForm::readNumber(const QLineEdit* box, float& into) {
     const std::optional<float> value = parseFloat(box->text(), decimalPoint());
     if (!value) {
-        seams_.showError(this, errorBoxText(QStringLiteral("'%1' は浮動小数点数ではありません").arg(box->text())));
+        seams_.showError(this, tr("'%1' is not a floating-point number.").arg(box->text()));
         return false;
     }
     into = *value;
     return true;
+}
+
+QString TMainForm::loadFailureText(LoadResult result, const QString& name) const {
+    switch (result) {
+    case kNotProjection:
+        return tr("%1 is not a projection file, or holds a study this program cannot convert.").arg(name);
+    case kEndsEarly:
+        return tr("%1 ends early: its header or image data is incomplete.").arg(name);
+    case kNoMemory:
+        return tr("Not enough memory to load %1.").arg(name);
+    case kLoaded:
+    case kCannotOpen:
+        break;
+    }
+    return tr("Cannot open %1.").arg(name);
 }
 
 void TMainForm::btInClick() {
@@ -307,12 +414,16 @@ void TMainForm::btInClick() {
 
     StudyRecord& r = study_.record;
     resetGating(r);
-    pnIn->setText(*chosen);
+    showSourcePath(*chosen);
     inputPath_ = path;
     if (const LoadResult result = loadStudy(inputPath_.c_str(), study_); result != kLoaded) {
+        // The user learns why before the process ends with the loader's
+        // result, the code a caller checks.
+        seams_.showError(this, loadFailureText(result, *chosen));
         seams_.endProcess(result);
         return;
     }
+    sourceName_ = *chosen;
 
     showText(edID, shownId_, r.id, sizeof r.id);
     showText(edName, shownName_, r.name, sizeof r.name);
@@ -322,20 +433,17 @@ void TMainForm::btInClick() {
     showText(edTracer, shownTracer_, r.tracer, sizeof r.tracer);
     edPix->setText(floatText(r.pixel, decimalPoint()));
 
-    // The thickness follows the slice width in pixels of the (possibly
-    // doubled) pixel size; the record keeps the new value.
+    // The record keeps the slice width in pixels times the (possibly
+    // doubled) pixel size; the box shows what the file will hold.
     updateThickness(study_);
-    edThick->setText(floatText(r.thick, decimalPoint()));
+    edThick->setText(floatText(writtenThickness(study_), decimalPoint()));
 
-    if (r.sex[0] == 'M')
-        rbM->setChecked(true);
-    else
-        rbF->setChecked(true);
+    showSex(r.sex);
     BtOK->setEnabled(true);
 }
 
 void TMainForm::BtOKClick() {
-    const std::optional<QString> chosen = seams_.chooseOutput(this);
+    const std::optional<QString> chosen = seams_.chooseOutput(this, proposedOutputPath(sourceName_));
     if (!chosen) return;
     PathBuffer path{};
     if (!takePath(*chosen, path)) return;
@@ -346,12 +454,22 @@ void TMainForm::BtOKClick() {
     copyText(r.name, boxBytes(edName, shownName_, sizeof r.name));
     copyText(r.tracer, boxBytes(edTracer, shownTracer_, sizeof r.tracer));
     copyText(r.comment, utf8Cut(edComment->text(), sizeof r.comment - 1));
-    copyText(r.sex, rbM->isChecked() ? "M" : "F");
+    // Neither button checked: the source's own letter, which the record holds.
+    if (rbM->isChecked()) copyText(r.sex, "M");
+    if (rbF->isChecked()) copyText(r.sex, "F");
     if (!readNumber(edHeight, r.height)) return;
     if (!readNumber(edWeight, r.weight)) return;
 
-    const WriteResult result = writeGsd(outputPath_.c_str(), study_);
-    seams_.endProcess(result != kWritten ? result : 0);
+    WriteFailure failure;
+    if (writeGsd(outputPath_.c_str(), study_, &failure) == kWritten) {
+        seams_.endProcess(0);
+        return;
+    }
+    // Nothing at the output has changed; the window stays as it is, so that
+    // the user can save elsewhere or cancel.
+    const QString why = failure.error != 0 ? QString::fromLocal8Bit(std::strerror(failure.error))
+                                           : QString::fromUtf8(failure.reason ? failure.reason : "unknown failure");
+    seams_.showError(this, tr("Cannot write %1: %2.").arg(*chosen, why));
 }
 
 void TMainForm::BitBtn2Click() { seams_.endProcess(-1); }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/window/window_seams.h"
+#include "reader/loader.h"
 #include "study/study.h"
 
 class QLabel;
@@ -46,6 +47,8 @@ protected:
     // Enter clicks Save while it is enabled, Esc clicks Cancel; a key reaches
     // the window when the focused control does not take it.
     void keyPressEvent(QKeyEvent* event) override;
+    // Height and weight show the start of their text once left.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // A record text as it was put into its box, so that a box the user left
@@ -65,13 +68,21 @@ private:
     // Converts a height or weight box; shows the conversion error and gives
     // false when its text is not a number.
     bool readNumber(const QLineEdit* box, float& into);
+    // What the error box says when `name` could not be loaded.
+    QString loadFailureText(LoadResult result, const QString& name) const;
+    // Checks Male for "M", Female for "F", neither for anything else.
+    void showSex(const char* sex);
     void keepRadioTabStop();
+    // Shows `path` in the input row; a path longer than the box shows its
+    // end, where the file name is.
+    void showSourcePath(const QString& path);
 
     Study& study_;
     PathBuffer& inputPath_;
     PathBuffer& outputPath_;
     WindowSeams seams_;
     ShownText shownId_, shownName_, shownTracer_;
+    QString sourceName_;  // the source as the user chose it, for the save dialog's proposal
 };
 
 }  // namespace trevik::window

@@ -1,5 +1,6 @@
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QUrl>
 
@@ -37,7 +38,9 @@ std::optional<QString> runDialog(QFileDialog& dialog) {
 }
 
 std::optional<QString> runOpenDialog(QWidget* parent) { return runDialog(*makeOpenDialog(parent)); }
-std::optional<QString> runSaveDialog(QWidget* parent) { return runDialog(*makeSaveDialog(parent)); }
+std::optional<QString> runSaveDialog(QWidget* parent, const QString& proposed) {
+    return runDialog(*makeSaveDialog(parent, proposed));
+}
 
 void showErrorBox(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::Critical, QString::fromUtf8(kApplicationTitle), text, QMessageBox::Ok, parent);
@@ -65,11 +68,16 @@ std::unique_ptr<QFileDialog> makeOpenDialog(QWidget* parent) {
     return dialog;
 }
 
-std::unique_ptr<QFileDialog> makeSaveDialog(QWidget* parent) {
+std::unique_ptr<QFileDialog> makeSaveDialog(QWidget* parent, const QString& proposed) {
     auto dialog = makeFileDialog(parent, "SaveDlg", QFileDialog::AcceptSave);
     // "*" rather than "*.*": on this platform names without a dot are common.
     dialog->setNameFilters({QStringLiteral("Gated SPECT Data (*.gsd)"), QStringLiteral("All Files (*)")});
     dialog->setDefaultSuffix(QStringLiteral("gsd"));
+    if (!proposed.isEmpty()) {
+        const QFileInfo file(proposed);
+        dialog->setDirectory(file.absolutePath());
+        dialog->selectFile(file.fileName());
+    }
     return dialog;
 }
 

@@ -1,15 +1,19 @@
 // The window program: one window over the application's single study and its
 // source and output paths. Its arguments are ignored, however many there are.
-// Exit codes: those of the handlers (a failed load 1, 2, 4 or 8; Save 0 or 1;
-// Cancel or Esc -1), 0 when the window is closed otherwise, 1 when no window
-// can be shown at all.
+// Exit codes: those of the handlers (a failed load 1, 2, 4 or 8 after its
+// error box; a completed Save 0; Cancel or Esc -1), 0 when the window is
+// closed otherwise, 1 when no window can be shown at all. A failed Save
+// shows why and leaves the window open.
 
 #include <QApplication>
+#include <QLocale>
+#include <QTranslator>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "app/window/catalogue.h"
 #include "app/window/display_check.h"
 #include "app/window/main_form.h"
 #include "study/study.h"
@@ -57,6 +61,10 @@ int main(int, char** argv) {
     // The application's name, not its display name: the desktop would append
     // a display name to the window's caption.
     QApplication::setApplicationName(QString::fromUtf8(trevik::window::kApplicationTitle));
+    // The error boxes in the user's interface language where there is a
+    // catalogue for it, English otherwise.
+    QTranslator catalogue;
+    if (trevik::window::loadCatalogue(catalogue, QLocale::system())) QApplication::installTranslator(&catalogue);
     trevik::window::TMainForm form(study, inputPath, outputPath, trevik::window::platformSeams());
     return application.exec();
 }

@@ -18,9 +18,10 @@ namespace trevik::window {
 struct WindowSeams {
     // The source file the user chose, as a full path; nullopt when cancelled.
     std::function<std::optional<QString>(QWidget* parent)> chooseSource;
-    // The output file the user settled on: extension added to a name without
-    // one, overwriting an existing file confirmed. nullopt when cancelled.
-    std::function<std::optional<QString>(QWidget* parent)> chooseOutput;
+    // The output file the user settled on, the dialog opened on `proposed`
+    // (its folder, its name): extension added to a name without one,
+    // overwriting an existing file confirmed. nullopt when cancelled.
+    std::function<std::optional<QString>(QWidget* parent, const QString& proposed)> chooseOutput;
     // Shows `text` (already with its full stop) in the modal error box.
     std::function<void(QWidget* parent, const QString& text)> showError;
     // Asks the desktop which application opens compiled HTML help, without
@@ -34,7 +35,10 @@ struct WindowSeams {
     std::function<void(int code)> endProcess;
 };
 
-// The application title: the error box's caption.
+// The window's caption: the product's name.
+inline constexpr const char kWindowCaption[] = "TREVIK Data Converter";
+// The application title: the error box's caption, spelled as the program
+// has always spelled it.
 inline constexpr const char kApplicationTitle[] = "TREVIK Data Cpnverter";
 
 // The seams of the real desktop.
@@ -44,8 +48,9 @@ WindowSeams platformSeams();
 // not exist.
 std::unique_ptr<QFileDialog> makeOpenDialog(QWidget* parent);
 // The save dialog: "Gated SPECT Data (*.gsd)" and "All Files (*)", "gsd"
-// added to a name without extension, an overwrite confirmed.
-std::unique_ptr<QFileDialog> makeSaveDialog(QWidget* parent);
+// added to a name without extension, an overwrite confirmed. A non-empty
+// `proposed` path opens it in that folder with that name filled in.
+std::unique_ptr<QFileDialog> makeSaveDialog(QWidget* parent, const QString& proposed = QString());
 
 // Opens `path` with the desktop's default "open" action without waiting for
 // the viewer; 0 when the desktop accepted the request, -1 when it did not.

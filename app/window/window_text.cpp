@@ -104,6 +104,13 @@ std::string utf8Cut(const QString& text, std::size_t maxBytes) {
     return std::string(bytes.constData(), size);
 }
 
+QString proposedOutputPath(const QString& source) {
+    const qsizetype nameStart = source.lastIndexOf(QLatin1Char('/')) + 1;
+    const qsizetype dot = source.lastIndexOf(QLatin1Char('.'));
+    const QString stem = dot > nameStart ? source.left(dot) : source;
+    return stem + QStringLiteral(".gsd");
+}
+
 QString errorBoxText(const QString& message) {
     if (!message.isEmpty() && message.back() > QLatin1Char('.')) return message + QLatin1Char('.');
     return message;

@@ -28,6 +28,12 @@ std::optional<float> parseFloat(const QString& text, const QString& decimalPoint
 // splitting a character.
 std::string utf8Cut(const QString& text, std::size_t maxBytes);
 
+// The output name the save dialog proposes for `source`: the same folder
+// and name with the last extension replaced by ".gsd" ("a.b.prj" gives
+// "a.b.gsd"), ".gsd" added to a name without one. A leading dot starts a
+// name, not an extension.
+QString proposedOutputPath(const QString& source);
+
 // The text the standard error box shows for `message`: a full stop is added
 // when the message ends in a character that sorts above the full stop.
 QString errorBoxText(const QString& message);

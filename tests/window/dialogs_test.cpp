@@ -51,6 +51,12 @@ TEST(Dialogs, SaveOffersGatedSpectDataAndAddsItsExtension) {
     auto again = makeSaveDialog(nullptr);
     again->setDirectory(QString::fromStdString(dir.path()));
     EXPECT_EQ(accept(*again, QStringLiteral("rest.out")), QString::fromStdString(dir.file("rest.out")));
+
+    // Opened on a proposal: its folder, its name ready to accept.
+    auto proposed = makeSaveDialog(nullptr, QString::fromStdString(dir.file("a.b.gsd")));
+    EXPECT_EQ(proposed->directory().absolutePath(), QString::fromStdString(dir.path()));
+    static_cast<QDialog&>(*proposed).accept();
+    EXPECT_EQ(proposed->selectedFiles().value(0), QString::fromStdString(dir.file("a.b.gsd")));
 }
 
 }  // namespace

@@ -10,13 +10,18 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QToolButton>
 
+#include <QTranslator>
+
+#include <cerrno>
 #include <clocale>
 #include <cstring>
 #include <string>
 
+#include "app/window/catalogue.h"
 #include "reader/loader.h"
 #include "tests/support/temp_dir.h"
 #include "tests/window/window_test_support.h"
@@ -63,7 +68,7 @@ TEST(MainForm, StartsEmptyWithEveryControlInPlace) {
     TMainForm& f = *w.form;
     EXPECT_EQ(f.objectName(), QStringLiteral("MainForm"));
     EXPECT_STREQ(f.metaObject()->className(), "trevik::window::TMainForm");
-    EXPECT_EQ(f.windowTitle(), QStringLiteral("TOSHIBA TREVIK Data Converter"));
+    EXPECT_EQ(f.windowTitle(), QStringLiteral("TREVIK Data Converter"));
     EXPECT_TRUE(f.isVisible());
     EXPECT_EQ(f.size(), QSize(493, 225));
     EXPECT_EQ(f.font().family(), QStringLiteral("Arial"));
@@ -101,6 +106,10 @@ TEST(MainForm, StartsEmptyWithEveryControlInPlace) {
     EXPECT_EQ(f.edPix->text(), QStringLiteral("0.0"));
     EXPECT_EQ(f.edThick->text(), QStringLiteral("0.0"));
     for (QLineEdit* box : {f.edHR, f.edPix, f.edThick}) EXPECT_FALSE(box->isEnabled());
+    // Date and time: selectable, not editable, in the disabled boxes' colour.
+    const QBrush shown = f.edHR->palette().brush(QPalette::Disabled, QPalette::Text);
+    for (QLineEdit* box : {f.edDate, f.edTime})
+        EXPECT_TRUE(box->isEnabled() && box->isReadOnly() && box->palette().text() == shown);
     EXPECT_TRUE(f.rbM->isChecked());
     EXPECT_FALSE(f.rbF->isChecked());
     EXPECT_FALSE(f.BtOK->isEnabled());
@@ -111,6 +120,28 @@ TEST(MainForm, StartsEmptyWithEveryControlInPlace) {
     EXPECT_FALSE(f.BtOK->icon().isNull());
     EXPECT_EQ(w.btIn()->focusPolicy(), Qt::NoFocus);
     EXPECT_TRUE(w.desktop.endCodes.empty());
+}
+
+TEST(MainForm, CaptionsReadInFullAndTheInputRowShowsTheFileName) {
+    TempDir dir;
+    WindowUnderTest w;
+    TMainForm& f = *w.form;
+    for (const QLabel* label : f.findChildren<QLabel*>(QRegularExpression(QStringLiteral("^Label")))) {
+        const std::string name = label->objectName().toStdString();
+        const QRect text(label->pos(), label->sizeHint());
+        EXPECT_TRUE(label->parentWidget()->contentsRect().contains(text)) << name;
+        for (const QWidget* control : label->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            const bool isControl = control->inherits("QLineEdit") || control->inherits("QAbstractButton");
+            EXPECT_FALSE((isControl || control == f.pnIn) && text.adjusted(0, 0, 2, 0).intersects(control->geometry()))
+                << name << " runs into " << control->objectName().toStdString();
+        }
+        EXPECT_EQ(label->font().pixelSize() < 14, name == "Label11" || name == "Label21") << name;
+    }
+    // A path longer than the box shows its end; Ctrl+O selects too.
+    w.select(saveSource({}, dir.file(std::string(120, 'x') + ".prj")));
+    EXPECT_EQ(f.pnIn->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignRight);
+    QTest::keyClick(f.edID, Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(w.desktop.sourceDialogs, 2);
 }
 
 TEST(MainForm, TabOrderAndTheRadioGroupAsOneStop) {
@@ -173,24 +204,27 @@ TEST(MainForm, CancelledSelectChangesNothing) {
     EXPECT_TRUE(w.desktop.errors.empty());
 }
 
-TEST(MainForm, SelectThatCannotLoadEndsTheRunWithTheLoadersResult) {
+TEST(MainForm, SelectThatCannotLoadSaysWhyThenEndsWithTheLoadersResult) {
     TempDir dir;
-    {
+    const std::string notes = dir.file("notes.txt");
+    synth::SourceFile(16, false).bytes("just some text, not a projection file").save(notes);
+    synth::StudyPlan cut;
+    cut.imagesWritten = 10;
+    const std::pair<std::string, const char*> cases[] = {
+        {notes, "%1 is not a projection file, or holds a study this program cannot convert."},
+        {dir.file("missing.prj"), "Cannot open %1."},  // the open dialog accepts any name
+        {saveSource(cut, dir.file("cut.prj")), "%1 ends early: its header or image data is incomplete."},
+    };
+    const std::vector<int> codes[] = {{kNotProjection}, {kCannotOpen}, {kEndsEarly}};
+    for (int i = 0; i < 3; ++i) {
         WindowUnderTest w;
-        const std::string path = dir.file("notes.txt");
-        synth::SourceFile(16, false).bytes("just some text, not a projection file").save(path);
-        w.select(path);
-        EXPECT_EQ(w.desktop.endCodes, std::vector<int>{kNotProjection});
-        EXPECT_EQ(w.form->pnIn->text(), QString::fromStdString(path));
-        EXPECT_STREQ(w.inputPath.c_str(), path.c_str());
+        w.select(cases[i].first);
+        const QString name = QString::fromStdString(cases[i].first);
+        EXPECT_EQ(w.desktop.errors, std::vector<QString>{QString::fromLatin1(cases[i].second).arg(name)});
+        EXPECT_EQ(w.desktop.endCodes, codes[i]);
+        EXPECT_EQ(w.form->pnIn->text(), name);
+        EXPECT_STREQ(w.inputPath.c_str(), cases[i].first.c_str());
         EXPECT_FALSE(w.form->BtOK->isEnabled());
-        EXPECT_TRUE(w.desktop.errors.empty());  // no message of its own
-    }
-    {
-        // The open dialog accepts a name that does not exist.
-        WindowUnderTest w;
-        w.select(dir.file("missing.prj"));
-        EXPECT_EQ(w.desktop.endCodes, std::vector<int>{kCannotOpen});
     }
 }
 
@@ -256,32 +290,27 @@ TEST(MainForm, SelectShowsTheSourceAndASecondSelectKeepsTypedFacts) {
     EXPECT_EQ(f.edComment->text(), QStringLiteral("rest"));
 }
 
-TEST(MainForm, SexOtherThanCapitalMSelectsFemaleAndSavesF) {
+TEST(MainForm, SexShowsMOrFAndNeitherForAnythingElse) {
     TempDir dir;
-    for (const char* sex : {"F", "m", "X", ""}) {
-        WindowUnderTest w;
+    WindowUnderTest w;
+    TMainForm& f = *w.form;
+    for (const std::string sex : {"M", "F", "m", "U", "", "F", "U"}) {
         synth::StudyPlan plan;
         plan.sex = sex;
         w.select(saveSource(plan, dir.file("s.prj")));
-        EXPECT_TRUE(w.form->rbF->isChecked()) << sex;
-        EXPECT_FALSE(w.form->rbM->isChecked()) << sex;
-        const std::string out = dir.file(std::string("s-") + sex + ".gsd");
-        w.save(out);
-        EXPECT_EQ(w.desktop.endCodes, std::vector<int>{0}) << sex;
-        EXPECT_STREQ(w.study->record.sex, "F");
-        EXPECT_NE(readFile(out).find("sex = F;"), std::string::npos) << sex;
+        EXPECT_EQ(f.rbM->isChecked(), sex == "M") << sex;
+        EXPECT_EQ(f.rbF->isChecked(), sex == "F") << sex;  // also after the user's pick below
+        // One tab stop: the checked button, Male when neither is.
+        EXPECT_EQ(f.rbF->focusPolicy() == Qt::StrongFocus, sex == "F") << sex;
+        EXPECT_EQ(f.rbM->focusPolicy() == Qt::StrongFocus, sex != "F") << sex;
+        QTest::mouseClick(f.rbF, Qt::LeftButton, {}, QPoint(5, 8));
     }
-    // And the user's choice wins over the source's letter.
-    WindowUnderTest w;
-    synth::StudyPlan plan;
-    w.select(saveSource(plan, dir.file("m.prj")));
-    ASSERT_TRUE(w.form->rbM->isChecked());
-    QTest::mouseClick(w.form->rbF, Qt::LeftButton, {}, QPoint(5, 8));
-    w.save(dir.file("m.gsd"));
-    EXPECT_STREQ(w.study->record.sex, "F");
+    // The user's pick wins over the source's letter.
+    w.save(dir.file("picked.gsd"));
+    EXPECT_NE(readFile(dir.file("picked.gsd")).find("sex = F;"), std::string::npos);
 }
 
-TEST(MainForm, ReducedSourceShowsDoubledPixelAndTwiceTheWrittenThickness) {
+TEST(MainForm, ReducedSourceShowsThePixelSizeAndThicknessTheFileGets) {
     TempDir dir;
     WindowUnderTest w;
     synth::StudyPlan plan;
@@ -290,12 +319,13 @@ TEST(MainForm, ReducedSourceShowsDoubledPixelAndTwiceTheWrittenThickness) {
     plan.slicePixels = 2;
     w.select(saveSource(plan, dir.file("big.prj")));
     EXPECT_EQ(w.form->edPix->text(), QStringLiteral("6.4"));
-    EXPECT_EQ(w.form->edThick->text(), QStringLiteral("12.8"));
+    EXPECT_EQ(w.form->edThick->text(), QStringLiteral("6.4"));
+    EXPECT_EQ(w.study->record.thick, 12.8);  // the record keeps the product
     const std::string out = dir.file("big.gsd");
     w.save(out);
     ASSERT_EQ(w.desktop.endCodes, std::vector<int>{0});
     EXPECT_EQ(w.study->record.thick, 6.4);
-    EXPECT_NE(readFile(out).find("thick = "), std::string::npos);
+    EXPECT_NE(readFile(out).find("thick =     6.4000000000;"), std::string::npos);
 }
 
 TEST(MainForm, HeightOrWeightThatIsNotANumberStopsSaveAndKeepsWhatWasCopied) {
@@ -309,7 +339,7 @@ TEST(MainForm, HeightOrWeightThatIsNotANumberStopsSaveAndKeepsWhatWasCopied) {
     const std::string out = dir.file("a.gsd");
     w.save(out);
     ASSERT_EQ(w.desktop.errors.size(), 1u);
-    EXPECT_EQ(w.desktop.errors[0], QStringLiteral("'' は浮動小数点数ではありません."));
+    EXPECT_EQ(w.desktop.errors[0], QStringLiteral("'' is not a floating-point number."));
     EXPECT_TRUE(w.desktop.endCodes.empty());
     EXPECT_FALSE(fileExists(out));
     EXPECT_TRUE(f.isVisible());
@@ -324,7 +354,7 @@ TEST(MainForm, HeightOrWeightThatIsNotANumberStopsSaveAndKeepsWhatWasCopied) {
     w.save(out);
     EXPECT_EQ(w.desktop.outputDialogs, 2);
     ASSERT_EQ(w.desktop.errors.size(), 2u);
-    EXPECT_EQ(w.desktop.errors[1], QStringLiteral("'abc' は浮動小数点数ではありません."));
+    EXPECT_EQ(w.desktop.errors[1], QStringLiteral("'abc' is not a floating-point number."));
     EXPECT_EQ(w.study->record.height, 170.0f);
     EXPECT_EQ(w.study->record.weight, 0.0f);
     EXPECT_FALSE(fileExists(out));
@@ -340,23 +370,23 @@ TEST(MainForm, HeightOrWeightThatIsNotANumberStopsSaveAndKeepsWhatWasCopied) {
 
 TEST(MainForm, SaveWithoutEditsWritesWhatBatchWrites) {
     TempDir dir;
-    WindowUnderTest w;
-    synth::StudyPlan plan;
-    plan.hr = 64;
-    plan.reverse = true;
-    const std::string source = saveSource(plan, dir.file("rest.prj"));
-    w.select(source);
-    const std::string out = dir.file("rest.gsd");
-    w.save(out);
-    EXPECT_EQ(w.desktop.endCodes, std::vector<int>{0});
-    EXPECT_STREQ(w.outputPath.c_str(), out.c_str());
-    const std::string written = readFile(out);
-    EXPECT_EQ(written, batchOutput(source, dir.file("batch.gsd")));
-    // The defaults "0" store 0, and the writer leaves both lines out.
-    EXPECT_EQ(w.study->record.height, 0.0f);
-    EXPECT_EQ(w.study->record.weight, 0.0f);
-    EXPECT_EQ(written.find("height"), std::string::npos);
-    EXPECT_EQ(written.find("weight"), std::string::npos);
+    const synth::StudyPlan plans[] = {{.hr = 64, .reverse = true}, {.sex = "F"}, {.sex = ""}, {.sex = "U"},
+                                      {.matrix = 128, .floats = true, .slicePixels = 2}};
+    for (std::size_t i = 0; i < std::size(plans); ++i) {
+        WindowUnderTest w;
+        const std::string stem = dir.file(std::to_string(i));
+        w.select(saveSource(plans[i], stem + ".prj"));
+        w.save(stem + ".gsd");
+        EXPECT_EQ(w.desktop.endCodes, std::vector<int>{0}) << i;
+        EXPECT_STREQ(w.outputPath.c_str(), (stem + ".gsd").c_str());
+        const std::string written = readFile(stem + ".gsd");
+        EXPECT_EQ(written, batchOutput(stem + ".prj", dir.file("batch.gsd"))) << i;
+        // The defaults "0" store 0, and the writer leaves both lines out.
+        EXPECT_EQ(w.study->record.height, 0.0f);
+        EXPECT_EQ(w.study->record.weight, 0.0f);
+        EXPECT_EQ(written.find("height"), std::string::npos);
+        EXPECT_EQ(written.find("weight"), std::string::npos);
+    }
 }
 
 TEST(MainForm, SaveTakesTypedFactsButNeverDateOrTime) {
@@ -371,6 +401,8 @@ TEST(MainForm, SaveTakesTypedFactsButNeverDateOrTime) {
     typeInto(f.edComment, QStringLiteral("stress"));
     typeInto(f.edDate, QStringLiteral("1999.01.01"));
     typeInto(f.edTime, QStringLiteral("00:00:00"));
+    EXPECT_EQ(f.edDate->text(), QStringLiteral("2001.05.14"));  // nothing typed reaches them
+    EXPECT_EQ(f.edTime->text(), QStringLiteral("10:23:45"));
     const std::string out = dir.file("a.gsd");
     w.save(out);
     ASSERT_EQ(w.desktop.endCodes, std::vector<int>{0});
@@ -390,7 +422,7 @@ TEST(MainForm, SaveTakesTypedFactsButNeverDateOrTime) {
     EXPECT_EQ(written.find("00:00:00"), std::string::npos);
 }
 
-TEST(MainForm, SaveEndsWithTheWritersResult) {
+TEST(MainForm, SaveProposesTheSourcesNameAndAFailedWriteKeepsTheWindow) {
     TempDir dir;
     {
         // Under the source's own name: the source is read whole first, then
@@ -403,13 +435,24 @@ TEST(MainForm, SaveEndsWithTheWritersResult) {
         EXPECT_EQ(w.desktop.endCodes, std::vector<int>{0});
         EXPECT_EQ(readFile(source), expected);
     }
-    {
-        WindowUnderTest w;
-        w.select(saveSource({}, dir.file("b.prj")));
-        w.save(dir.file("no-such-folder/b.gsd"));
-        EXPECT_EQ(w.desktop.endCodes, std::vector<int>{kCannotWrite});
-        EXPECT_TRUE(w.desktop.errors.empty());
-    }
+    WindowUnderTest w;
+    TMainForm& f = *w.form;
+    w.select(saveSource({}, dir.file("b.c.prj")));
+    typeInto(f.edComment, QStringLiteral("kept"));
+    const std::string bad = dir.file("no-such-folder/b.gsd");
+    w.save(bad);
+    EXPECT_EQ(w.desktop.proposedOutputs, std::vector<QString>{QString::fromStdString(dir.file("b.c.gsd"))});
+    const QString why = QString::fromLocal8Bit(std::strerror(ENOENT));
+    EXPECT_EQ(w.desktop.errors,
+              std::vector<QString>{QStringLiteral("Cannot write %1: %2.").arg(QString::fromStdString(bad), why)});
+    EXPECT_TRUE(w.desktop.endCodes.empty());
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_EQ(f.edComment->text(), QStringLiteral("kept"));
+    // Saved elsewhere, it is the file it would have been.
+    const std::string good = dir.file("b.gsd");
+    w.save(good);
+    EXPECT_EQ(w.desktop.endCodes, std::vector<int>{0});
+    EXPECT_NE(readFile(good).find("comment = kept;"), std::string::npos);
 }
 
 TEST(MainForm, EscCancelsFromAnywhereAndEnterSavesOnlyWhenEnabled) {
@@ -549,7 +592,7 @@ TEST(MainForm, NumbersFollowTheDesktopLocaleButTheFileDoesNot) {
     typeInto(f.edWeight, QStringLiteral("1.5"));
     w.save(dir.file("a.gsd"));
     ASSERT_EQ(w.desktop.errors.size(), 1u);
-    EXPECT_EQ(w.desktop.errors[0], QStringLiteral("'1.5' は浮動小数点数ではありません."));
+    EXPECT_EQ(w.desktop.errors[0], QStringLiteral("'1.5' is not a floating-point number."));
     typeInto(f.edWeight, QStringLiteral("65,25"));
     w.save(dir.file("a.gsd"));
     ASSERT_EQ(w.desktop.endCodes, std::vector<int>{0});
@@ -567,6 +610,24 @@ TEST(MainForm, NumbersFollowTheDesktopLocaleButTheFileDoesNot) {
     EXPECT_EQ(written, readFile(dir.file("c.gsd")));
     const std::string header = written.substr(0, written.find('\f'));
     EXPECT_EQ(header.find(','), std::string::npos) << header;
+}
+
+TEST(MainForm, JapaneseInterfaceShowsTheJapaneseCatalogue) {
+    TempDir dir;
+    application();
+    QTranslator english, japanese;
+    EXPECT_FALSE(loadCatalogue(english, QLocale(QLocale::English, QLocale::UnitedStates)));
+    ASSERT_TRUE(loadCatalogue(japanese, QLocale(QLocale::Japanese, QLocale::Japan)));
+    QCoreApplication::installTranslator(&japanese);
+    WindowUnderTest w;
+    w.select(saveSource({}, dir.file("a.prj")));
+    typeInto(w.form->edHeight, QStringLiteral("abc"));
+    w.save(dir.file("a.gsd"));
+    w.select(dir.file("missing.prj"));
+    QCoreApplication::removeTranslator(&japanese);
+    const QString missing = QString::fromStdString(dir.file("missing.prj"));
+    EXPECT_EQ(w.desktop.errors, (std::vector<QString>{QStringLiteral("'abc' は浮動小数点数ではありません."),
+                                                      missing + QStringLiteral(" を開けません。")}));
 }
 
 }  // namespace

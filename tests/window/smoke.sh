@@ -2,17 +2,22 @@
 # Starts the real program the way a user does and checks it from outside.
 #   smoke.sh display PROGRAM    under a private Xvfb: the window appears with
 #                               its caption, Esc ends the run with 255
+#   smoke.sh close PROGRAM      the same with openbox: closing the window
+#                               through the window manager ends the run with 0
 #   smoke.sh nodisplay PROGRAM  no display at all: exit code 1, one line on
 #                               standard error, nothing on standard output
-# Exit code 77 when the X tools are missing (the test is then skipped).
+# Exit code 77 when the X tools are missing (the test is then skipped); the
+# close test fails instead, so that it runs wherever tools/setup.sh has run.
 set -u
 mode="$1"
 program="$2"
 work="$(mktemp -d)"
 xvfb_pid=""
+wm_pid=""
 program_pid=""
 cleanup() {
   [ -n "$program_pid" ] && kill "$program_pid" 2>/dev/null
+  [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
   rm -rf "$work"
 }
@@ -34,10 +39,12 @@ nodisplay)
   [ "$(wc -l <"$work/err")" -eq 1 ] || fail "unreachable display: standard error is not one line: $(cat "$work/err")"
   echo "no display: exit code 1, one line: $(cat "$work/err")"
   ;;
-display)
+display|close)
   for tool in Xvfb xdotool xprop xdpyinfo; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
   done
+  [ "$mode" = display ] || { command -v openbox && command -v wmctrl; } >/dev/null ||
+    fail "openbox and wmctrl are needed (tools/setup.sh installs them)"
   # Xvfb picks a free display number itself and writes it to descriptor 3.
   # Without -noreset it resets whenever its last client leaves, and refuses
   # connections meanwhile: the program's own display check is such a client.
@@ -57,10 +64,20 @@ display)
     sleep 0.1
   done
   xdpyinfo >/dev/null 2>&1 || fail "Xvfb on $DISPLAY takes no connections: $(cat "$work/xvfb.log")"
+  if [ "$mode" = close ]; then
+    # Its default configuration; up once it names its check window on the root.
+    XDG_CONFIG_HOME="$work/config" openbox --sm-disable >"$work/wm.log" 2>&1 &
+    wm_pid=$!
+    for _ in $(seq 1 300); do
+      xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+      sleep 0.1
+    done
+    xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id' || fail "openbox is not up: $(cat "$work/wm.log")"
+  fi
 
   "$program" >"$work/out" 2>"$work/err" </dev/null &
   program_pid=$!
-  caption="TOSHIBA TREVIK Data Converter"
+  caption="TREVIK Data Converter"
   window=""
   for _ in $(seq 1 300); do
     window="$(xdotool search --onlyvisible --name "^${caption}\$" 2>/dev/null | head -n 1)"
@@ -72,12 +89,19 @@ display)
   name="$(xprop -id "$window" _NET_WM_NAME)"
   [ "$name" = "_NET_WM_NAME(UTF8_STRING) = \"$caption\"" ] || fail "window name: $name"
 
-  xdotool windowfocus --sync "$window" key Escape
+  if [ "$mode" = close ]; then
+    for _ in $(seq 1 300); do wmctrl -l | grep -qF "$caption" && break; sleep 0.1; done
+    wmctrl -F -c "$caption" || fail "wmctrl finds no window: $(wmctrl -l 2>&1)"
+    action="closing it through the window manager" expected=0
+  else
+    xdotool windowfocus --sync "$window" key Escape
+    action="Esc" expected=255
+  fi
   wait "$program_pid"
   code=$?
   program_pid=""
-  [ "$code" -eq 255 ] || fail "exit code $code after Esc, expected 255: $(cat "$work/err")"
-  echo "window \"$caption\" shown, Esc ended the run with 255"
+  [ "$code" -eq "$expected" ] || fail "exit code $code after $action, expected $expected: $(cat "$work/err")"
+  echo "window \"$caption\" shown, $action ended the run with $expected"
   ;;
 *)
   fail "unknown mode $mode"

@@ -51,8 +51,9 @@ WindowSeams FakeDesktop::seams() {
         ++sourceDialogs;
         return take(sourceAnswers);
     };
-    s.chooseOutput = [this](QWidget*) {
+    s.chooseOutput = [this](QWidget*, const QString& proposed) {
         ++outputDialogs;
+        proposedOutputs.push_back(proposed);
         return take(outputAnswers);
     };
     s.showError = [this](QWidget*, const QString& text) { errors.push_back(text); };

@@ -9,6 +9,7 @@
 #include <deque>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,9 @@
 
 class QPushButton;
 class QToolButton;
+
+// Failures show texts as text.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace trevik::window::test {
 
@@ -32,6 +36,7 @@ struct FakeDesktop {
     std::deque<QString> outputAnswers;
     int sourceDialogs = 0;
     int outputDialogs = 0;
+    std::vector<QString> proposedOutputs;  // what each save dialog was opened on
     std::vector<QString> errors;
     // The desktop's viewer of compiled help, as it answers when asked.
     QString helpViewer = QStringLiteral("xchm.desktop");

@@ -69,6 +69,14 @@ TEST(WindowText, Utf8CutKeepsWholeCharacters) {
     EXPECT_EQ(utf8Cut(text, 0), std::string());
 }
 
+TEST(WindowText, ProposedOutputReplacesOnlyTheLastExtension) {
+    EXPECT_EQ(proposedOutputPath(QStringLiteral("/d/a.b.prj")), QStringLiteral("/d/a.b.gsd"));
+    EXPECT_EQ(proposedOutputPath(QStringLiteral("/d.x/rest")), QStringLiteral("/d.x/rest.gsd"));
+    EXPECT_EQ(proposedOutputPath(QStringLiteral("/d/.hidden")), QStringLiteral("/d/.hidden.gsd"));
+    EXPECT_EQ(proposedOutputPath(QStringLiteral("/d/a.")), QStringLiteral("/d/a.gsd"));
+    EXPECT_EQ(proposedOutputPath(QStringLiteral("a.gsd")), QStringLiteral("a.gsd"));
+}
+
 TEST(WindowText, ErrorBoxAddsFullStopAfterCharactersAboveIt) {
     EXPECT_EQ(errorBoxText(QStringLiteral("'x' は浮動小数点数ではありません")),
               QStringLiteral("'x' は浮動小数点数ではありません."));
