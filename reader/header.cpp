@@ -163,7 +163,7 @@ const ElementRule* findElementRule(std::uint16_t group, std::uint16_t element) {
     return nullptr;
 }
 
-HeaderStatus readHeader(std::FILE* stream, FilePreamble& preamble, Study& study, HeaderObserver* observer) {
+HeaderStatus readHeader(std::FILE* stream, FilePreamble& preamble, Study& study, const HeaderObserver& observer) {
     StudyRecord& r = study.record;
     r.thick = 0.0;
     resetGating(r);
@@ -178,13 +178,13 @@ HeaderStatus readHeader(std::FILE* stream, FilePreamble& preamble, Study& study,
         if (!readElementHeader(stream, seen.header)) return HeaderStatus::Incomplete;
         const ElementHeader& h = seen.header;
         if (h.group == kEndGroup && h.element == kEndElement) {
-            if (observer) observer->seen(seen, study);
+            if (observer) observer(seen, study);
             break;
         }
         seen.rule = findElementRule(h.group, h.element);
         bool ok = h.length >= 0;
         if (ok) ok = seen.rule ? takeValue(stream, *seen.rule, h.length, study, seen.applied) : skip(stream, h.length);
-        if (observer) observer->seen(seen, study);
+        if (observer) observer(seen, study);
         if (h.length < 0) return HeaderStatus::Malformed;
         if (!ok) return HeaderStatus::Incomplete;
         offset += 8 + std::int64_t{h.length};

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 
 #include "reader/element_stream.h"
 #include "study/study.h"
@@ -92,13 +93,7 @@ struct SeenElement {
 // Told of every element header the walk reads whole, once its value has been
 // taken or skipped (or found cut short by the end of the file), before the
 // walk goes on or stops. The end element is the last one told.
-class HeaderObserver {
-public:
-    virtual void seen(const SeenElement& element, const Study& study) = 0;
-
-protected:
-    ~HeaderObserver() = default;
-};
+using HeaderObserver = std::function<void(const SeenElement& element, const Study& study)>;
 
 // Walks the header from file offset 0: sets the defaults (thick 0, hr 0,
 // division 0, tracer "99mTc"), reads the preamble, takes every known element
@@ -106,6 +101,6 @@ protected:
 // 1024-byte boundary strictly behind the end element's 8-byte header. An
 // observer, when given, is told of each element in file order.
 HeaderStatus readHeader(std::FILE* stream, FilePreamble& preamble, Study& study,
-                        HeaderObserver* observer = nullptr);
+                        const HeaderObserver& observer = {});
 
 }  // namespace trevik

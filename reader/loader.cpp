@@ -49,20 +49,6 @@ LoadResult headerResult(HeaderStatus status) {
     return kNotProjection;
 }
 
-// Notes in the report the last element header the walk reads.
-class LastElement final : public HeaderObserver {
-public:
-    explicit LastElement(LoadReport& report) : report_(report) {}
-    void seen(const SeenElement& element, const Study&) override {
-        report_.elementRead = true;
-        report_.elementOffset = element.offset;
-        report_.element = element.header;
-    }
-
-private:
-    LoadReport& report_;
-};
-
 // Completes the report of a load that ends with `result`.
 LoadResult finish(LoadReport& report, LoadResult result, LoadReason reason) {
     report.result = result;
@@ -157,8 +143,13 @@ LoadResult loadStudy(const char* path, Study& study, LoadReport* report) {
     study.flags.reverseFrames = false;
     study.flags.reducedMatrix = false;
     FilePreamble preamble{};
-    LastElement last(out);
-    const HeaderStatus header = readHeader(stream.get(), preamble, study, &last);
+    // The report keeps the last element header the walk reads.
+    const HeaderStatus header =
+        readHeader(stream.get(), preamble, study, [&out](const SeenElement& element, const Study&) {
+            out.elementRead = true;
+            out.elementOffset = element.offset;
+            out.element = element.header;
+        });
     LoadResult rc = headerResult(header);
     if (rc != kLoaded)
         return finish(out, rc, header == HeaderStatus::Malformed ? LoadReason::NegativeLength : LoadReason::HeaderEnds);

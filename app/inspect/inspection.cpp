@@ -293,11 +293,11 @@ Montage montageOf(int divisions, int frames, FrameAt frameAt) {
 // --------------------------------------------------------- source files
 
 // Lists every element the header walk reads, in file order.
-class ElementListing final : public HeaderObserver {
+class ElementListing {
 public:
     static constexpr long long kMostListed = 1000;
 
-    void seen(const SeenElement& e, const Study& study) override {
+    void seen(const SeenElement& e, const Study& study) {
         if (++count_ > kMostListed) return;
         const ElementHeader& h = e.header;
         const bool end = h.group == kEndGroup && h.element == kEndElement;
@@ -466,7 +466,7 @@ void reportSource(Text& t, std::FILE* stream, std::int64_t size, const LoadRepor
     FreshStudy listed;
     FilePreamble preamble{};
     ElementListing listing;
-    const HeaderStatus status = readHeader(stream, preamble, *listed, &listing);
+    const HeaderStatus status = readHeader(stream, preamble, *listed, [&listing](const SeenElement& e, const Study& s) { listing.seen(e, s); });
     t << "sample form: " << (preamble.sampleBits == 32 ? "32-bit floats" : "16-bit integers")
       << " (preamble word at offset 18: " << preamble.sampleBits << ")\n";
     t << "header elements:\n  " << padLeft("offset", 8) << "  " << padRight("element", 11) << "  " << padRight("name", 16)
