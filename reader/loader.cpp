@@ -1,12 +1,14 @@
 #include "reader/loader.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <bit>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -77,35 +79,37 @@ TREVIK_BODY std::uint32_t fromBigEndian(std::uint32_t v) {
     return v;
 }
 
-float floatAt(const unsigned char* bigEndian) {
+// The bits of the big-endian float at `bigEndian`, in host order.
+TREVIK_BODY std::uint32_t bitsAt(const unsigned char* bigEndian) {
     std::uint32_t bits;
     std::memcpy(&bits, bigEndian, sizeof bits);
-    return std::bit_cast<float>(fromBigEndian(bits));
+    return fromBigEndian(bits);
 }
 
-// scaleSample of one block of big-endian floats, as 32-bit values of which
-// only the low 16 bits count. A block whose every sample is below 2^27 in
-// magnitude (so finite, and no NaN) takes the short path: the tenfold
-// product, exact in double, then lies within +-1.35e9, and truncating it to
-// 32 bits keeps the low 16 bits that scaleSample takes from 64. Any other
-// block goes through scaleSample sample by sample.
+// scaleSample of `N` big-endian floats, as 32-bit values of which only the
+// low 16 bits count. A block whose every sample is below 2^27 in magnitude
+// (so finite, and no NaN) takes the short path: the tenfold product, exact
+// in double, then lies within +-1.35e9, and truncating it to 32 bits keeps
+// the low 16 bits that scaleSample takes from 64. Any other block goes
+// through scaleSample sample by sample. The range test reads the block once
+// and the conversion again: neither needs to keep it in registers.
+template <int N>
 TREVIK_BODY void tenfoldBlock(const unsigned char* bigEndian, std::uint32_t* out) {
     constexpr std::uint32_t kMagnitude = 0x7FFFFFFFu;
     constexpr std::uint32_t kTwoTo27 = 0x4D000000u;  // the bit pattern of 2^27
-    std::uint32_t bits[kBlock];
-    std::memcpy(bits, bigEndian, sizeof bits);
-    std::uint32_t large = 0;
-    for (int j = 0; j < kBlock; ++j) {
-        bits[j] = fromBigEndian(bits[j]);
-        large |= (bits[j] & kMagnitude) >= kTwoTo27 ? 1u : 0u;
+    std::uint32_t largest = 0;
+    for (int j = 0; j < N; ++j) {
+        const std::uint32_t magnitude = bitsAt(bigEndian + 4 * j) & kMagnitude;
+        largest = magnitude > largest ? magnitude : largest;
     }
-    float in[kBlock];
-    std::memcpy(in, bits, sizeof in);
-    if (large == 0) {
-        for (int j = 0; j < kBlock; ++j)
-            out[j] = static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<double>(in[j]) * 10.0));
+    if (largest < kTwoTo27) {
+        for (int j = 0; j < N; ++j) {
+            const auto sample = std::bit_cast<float>(bitsAt(bigEndian + 4 * j));
+            out[j] = static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<double>(sample) * 10.0));
+        }
     } else {
-        for (int j = 0; j < kBlock; ++j) out[j] = static_cast<std::uint16_t>(scaleSample(in[j]));
+        for (int j = 0; j < N; ++j)
+            out[j] = static_cast<std::uint16_t>(scaleSample(std::bit_cast<float>(bitsAt(bigEndian + 4 * j))));
     }
 }
 
@@ -134,11 +138,11 @@ TREVIK_BODY void scaleFloatsBody(const unsigned char* __restrict bigEndian, std:
     for (; i + kBlock <= count; i += kBlock) {
         std::uint32_t tenfold[kBlock];
         std::int16_t out[kBlock];
-        tenfoldBlock(bigEndian + 4 * i, tenfold);
+        tenfoldBlock<kBlock>(bigEndian + 4 * i, tenfold);
         for (int j = 0; j < kBlock; ++j) out[j] = low16(tenfold[j]);
         std::memcpy(destination + i, out, sizeof out);
     }
-    for (; i < count; ++i) destination[i] = scaleSample(floatAt(bigEndian + 4 * i));
+    for (; i < count; ++i) destination[i] = scaleSample(std::bit_cast<float>(bitsAt(bigEndian + 4 * i)));
 }
 
 TREVIK_BODY void reduceRowsBody(const std::int16_t* __restrict source, std::int16_t* __restrict destination,
@@ -173,7 +177,7 @@ TREVIK_BODY void reduceFloatRowsBody(const unsigned char* __restrict bigEndian,
                                      std::int16_t* __restrict destination, int rows) {
     for (int r = 0; r < rows; ++r) {
         std::uint32_t tenfold[256];
-        for (int b = 0; b < 256; b += kBlock) tenfoldBlock(bigEndian + 1024 * r + 4 * b, tenfold + b);
+        tenfoldBlock<256>(bigEndian + 1024 * r, tenfold);
         std::uint32_t column[128];
         for (int x = 0; x < 128; ++x) column[x] = tenfold[x] + tenfold[x + 128];
         std::int16_t out[64];
@@ -238,6 +242,22 @@ std::size_t readUpTo(int fd, unsigned char* data, std::size_t size) {
     return done;
 }
 
+// Asks for huge pages over the whole 2 MiB pages of the store that this load
+// fills: filling them then takes a page fault per 2 MiB, not per 4 KiB. A
+// hint only; nothing depends on whether the system follows it.
+void adviseHugePages(Study& study, int passes, int frames) {
+#ifdef MADV_HUGEPAGE
+    if (frames <= 0) return;
+    constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+    const auto first = reinterpret_cast<std::uintptr_t>(study.store.frame(0, 0));
+    const auto last = reinterpret_cast<std::uintptr_t>(study.store.frame(passes - 1, frames - 1) +
+                                                       FrameStore::kFrameSamples);
+    const std::uintptr_t begin = (first + kHugePage - 1) & ~(kHugePage - 1);
+    const std::uintptr_t end = last & ~(kHugePage - 1);
+    if (begin < end) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#endif
+}
+
 // Reads the pixel data image after image and stores each image into its
 // frame only once the whole image is in: a file that ends inside image k
 // leaves the images before k stored and frame k as it was. The reads go to
@@ -252,6 +272,7 @@ LoadResult readImages(std::FILE* stream, bool floats, std::int16_t* image, int p
     const int side = study.geometry.columns;  // 64 or 128, as many rows
     const int frames = study.record.frames;
     const int images = frames > 0 ? passes * frames : 0;
+    adviseHugePages(study, passes, frames);
     auto frameOf = [&](int n) { return study.store.frame(n / frames, n % frames); };
     auto* bytes = reinterpret_cast<unsigned char*>(image);
     const std::size_t rowBytes = static_cast<std::size_t>(side) * (floats ? 4 : 2);
