@@ -213,19 +213,34 @@ TREVIK_KERNELS(Avx2, __attribute__((target("avx2"))))
 TREVIK_KERNELS(Avx512, __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl"))))
 #endif
 
-// The C library has already asked the processor what it offers; its answer
-// costs nothing here, where asking again would at every start.
-const Kernels& kernels() {
-    static const Kernels chosen = [] {
+// The best level this processor offers. The C library has already asked
+// the processor what it has; reading its answer costs nothing, where asking
+// again would at every start.
+detail::KernelLevel bestLevel() {
 #ifdef TREVIK_X86_LEVELS
-        if (CPU_FEATURE_ACTIVE(AVX512F) && CPU_FEATURE_ACTIVE(AVX512BW) && CPU_FEATURE_ACTIVE(AVX512DQ) &&
-            CPU_FEATURE_ACTIVE(AVX512VL))
-            return kKernelsAvx512;
-        if (CPU_FEATURE_ACTIVE(AVX2)) return kKernelsAvx2;
+    if (CPU_FEATURE_ACTIVE(AVX512F) && CPU_FEATURE_ACTIVE(AVX512BW) && CPU_FEATURE_ACTIVE(AVX512DQ) &&
+        CPU_FEATURE_ACTIVE(AVX512VL))
+        return detail::KernelLevel::Avx512;
+    if (CPU_FEATURE_ACTIVE(AVX2)) return detail::KernelLevel::Avx2;
 #endif
-        return kKernelsPlain;
-    }();
-    return chosen;
+    return detail::KernelLevel::Plain;
+}
+
+const Kernels& kernelsOf(detail::KernelLevel level) {
+    switch (level) {
+#ifdef TREVIK_X86_LEVELS
+    case detail::KernelLevel::Avx512: return kKernelsAvx512;
+    case detail::KernelLevel::Avx2: return kKernelsAvx2;
+#endif
+    default: return kKernelsPlain;
+    }
+}
+
+const Kernels* current = nullptr;
+
+const Kernels& kernels() {
+    if (!current) current = &kernelsOf(bestLevel());
+    return *current;
 }
 
 // Reads up to `size` bytes; returns how many arrived before the end of the
@@ -242,19 +257,34 @@ std::size_t readUpTo(int fd, unsigned char* data, std::size_t size) {
     return done;
 }
 
-// Asks for huge pages over the whole 2 MiB pages of the store that this load
-// fills: filling them then takes a page fault per 2 MiB, not per 4 KiB. A
-// hint only; nothing depends on whether the system follows it.
-void adviseHugePages(Study& study, int passes, int frames) {
-#ifdef MADV_HUGEPAGE
-    if (frames <= 0) return;
+// Makes the store's pages for the frames this load fills present before the
+// images come, which saves a page fault for every 4 KiB: asks for huge pages
+// over each whole 2 MiB page of a run of frames, then has the kernel fill in
+// the run's pages in one call. Hints only: nothing depends on whether the
+// system follows them (Linux before 5.14 knows no MADV_POPULATE_WRITE).
+void prepareFrames(Study& study, int passes, int frames) {
+#if defined(MADV_HUGEPAGE)
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23
+#endif
+    constexpr std::uintptr_t kPage = 4096;
     constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
-    const auto first = reinterpret_cast<std::uintptr_t>(study.store.frame(0, 0));
-    const auto last = reinterpret_cast<std::uintptr_t>(study.store.frame(passes - 1, frames - 1) +
-                                                       FrameStore::kFrameSamples);
-    const std::uintptr_t begin = (first + kHugePage - 1) & ~(kHugePage - 1);
-    const std::uintptr_t end = last & ~(kHugePage - 1);
-    if (begin < end) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+    auto advise = [](std::uintptr_t first, std::uintptr_t last, std::uintptr_t unit, int advice) {
+        const std::uintptr_t begin = (first + unit - 1) & ~(unit - 1);
+        const std::uintptr_t end = last & ~(unit - 1);
+        if (begin < end) ::madvise(reinterpret_cast<void*>(begin), end - begin, advice);
+    };
+    // One run of slots for a single pass or full divisions, else one a pass.
+    const bool oneRun = passes == 1 || frames == FrameStore::kFramesPerDivision;
+    for (int d = 0; d < (oneRun ? 1 : passes); ++d) {
+        const auto first = reinterpret_cast<std::uintptr_t>(study.store.frame(d, 0));
+        const auto last = reinterpret_cast<std::uintptr_t>(
+            study.store.frame(oneRun ? passes - 1 : d, frames - 1) + FrameStore::kFrameSamples);
+        advise(first, last, kHugePage, MADV_HUGEPAGE);
+        advise(first, last, kPage, MADV_POPULATE_WRITE);
+    }
+#else
+    (void)study, (void)passes, (void)frames;
 #endif
 }
 
@@ -272,7 +302,7 @@ LoadResult readImages(std::FILE* stream, bool floats, std::int16_t* image, int p
     const int side = study.geometry.columns;  // 64 or 128, as many rows
     const int frames = study.record.frames;
     const int images = frames > 0 ? passes * frames : 0;
-    adviseHugePages(study, passes, frames);
+    if (images > 0) prepareFrames(study, passes, frames);
     auto frameOf = [&](int n) { return study.store.frame(n / frames, n % frames); };
     auto* bytes = reinterpret_cast<unsigned char*>(image);
     const std::size_t rowBytes = static_cast<std::size_t>(side) * (floats ? 4 : 2);
@@ -357,6 +387,12 @@ void reduceIntegerRows(const unsigned char* bigEndian, std::int16_t* destination
 
 void reduceFloatRows(const unsigned char* bigEndian, std::int16_t* destination, int rows) {
     kernels().reduceFloatRows(bigEndian, destination, rows);
+}
+
+bool detail::useKernelLevel(KernelLevel level) {
+    if (level > bestLevel()) return false;
+    current = &kernelsOf(level);
+    return true;
 }
 
 LoadResult loadStudy(const char* path, Study& study) {

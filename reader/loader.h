@@ -43,4 +43,18 @@ void reduceTo64(const std::int16_t* source, std::int16_t* destination);
 void reduceIntegerRows(const unsigned char* bigEndian, std::int16_t* destination, int rows);
 void reduceFloatRows(const unsigned char* bigEndian, std::int16_t* destination, int rows);
 
+namespace detail {
+
+// The instruction set levels the conversions above are built for, in
+// ascending order. The first conversion picks the best one the processor
+// offers (on x86-64; elsewhere there is only Plain).
+enum class KernelLevel { Plain, Avx2, Avx512 };
+
+// Makes the conversions use `level` from now on, for checks that every level
+// gives the same results; false, and nothing changed, when the processor or
+// the build lacks it.
+bool useKernelLevel(KernelLevel level);
+
+}  // namespace detail
+
 }  // namespace trevik
