@@ -5,6 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#if defined(MADV_HUGEPAGE) && !defined(MADV_POPULATE_WRITE)
+#define MADV_POPULATE_WRITE 23  // Linux 5.14; C libraries older than the kernel lack the name
+#endif
+
 #include <bit>
 #include <cerrno>
 #include <cmath>
@@ -63,8 +67,8 @@ LoadResult headerResult(HeaderStatus status) {
 // The conversion kernels. Each is written once, as a body the compiler
 // inlines, and built for three levels of x86-64 processor (AVX-512, AVX2,
 // any) or once elsewhere; the first use picks the best level the processor
-// offers. The bodies work on blocks of samples copied into local arrays, in
-// loops of fixed length the compiler turns into vector code at each level.
+// offers. The bodies work on blocks of samples in loops of fixed length over
+// local arrays, which the compiler turns into vector code at each level.
 #define TREVIK_BODY inline __attribute__((always_inline))
 
 constexpr int kBlock = 64;
@@ -212,6 +216,8 @@ TREVIK_KERNELS(Plain, )
 TREVIK_KERNELS(Avx2, __attribute__((target("avx2"))))
 TREVIK_KERNELS(Avx512, __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl"))))
 #endif
+#undef TREVIK_KERNELS
+#undef TREVIK_BODY
 
 // The best level this processor offers. The C library has already asked
 // the processor what it has; reading its answer costs nothing, where asking
@@ -264,9 +270,6 @@ std::size_t readUpTo(int fd, unsigned char* data, std::size_t size) {
 // system follows them (Linux before 5.14 knows no MADV_POPULATE_WRITE).
 void prepareFrames(Study& study, int passes, int frames) {
 #if defined(MADV_HUGEPAGE)
-#ifndef MADV_POPULATE_WRITE
-#define MADV_POPULATE_WRITE 23
-#endif
     constexpr std::uintptr_t kPage = 4096;
     constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
     auto advise = [](std::uintptr_t first, std::uintptr_t last, std::uintptr_t unit, int advice) {
