@@ -72,8 +72,35 @@ std::int16_t scaleSample(std::int16_t sample);
 // signed 64-bit range once multiplied) is stored as 0.
 std::int16_t scaleSample(float sample);
 
+// scaleSample of `count` big-endian 16-bit samples as they lie in the file,
+// in order.
+void scaleIntegers(const unsigned char* bigEndian, std::int16_t* destination, int count);
+// scaleSample of `count` big-endian float samples as they lie in the file,
+// in order: the same result for every bit pattern.
+void scaleFloats(const unsigned char* bigEndian, std::int16_t* destination, int count);
+
 // Sums every 2 x 2 block of a 128 x 128 image into one 64 x 64 frame, each
 // sum modulo 65536.
 void reduceTo64(const std::int16_t* source, std::int16_t* destination);
+
+// The first 2 x `rows` rows of 128 big-endian samples, scaled and reduced
+// into `rows` rows of 64 samples in one pass: the same as scaleIntegers
+// (scaleFloats) of those rows followed by the 2 x 2 sums of reduceTo64.
+void reduceIntegerRows(const unsigned char* bigEndian, std::int16_t* destination, int rows);
+void reduceFloatRows(const unsigned char* bigEndian, std::int16_t* destination, int rows);
+
+namespace detail {
+
+// The instruction set levels the conversions above are built for, in
+// ascending order. The first conversion picks the best one the processor
+// offers (on x86-64; elsewhere there is only Plain).
+enum class KernelLevel { Plain, Avx2, Avx512 };
+
+// Makes the conversions use `level` from now on, for checks that every level
+// gives the same results; false, and nothing changed, when the processor or
+// the build lacks it.
+bool useKernelLevel(KernelLevel level);
+
+}  // namespace detail
 
 }  // namespace trevik

@@ -8,11 +8,14 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <bit>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "reader/loader.h"
 #include "tools/synth/source_file.h"
@@ -92,6 +95,50 @@ void run(benchmark::State& state, int matrix, bool floats, bool write) {
     ::rmdir(sample.source.substr(0, sample.source.rfind('/')).c_str());
 }
 
+// The conversion kernels on data that stays in the cache: `samples` source
+// samples of a heart-like range of values, in file byte order, per iteration.
+std::vector<unsigned char> bigEndianSamples(int samples, bool floats) {
+    std::vector<unsigned char> bytes;
+    for (int i = 0; i < samples; ++i) {
+        const float value = static_cast<float>(i % 997) * 0.37f;
+        const auto bits = floats ? std::bit_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(i % 997) << 16;
+        for (int b = 0; b < (floats ? 4 : 2); ++b) bytes.push_back(static_cast<unsigned char>(bits >> (24 - 8 * b)));
+    }
+    return bytes;
+}
+
+void kernel(benchmark::State& state, bool floats, bool reduce) {
+    const int samples = static_cast<int>(state.range(0));
+    const std::vector<unsigned char> source = bigEndianSamples(samples, floats);
+    std::vector<std::int16_t> out(static_cast<std::size_t>(samples));
+    for (auto _ : state) {
+        if (reduce)
+            (floats ? trevik::reduceFloatRows : trevik::reduceIntegerRows)(source.data(), out.data(), samples / 256);
+        else
+            (floats ? trevik::scaleFloats : trevik::scaleIntegers)(source.data(), out.data(), samples);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(source.size()));
+}
+
+void ScaleIntegers(benchmark::State& s) { kernel(s, false, false); }
+void ScaleFloats(benchmark::State& s) { kernel(s, true, false); }
+void ReduceIntegerRows(benchmark::State& s) { kernel(s, false, true); }
+void ReduceFloatRows(benchmark::State& s) { kernel(s, true, true); }
+
+void ReduceTo64(benchmark::State& state) {
+    std::vector<std::int16_t> image(128 * 128);
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::int16_t>(i * 37);
+    std::vector<std::int16_t> frame(64 * 64);
+    for (auto _ : state) {
+        trevik::reduceTo64(image.data(), frame.data());
+        benchmark::DoNotOptimize(frame.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(image.size() * 2));
+}
+
 void LoadGated64Integer(benchmark::State& s) { run(s, 64, false, false); }
 void LoadGated128Float(benchmark::State& s) { run(s, 128, true, false); }
 void ConvertGated64Integer(benchmark::State& s) { run(s, 64, false, true); }
@@ -99,6 +146,13 @@ void ConvertGated128Float(benchmark::State& s) { run(s, 128, true, true); }
 
 }  // namespace
 
+// One row of 64 or 128 samples, one 64 x 64 or 128 x 128 image.
+BENCHMARK(ScaleIntegers)->Arg(64)->Arg(128)->Arg(64 * 64)->Arg(128 * 128);
+BENCHMARK(ScaleFloats)->Arg(64)->Arg(128)->Arg(64 * 64)->Arg(128 * 128);
+// One pair of 128-sample rows, one 128 x 128 image.
+BENCHMARK(ReduceIntegerRows)->Arg(256)->Arg(128 * 128);
+BENCHMARK(ReduceFloatRows)->Arg(256)->Arg(128 * 128);
+BENCHMARK(ReduceTo64);
 BENCHMARK(LoadGated64Integer)->Unit(benchmark::kMillisecond);
 BENCHMARK(LoadGated128Float)->Unit(benchmark::kMillisecond);
 BENCHMARK(ConvertGated64Integer)->Unit(benchmark::kMillisecond);

@@ -1,0 +1,124 @@
+/* Times two commands in alternation: after WARMUP runs of each, RUNS runs of
+ * each in the order A B B A A B B A ..., so that a change in the machine's
+ * load falls on both alike. Every run is started directly (no shell) with
+ * its output discarded and must end with 0. Prints one line: the median,
+ * first and third quartile of the wall times of A, then of B, in
+ * milliseconds, and the ratio of the medians A / B.
+ *
+ * An argument holding "{run}" names a file the run writes: "{run}" becomes
+ * the number of the run, and the file is removed after the run, outside the
+ * timed span, so that every run writes a new file.
+ *
+ * Usage: alternate RUNS WARMUP COMMAND-A... -- COMMAND-B... */
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#define MAX_ARGS 16
+
+/* Runs argv once with "{run}" replaced by `number`; returns its wall time. */
+static double runOnce(char** argv, int number) {
+    char buffers[MAX_ARGS][4096];
+    char* args[MAX_ARGS + 1];
+    int fresh[MAX_ARGS] = {0};
+    int n = 0;
+    for (; argv[n] != NULL; ++n) {
+        const char* mark = strstr(argv[n], "{run}");
+        if (n == MAX_ARGS || (mark && strlen(argv[n]) + 16 > sizeof buffers[n])) {
+            fprintf(stderr, "alternate: command too long\n");
+            exit(2);
+        }
+        args[n] = argv[n];
+        if (mark) {
+            snprintf(buffers[n], sizeof buffers[n], "%.*s%d%s", (int)(mark - argv[n]), argv[n], number, mark + 5);
+            args[n] = buffers[n];
+            fresh[n] = 1;
+        }
+    }
+    args[n] = NULL;
+
+    struct timespec start, end;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    const pid_t pid = fork();
+    if (pid < 0) {
+        perror("alternate: fork");
+        exit(2);
+    }
+    if (pid == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) {
+            dup2(null, 1);
+            dup2(null, 2);
+        }
+        execv(args[0], args);
+        _exit(127);
+    }
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        fprintf(stderr, "alternate: %s did not end with 0\n", args[0]);
+        exit(2);
+    }
+    clock_gettime(CLOCK_MONOTONIC, &end);
+    for (int i = 0; i < n; ++i)
+        if (fresh[i]) unlink(args[i]);
+    return (double)(end.tv_sec - start.tv_sec) * 1e3 + (double)(end.tv_nsec - start.tv_nsec) / 1e6;
+}
+
+static int ascending(const void* a, const void* b) {
+    const double x = *(const double*)a, y = *(const double*)b;
+    return (x > y) - (x < y);
+}
+
+/* The value at fraction q of the sorted times, between neighbours. */
+static double quantile(const double* sorted, int n, double q) {
+    const double at = q * (n - 1);
+    const int i = (int)at;
+    return i + 1 < n ? sorted[i] + (at - i) * (sorted[i + 1] - sorted[i]) : sorted[i];
+}
+
+int main(int argc, char** argv) {
+    if (argc < 6) {
+        fprintf(stderr, "usage: alternate RUNS WARMUP COMMAND-A... -- COMMAND-B...\n");
+        return 2;
+    }
+    const int runs = atoi(argv[1]), warmup = atoi(argv[2]);
+    char** a = argv + 3;
+    char** b = NULL;
+    for (int i = 3; i < argc; ++i)
+        if (strcmp(argv[i], "--") == 0) {
+            argv[i] = NULL;
+            b = argv + i + 1;
+        }
+    if (runs < 1 || warmup < 0 || b == NULL || b[0] == NULL) {
+        fprintf(stderr, "alternate: need RUNS >= 1, WARMUP >= 0 and two commands\n");
+        return 2;
+    }
+    double* ta = malloc(sizeof(double) * (size_t)runs);
+    double* tb = malloc(sizeof(double) * (size_t)runs);
+    if (!ta || !tb) return 2;
+    for (int i = 0; i < warmup; ++i) {
+        runOnce(a, i);
+        runOnce(b, i);
+    }
+    for (int i = 0; i < runs; ++i) {
+        if (i % 2 == 0) {
+            ta[i] = runOnce(a, i);
+            tb[i] = runOnce(b, i);
+        } else {
+            tb[i] = runOnce(b, i);
+            ta[i] = runOnce(a, i);
+        }
+    }
+    qsort(ta, (size_t)runs, sizeof(double), ascending);
+    qsort(tb, (size_t)runs, sizeof(double), ascending);
+    const double ma = quantile(ta, runs, 0.5), mb = quantile(tb, runs, 0.5);
+    printf("%.3f %.3f %.3f %.3f %.3f %.3f %.3f\n", ma, quantile(ta, runs, 0.25), quantile(ta, runs, 0.75), mb,
+           quantile(tb, runs, 0.25), quantile(tb, runs, 0.75), ma / mb);
+    free(ta);
+    free(tb);
+    return 0;
+}
