@@ -410,10 +410,19 @@ void checkConversion(const std::uint8_t* data, std::size_t size) {
     ::unlink(w.output().c_str());
 }
 
+// The inspection loads a file twice more and counts every sample, four
+// times the cost of the conversion's checks: it takes one input in four,
+// chosen by the input's bytes, so that a finding replays the same way.
+bool inspectThis(const std::uint8_t* data, std::size_t size) {
+    std::uint32_t hash = 2166136261u;  // FNV-1a over the size and the first bytes
+    for (std::size_t i = 0; i < size && i < 128; ++i) hash = (hash ^ data[i]) * 16777619u;
+    return ((hash ^ static_cast<std::uint32_t>(size)) * 16777619u) >> 30 == 0;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     checkConversion(data, size);
-    trevik::fuzz::checkInspection(workspace().source());
+    if (inspectThis(data, size)) trevik::fuzz::checkInspection(workspace().source());
     return 0;
 }

@@ -32,6 +32,8 @@ namespace {
     std::abort();
 }
 
+constexpr long long kMostEncodedPixels = 256 * 1024;
+
 }  // namespace
 
 void checkInspection(const std::string& path) {
@@ -76,6 +78,9 @@ void checkInspection(const std::string& path) {
         if (ins.noMontage.empty()) broken("no montage and no reason");
         return;
     }
+    // Compressing a large montage costs far more than everything else an
+    // input does; the size rules are the same for small ones.
+    if (static_cast<long long>(m.width) * m.height > kMostEncodedPixels) return;
     std::vector<unsigned char> png;
     if (!encodePng(m, png)) broken("the montage cannot be encoded");
     png_image image{};
