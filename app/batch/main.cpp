@@ -14,10 +14,10 @@
 #include <string>
 #include <string_view>
 
-#include "reader/loader.h"
+#include "reader/projection/loader.h"
 #include "study/rules.h"
 #include "study/study.h"
-#include "writer/gsd_writer.h"
+#include "writer/gsd/gsd_writer.h"
 
 namespace trevik {
 namespace {

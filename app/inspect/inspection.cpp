@@ -16,9 +16,9 @@
 #include <cstring>
 #include <new>
 
-#include "reader/element_stream.h"
-#include "reader/header.h"
-#include "reader/loader.h"
+#include "reader/projection/element_stream.h"
+#include "reader/projection/header.h"
+#include "reader/projection/loader.h"
 #include "study/rules.h"
 #include "study/study.h"
 

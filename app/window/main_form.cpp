@@ -20,7 +20,7 @@
 #include "app/window/help.h"
 #include "app/window/window_text.h"
 #include "study/rules.h"
-#include "writer/gsd_writer.h"
+#include "writer/gsd/gsd_writer.h"
 
 namespace trevik::window {
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "app/window/window_seams.h"
-#include "reader/loader.h"
+#include "reader/projection/loader.h"
 #include "study/study.h"
 
 class QLabel;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "reader/loader.h"
+#include "reader/projection/loader.h"
 #include "tests/app/fixtures.h"
 
 namespace trevik::test {

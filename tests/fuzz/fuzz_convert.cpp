@@ -38,11 +38,11 @@
 #include <string_view>
 #include <vector>
 
-#include "reader/loader.h"
+#include "reader/projection/loader.h"
 #include "study/study.h"
 #include "tests/fuzz/fuzz_inspect.h"
 #include "tests/support/gsd_header.h"
-#include "writer/gsd_writer.h"
+#include "writer/gsd/gsd_writer.h"
 
 namespace {
 

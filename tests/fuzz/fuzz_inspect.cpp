@@ -20,7 +20,7 @@
 
 #include "app/inspect/inspection.h"
 #include "app/inspect/png_montage.h"
-#include "reader/loader.h"
+#include "reader/projection/loader.h"
 
 namespace trevik::fuzz {
 

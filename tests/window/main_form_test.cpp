@@ -22,10 +22,10 @@
 #include <string>
 
 #include "app/window/catalogue.h"
-#include "reader/loader.h"
+#include "reader/projection/loader.h"
 #include "tests/support/temp_dir.h"
 #include "tests/window/window_test_support.h"
-#include "writer/gsd_writer.h"
+#include "writer/gsd/gsd_writer.h"
 
 namespace trevik::window::test {
 namespace {

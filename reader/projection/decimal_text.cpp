@@ -1,4 +1,4 @@
-#include "reader/decimal_text.h"
+#include "reader/projection/decimal_text.h"
 
 #include <charconv>
 #include <system_error>

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "reader/header.h"
+#include "reader/projection/header.h"
 #include "tests/support/temp_dir.h"
 #include "tools/synth/source_file.h"
 

@@ -1,9 +1,9 @@
-#include "reader/header.h"
+#include "reader/projection/header.h"
 
 #include <cstring>
 #include <iterator>
 
-#include "reader/decimal_text.h"
+#include "reader/projection/decimal_text.h"
 #include "study/rules.h"
 
 namespace trevik {

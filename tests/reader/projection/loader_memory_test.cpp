@@ -6,7 +6,7 @@
 #include <memory>
 #include <new>
 
-#include "reader/loader.h"
+#include "reader/projection/loader.h"
 #include "tests/support/temp_dir.h"
 #include "tools/synth/source_file.h"
 

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "reader/loader.h"
+#include "reader/projection/loader.h"
 
 namespace {
 

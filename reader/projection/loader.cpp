@@ -1,4 +1,4 @@
-#include "reader/loader.h"
+#include "reader/projection/loader.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -29,8 +29,8 @@
 #endif
 #endif
 
-#include "reader/element_stream.h"
-#include "reader/header.h"
+#include "reader/projection/element_stream.h"
+#include "reader/projection/header.h"
 #include "study/rules.h"
 
 namespace trevik {

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "reader/element_stream.h"
+#include "reader/projection/element_stream.h"
 #include "tests/support/temp_dir.h"
 #include "tools/synth/source_file.h"
 

@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "tests/support/temp_dir.h"
-#include "writer/gsd_format.h"
-#include "writer/gsd_writer.h"
+#include "writer/gsd/gsd_format.h"
+#include "writer/gsd/gsd_writer.h"
 #include "writer/output_file.h"
 
 namespace trevik::test {

@@ -11,7 +11,7 @@
 #include <new>
 
 #include "tests/support/temp_dir.h"
-#include "writer/gsd_writer.h"
+#include "writer/gsd/gsd_writer.h"
 
 namespace {
 long allocationsLeft = -1;  // the allocations that still succeed; -1: all

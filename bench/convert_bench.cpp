@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "reader/loader.h"
+#include "reader/projection/loader.h"
 #include "tools/synth/source_file.h"
-#include "writer/gsd_writer.h"
+#include "writer/gsd/gsd_writer.h"
 
 namespace {
 

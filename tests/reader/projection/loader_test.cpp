@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "reader/loader.h"
+#include "reader/projection/loader.h"
 #include "tests/support/temp_dir.h"
 #include "tools/synth/source_file.h"
 

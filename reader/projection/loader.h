@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "reader/element_stream.h"
+#include "reader/projection/element_stream.h"
 #include "study/study.h"
 
 namespace trevik {

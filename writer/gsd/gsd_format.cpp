@@ -1,4 +1,4 @@
-#include "writer/gsd_format.h"
+#include "writer/gsd/gsd_format.h"
 
 #include <charconv>
 #include <cstdint>

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <functional>
 
-#include "reader/element_stream.h"
+#include "reader/projection/element_stream.h"
 #include "study/study.h"
 
 namespace trevik {

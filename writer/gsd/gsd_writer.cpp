@@ -1,4 +1,4 @@
-#include "writer/gsd_writer.h"
+#include "writer/gsd/gsd_writer.h"
 
 #include <bit>
 #include <cerrno>
@@ -7,7 +7,7 @@
 #include <string>
 
 #include "study/rules.h"
-#include "writer/gsd_format.h"
+#include "writer/gsd/gsd_format.h"
 #include "writer/output_file.h"
 
 namespace trevik {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "reader/decimal_text.h"
+#include "reader/projection/decimal_text.h"
 
 namespace trevik {
 namespace {

@@ -1,4 +1,4 @@
-#include "reader/element_stream.h"
+#include "reader/projection/element_stream.h"
 
 #include <bit>
 

@@ -1,0 +1,94 @@
+// The one outcome every step of a conversion reports: a code (the process
+// exit code), a reason, and where it happened; and the one table of words
+// that says it to a user.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace trevik {
+
+// The codes; they are the converter's exit codes.
+enum StatusCode : int {
+    kOk = 0,
+    kCannotOpen = 1,     // a file cannot be opened, read or written
+    kNotSupported = 2,   // not a source the converter reads, or a study it cannot hold
+    kEndsEarly = 4,      // the source ends before the last image row
+    kNoMemory = 8,       // memory ran out
+};
+
+// Why a step ended as it did. Each reason belongs to one code.
+enum class Reason : std::uint8_t {
+    Done,            // kOk
+    PathTooLong,     // kCannotOpen: a path longer than 255 bytes
+    PathHasZero,     // kCannotOpen: a path holding a zero byte
+    CannotOpen,      // kCannotOpen: the source cannot be opened (error; 0 for a directory)
+    NotRecognised,   // kNotSupported: the format probe failed (probe)
+    NegativeLength,  // kNotSupported: a header element declares a negative length (element)
+    HeaderEnds,      // kEndsEarly: the file ends before the end of the header (element)
+    Geometry,        // kNotSupported: images other than 64 x 64 and 128 x 128
+    CountOverflow,   // kNotSupported: the image count over the divisions does not fit 32 bits
+    StoreFull,       // kNotSupported: the frames do not fit the frame store
+    NoFrames,        // kNotSupported: negative divisions, or no frame in a division
+    PixelDataEnds,   // kEndsEarly: the pixel data ends inside an image (image, row)
+    NoMemory,        // kNoMemory
+    CannotWrite,     // kCannotOpen: the output cannot be written (error)
+    KeptSource,      // kCannotOpen: the output names a source file, which is never replaced
+    NotSupported,    // kNotSupported: a reason given as text by a reader of another format (detail)
+    CannotRead,      // kEndsEarly: a reader of another format found its data cut short (detail)
+};
+
+// What the format probe of a projection file found.
+enum class ProbeFinding : std::uint8_t {
+    Recognised,     // (0000,0000) at offset 64 and (0000,0001) at offset 76
+    TooShort,       // the file ends before the two elements
+    FirstElement,   // another element at offset 64 (tag)
+    SecondElement,  // another element at offset 76 (tag)
+};
+
+// Where a status happened: the fields its reason speaks of; the others stay 0.
+struct Where {
+    int error = 0;  // errno of the failing call
+    ProbeFinding probe = ProbeFinding::Recognised;
+    std::uint16_t group = 0, element = 0;  // NotRecognised, NegativeLength, HeaderEnds: the element
+    std::int32_t length = 0;               // NegativeLength, HeaderEnds: its declared length
+    std::int64_t offset = -1;              // NegativeLength, HeaderEnds: its offset (-1: none read)
+    int sampleBits = 0, rows = 0, columns = 0, hr = 0, division = 0;  // once the header is read
+    std::int32_t imageCount = 0;
+    std::int32_t frames = 0;  // once derived: frames per division
+    int passes = 0;           // once derived: divisions in the file
+    int image = 0, row = 0;   // PixelDataEnds: counted from 1
+    const char* detail = nullptr;  // NotSupported, CannotRead: static text of the reader that refused
+};
+
+struct Status {
+    int code = kOk;
+    Reason reason = Reason::Done;
+    Where where{};
+
+    bool ok() const { return code == kOk; }
+};
+
+// A status of `reason` with its code and nothing else said.
+Status statusOf(Reason reason);
+// A status of `reason` with the errno of the failing call.
+Status statusOf(Reason reason, int error);
+
+// The code that belongs to `reason`.
+int codeOf(Reason reason);
+
+// The words for `status`: one line, English, no full stop. The window gives
+// the same table to its translation catalogue (statusWordsEntry).
+std::string statusWords(const Status& status);
+
+// One entry of the words table, for a translator: the text with %1, %2 ...
+// standing for the arguments that statusArguments gives in that order.
+struct StatusWords {
+    Reason reason;
+    const char* text;
+};
+const StatusWords& statusWordsEntry(const Status& status);
+// The arguments of the entry's placeholders, as text.
+std::string statusArgument(const Status& status, int index);
+
+}  // namespace trevik
