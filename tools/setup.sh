@@ -12,6 +12,9 @@ TREVIK_PACKAGES=(
   fonts-liberation fonts-ipafont-gothic xvfb xdotool x11-utils
   fp-utils libchm-bin groff man-db xdg-utils desktop-file-utils dpkg-dev file lintian
   qt6-tools-dev openbox wmctrl
+  libdcmtk-dev
+  # Needed by the DICOM tests only (validator, PACS, other reader, network namespace):
+  dcmtk dicom3tools orthanc medcon iproute2
 )
 
 trevik_install_packages() {

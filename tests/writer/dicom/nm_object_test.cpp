@@ -1,0 +1,224 @@
+// The NM object composed from studies built in memory: what the validator
+// says of every kind of study, where each frame lands, the geometry, the
+// ungated form, the texts and the UIDs.
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcvrat.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "tests/support/temp_dir.h"
+#include "writer/dicom/nm_object.h"
+#include "writer/dicom/text.h"
+
+namespace trevik::dicom {
+namespace {
+
+struct Kind {
+    int side = 64;
+    int divisions = 8;  // 0: ungated
+    int frames = 32;
+    bool floats = false;
+    bool reverse = false;
+};
+
+// Frame (d, f) of the file holds d * 100 + f in its first sample (the
+// marker) and a varied picture elsewhere.
+CameraStudy makeStudy(const Kind& kind) {
+    CameraStudy study;
+    StudyRecord& r = study.record;
+    std::strcpy(r.name, "SAMPLE PATIENT");
+    std::strcpy(r.id, "A123-45");
+    std::strcpy(r.sex, "M");
+    std::strcpy(r.date, "2001.05.14");
+    std::strcpy(r.time, "10:23:45");
+    std::strcpy(r.tracer, "99mTc");
+    r.pixel = kind.side == 128 ? 3.2 : 6.4;
+    r.hr = kind.divisions > 0 ? 60 : 0;
+    r.division = static_cast<std::int16_t>(kind.divisions);
+    study.geometry = {static_cast<std::int16_t>(kind.side), static_cast<std::int16_t>(kind.side), 2};
+    study.flags.reverseFrames = kind.reverse;
+    study.floatSamples = kind.floats;
+    study.layout = {kind.side, kind.divisions > 1 ? kind.divisions : 1, kind.frames};
+    study.samples.resize(static_cast<std::size_t>(study.layout.passes) * kind.frames * kind.side * kind.side);
+    for (int d = 0; d < study.layout.passes; ++d)
+        for (int f = 0; f < kind.frames; ++f) {
+            std::int16_t* frame = study.frame(d, f);
+            for (int i = 0; i < kind.side * kind.side; ++i) frame[i] = static_cast<std::int16_t>((i * 7 + f) % 900 - 100);
+            frame[0] = static_cast<std::int16_t>(d * 100 + f);
+        }
+    return study;
+}
+
+std::string text(DcmItem& item, const DcmTagKey& tag) {
+    OFString value;
+    item.findAndGetOFStringArray(tag, value, true);
+    return value.c_str();
+}
+
+std::unique_ptr<DcmFileFormat> compose(const CameraStudy& study, const NmOptions& options = {},
+                                       std::vector<std::string>* warnings = nullptr) {
+    auto file = std::make_unique<DcmFileFormat>();
+    const Status status = composeNm(study, options, *file, warnings);
+    EXPECT_EQ(status.code, kOk);
+    return file;
+}
+
+// dciodvfy's Error lines for the object, without its one known false
+// positive (it looks for the Frame Increment Pointer inside the Time Slot
+// Information Sequence's item, where it cannot be).
+std::vector<std::string> validatorErrors(DcmFileFormat& file, const test::TempDir& dir) {
+    std::vector<unsigned char> bytes;
+    EXPECT_EQ(encodeFile(file, bytes).code, kOk);
+    const std::string path = dir.file("object.dcm");
+    EXPECT_EQ(writeBytes(path.c_str(), bytes).code, kOk);
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(("dciodvfy '" + path + "' 2>&1").c_str(), "r"), ::pclose);
+    EXPECT_TRUE(pipe);
+    std::string output;
+    char buffer[4096];
+    while (pipe && std::fgets(buffer, sizeof buffer, pipe.get())) output += buffer;
+    std::vector<std::string> errors;
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("Error", 0) != 0) continue;
+        if (line.find("Attribute present when condition unsatisfied") != std::string::npos &&
+            line.find("TimeSlotInformationSequence") != std::string::npos)
+            continue;
+        errors.push_back(line);
+    }
+    EXPECT_NE(output.find("NM"), std::string::npos) << "dciodvfy did not run: " << output;
+    return errors;
+}
+
+TEST(NmObject, ValidatorFindsNoErrorInAnyKindOfStudyAndCatchesABrokenOne) {
+    test::TempDir dir;
+    const Kind kinds[] = {{64, 8, 32, false, false}, {128, 8, 32, true, false}, {64, 0, 60, false, false},
+                          {128, 0, 64, true, true},  {64, 16, 64, false, true}, {64, 1, 32, false, false}};
+    for (const Kind& kind : kinds) {
+        auto file = compose(makeStudy(kind));
+        EXPECT_EQ(validatorErrors(*file, dir), std::vector<std::string>{})
+            << "side " << kind.side << ", divisions " << kind.divisions << ", floats " << kind.floats;
+    }
+    auto noPointer = compose(makeStudy({}));
+    delete noPointer->getDataset()->remove(DCM_FrameIncrementPointer);
+    EXPECT_FALSE(validatorErrors(*noPointer, dir).empty());
+    auto wrongCount = compose(makeStudy({}));
+    wrongCount->getDataset()->putAndInsertString(DCM_NumberOfFrames, "257");
+    EXPECT_FALSE(validatorErrors(*wrongCount, dir).empty());
+}
+
+TEST(NmObject, EachFrameLandsWhereItsVectorsSay) {
+    for (const bool reverse : {false, true}) {
+        const Kind kind{64, 4, 8, false, reverse};
+        auto file = compose(makeStudy(kind));
+        DcmDataset& data = *file->getDataset();
+        const Uint16 *slots = nullptr, *views = nullptr, *pixels = nullptr;
+        unsigned long slotCount = 0, viewCount = 0, sampleCount = 0;
+        ASSERT_TRUE(data.findAndGetUint16Array(DCM_TimeSlotVector, slots, &slotCount).good());
+        ASSERT_TRUE(data.findAndGetUint16Array(DCM_AngularViewVector, views, &viewCount).good());
+        ASSERT_TRUE(data.findAndGetUint16Array(DCM_PixelData, pixels, &sampleCount).good());
+        ASSERT_EQ(slotCount, 32u);
+        ASSERT_EQ(viewCount, 32u);
+        ASSERT_EQ(sampleCount, 32u * 4096);
+        for (unsigned long k = 0; k < 32; ++k) {
+            const int d = slots[k] - 1;
+            const int f = reverse ? kind.frames - views[k] : views[k] - 1;
+            EXPECT_EQ(static_cast<std::int16_t>(pixels[k * 4096]), d * 100 + f) << "frame " << k;
+        }
+    }
+}
+
+TEST(NmObject, GeometryIsTheSourcesAndTheUngatedFormHasNoGating) {
+    auto large = compose(makeStudy({128, 8, 32, true, false}));
+    DcmDataset& gated = *large->getDataset();
+    EXPECT_EQ(text(gated, DCM_PixelSpacing), "3.2\\3.2");
+    EXPECT_EQ(text(gated, DCM_SliceThickness), "6.4");
+    EXPECT_EQ(text(gated, DCM_Rows), "128");
+    EXPECT_EQ(text(gated, DCM_NumberOfFrames), "256");
+    EXPECT_EQ(text(gated, DCM_ImageType), "ORIGINAL\\PRIMARY\\GATED TOMO\\EMISSION");
+    EXPECT_EQ(text(gated, DCM_HeartRate), "60");
+    EXPECT_EQ(text(gated, DCM_NumberOfTimeSlots), "8");
+    EXPECT_NE(text(gated, DCM_DerivationDescription).find("rounded"), std::string::npos);
+
+    auto small = compose(makeStudy({64, 0, 60, false, false}));
+    DcmDataset& ungated = *small->getDataset();
+    EXPECT_EQ(text(ungated, DCM_ImageType), "ORIGINAL\\PRIMARY\\TOMO\\EMISSION");
+    EXPECT_EQ(text(ungated, DCM_PixelSpacing), "6.4\\6.4");
+    DcmElement* pointer = nullptr;
+    ASSERT_TRUE(ungated.findAndGetElement(DCM_FrameIncrementPointer, pointer).good());
+    std::string tags;
+    for (unsigned long i = 0; i < pointer->getVM(); ++i) {
+        DcmTagKey tag;
+        static_cast<DcmAttributeTag*>(pointer)->getTagVal(tag, i);
+        tags += tag.toString().c_str();
+    }
+    EXPECT_EQ(tags, "(0054,0010)(0054,0020)(0054,0050)(0054,0090)");
+    EXPECT_FALSE(ungated.tagExists(DCM_TimeSlotVector));
+    EXPECT_FALSE(ungated.tagExists(DCM_GatedInformationSequence));
+    EXPECT_FALSE(ungated.tagExists(DCM_HeartRate));
+    EXPECT_FALSE(ungated.tagExists(DCM_DerivationDescription));
+}
+
+TEST(NmObject, TextsBecomeUtf8WithAQuestionMarkForWhatDoesNotDecode) {
+    EXPECT_EQ(toUtf8("\xE5\xB1\xB1\xE7\x94\xB0").text, "\xE5\xB1\xB1\xE7\x94\xB0");          // UTF-8 kept
+    EXPECT_EQ(toUtf8("\x8E\x52\x93\x63 TARO").text, "\xE5\xB1\xB1\xE7\x94\xB0 TARO");         // CP932
+    const ConvertedText broken = toUtf8("A\xFF" "B\\C\x01");
+    EXPECT_EQ(broken.text, "A?B?C?");
+    EXPECT_TRUE(broken.replaced);
+    EXPECT_EQ(toUtf8("a\\b\nc", TextUse::FreeText).text, "a\\b\nc");
+    EXPECT_EQ(dateValue("2001.05.14"), "20010514");
+    EXPECT_EQ(dateValue("2001.02.29"), std::nullopt);
+    EXPECT_EQ(dateValue("2001/05/14"), std::nullopt);
+    EXPECT_EQ(timeValue("10:23:45"), "102345");
+    EXPECT_EQ(timeValue("24:00:00"), std::nullopt);
+
+    CameraStudy study = makeStudy({64, 2, 4});
+    std::strcpy(study.record.name, "\x8E\x52\x93\x63\xFF");
+    std::strcpy(study.record.sex, "X");
+    std::strcpy(study.record.date, "14/05/2001");
+    std::strcpy(study.record.tracer, "Tc-99m");
+    std::vector<std::string> warnings;
+    auto file = compose(study, {}, &warnings);
+    DcmDataset& data = *file->getDataset();
+    EXPECT_EQ(text(data, DCM_SpecificCharacterSet), "ISO_IR 192");
+    EXPECT_EQ(text(data, DCM_PatientName), "\xE5\xB1\xB1\xE7\x94\xB0?");
+    EXPECT_EQ(text(data, DCM_PatientSex), "");
+    EXPECT_EQ(text(data, DCM_StudyDate), "");
+    EXPECT_EQ(text(data, DCM_ImageComments), "Study Date as recorded: 14/05/2001");
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("patient's name"), std::string::npos);
+    DcmItem* drug = nullptr;
+    ASSERT_TRUE(data.findAndGetSequenceItem(DCM_RadiopharmaceuticalInformationSequence, drug).good());
+    EXPECT_EQ(text(*drug, DCM_Radiopharmaceutical), "Tc-99m");
+    DcmSequenceOfItems* codes = nullptr;
+    ASSERT_TRUE(drug->findAndGetSequence(DCM_RadionuclideCodeSequence, codes).good());
+    EXPECT_EQ(codes->card(), 0u);
+}
+
+TEST(NmObject, UidsFollowTheContent) {
+    const CameraStudy study = makeStudy({64, 2, 4});
+    auto first = compose(study);
+    auto again = compose(study);
+    NmOptions turned;
+    turned.arc = 360;
+    auto other = compose(study, turned);
+    for (const DcmTagKey& tag : {DCM_StudyInstanceUID, DCM_SeriesInstanceUID, DCM_SOPInstanceUID}) {
+        const std::string uid = text(*first->getDataset(), tag);
+        EXPECT_EQ(uid.rfind("2.25.", 0), 0u);
+        EXPECT_LE(uid.size(), 64u);
+        EXPECT_EQ(uid, text(*again->getDataset(), tag));
+    }
+    EXPECT_EQ(text(*first->getDataset(), DCM_StudyInstanceUID), text(*other->getDataset(), DCM_StudyInstanceUID));
+    EXPECT_NE(text(*first->getDataset(), DCM_SOPInstanceUID), text(*other->getDataset(), DCM_SOPInstanceUID));
+    EXPECT_NE(text(*first->getDataset(), DCM_SeriesInstanceUID), text(*other->getDataset(), DCM_SeriesInstanceUID));
+}
+
+}  // namespace
+}  // namespace trevik::dicom
