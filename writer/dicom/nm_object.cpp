@@ -308,6 +308,7 @@ Status composeNm(const CameraStudy& study, const NmOptions& options, DcmFileForm
                 words += study.frameSamples();
             }
         if (!b.ok) return noMemory();
+        data.updateOriginalXfer();  // explicit VR little endian, as written
 
         if (warnings && (study.changes.rounded > 0 || study.changes.clamped > 0))
             warnings->push_back(std::to_string(study.changes.rounded) + " float samples were not integers and were rounded, " +

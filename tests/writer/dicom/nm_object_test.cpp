@@ -15,47 +15,15 @@
 #include <string>
 
 #include "tests/support/temp_dir.h"
+#include "tests/writer/dicom/camera_studies.h"
 #include "writer/dicom/nm_object.h"
 #include "writer/dicom/text.h"
 
 namespace trevik::dicom {
 namespace {
 
-struct Kind {
-    int side = 64;
-    int divisions = 8;  // 0: ungated
-    int frames = 32;
-    bool floats = false;
-    bool reverse = false;
-};
-
-// Frame (d, f) of the file holds d * 100 + f in its first sample (the
-// marker) and a varied picture elsewhere.
-CameraStudy makeStudy(const Kind& kind) {
-    CameraStudy study;
-    StudyRecord& r = study.record;
-    std::strcpy(r.name, "SAMPLE PATIENT");
-    std::strcpy(r.id, "A123-45");
-    std::strcpy(r.sex, "M");
-    std::strcpy(r.date, "2001.05.14");
-    std::strcpy(r.time, "10:23:45");
-    std::strcpy(r.tracer, "99mTc");
-    r.pixel = kind.side == 128 ? 3.2 : 6.4;
-    r.hr = kind.divisions > 0 ? 60 : 0;
-    r.division = static_cast<std::int16_t>(kind.divisions);
-    study.geometry = {static_cast<std::int16_t>(kind.side), static_cast<std::int16_t>(kind.side), 2};
-    study.flags.reverseFrames = kind.reverse;
-    study.floatSamples = kind.floats;
-    study.layout = {kind.side, kind.divisions > 1 ? kind.divisions : 1, kind.frames};
-    study.samples.resize(static_cast<std::size_t>(study.layout.passes) * kind.frames * kind.side * kind.side);
-    for (int d = 0; d < study.layout.passes; ++d)
-        for (int f = 0; f < kind.frames; ++f) {
-            std::int16_t* frame = study.frame(d, f);
-            for (int i = 0; i < kind.side * kind.side; ++i) frame[i] = static_cast<std::int16_t>((i * 7 + f) % 900 - 100);
-            frame[0] = static_cast<std::int16_t>(d * 100 + f);
-        }
-    return study;
-}
+using test::cameraStudy;
+using test::Kind;
 
 std::string text(DcmItem& item, const DcmTagKey& tag) {
     OFString value;
@@ -74,7 +42,7 @@ std::unique_ptr<DcmFileFormat> compose(const CameraStudy& study, const NmOptions
 // dciodvfy's Error lines for the object, without its one known false
 // positive (it looks for the Frame Increment Pointer inside the Time Slot
 // Information Sequence's item, where it cannot be).
-std::vector<std::string> validatorErrors(DcmFileFormat& file, const test::TempDir& dir) {
+std::vector<std::string> validatorErrors(DcmFileFormat& file, const trevik::test::TempDir& dir) {
     std::vector<unsigned char> bytes;
     EXPECT_EQ(encodeFile(file, bytes).code, kOk);
     const std::string path = dir.file("object.dcm");
@@ -98,18 +66,18 @@ std::vector<std::string> validatorErrors(DcmFileFormat& file, const test::TempDi
 }
 
 TEST(NmObject, ValidatorFindsNoErrorInAnyKindOfStudyAndCatchesABrokenOne) {
-    test::TempDir dir;
+    trevik::test::TempDir dir;
     const Kind kinds[] = {{64, 8, 32, false, false}, {128, 8, 32, true, false}, {64, 0, 60, false, false},
                           {128, 0, 64, true, true},  {64, 16, 64, false, true}, {64, 1, 32, false, false}};
     for (const Kind& kind : kinds) {
-        auto file = compose(makeStudy(kind));
+        auto file = compose(cameraStudy(kind));
         EXPECT_EQ(validatorErrors(*file, dir), std::vector<std::string>{})
             << "side " << kind.side << ", divisions " << kind.divisions << ", floats " << kind.floats;
     }
-    auto noPointer = compose(makeStudy({}));
+    auto noPointer = compose(cameraStudy({}));
     delete noPointer->getDataset()->remove(DCM_FrameIncrementPointer);
     EXPECT_FALSE(validatorErrors(*noPointer, dir).empty());
-    auto wrongCount = compose(makeStudy({}));
+    auto wrongCount = compose(cameraStudy({}));
     wrongCount->getDataset()->putAndInsertString(DCM_NumberOfFrames, "257");
     EXPECT_FALSE(validatorErrors(*wrongCount, dir).empty());
 }
@@ -117,7 +85,7 @@ TEST(NmObject, ValidatorFindsNoErrorInAnyKindOfStudyAndCatchesABrokenOne) {
 TEST(NmObject, EachFrameLandsWhereItsVectorsSay) {
     for (const bool reverse : {false, true}) {
         const Kind kind{64, 4, 8, false, reverse};
-        auto file = compose(makeStudy(kind));
+        auto file = compose(cameraStudy(kind));
         DcmDataset& data = *file->getDataset();
         const Uint16 *slots = nullptr, *views = nullptr, *pixels = nullptr;
         unsigned long slotCount = 0, viewCount = 0, sampleCount = 0;
@@ -136,7 +104,7 @@ TEST(NmObject, EachFrameLandsWhereItsVectorsSay) {
 }
 
 TEST(NmObject, GeometryIsTheSourcesAndTheUngatedFormHasNoGating) {
-    auto large = compose(makeStudy({128, 8, 32, true, false}));
+    auto large = compose(cameraStudy({128, 8, 32, true, false}));
     DcmDataset& gated = *large->getDataset();
     EXPECT_EQ(text(gated, DCM_PixelSpacing), "3.2\\3.2");
     EXPECT_EQ(text(gated, DCM_SliceThickness), "6.4");
@@ -147,7 +115,7 @@ TEST(NmObject, GeometryIsTheSourcesAndTheUngatedFormHasNoGating) {
     EXPECT_EQ(text(gated, DCM_NumberOfTimeSlots), "8");
     EXPECT_NE(text(gated, DCM_DerivationDescription).find("rounded"), std::string::npos);
 
-    auto small = compose(makeStudy({64, 0, 60, false, false}));
+    auto small = compose(cameraStudy({64, 0, 60, false, false}));
     DcmDataset& ungated = *small->getDataset();
     EXPECT_EQ(text(ungated, DCM_ImageType), "ORIGINAL\\PRIMARY\\TOMO\\EMISSION");
     EXPECT_EQ(text(ungated, DCM_PixelSpacing), "6.4\\6.4");
@@ -179,7 +147,7 @@ TEST(NmObject, TextsBecomeUtf8WithAQuestionMarkForWhatDoesNotDecode) {
     EXPECT_EQ(timeValue("10:23:45"), "102345");
     EXPECT_EQ(timeValue("24:00:00"), std::nullopt);
 
-    CameraStudy study = makeStudy({64, 2, 4});
+    CameraStudy study = cameraStudy({64, 2, 4});
     std::strcpy(study.record.name, "\x8E\x52\x93\x63\xFF");
     std::strcpy(study.record.sex, "X");
     std::strcpy(study.record.date, "14/05/2001");
@@ -203,7 +171,7 @@ TEST(NmObject, TextsBecomeUtf8WithAQuestionMarkForWhatDoesNotDecode) {
 }
 
 TEST(NmObject, UidsFollowTheContent) {
-    const CameraStudy study = makeStudy({64, 2, 4});
+    const CameraStudy study = cameraStudy({64, 2, 4});
     auto first = compose(study);
     auto again = compose(study);
     NmOptions turned;

@@ -1,0 +1,64 @@
+// Shared pieces of the trevik-dicom tests: the program, NM objects written
+// from studies built in memory, and the comparison of two datasets.
+#pragma once
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdatset.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "tests/app/process.h"
+#include "tests/support/temp_dir.h"
+#include "tests/writer/dicom/camera_studies.h"
+
+namespace trevik::test {
+
+inline const std::string kTrevikDicom = TREVIK_DICOM_BIN;
+inline const std::string kMakeStudy = MAKE_STUDY_BIN;
+
+using dicom::test::cameraStudy;
+
+inline void writeText(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// The NM object of `study` written to `path`; returns `path`.
+inline std::string writeObject(const dicom::CameraStudy& study, const std::string& path) {
+    DcmFileFormat file;
+    std::vector<unsigned char> bytes;
+    EXPECT_EQ(dicom::composeNm(study, {}, file).code, kOk);
+    EXPECT_EQ(dicom::encodeFile(file, bytes).code, kOk);
+    EXPECT_EQ(dicom::writeBytes(path.c_str(), bytes).code, kOk);
+    return path;
+}
+
+// Every element of either dataset is in the other with the same value, and
+// every frame holds the same samples.
+inline void expectSameDataset(DcmDataset& sent, DcmDataset& back) {
+    EXPECT_EQ(sent.card(), back.card());
+    for (unsigned long i = 0; i < sent.card(); ++i) {
+        DcmElement* element = sent.getElement(i);
+        DcmElement* other = nullptr;
+        ASSERT_TRUE(back.findAndGetElement(element->getTag(), other).good()) << element->getTag().toString();
+        EXPECT_EQ(element->compare(*other), 0) << element->getTag().toString();
+    }
+    const Uint16 *a = nullptr, *b = nullptr;
+    unsigned long na = 0, nb = 0;
+    Sint32 frames = 0;
+    sent.findAndGetSint32(DCM_NumberOfFrames, frames);
+    ASSERT_TRUE(sent.findAndGetUint16Array(DCM_PixelData, a, &na).good());
+    ASSERT_TRUE(back.findAndGetUint16Array(DCM_PixelData, b, &nb).good());
+    ASSERT_EQ(na, nb);
+    ASSERT_GT(frames, 0);
+    const unsigned long frameSamples = na / static_cast<unsigned long>(frames);
+    for (Sint32 f = 0; f < frames; ++f)
+        EXPECT_EQ(std::memcmp(a + f * frameSamples, b + f * frameSamples, frameSamples * 2), 0) << "frame " << f;
+}
+
+}  // namespace trevik::test

@@ -1,0 +1,218 @@
+// trevik-dicom send against a real PACS: Orthanc started by the test on
+// 127.0.0.1 with its own configuration and storage in a temporary folder,
+// in a private network namespace when run as root, stopped by its process
+// id. What Orthanc gives back is compared element by element and frame by
+// frame with what was sent.
+#include <arpa/inet.h>
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <netinet/in.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+#include "tests/app/dicom/dicom_fixtures.h"
+
+namespace trevik::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A port nothing listens on now (the kernel's choice for port 0).
+int freePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+// The body of an HTTP GET to 127.0.0.1; empty unless the answer is 200.
+std::string httpGet(int port, const std::string& path) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string answer;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        const std::string request = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+        if (::write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
+            char buffer[65536];
+            for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) answer.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    ::close(fd);
+    const std::size_t body = answer.find("\r\n\r\n");
+    if (answer.rfind("HTTP/1.", 0) != 0 || answer.substr(9, 3) != "200" || body == std::string::npos) return {};
+    return answer.substr(body + 4);
+}
+
+// One Orthanc of the test's own, called TESTPACS.
+class Pacs {
+public:
+    Pacs() {
+        // As root the test gets a network of its own, where only the
+        // loopback exists; everything it starts shares it.
+        if (::geteuid() == 0 && ::unshare(CLONE_NEWNET) == 0) runProcess("ip", {"link", "set", "lo", "up"});
+        http_ = freePort();
+        dicom_ = freePort();
+        std::ofstream(dir_.file("orthanc.json"))
+            << "{\"Name\":\"trevik-test\",\"StorageDirectory\":\"" << dir_.file("storage")
+            << "\",\"IndexDirectory\":\"" << dir_.file("storage") << "\",\"Plugins\":[],\"HttpPort\":" << http_
+            << ",\"DicomPort\":" << dicom_
+            << ",\"DicomAet\":\"TESTPACS\",\"DicomCheckCalledAet\":true,\"RemoteAccessAllowed\":false,"
+               "\"AuthenticationEnabled\":false}\n";
+        const std::string config = dir_.file("orthanc.json");
+        const int log = ::open(dir_.file("orthanc.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(log, STDOUT_FILENO);
+            ::dup2(log, STDERR_FILENO);
+            ::execlp("Orthanc", "Orthanc", config.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(log);
+        for (int i = 0; i < 200 && httpGet(http_, "/system").empty(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ~Pacs() { stop(SIGTERM); }
+    void stop(int signal) {
+        if (pid_ <= 0) return;
+        ::kill(pid_, signal);
+        if (signal != SIGSTOP) {
+            ::waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
+    }
+    bool ready() const { return !httpGet(http_, "/system").empty(); }
+    std::string to(const std::string& title = "TESTPACS") const {
+        return title + "@127.0.0.1:" + std::to_string(dicom_);
+    }
+    std::vector<std::string> instances() const {
+        const std::string list = httpGet(http_, "/instances");
+        std::vector<std::string> ids;
+        const std::regex id("\"([0-9a-f-]+)\"");
+        for (auto it = std::sregex_iterator(list.begin(), list.end(), id); it != std::sregex_iterator(); ++it)
+            ids.push_back((*it)[1]);
+        return ids;
+    }
+    std::string file(const std::string& id) const { return httpGet(http_, "/instances/" + id + "/file"); }
+    int dicomPort() const { return dicom_; }
+    const TempDir& dir() const { return dir_; }
+
+private:
+    TempDir dir_;
+    int http_ = 0, dicom_ = 0;
+    pid_t pid_ = -1;
+};
+
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+TEST(Send, OrthancGivesBackEveryElementAndFrameThatWasSent) {
+    Pacs pacs;
+    ASSERT_TRUE(pacs.ready()) << readFile(pacs.dir().file("orthanc.log"));
+    TempDir dir;
+    auto foreign = cameraStudy({128, 0, 64, true, false});
+    std::strcpy(foreign.record.name, "\x8E\x52\x93\x63 TARO");
+    const std::vector<std::string> files = {writeObject(cameraStudy({64, 8, 32, false, false}), dir.file("gated.dcm")),
+                                            writeObject(foreign, dir.file("ungated.dcm")),
+                                            writeObject(cameraStudy({64, 4, 16, false, true}), dir.file("reversed.dcm"))};
+    writeText(dir.file("notes.txt"), "not an image\n");
+
+    std::vector<std::string> args = {"send", "--to", pacs.to(), "--calling-aet", "TESTSCU"};
+    args.insert(args.end(), files.begin(), files.end());
+    args.push_back(dir.file("notes.txt"));
+    ProcessResult sent = runProcess(kTrevikDicom, args);
+    EXPECT_EQ(sent.exitCode, 1) << sent.err;  // the text file was refused; the rest stored
+    EXPECT_NE(sent.err.find("notes.txt: not sent: neither a DICOM file nor a projection file"), std::string::npos);
+    for (const std::string& file : files) EXPECT_NE(sent.err.find(file + ": stored\n"), std::string::npos) << sent.err;
+
+    const std::vector<std::string> ids = pacs.instances();
+    ASSERT_EQ(ids.size(), files.size());
+    for (const std::string& id : ids) {
+        const std::string copy = dir.file("copy.dcm");
+        writeText(copy, pacs.file(id));
+        DcmFileFormat back;
+        ASSERT_TRUE(back.loadFile(copy.c_str()).good());
+        OFString uid;
+        back.getDataset()->findAndGetOFString(DCM_SOPInstanceUID, uid);
+        bool found = false;
+        for (const std::string& file : files) {
+            DcmFileFormat original;
+            ASSERT_TRUE(original.loadFile(file.c_str()).good());
+            OFString sentUid;
+            original.getDataset()->findAndGetOFString(DCM_SOPInstanceUID, sentUid);
+            if (sentUid != uid) continue;
+            found = true;
+            expectSameDataset(*original.getDataset(), *back.getDataset());
+        }
+        EXPECT_TRUE(found) << uid;
+    }
+
+    // The same objects again: stored, and still held once.
+    sent = runProcess(kTrevikDicom, {"send", "--to", pacs.to(), files[0], files[1]});
+    EXPECT_EQ(sent.exitCode, 0) << sent.err;
+    EXPECT_EQ(pacs.instances().size(), files.size());
+}
+
+TEST(Send, APacsThatCannotBeReachedRefusesOrDiesEndsWithOneAndAReason) {
+    Pacs pacs;
+    ASSERT_TRUE(pacs.ready()) << readFile(pacs.dir().file("orthanc.log"));
+    TempDir dir;
+    const std::string file = writeObject(cameraStudy({64, 8, 32, false, false}), dir.file("gated.dcm"));
+    auto sendTo = [&](const std::string& to, const std::string& timeout = "60") {
+        const auto start = Clock::now();
+        ProcessResult result = runProcess(kTrevikDicom, {"send", "--to", to, "--timeout", timeout, file});
+        return std::make_pair(result, secondsSince(start));
+    };
+
+    auto [closed, closedTime] = sendTo("TESTPACS@127.0.0.1:" + std::to_string(freePort()));
+    EXPECT_EQ(closed.exitCode, 1);
+    EXPECT_NE(closed.err.find("Connection refused"), std::string::npos) << closed.err;
+    EXPECT_LT(closedTime, 5);
+
+    auto [refused, refusedTime] = sendTo(pacs.to("NOTTHEPACS"));
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("refused the association"), std::string::npos) << refused.err;
+    EXPECT_LT(refusedTime, 5);
+    EXPECT_TRUE(pacs.instances().empty());
+
+    // Stopped, it does not answer: the time-out ends the wait.
+    pacs.stop(SIGSTOP);
+    auto [silent, silentTime] = sendTo(pacs.to(), "1");
+    EXPECT_EQ(silent.exitCode, 1);
+    EXPECT_NE(silent.err.find("did not answer within 1 s"), std::string::npos) << silent.err;
+    EXPECT_LT(silentTime, 5);
+
+    // Killed while the command waits for it: the end comes at once, not
+    // after the time-out.
+    std::thread killer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        pacs.stop(SIGKILL);
+    });
+    auto [killed, killedTime] = sendTo(pacs.to());
+    killer.join();
+    EXPECT_EQ(killed.exitCode, 1);
+    EXPECT_NE(killed.err.find("lost"), std::string::npos) << killed.err;
+    EXPECT_LT(killedTime, 5);
+}
+
+}  // namespace
+}  // namespace trevik::test
