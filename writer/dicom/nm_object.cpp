@@ -325,10 +325,12 @@ Status encodeFile(DcmFileFormat& file, std::vector<unsigned char>& bytes) {
         if (file.validateMetaInfo(EXS_LittleEndianExplicit).bad()) return noMemory();
         std::vector<unsigned char> buffer(1 << 20);
         DcmOutputBufferStream out(buffer.data(), buffer.size());
+        // Sequences and items of undefined length: older readers (XMedCon)
+        // misread empty sequences of explicit length 0.
         file.transferInit();
         OFCondition condition = EC_StreamNotifyClient;
         while (condition == EC_StreamNotifyClient) {
-            condition = file.write(out, EXS_LittleEndianExplicit, EET_ExplicitLength, nullptr);
+            condition = file.write(out, EXS_LittleEndianExplicit, EET_UndefinedLength, nullptr);
             void* chunk = nullptr;
             offile_off_t length = 0;
             out.flushBuffer(chunk, length);
