@@ -124,10 +124,15 @@ bool storedStatus(Uint16 status) {
 volatile std::sig_atomic_t interrupted = 0;
 volatile std::sig_atomic_t associationSocket = -1;
 
-void onInterrupt(int) {
-    interrupted = 1;
+void onInterrupt(int signal) {
     const int fd = associationSocket;
-    if (fd < 0) return;
+    if (fd < 0) {
+        // No association yet: end as the signal would.
+        ::signal(signal, SIG_DFL);
+        ::raise(signal);
+        return;
+    }
+    interrupted = 1;
     static const unsigned char kAbort[10] = {0x07, 0, 0, 0, 0, 4, 0, 0, 0, 0};  // A-ABORT by the user
     [[maybe_unused]] const ssize_t n = ::write(fd, kAbort, sizeof kAbort);
     ::shutdown(fd, SHUT_RDWR);
@@ -267,8 +272,8 @@ int sendCommand(const std::vector<std::string>& args) {
         condition = scu.negotiateAssociation();
         for (int fd : openSockets())
             if (!before.count(fd)) associationSocket = fd;
-        // Until here SIGINT ends the process as usual: there is no
-        // association to abort.
+        // From here SIGINT aborts the association (until here it ends the
+        // process as usual: there is nothing to abort).
         struct sigaction action {};
         action.sa_handler = onInterrupt;
         sigemptyset(&action.sa_mask);

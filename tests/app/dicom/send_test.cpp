@@ -123,6 +123,24 @@ private:
     pid_t pid_ = -1;
 };
 
+// Starts `program` with its standard error in `log`, without waiting.
+pid_t spawn(const std::string& program, const std::vector<std::string>& args, const std::string& log) {
+    std::vector<std::string> strings = {program};
+    strings.insert(strings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& s : strings) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(fd, STDERR_FILENO);
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    ::close(fd);
+    return pid;
+}
+
 double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 TEST(Send, OrthancGivesBackEveryElementAndFrameThatWasSent) {
@@ -194,8 +212,25 @@ TEST(Send, APacsThatCannotBeReachedRefusesOrDiesEndsWithOneAndAReason) {
     EXPECT_LT(refusedTime, 5);
     EXPECT_TRUE(pacs.instances().empty());
 
-    // Stopped, it does not answer: the time-out ends the wait.
+    // Ctrl+C while the PACS holds the association and no longer answers:
+    // the association is aborted at once. (The same object many times over
+    // keeps the association busy; the first "stored" shows it stands.)
+    std::vector<std::string> many = {"send", "--to", pacs.to()};
+    many.insert(many.end(), 400, file);
+    const std::string log = dir.file("send.log");
+    const pid_t sender = spawn(kTrevikDicom, many, log);
+    for (int i = 0; i < 400 && readFile(log).find(": stored") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
     pacs.stop(SIGSTOP);
+    const auto interruptStart = Clock::now();
+    ::kill(sender, SIGINT);
+    int status = 0;
+    ::waitpid(sender, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_NE(readFile(log).find("interrupted: the association was aborted"), std::string::npos) << readFile(log);
+    EXPECT_LT(secondsSince(interruptStart), 5);
+
+    // Stopped, it does not answer: the time-out ends the wait.
     auto [silent, silentTime] = sendTo(pacs.to(), "1");
     EXPECT_EQ(silent.exitCode, 1);
     EXPECT_NE(silent.err.find("did not answer within 1 s"), std::string::npos) << silent.err;
