@@ -152,6 +152,15 @@ std::set<int> openSockets() {
     return sockets;
 }
 
+// A failure of the association itself rather than of one file: nothing
+// more can be sent over it.
+bool associationLost(const OFCondition& condition) {
+    return condition == DUL_PEERABORTEDASSOCIATION || condition == DUL_NETWORKCLOSED ||
+           condition == DUL_READTIMEOUT || condition == DUL_PEERREQUESTEDRELEASE || condition == DUL_UNEXPECTEDPDU ||
+           condition == DIMSE_NODATAAVAILABLE || condition == DIMSE_READPDVFAILED || condition == DIMSE_SENDFAILED ||
+           condition == DIMSE_RECEIVEFAILED || condition == DIMSE_ILLEGALASSOCIATION;
+}
+
 // The reason a failed association or transfer gives, in words.
 std::string networkReason(const OFCondition& condition, const Destination& to, int timeout) {
     if (condition == DUL_ASSOCIATIONREJECTED)
@@ -314,7 +323,7 @@ int sendCommand(const std::vector<std::string>& args) {
             // A transfer that failed for the network ends the association:
             // nothing more can be stored.
             if (interrupted) break;
-            if (!scu.isConnected()) {
+            if (!scu.isConnected() || associationLost(condition)) {
                 progress.report(item.path, "not stored: " + networkReason(condition, to, timeout));
                 std::fprintf(stderr, "%s: %zu file(s) not sent\n", kWho, accepted.size() - index);
                 return kCannotOpen;

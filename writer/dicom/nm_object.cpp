@@ -167,8 +167,12 @@ Status composeNm(const CameraStudy& study, const NmOptions& options, DcmFileForm
         b.text(data, DCM_SOPClassUID, kNmImageStorage);
         const std::string digest = options.sourceDigest.empty() ? contentDigest(study) : options.sourceDigest;
         const std::string opts = optionsText(options);
-        const std::string studyUid =
-            uidFromDigest(Sha256().field("study").field(r.id).field(r.date).field(r.time).finish());
+        // A source without patient ID, date and time would put every such
+        // examination into one study: its study is then its own.
+        Sha256 studyHash;
+        studyHash.field("study").field(r.id).field(r.date).field(r.time);
+        if (!r.id[0] && !r.date[0] && !r.time[0]) studyHash.field(digest);
+        const std::string studyUid = uidFromDigest(studyHash.finish());
         const std::string seriesUid = uidFromDigest(Sha256().field("series").field(digest).field(opts).finish());
         const std::string instanceUid =
             uidFromDigest(Sha256().field("instance").field(digest).field(opts).finish());

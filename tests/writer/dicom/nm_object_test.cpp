@@ -186,6 +186,13 @@ TEST(NmObject, UidsFollowTheContent) {
     EXPECT_EQ(text(*first->getDataset(), DCM_StudyInstanceUID), text(*other->getDataset(), DCM_StudyInstanceUID));
     EXPECT_NE(text(*first->getDataset(), DCM_SOPInstanceUID), text(*other->getDataset(), DCM_SOPInstanceUID));
     EXPECT_NE(text(*first->getDataset(), DCM_SeriesInstanceUID), text(*other->getDataset(), DCM_SeriesInstanceUID));
+    // Without patient ID, date and time two examinations share no study.
+    CameraStudy anonymous = study;
+    anonymous.record.id[0] = anonymous.record.date[0] = anonymous.record.time[0] = '\0';
+    CameraStudy another = anonymous;
+    another.samples[1] += 1;
+    EXPECT_NE(text(*compose(anonymous)->getDataset(), DCM_StudyInstanceUID),
+              text(*compose(another)->getDataset(), DCM_StudyInstanceUID));
 }
 
 }  // namespace
