@@ -122,9 +122,9 @@ std::string value(const char* field, std::size_t width, TextUse use, const char*
 
 }  // namespace
 
-const NuclideCode* nuclideCode(const char* tracer) {
+const NuclideCode* nuclideCode(std::string_view tracer) {
     for (const NuclideCode& nuclide : kNuclides)
-        if (std::strcmp(tracer, nuclide.spelling) == 0) return &nuclide;
+        if (tracer == nuclide.spelling) return &nuclide;
     return nullptr;
 }
 
@@ -236,10 +236,11 @@ Status composeNm(const CameraStudy& study, const NmOptions& options, DcmFileForm
         b.check(data.putAndInsertUint16(DCM_PixelRepresentation, 1));
 
         // Energy window, radiopharmaceutical: one item each.
-        if (DcmItem* window = b.newItem(data, DCM_EnergyWindowInformationSequence)) b.newItem(*window, DCM_EnergyWindowRangeSequence);
+        if (DcmItem* window = b.newItem(data, DCM_EnergyWindowInformationSequence))
+            b.newItem(*window, DCM_EnergyWindowRangeSequence);
         b.check(data.putAndInsertUint16(DCM_NumberOfEnergyWindows, 1));
         if (DcmItem* drug = b.newItem(data, DCM_RadiopharmaceuticalInformationSequence)) {
-            if (const NuclideCode* nuclide = nuclideCode(r.tracer)) {
+            if (const NuclideCode* nuclide = nuclideCode(std::string_view(r.tracer, strnlen(r.tracer, sizeof r.tracer)))) {
                 b.code(*drug, DCM_RadionuclideCodeSequence, nuclide->code, nuclide->meaning);
             } else {
                 b.empty(*drug, DCM_RadionuclideCodeSequence);

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "study/frame_sink.h"
@@ -73,6 +74,6 @@ struct NuclideCode {
     const char* code;
     const char* meaning;
 };
-const NuclideCode* nuclideCode(const char* tracer);
+const NuclideCode* nuclideCode(std::string_view tracer);
 
 }  // namespace trevik::dicom
