@@ -69,6 +69,9 @@ struct Status {
     Where where{};
 
     bool ok() const { return code == kOk; }
+    // A status compares equal to its code.
+    friend bool operator==(const Status& s, int code) { return s.code == code; }
+    explicit operator int() const { return code; }
 };
 
 // A status of `reason` with its code and nothing else said.

@@ -372,7 +372,7 @@ void checkConversion(const std::uint8_t* data, std::size_t size) {
     ::unlink(w.output().c_str());
 
     FreshStudy study;
-    const int loaded = trevik::loadStudy(w.source().c_str(), *study);
+    const int loaded = trevik::loadStudy(w.source().c_str(), *study).code;
     if (loaded != 0 && loaded != 2 && loaded != 4 && loaded != 8)
         broken(cat({"loadStudy answered ", num(loaded)}));
     if (loaded != 0) {
@@ -389,7 +389,7 @@ void checkConversion(const std::uint8_t* data, std::size_t size) {
     std::memcpy(&geometryBefore, &study->geometry, sizeof geometryBefore);
     std::memcpy(&flagsBefore, &study->flags, sizeof flagsBefore);
 
-    const int written = trevik::writeGsd(w.output().c_str(), *study);
+    const int written = trevik::writeGsd(w.output().c_str(), *study).code;
     if (written != 0) broken(cat({"writeGsd answered ", num(written), " after a successful load"}));
 
     StudyRecord after;
