@@ -388,11 +388,27 @@ QString TMainForm::statusText(const Status& status) {
     return out;
 }
 
+QString TMainForm::loadFailureText(int code, const QString& name) const {
+    switch (code) {
+    case kNotSupported:
+        return tr("%1 is not a projection file, or holds a study this program cannot convert.").arg(name);
+    case kEndsEarly:
+        return tr("%1 ends early: its header or image data is incomplete.").arg(name);
+    case kNoMemory:
+        return tr("Not enough memory to load %1.").arg(name);
+    default:
+        return tr("Cannot open %1.").arg(name);
+    }
+}
+
 bool TMainForm::takePath(const QString& name, PathBuffer& buffer) {
     const QByteArray bytes = QFile::encodeName(name);
     const Status taken = trevik::takePath(buffer, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
     if (taken.ok()) return true;
-    seams_.showError(this, errorBoxText(tr("Cannot use %1: %2").arg(name, statusText(taken))));
+    const QString message = taken.reason == Reason::PathTooLong
+                                ? tr("File name too long (more than 255 bytes): %1").arg(name)
+                                : tr("File name holds a zero byte: %1").arg(name);
+    seams_.showError(this, errorBoxText(message));
     return false;
 }
 
@@ -417,7 +433,7 @@ void TMainForm::btInClick() {
     if (const Status loaded = conversion_.load(path.c_str()); !loaded.ok()) {
         // The user learns why before the process ends with the loader's
         // code, the one a caller checks.
-        seams_.showError(this, errorBoxText(tr("Cannot load %1: %2").arg(*chosen, statusText(loaded))));
+        seams_.showError(this, loadFailureText(loaded.code, *chosen));
         seams_.endProcess(loaded.code);
         return;
     }
@@ -463,7 +479,9 @@ void TMainForm::BtOKClick() {
     }
     // Nothing at the output has changed; the window stays as it is, so that
     // the user can save elsewhere or cancel.
-    seams_.showError(this, errorBoxText(tr("Cannot write %1: %2").arg(*chosen, statusText(written))));
+    const QString why = written.where.error != 0 ? QString::fromLocal8Bit(std::strerror(written.where.error))
+                                                 : statusText(written);
+    seams_.showError(this, tr("Cannot write %1: %2.").arg(*chosen, why));
 }
 
 void TMainForm::BitBtn2Click() { seams_.endProcess(-1); }

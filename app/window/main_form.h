@@ -70,6 +70,8 @@ private:
     bool readNumber(const QLineEdit* box, float& into);
     // The words of a status, in the user's language where the catalogue has them.
     static QString statusText(const Status& status);
+    // What the error box says when `name` could not be loaded, by the load's code.
+    QString loadFailureText(int code, const QString& name) const;
     // Checks Male for "M", Female for "F", neither for anything else.
     void showSex(const char* sex);
     void keepRadioTabStop();

@@ -76,15 +76,14 @@ TEST(GsdContent, WorkedExample) {
     ASSERT_EQ(file.size(), 2097454u);
     EXPECT_EQ(file.substr(0, 302), header + "\f\r\n");
     EXPECT_EQ(file.substr(302), frameBytes(*study, {}));
-    EXPECT_EQ(study->record.thick, 6.4);
+    EXPECT_EQ(study->record.thick, 1.5);  // the writer takes a const study
 }
 
-TEST(GsdContent, ThicknessIsRecomputedAndKept) {
+TEST(GsdContent, ThicknessIsRecomputed) {
     auto study = workedExample();
     study->geometry.slicePixels = 2;
     study->flags.reducedMatrix = true;  // a 128 x 128 source of 3.2 mm pixels
     EXPECT_TRUE(has(writeToString(*study), "\r\nthick =     6.4000000000;\r\n"));
-    EXPECT_EQ(study->record.thick, 6.4);
     study->geometry.slicePixels = 0;
     EXPECT_TRUE(has(writeToString(*study), "\r\nthick =     0.0000000000;\r\n"));
 }
