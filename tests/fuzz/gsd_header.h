@@ -55,7 +55,7 @@ std::optional<std::string> parseGsdFixed(std::string_view value, int precision, 
 std::string formatGsdFixed(double value, int precision);
 
 // What the writer makes of a free text: at most 79 bytes, every byte
-// outside 0x21..0x7E replaced by an underscore.
+// outside 0x21..0x7E, and ";", replaced by an underscore.
 std::string sanitizedGsdText(std::string_view text);
 
 // `text` with control bytes and bytes from 0x7F up shown as \xNN, for

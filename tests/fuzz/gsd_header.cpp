@@ -1,4 +1,4 @@
-#include "tests/support/gsd_header.h"
+#include "tests/fuzz/gsd_header.h"
 
 #include <locale.h>
 
@@ -170,7 +170,7 @@ std::string sanitizedGsdText(std::string_view text) {
     std::string out(text.substr(0, 79));
     for (char& c : out) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x21 || byte > 0x7E) c = '_';
+        if (byte < 0x21 || byte > 0x7E || byte == ';') c = '_';
     }
     return out;
 }
