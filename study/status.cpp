@@ -74,17 +74,6 @@ std::string plural(long long count, const char* one, const char* many) {
     return number(count) + " " + (count == 1 ? one : many);
 }
 
-// "(gggg,eeee)" in upper-case hexadecimal.
-std::string tagText(std::uint16_t group, std::uint16_t element) {
-    constexpr char kHex[] = "0123456789ABCDEF";
-    std::string s = "(gggg,eeee)";
-    for (int i = 0; i < 4; ++i) {
-        s[static_cast<std::size_t>(4 - i)] = kHex[(group >> (4 * i)) & 0xF];
-        s[static_cast<std::size_t>(9 - i)] = kHex[(element >> (4 * i)) & 0xF];
-    }
-    return s;
-}
-
 int variantOf(const Status& s) {
     const Where& w = s.where;
     switch (s.reason) {
@@ -102,6 +91,16 @@ int variantOf(const Status& s) {
 }
 
 }  // namespace
+
+std::string tagText(std::uint16_t group, std::uint16_t element) {
+    constexpr char kHex[] = "0123456789ABCDEF";
+    std::string s = "(gggg,eeee)";
+    for (int i = 0; i < 4; ++i) {
+        s[static_cast<std::size_t>(4 - i)] = kHex[(group >> (4 * i)) & 0xF];
+        s[static_cast<std::size_t>(9 - i)] = kHex[(element >> (4 * i)) & 0xF];
+    }
+    return s;
+}
 
 Status statusOf(Reason reason) {
     Status s;

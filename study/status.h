@@ -98,4 +98,7 @@ const StatusWords& statusWordsEntry(const Status& status);
 // Argument `index` (from 1) of the entry's placeholders, as text.
 std::string statusArgument(const Status& status, int index);
 
+// "(gggg,eeee)" in upper-case hexadecimal, as the words name an element.
+std::string tagText(std::uint16_t group, std::uint16_t element);
+
 }  // namespace trevik

@@ -29,16 +29,6 @@ std::string padRight(std::string s, std::size_t width) {
     return s;
 }
 
-std::string tagText(std::uint16_t group, std::uint16_t element) {
-    constexpr char kHex[] = "0123456789ABCDEF";
-    std::string s = "(gggg,eeee)";
-    for (int i = 0; i < 4; ++i) {
-        s[static_cast<std::size_t>(4 - i)] = kHex[(group >> (4 * i)) & 0xF];
-        s[static_cast<std::size_t>(9 - i)] = kHex[(element >> (4 * i)) & 0xF];
-    }
-    return s;
-}
-
 void appendEscaped(std::string& out, std::string_view bytes, char quote) {
     constexpr char kHex[] = "0123456789ABCDEF";
     for (const char c : bytes) {

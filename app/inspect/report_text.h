@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "study/status.h"
+
 namespace trevik::inspect {
 
 // Report text; numbers go through std::to_chars, never through the locale.
@@ -39,8 +41,6 @@ std::string toText(T value) {
 
 std::string padLeft(std::string s, std::size_t width);
 std::string padRight(std::string s, std::size_t width);
-// "(gggg,eeee)" in upper-case hexadecimal.
-std::string tagText(std::uint16_t group, std::uint16_t element);
 // The bytes with everything outside 0x20..0x7E, and `quote` and the
 // backslash, written as escapes.
 void appendEscaped(std::string& out, std::string_view bytes, char quote);

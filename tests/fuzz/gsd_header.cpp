@@ -9,100 +9,28 @@ namespace trevik::test {
 
 namespace {
 
-enum class ValueKind {
-    Token,  // a sanitized text or a number: never holds CR or LF
-    Raw,    // date, time, sex: any bytes, every LF written as CR LF
-};
-
-struct KeyRule {
+// The header lines after "qubrix", in the order they are written, and
+// whether each may be missing.
+constexpr struct {
     const char* key;
-    ValueKind kind;
     bool optional;
+} kKeys[] = {
+    {"id", false},    {"name", false},   {"date", false},  {"time", false},  {"sex", false},    {"height", true},
+    {"weight", true}, {"tracer", true},  {"comment", true}, {"matrix", false}, {"pixel", false},  {"thick", false},
+    {"hr", false},    {"division", false}, {"frames", false}, {"order", false},
 };
-
-// The header lines after "qubrix", in the order they are written.
-constexpr KeyRule kKeys[] = {
-    {"id", ValueKind::Token, false},      {"name", ValueKind::Token, false},   {"date", ValueKind::Raw, false},
-    {"time", ValueKind::Raw, false},      {"sex", ValueKind::Raw, false},      {"height", ValueKind::Token, true},
-    {"weight", ValueKind::Token, true},   {"tracer", ValueKind::Token, true},  {"comment", ValueKind::Token, true},
-    {"matrix", ValueKind::Token, false},  {"pixel", ValueKind::Token, false},  {"thick", ValueKind::Token, false},
-    {"hr", ValueKind::Token, false},      {"division", ValueKind::Token, false},
-    {"frames", ValueKind::Token, false},  {"order", ValueKind::Token, false},
-};
-constexpr std::size_t kKeyCount = sizeof kKeys / sizeof kKeys[0];
 
 constexpr std::string_view kMagic = "qubrix\r\n";
 constexpr std::string_view kSeparator = "\f\r\n";
-constexpr std::string_view kLineEnd = ";\r\n";
-// A header line of raw text is at most 255 characters before its CR LF.
-constexpr std::size_t kMaxRawLine = 255;
 
-// Undoes the newline rule: CR LF back to LF. False when an LF stands
-// without its CR, which the writer never produces.
-bool decodeRaw(std::string_view written, std::string& value) {
-    value.clear();
-    for (std::size_t i = 0; i < written.size(); ++i) {
-        if (written[i] == '\r' && i + 1 < written.size() && written[i + 1] == '\n') continue;
-        if (written[i] == '\n' && (i == 0 || written[i - 1] != '\r')) return false;
-        value += written[i];
+// No value holds ";", a control byte or 0x7F.
+bool plainValue(std::string_view value) {
+    for (const char c : value) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7F || c == ';') return false;
     }
     return true;
 }
-
-class Parser {
-public:
-    Parser(std::string_view file, const std::function<bool(const GsdHeader&)>& accept)
-        : file_(file), accept_(accept) {}
-
-    std::optional<GsdHeader> run() {
-        if (file_.substr(0, kMagic.size()) != kMagic) return std::nullopt;
-        if (parseFrom(kMagic.size(), 0)) return header_;
-        return std::nullopt;
-    }
-
-private:
-    bool startsAt(std::size_t pos, std::string_view text) const { return file_.substr(pos, text.size()) == text; }
-
-    bool finish(std::size_t pos) {
-        if (!startsAt(pos, kSeparator)) return false;
-        header_.size = pos + kSeparator.size();
-        return !accept_ || accept_(header_);
-    }
-
-    bool take(std::size_t next, std::size_t index, std::string key, std::string value) {
-        header_.lines.push_back({std::move(key), std::move(value)});
-        if (parseFrom(next, index + 1)) return true;
-        header_.lines.pop_back();
-        return false;
-    }
-
-    bool parseFrom(std::size_t pos, std::size_t index) {
-        if (index == kKeyCount) return finish(pos);
-        const KeyRule& rule = kKeys[index];
-        const std::string prefix = std::string(rule.key) + " = ";
-        if (!startsAt(pos, prefix)) return rule.optional && parseFrom(pos, index + 1);
-        const std::size_t start = pos + prefix.size();
-
-        if (rule.kind == ValueKind::Token) {
-            const std::size_t crlf = file_.find("\r\n", start);
-            if (crlf == std::string_view::npos || crlf == start || file_[crlf - 1] != ';') return false;
-            return take(crlf + 2, index, rule.key, std::string(file_.substr(start, crlf - 1 - start)));
-        }
-        // Raw text: every ";" CR LF within the line's length may end it.
-        const std::size_t limit = pos + kMaxRawLine + 2;
-        std::string value;
-        for (std::size_t end = file_.find(kLineEnd, start); end != std::string_view::npos && end + 3 <= limit;
-             end = file_.find(kLineEnd, end + 1)) {
-            if (decodeRaw(file_.substr(start, end - start), value) && take(end + 3, index, rule.key, value))
-                return true;
-        }
-        return false;
-    }
-
-    std::string_view file_;
-    const std::function<bool(const GsdHeader&)>& accept_;
-    GsdHeader header_;
-};
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -114,8 +42,27 @@ const std::string* GsdHeader::find(std::string_view key) const {
     return nullptr;
 }
 
-std::optional<GsdHeader> parseGsdHeader(std::string_view file, const std::function<bool(const GsdHeader&)>& accept) {
-    return Parser(file, accept).run();
+std::optional<GsdHeader> parseGsdHeader(std::string_view file) {
+    if (file.substr(0, kMagic.size()) != kMagic) return std::nullopt;
+    GsdHeader header;
+    std::size_t at = kMagic.size();
+    for (const auto& rule : kKeys) {
+        const std::string prefix = std::string(rule.key) + " = ";
+        if (file.substr(at, prefix.size()) != prefix) {
+            if (rule.optional) continue;
+            return std::nullopt;
+        }
+        const std::size_t start = at + prefix.size();
+        const std::size_t end = file.find(';', start);
+        if (end == std::string_view::npos || file.substr(end, 3) != ";\r\n") return std::nullopt;
+        const std::string_view value = file.substr(start, end - start);
+        if (!plainValue(value)) return std::nullopt;
+        header.lines.push_back({rule.key, std::string(value)});
+        at = end + 3;
+    }
+    if (file.substr(at, kSeparator.size()) != kSeparator) return std::nullopt;
+    header.size = at + kSeparator.size();
+    return header;
 }
 
 std::optional<long long> parseGsdInteger(std::string_view value) {
