@@ -231,5 +231,62 @@ TEST_F(LoaderTest, OnlyGeometriesAndStudiesTheFrameStoreCanHoldAreRead) {
     EXPECT_EQ(load(header(0, -2, 7)), kNotSupported) << "negative divisions without a heart rate";
 }
 
+// A sink that keeps every frame it is given, of any side.
+struct KeepingSink final : FrameSink {
+    FrameLayout layout{};
+    std::vector<std::vector<std::int16_t>> frames;
+    std::vector<std::int16_t> room;
+    Status begin(const Study&, const FrameLayout& l) override {
+        layout = l;
+        room.resize(static_cast<std::size_t>(l.side * l.side));
+        return {};
+    }
+    std::int16_t* slot(int, int) override { return room.data(); }
+    Status stored(int, int) override {
+        frames.push_back(room);
+        return {};
+    }
+};
+
+TEST_F(LoaderTest, TheSinksFormDecidesMatrixAndSamples) {
+    // Floats that round both ways, a half, and one beyond the 16-bit range.
+    const float values[] = {2.5f, -2.5f, 1.4f, 40000.0f};
+    StudyPlan plan{.matrix = 128, .floats = true, .hr = 60, .division = 2, .images = 2};
+    plan.sample = [&](int i, int y, int x) { return i == 1 && y == 0 && x < 4 ? values[x] : 7.0; };
+    synth::buildStudy(plan).save(path);
+
+    KeepingSink counts;
+    CountChanges changes;
+    LoadOptions options;
+    options.form = {FrameForm::Matrix::Source, FrameForm::Samples::Counts};
+    options.changes = &changes;
+    ASSERT_EQ(loadStudy(path.c_str(), *study, counts, options), kOk);
+    EXPECT_EQ(counts.layout.side, 128);
+    ASSERT_EQ(counts.frames.size(), 2u);
+    EXPECT_EQ(std::vector<std::int16_t>(counts.frames[1].begin(), counts.frames[1].begin() + 5),
+              (std::vector<std::int16_t>{3, -3, 1, 32767, 7}));
+    EXPECT_EQ(changes.rounded, 3);
+    EXPECT_EQ(changes.clamped, 1);
+    EXPECT_EQ(study->geometry.columns, 128) << "the source's matrix is kept";
+    EXPECT_FALSE(study->flags.reducedMatrix);
+
+    // Tenfold at the source's matrix; the reduced tenfold frames match the
+    // store's, with the source images shown to an observer on the way.
+    KeepingSink tenfold;
+    options.form = {FrameForm::Matrix::Source, FrameForm::Samples::Tenfold};
+    ASSERT_EQ(loadStudy(path.c_str(), *study, tenfold, options), kOk);
+    EXPECT_EQ(tenfold.frames[1][0], 25);
+    EXPECT_EQ(tenfold.frames[1][3], static_cast<std::int16_t>(400000 % 65536));
+    KeepingSink reduced;
+    int seen = 0;
+    options = {};
+    options.sourceImage = [&](const SourceImage& image) { seen += image.side; };
+    ASSERT_EQ(loadStudy(path.c_str(), *study, reduced, options), kOk);
+    EXPECT_EQ(seen, 2 * 128);
+    auto stored = std::make_unique<Study>();
+    ASSERT_EQ(loadStudy(path.c_str(), *stored), kOk);
+    EXPECT_TRUE(std::equal(reduced.frames[1].begin(), reduced.frames[1].end(), stored->store.frame(1, 0)));
+}
+
 }  // namespace
 }  // namespace trevik
