@@ -36,8 +36,7 @@ namespace trevik {
 namespace {
 
 // The image buffer: 32768 bytes, one 128 x 128 image of 16-bit samples.
-constexpr int kImageSamples = 128 * 128;
-constexpr std::size_t kImageBytes = sizeof(std::int16_t) * kImageSamples;
+constexpr std::size_t kImageBytes = sizeof(std::int16_t) * 128 * 128;
 
 // Opens the source for reading from its start.
 // A directory or a stream that cannot seek (a FIFO, a socket) is no source;
@@ -488,8 +487,6 @@ LoadResult loadStudy(const char* path, Study& study, FrameSink& sink, const Load
     w.division = study.record.division;
     w.imageCount = study.record.frames;
 
-    // The image buffer: one 128 x 128 image of 16-bit samples.
-    constexpr std::size_t kImageBytes = 2 * 128 * 128;
     std::unique_ptr<unsigned char[]> image(new (std::nothrow) unsigned char[kImageBytes]);
     if (!image) return ended(out, Reason::NoMemory);
 
