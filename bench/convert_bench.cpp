@@ -81,8 +81,8 @@ void run(benchmark::State& state, int matrix, bool floats, bool write) {
     long allocationsBefore = allocations.load();
     long bytesBefore = allocatedBytes.load();
     for (auto _ : state) {
-        if (trevik::loadStudy(sample.source.c_str(), *study) != trevik::kLoaded) state.SkipWithError("load failed");
-        if (write && trevik::writeGsd(sample.output.c_str(), *study) != trevik::kWritten)
+        if (!trevik::loadStudy(sample.source.c_str(), *study).ok()) state.SkipWithError("load failed");
+        if (write && !trevik::writeGsd(sample.output.c_str(), *study).ok())
             state.SkipWithError("write failed");
     }
     const double n = static_cast<double>(state.iterations());
@@ -111,11 +111,12 @@ void kernel(benchmark::State& state, bool floats, bool reduce) {
     const int samples = static_cast<int>(state.range(0));
     const std::vector<unsigned char> source = bigEndianSamples(samples, floats);
     std::vector<std::int16_t> out(static_cast<std::size_t>(samples));
+    const trevik::ConversionKernels& k = *trevik::conversionKernels(trevik::bestKernelLevel());
     for (auto _ : state) {
         if (reduce)
-            (floats ? trevik::reduceFloatRows : trevik::reduceIntegerRows)(source.data(), out.data(), samples / 256);
+            (floats ? k.reduceFloatRows : k.reduceIntegerRows)(source.data(), out.data(), samples / 256);
         else
-            (floats ? trevik::scaleFloats : trevik::scaleIntegers)(source.data(), out.data(), samples);
+            (floats ? k.scaleFloats : k.scaleIntegers)(source.data(), out.data(), samples);
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }

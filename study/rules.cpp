@@ -13,16 +13,11 @@ bool framesFitStore(const StudyRecord& record) {
     return record.division <= FrameStore::kDivisions && record.frames <= FrameStore::kFramesPerDivision;
 }
 
-void updateThickness(Study& study) {
-    StudyRecord& record = study.record;
-    const double product = study.geometry.slicePixels * record.pixel;
-    // Assigned only when different: when they are equal the record stays
-    // exactly as it was, the sign of a zero included (-0.0 == 0.0).
-    if (product != record.thick) record.thick = product;
-}
-
 double writtenThickness(const Study& study) {
-    return study.flags.reducedMatrix ? study.record.thick * 0.5 : study.record.thick;
+    const double product = study.geometry.slicePixels * study.record.pixel;
+    // Equal values keep the record's: -0.0 == 0.0.
+    const double thick = product != study.record.thick ? product : study.record.thick;
+    return study.flags.reducedMatrix ? thick * 0.5 : thick;
 }
 
 }  // namespace trevik

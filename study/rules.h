@@ -15,13 +15,10 @@ void resetGating(StudyRecord& record);
 // no frames fits.
 bool framesFitStore(const StudyRecord& record);
 
-// The record's slice thickness: slicePixels x pixel, assigned only when it
-// differs from what the record holds.
-void updateThickness(Study& study);
-
-// The slice thickness the output file reports: the record's, halved when
-// the frames were reduced from 128 x 128 (each frame pixel then spans two
-// slice pixels of the source).
+// The slice thickness the output file reports, computed, never stored:
+// slicePixels x pixel (the record's own value where the two are equal, so
+// the sign of a zero stays), halved when the frames were reduced from
+// 128 x 128 (each frame pixel then spans two slice pixels of the source).
 double writtenThickness(const Study& study);
 
 }  // namespace trevik

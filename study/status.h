@@ -53,7 +53,9 @@ struct Where {
     std::uint16_t group = 0, element = 0;  // NotRecognised, NegativeLength, HeaderEnds: the element
     std::int32_t length = 0;               // NegativeLength, HeaderEnds: its declared length
     std::int64_t offset = -1;              // NegativeLength, HeaderEnds: its offset (-1: none read)
-    int sampleBits = 0, rows = 0, columns = 0, hr = 0, division = 0;  // once the header is read
+    int sampleBits = 0;             // once the preamble is read
+    std::int64_t dataOffset = -1;   // once the header is read: where the pixel data starts
+    int rows = 0, columns = 0, hr = 0, division = 0;  // once the header is read
     std::int32_t imageCount = 0;
     std::int32_t frames = 0;  // once derived: frames per division
     int passes = 0;           // once derived: divisions in the file
@@ -67,6 +69,9 @@ struct Status {
     Where where{};
 
     bool ok() const { return code == kOk; }
+    // A status compares equal to its code.
+    friend bool operator==(const Status& s, int code) { return s.code == code; }
+    explicit operator int() const { return code; }
 };
 
 // A status of `reason` with its code and nothing else said.
@@ -77,18 +82,23 @@ Status statusOf(Reason reason, int error);
 // The code that belongs to `reason`.
 int codeOf(Reason reason);
 
-// The words for `status`: one line, English, no full stop. The window gives
-// the same table to its translation catalogue (statusWordsEntry).
+// The words for `status`: one line, English, no full stop. The window takes
+// the same entries through its translation catalogue.
 std::string statusWords(const Status& status);
 
 // One entry of the words table, for a translator: the text with %1, %2 ...
 // standing for the arguments that statusArguments gives in that order.
 struct StatusWords {
     Reason reason;
+    int code;     // the code of the reason
+    int variant;  // which of the reason's texts
     const char* text;
 };
 const StatusWords& statusWordsEntry(const Status& status);
-// The arguments of the entry's placeholders, as text.
+// Argument `index` (from 1) of the entry's placeholders, as text.
 std::string statusArgument(const Status& status, int index);
+
+// "(gggg,eeee)" in upper-case hexadecimal, as the words name an element.
+std::string tagText(std::uint16_t group, std::uint16_t element);
 
 }  // namespace trevik

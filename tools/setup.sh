@@ -6,20 +6,30 @@ TREVIK_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # Package and locale installs go through sudo unless already root.
 TREVIK_SUDO=()
 if [ "$(id -u)" -ne 0 ]; then TREVIK_SUDO=(sudo); fi
+# What building and running need (./run).
 TREVIK_PACKAGES=(
-  cmake make g++ pkg-config libgtest-dev libbenchmark-dev qt6-base-dev
-  clang libclang-rt-14-dev valgrind locales libpng-dev
-  fonts-liberation fonts-ipafont-gothic xvfb xdotool x11-utils
-  fp-utils libchm-bin groff man-db xdg-utils desktop-file-utils dpkg-dev file lintian
-  qt6-tools-dev openbox wmctrl
+  cmake make g++ pkg-config qt6-base-dev qt6-tools-dev libpng-dev
+  fonts-liberation fonts-ipafont-gothic xdg-utils fp-utils
   libdcmtk-dev
-  # Needed by the DICOM tests only (validator, PACS, other reader, network namespace):
-  dcmtk dicom3tools orthanc medcon iproute2
+)
+# What the checks need besides (./test): test and benchmark libraries, the
+# fuzzing compiler, valgrind, the X server and window manager of the window
+# tests, the packaging and manual-page tools.
+TREVIK_TEST_PACKAGES=(
+  libgtest-dev libbenchmark-dev clang libclang-rt-14-dev valgrind locales
+  xvfb xdotool x11-utils openbox wmctrl
+  libchm-bin groff man-db desktop-file-utils dpkg-dev file lintian
+  # The DICOM tests: validator, PACS, DCMTK's tools, another reader, and ip
+  # for the loopback of a private network namespace.
+  dicom3tools orthanc dcmtk medcon iproute2
 )
 
+# trevik_install_packages [test]: the packages ./run needs, and with "test"
+# those of ./test too.
 trevik_install_packages() {
-  local missing=() p
-  for p in "${TREVIK_PACKAGES[@]}"; do
+  local missing=() p wanted=("${TREVIK_PACKAGES[@]}")
+  [ "${1:-}" = test ] && wanted+=("${TREVIK_TEST_PACKAGES[@]}")
+  for p in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0

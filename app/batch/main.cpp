@@ -14,10 +14,9 @@
 #include <string>
 #include <string_view>
 
-#include "reader/projection/loader.h"
-#include "study/rules.h"
+#include "app/conversion/conversion.h"
 #include "study/study.h"
-#include "writer/gsd/gsd_writer.h"
+#include "writer/output_file.h"
 
 namespace trevik {
 namespace {
@@ -48,10 +47,9 @@ constexpr const char kUsage[] =
 
 // The batch conversion: what creating the main window does when the command
 // line asked for batch mode. Returns the process exit code.
-int FormCreate() {
-    resetGating(study.record);
-    if (const int loaded = loadStudy(inputPath.c_str(), study); loaded != kLoaded) return loaded;
-    return writeGsd(outputPath.c_str(), study);
+int FormCreate(const char* source, const char* output) {
+    Conversion conversion(study, inputPath, outputPath);
+    return conversion.convert(source, output).code;
 }
 
 // Batch mode: the signals a conversion may meet. Interruptions remove the
@@ -60,14 +58,11 @@ int FormCreate() {
 // process. (Set here only: an ignored signal would survive the exec into
 // the window program.)
 int convert(const char* source, const char* output) {
-    // A name longer than a path buffer holds is refused before anything is
-    // read or written: cutting it would name another file.
-    if (!inputPath.assign(source) || !outputPath.assign(output)) return kCannotOpen;
-    removeTemporaryOnSignals();
+    detail::removeTemporaryOnSignals();
     ::signal(SIGXFSZ, SIG_IGN);
     ::signal(SIGPIPE, SIG_IGN);
     try {
-        return FormCreate();
+        return FormCreate(source, output);
     } catch (const std::bad_alloc&) {
         return kNoMemory;
     }

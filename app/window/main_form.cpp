@@ -20,7 +20,6 @@
 #include "app/window/help.h"
 #include "app/window/window_text.h"
 #include "study/rules.h"
-#include "writer/gsd/gsd_writer.h"
 
 namespace trevik::window {
 
@@ -142,7 +141,12 @@ void fitCaptions(QWidget* panel) {
 }  // namespace
 
 TMainForm::TMainForm(Study& study, PathBuffer& inputPath, PathBuffer& outputPath, WindowSeams seams, QWidget* parent)
-    : QWidget(parent), study_(study), inputPath_(inputPath), outputPath_(outputPath), seams_(std::move(seams)) {
+    : QWidget(parent),
+      study_(study),
+      inputPath_(inputPath),
+      outputPath_(outputPath),
+      seams_(std::move(seams)),
+      conversion_(study, inputPath, outputPath) {
     buildControls();
     FormCreate();
 }
@@ -367,18 +371,45 @@ std::string TMainForm::boxBytes(const QLineEdit* box, const ShownText& memory, s
     return utf8Cut(box->text(), width - 1);
 }
 
+QString TMainForm::statusText(const Status& status) {
+    // The words of the status table, through the translation catalogue.
+    const StatusWords& entry = statusWordsEntry(status);
+    QString text = QCoreApplication::translate("status", entry.text);
+    QString out;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == QLatin1Char('%') && i + 1 < text.size() && text[i + 1] >= QLatin1Char('1') &&
+            text[i + 1] <= QLatin1Char('9')) {
+            out += QString::fromStdString(statusArgument(status, text[i + 1].unicode() - '0'));
+            ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+QString TMainForm::loadFailureText(int code, const QString& name) const {
+    switch (code) {
+    case kNotSupported:
+        return tr("%1 is not a projection file, or holds a study this program cannot convert.").arg(name);
+    case kEndsEarly:
+        return tr("%1 ends early: its header or image data is incomplete.").arg(name);
+    case kNoMemory:
+        return tr("Not enough memory to load %1.").arg(name);
+    default:
+        return tr("Cannot open %1.").arg(name);
+    }
+}
+
 bool TMainForm::takePath(const QString& name, PathBuffer& buffer) {
     const QByteArray bytes = QFile::encodeName(name);
-    PathBuffer candidate{};
-    if (!candidate.assign(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())))) {
-        const QString message = bytes.size() >= static_cast<qsizetype>(PathBuffer::kCapacity)
-                                    ? tr("File name too long (more than 255 bytes): %1").arg(name)
-                                    : tr("File name holds a zero byte: %1").arg(name);
-        seams_.showError(this, errorBoxText(message));
-        return false;
-    }
-    buffer = candidate;
-    return true;
+    const Status taken = trevik::takePath(buffer, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    if (taken.ok()) return true;
+    const QString message = taken.reason == Reason::PathTooLong
+                                ? tr("File name too long (more than 255 bytes): %1").arg(name)
+                                : tr("File name holds a zero byte: %1").arg(name);
+    seams_.showError(this, errorBoxText(message));
+    return false;
 }
 
 bool TMainForm::readNumber(const QLineEdit* box, float& into) {
@@ -391,21 +422,6 @@ bool TMainForm::readNumber(const QLineEdit* box, float& into) {
     return true;
 }
 
-QString TMainForm::loadFailureText(LoadResult result, const QString& name) const {
-    switch (result) {
-    case kNotProjection:
-        return tr("%1 is not a projection file, or holds a study this program cannot convert.").arg(name);
-    case kEndsEarly:
-        return tr("%1 ends early: its header or image data is incomplete.").arg(name);
-    case kNoMemory:
-        return tr("Not enough memory to load %1.").arg(name);
-    case kLoaded:
-    case kCannotOpen:
-        break;
-    }
-    return tr("Cannot open %1.").arg(name);
-}
-
 void TMainForm::btInClick() {
     const std::optional<QString> chosen = seams_.chooseSource(this);
     if (!chosen) return;
@@ -413,14 +429,12 @@ void TMainForm::btInClick() {
     if (!takePath(*chosen, path)) return;
 
     StudyRecord& r = study_.record;
-    resetGating(r);
     showSourcePath(*chosen);
-    inputPath_ = path;
-    if (const LoadResult result = loadStudy(inputPath_.c_str(), study_); result != kLoaded) {
+    if (const Status loaded = conversion_.load(path.c_str()); !loaded.ok()) {
         // The user learns why before the process ends with the loader's
-        // result, the code a caller checks.
-        seams_.showError(this, loadFailureText(result, *chosen));
-        seams_.endProcess(result);
+        // code, the one a caller checks.
+        seams_.showError(this, loadFailureText(loaded.code, *chosen));
+        seams_.endProcess(loaded.code);
         return;
     }
     sourceName_ = *chosen;
@@ -433,9 +447,7 @@ void TMainForm::btInClick() {
     showText(edTracer, shownTracer_, r.tracer, sizeof r.tracer);
     edPix->setText(floatText(r.pixel, decimalPoint()));
 
-    // The record keeps the slice width in pixels times the (possibly
-    // doubled) pixel size; the box shows what the file will hold.
-    updateThickness(study_);
+    // The box shows the thickness the file will hold.
     edThick->setText(floatText(writtenThickness(study_), decimalPoint()));
 
     showSex(r.sex);
@@ -460,15 +472,15 @@ void TMainForm::BtOKClick() {
     if (!readNumber(edHeight, r.height)) return;
     if (!readNumber(edWeight, r.weight)) return;
 
-    WriteFailure failure;
-    if (writeGsd(outputPath_.c_str(), study_, &failure) == kWritten) {
+    const Status written = conversion_.write(outputPath_.c_str());
+    if (written.ok()) {
         seams_.endProcess(0);
         return;
     }
     // Nothing at the output has changed; the window stays as it is, so that
     // the user can save elsewhere or cancel.
-    const QString why = failure.error != 0 ? QString::fromLocal8Bit(std::strerror(failure.error))
-                                           : QString::fromUtf8(failure.reason ? failure.reason : "unknown failure");
+    const QString why = written.where.error != 0 ? QString::fromLocal8Bit(std::strerror(written.where.error))
+                                                 : statusText(written);
     seams_.showError(this, tr("Cannot write %1: %2.").arg(*chosen, why));
 }
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "app/window/window_seams.h"
-#include "reader/projection/loader.h"
+#include "app/conversion/conversion.h"
 #include "study/study.h"
 
 class QLabel;
@@ -68,8 +68,10 @@ private:
     // Converts a height or weight box; shows the conversion error and gives
     // false when its text is not a number.
     bool readNumber(const QLineEdit* box, float& into);
-    // What the error box says when `name` could not be loaded.
-    QString loadFailureText(LoadResult result, const QString& name) const;
+    // The words of a status, in the user's language where the catalogue has them.
+    static QString statusText(const Status& status);
+    // What the error box says when `name` could not be loaded, by the load's code.
+    QString loadFailureText(int code, const QString& name) const;
     // Checks Male for "M", Female for "F", neither for anything else.
     void showSex(const char* sex);
     void keepRadioTabStop();
@@ -81,6 +83,7 @@ private:
     PathBuffer& inputPath_;
     PathBuffer& outputPath_;
     WindowSeams seams_;
+    Conversion conversion_;
     ShownText shownId_, shownName_, shownTracer_;
     QString sourceName_;  // the source as the user chose it, for the save dialog's proposal
 };

@@ -119,11 +119,4 @@ double DecimalScanner::value() const {
     return negative_ ? -result : result;
 }
 
-double parseDecimalText(const char* text, std::size_t length) {
-    DecimalScanner scanner;
-    for (std::size_t i = 0; i < length; ++i)
-        if (!scanner.feed(static_cast<unsigned char>(text[i]))) break;
-    return scanner.value();
-}
-
 }  // namespace trevik

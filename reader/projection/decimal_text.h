@@ -41,7 +41,4 @@ private:
     std::int64_t exponent_ = 0;
 };
 
-// Converts a complete text the same way.
-double parseDecimalText(const char* text, std::size_t length);
-
 }  // namespace trevik

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "study/status.h"
+
 namespace trevik {
 
 // Closes a stdio stream when it goes out of scope.
@@ -55,12 +57,7 @@ bool readElementHeader(std::FILE* stream, ElementHeader& header);
 // What the probe found where a projection file has its two opening
 // elements: (0000,0000) at offset 64 and (0000,0001) at offset 76.
 struct FormatProbe {
-    enum class Finding {
-        Recognised,     // both elements are where they belong
-        TooShort,       // the file ends before the second element's tag
-        FirstElement,   // the element at offset 64 is not (0000,0000)
-        SecondElement,  // the element at offset 76 is not (0000,0001)
-    };
+    using Finding = ProbeFinding;
     Finding finding;
     std::uint16_t group;    // FirstElement, SecondElement: the tag found instead
     std::uint16_t element;

@@ -1,13 +1,8 @@
 #include "reader/projection/loader.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#if defined(MADV_HUGEPAGE) && !defined(MADV_POPULATE_WRITE)
-#define MADV_POPULATE_WRITE 23  // Linux 5.14; C libraries older than the kernel lack the name
-#endif
 
 #include <bit>
 #include <cerrno>
@@ -16,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 // The kernels' x86-64 levels. Which ones the processor offers comes from
 // glibc's record of its features where the compiler takes that C header
@@ -32,14 +28,15 @@
 #include "reader/projection/element_stream.h"
 #include "reader/projection/header.h"
 #include "study/rules.h"
+#include "study/sample.h"
+#include "study/store_sink.h"
 
 namespace trevik {
 
 namespace {
 
 // The image buffer: 32768 bytes, one 128 x 128 image of 16-bit samples.
-constexpr int kImageSamples = 128 * 128;
-constexpr std::size_t kImageBytes = sizeof(std::int16_t) * kImageSamples;
+constexpr std::size_t kImageBytes = sizeof(std::int16_t) * 128 * 128;
 
 // Opens the source for reading from its start.
 // A directory or a stream that cannot seek (a FIFO, a socket) is no source;
@@ -58,15 +55,6 @@ StreamHandle openSource(const char* path) {
     StreamHandle stream(::fdopen(fd, "rb"));
     if (!stream) ::close(fd);
     return stream;
-}
-
-LoadResult headerResult(HeaderStatus status) {
-    switch (status) {
-    case HeaderStatus::Complete: return kLoaded;
-    case HeaderStatus::Incomplete: return kEndsEarly;
-    case HeaderStatus::Malformed: return kNotProjection;
-    }
-    return kNotProjection;
 }
 
 // The conversion kernels. Each is written once, as a body the compiler
@@ -182,7 +170,7 @@ TREVIK_BODY void scaleIntegersBody(const unsigned char* __restrict bigEndian, st
     for (; i < count; ++i) {
         std::uint16_t in;
         std::memcpy(&in, bigEndian + 2 * i, sizeof in);
-        destination[i] = low16(fromBigEndian(in) * 10u);
+        destination[i] = scaleSample(static_cast<std::int16_t>(fromBigEndian(in)));
     }
 }
 
@@ -198,19 +186,6 @@ TREVIK_BODY void scaleFloatsBody(const unsigned char* __restrict bigEndian, std:
         std::memcpy(destination + i, out, sizeof out);
     }
     for (; i < count; ++i) destination[i] = scaleSample(std::bit_cast<float>(bitsAt(bigEndian + 4 * i)));
-}
-
-TREVIK_BODY void reduceRowsBody(const std::int16_t* __restrict source, std::int16_t* __restrict destination,
-                                int rows) {
-    for (int r = 0; r < rows; ++r) {
-        const std::int16_t* upper = source + 256 * r;
-        const std::int16_t* lower = upper + 128;
-        std::int16_t* out = destination + 64 * r;
-        for (int c = 0; c < 64; ++c) {
-            const int sum = upper[2 * c] + upper[2 * c + 1] + lower[2 * c] + lower[2 * c + 1];
-            out[c] = low16(static_cast<std::uint32_t>(sum));
-        }
-    }
 }
 
 // Ten times a sum is the sum of the tenfold samples, also modulo 65536: the
@@ -242,14 +217,6 @@ TREVIK_BODY void reduceFloatRowsBody(const unsigned char* __restrict bigEndian,
     }
 }
 
-struct Kernels {
-    void (*scaleIntegers)(const unsigned char*, std::int16_t*, int);
-    void (*scaleFloats)(const unsigned char*, std::int16_t*, int);
-    void (*reduceRows)(const std::int16_t*, std::int16_t*, int);
-    void (*reduceIntegerRows)(const unsigned char*, std::int16_t*, int);
-    void (*reduceFloatRows)(const unsigned char*, std::int16_t*, int);
-};
-
 #define TREVIK_KERNELS(level, target, products)                                            \
     target void scaleIntegers##level(const unsigned char* s, std::int16_t* d, int n) {     \
         scaleIntegersBody(s, d, n);                                                        \
@@ -257,17 +224,14 @@ struct Kernels {
     target void scaleFloats##level(const unsigned char* s, std::int16_t* d, int n) {       \
         scaleFloatsBody<products>(s, d, n);                                                \
     }                                                                                      \
-    target void reduceRows##level(const std::int16_t* s, std::int16_t* d, int n) {         \
-        reduceRowsBody(s, d, n);                                                           \
-    }                                                                                      \
     target void reduceIntegerRows##level(const unsigned char* s, std::int16_t* d, int n) { \
         reduceIntegerRowsBody(s, d, n);                                                    \
     }                                                                                      \
     target void reduceFloatRows##level(const unsigned char* s, std::int16_t* d, int n) {   \
         reduceFloatRowsBody<products>(s, d, n);                                            \
     }                                                                                      \
-    constexpr Kernels kKernels##level{scaleIntegers##level, scaleFloats##level, reduceRows##level, \
-                                      reduceIntegerRows##level, reduceFloatRows##level};
+    constexpr ConversionKernels kKernels##level{scaleIntegers##level, scaleFloats##level,  \
+                                                reduceIntegerRows##level, reduceFloatRows##level};
 
 TREVIK_KERNELS(Plain, , DoubleProducts)
 #ifdef TREVIK_X86_LEVELS
@@ -277,43 +241,6 @@ TREVIK_KERNELS(Avx512, __attribute__((target(TREVIK_AVX512))), ProductsTowardZer
 #endif
 #undef TREVIK_KERNELS
 #undef TREVIK_BODY
-
-// The best level this processor offers (and its system enables). The C
-// library has already asked the processor what it has: reading its answer
-// costs nothing, where asking again costs some 80 microseconds at every
-// start on a virtual machine.
-detail::KernelLevel bestLevel() {
-#if defined(TREVIK_GLIBC_FEATURES)
-    if (CPU_FEATURE_ACTIVE(AVX512F) && CPU_FEATURE_ACTIVE(AVX512BW) && CPU_FEATURE_ACTIVE(AVX512DQ) &&
-        CPU_FEATURE_ACTIVE(AVX512VL))
-        return detail::KernelLevel::Avx512;
-    if (CPU_FEATURE_ACTIVE(AVX2)) return detail::KernelLevel::Avx2;
-#elif defined(TREVIK_X86_LEVELS)
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-        __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl"))
-        return detail::KernelLevel::Avx512;
-    if (__builtin_cpu_supports("avx2")) return detail::KernelLevel::Avx2;
-#endif
-    return detail::KernelLevel::Plain;
-}
-
-const Kernels& kernelsOf(detail::KernelLevel level) {
-    switch (level) {
-#ifdef TREVIK_X86_LEVELS
-    case detail::KernelLevel::Avx512: return kKernelsAvx512;
-    case detail::KernelLevel::Avx2: return kKernelsAvx2;
-#endif
-    default: return kKernelsPlain;
-    }
-}
-
-const Kernels* current = nullptr;
-
-const Kernels& kernels() {
-    if (!current) current = &kernelsOf(bestLevel());
-    return *current;
-}
 
 // Reads up to `size` bytes; returns how many arrived before the end of the
 // file or a read error.
@@ -329,234 +256,287 @@ std::size_t readUpTo(int fd, unsigned char* data, std::size_t size) {
     return done;
 }
 
-// Makes the store's pages for the frames this load fills present before the
-// images come, which saves a page fault for every 4 KiB: asks for huge pages
-// over each whole 2 MiB page of a run of frames, then has the kernel fill in
-// the run's pages in one call. Hints only: nothing depends on whether the
-// system follows them (Linux before 5.14 knows no MADV_POPULATE_WRITE).
-void prepareFrames(Study& study, int passes, int frames) {
-#if defined(MADV_HUGEPAGE)
-    constexpr std::uintptr_t kPage = 4096;
-    constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
-    auto advise = [](std::uintptr_t first, std::uintptr_t last, std::uintptr_t unit, int advice) {
-        const std::uintptr_t begin = (first + unit - 1) & ~(unit - 1);
-        const std::uintptr_t end = last & ~(unit - 1);
-        if (begin < end) ::madvise(reinterpret_cast<void*>(begin), end - begin, advice);
-    };
-    // One run of slots for a single pass or full divisions, else one a pass.
-    const bool oneRun = passes == 1 || frames == FrameStore::kFramesPerDivision;
-    for (int d = 0; d < (oneRun ? 1 : passes); ++d) {
-        const auto first = reinterpret_cast<std::uintptr_t>(study.store.frame(d, 0));
-        const auto last = reinterpret_cast<std::uintptr_t>(
-            study.store.frame(oneRun ? passes - 1 : d, frames - 1) + FrameStore::kFrameSamples);
-        advise(first, last, kHugePage, MADV_HUGEPAGE);
-        advise(first, last, kPage, MADV_POPULATE_WRITE);
-    }
-#else
-    (void)study, (void)passes, (void)frames;
-#endif
-}
 
-// Completes the report of a load that ends with `result`.
-LoadResult finish(LoadReport& report, LoadResult result, LoadReason reason) {
-    report.result = result;
-    report.reason = reason;
-    return result;
+// A status of `reason` that keeps where the load got to.
+Status ended(Status& where, Reason reason) {
+    where.code = codeOf(reason);
+    where.reason = reason;
+    return where;
 }
 
 // Notes where the pixel data ends: image and row counted from 1.
-LoadResult shortRow(LoadReport& report, int image, int row) {
-    report.image = image;
-    report.row = row;
-    return kEndsEarly;
+Status shortRow(Status& status, int image, int row) {
+    status.where.image = image;
+    status.where.row = row;
+    return ended(status, Reason::PixelDataEnds);
 }
 
-// Reads the pixel data image after image and stores each image into its
-// frame only once the whole image is in: a file that ends inside image k
-// leaves the images before k stored and frame k as it was. The reads go to
-// the stream's descriptor, from where the header reading left the stream,
-// in calls as large as the image buffer allows; kEndsEarly at a short read.
-LoadResult readImages(std::FILE* stream, bool floats, std::int16_t* image, int passes, Study& study,
-                      LoadReport& report) {
-    const int fd = ::fileno(stream);
-    const off_t start = ::ftello(stream);
-    if (fd < 0 || start < 0 || ::lseek(fd, start, SEEK_SET) != start) return shortRow(report, 1, 1);
+// One source image of `side` x `side` big-endian samples in the form `form`
+// asks, into `out` (side x side samples, or 64 x 64 reduced).
+void convertImage(const ConversionKernels& k, const FrameForm& form, bool floats, int side,
+                  const unsigned char* bytes, std::int16_t* out, CountChanges& changes) {
+    const int samples = side * side;
+    if (form.samples == FrameForm::Samples::Tenfold) {
+        if (side == 128 && form.matrix == FrameForm::Matrix::Reduced)
+            (floats ? k.reduceFloatRows : k.reduceIntegerRows)(bytes, out, 64);
+        else
+            (floats ? k.scaleFloats : k.scaleIntegers)(bytes, out, samples);
+        return;
+    }
+    // The camera's counts, reduced (2 x 2 sums modulo 65536) when asked.
+    std::int16_t whole[128 * 128];
+    std::int16_t* counts = side == 128 && form.matrix == FrameForm::Matrix::Reduced ? whole : out;
+    for (int i = 0; i < samples; ++i) {
+        if (floats) {
+            counts[i] = countOf(std::bit_cast<float>(bitsAt(bytes + 4 * i)), changes);
+        } else {
+            std::uint16_t v;
+            std::memcpy(&v, bytes + 2 * i, sizeof v);
+            counts[i] = static_cast<std::int16_t>(fromBigEndian(v));
+        }
+    }
+    if (counts == whole) reduceTo64(whole, out);
+}
 
-    const Kernels& k = kernels();
-    const int side = study.geometry.columns;  // 64 or 128, as many rows
-    const int frames = study.record.frames;
-    const int images = frames > 0 ? passes * frames : 0;
-    if (images > 0) prepareFrames(study, passes, frames);
-    auto frameOf = [&](int n) { return study.store.frame(n / frames, n % frames); };
-    auto* bytes = reinterpret_cast<unsigned char*>(image);
-    const std::size_t rowBytes = static_cast<std::size_t>(side) * (floats ? 4 : 2);
+// Reads the pixel data image after image and hands each image to the sink
+// only once the whole image is in: a file that ends inside image k leaves
+// the images before k delivered and frame k unannounced. The reads go to
+// the stream's descriptor, from where the header reading left the stream.
+class ImageReader {
+public:
+    ImageReader(int fd, bool floats, int side, int passes, int frames, FrameSink& sink, const LoadOptions& options,
+                const ConversionKernels& kernels, Status& status)
+        : fd_(fd), floats_(floats), side_(side), passes_(passes), frames_(frames), sink_(sink), options_(options),
+          k_(kernels), status_(status) {}
 
-    if (side == 128 && floats) {
-        // 64 KiB an image: parts of 48, 48 and 32 rows pass through the
-        // upper 24 KiB of the buffer; the reduced rows of the first two parts
-        // wait in the lower 6 KiB, the last part's go straight to the frame.
-        constexpr int kPartRows = 48;
-        constexpr int kLastTop = 96;  // the last part: rows 96 to 127
-        unsigned char* part = bytes + kImageBytes / 4;
-        for (int n = 0; n < images; ++n) {
-            for (int top = 0; top < 128; top += kPartRows) {
-                const int rows = top == kLastTop ? 128 - kLastTop : kPartRows;
-                const std::size_t want = rowBytes * static_cast<std::size_t>(rows);
-                if (const std::size_t got = readUpTo(fd, part, want); got != want)
-                    return shortRow(report, n + 1, top + static_cast<int>(got / rowBytes) + 1);
-                std::int16_t* reduced = image;
-                if (top == kLastTop) {
-                    reduced = frameOf(n);
-                    std::memcpy(reduced, image, sizeof(std::int16_t) * 64 * (kLastTop / 2));
+    // Reduced tenfold frames without a look at the source images: the
+    // fused kernels in as few reads as the image buffer allows.
+    Status fast(unsigned char* buffer, std::size_t bufferBytes) {
+        const std::size_t rowBytes = static_cast<std::size_t>(side_) * (floats_ ? 4 : 2);
+        const int images = passes_ * frames_;
+        if (side_ == 128 && floats_) {
+            // 64 KiB an image: parts of 48, 48 and 32 rows pass through the
+            // upper 24 KiB of the buffer; the reduced rows of the first two
+            // parts wait in the lower 6 KiB, the last part's go straight to
+            // the frame.
+            constexpr int kPartRows = 48;
+            constexpr int kLastTop = 96;  // the last part: rows 96 to 127
+            unsigned char* part = buffer + bufferBytes / 4;
+            auto* waiting = reinterpret_cast<std::int16_t*>(buffer);
+            for (int n = 0; n < images; ++n) {
+                for (int top = 0; top < 128; top += kPartRows) {
+                    const int rows = top == kLastTop ? 128 - kLastTop : kPartRows;
+                    const std::size_t want = rowBytes * static_cast<std::size_t>(rows);
+                    if (const std::size_t got = readUpTo(fd_, part, want); got != want)
+                        return shortRow(status_, n + 1, top + static_cast<int>(got / rowBytes) + 1);
+                    std::int16_t* reduced = waiting;
+                    if (top == kLastTop) {
+                        reduced = sink_.slot(n / frames_, n % frames_);
+                        std::memcpy(reduced, waiting, sizeof(std::int16_t) * 64 * (kLastTop / 2));
+                    }
+                    k_.reduceFloatRows(part, reduced + 64 * (top / 2), rows / 2);
                 }
-                k.reduceFloatRows(part, reduced + 64 * (top / 2), rows / 2);
+                if (Status s = sink_.stored(n / frames_, n % frames_); !s.ok()) return s;
+            }
+            return ended(status_, Reason::Done);
+        }
+        // Whole images per read: four 64 x 64 integer images, two 64 x 64
+        // float images or one 128 x 128 integer image.
+        const std::size_t imageBytes = rowBytes * static_cast<std::size_t>(side_);
+        const int perRead = static_cast<int>(bufferBytes / imageBytes);
+        for (int n = 0; n < images;) {
+            const int want = images - n < perRead ? images - n : perRead;
+            const std::size_t got = readUpTo(fd_, buffer, imageBytes * static_cast<std::size_t>(want));
+            const int whole = static_cast<int>(got / imageBytes);
+            for (int j = 0; j < whole; ++j, ++n) {
+                const unsigned char* source = buffer + imageBytes * static_cast<std::size_t>(j);
+                std::int16_t* frame = sink_.slot(n / frames_, n % frames_);
+                if (side_ == 128)
+                    k_.reduceIntegerRows(source, frame, 64);
+                else
+                    (floats_ ? k_.scaleFloats : k_.scaleIntegers)(source, frame, FrameStore::kFrameSamples);
+                if (Status s = sink_.stored(n / frames_, n % frames_); !s.ok()) return s;
+            }
+            if (whole < want) {
+                const std::size_t rest = got - imageBytes * static_cast<std::size_t>(whole);
+                return shortRow(status_, n + 1, static_cast<int>(rest / rowBytes) + 1);
             }
         }
-        return kLoaded;
+        return ended(status_, Reason::Done);
     }
 
-    // Whole images per read: four 64 x 64 integer images, two 64 x 64 float
-    // images or one 128 x 128 integer image.
-    const std::size_t imageBytes = rowBytes * static_cast<std::size_t>(side);
-    const int perRead = static_cast<int>(kImageBytes / imageBytes);
-    for (int n = 0; n < images;) {
-        const int want = images - n < perRead ? images - n : perRead;
-        const std::size_t got = readUpTo(fd, bytes, imageBytes * static_cast<std::size_t>(want));
-        const int whole = static_cast<int>(got / imageBytes);
-        for (int j = 0; j < whole; ++j, ++n) {
-            const unsigned char* source = bytes + imageBytes * static_cast<std::size_t>(j);
-            if (side == 128)
-                k.reduceIntegerRows(source, frameOf(n), 64);
-            else if (floats)
-                k.scaleFloats(source, frameOf(n), FrameStore::kFrameSamples);
-            else
-                k.scaleIntegers(source, frameOf(n), FrameStore::kFrameSamples);
+    // Any form, an image at a time through a buffer of one whole source
+    // image, which the source-image observer sees first.
+    Status general(std::vector<unsigned char>& buffer) {
+        const std::size_t rowBytes = static_cast<std::size_t>(side_) * (floats_ ? 4 : 2);
+        const std::size_t imageBytes = rowBytes * static_cast<std::size_t>(side_);
+        buffer.resize(imageBytes);
+        CountChanges ignored;
+        CountChanges& changes = options_.changes ? *options_.changes : ignored;
+        const int images = passes_ * frames_;
+        for (int n = 0; n < images; ++n) {
+            const int d = n / frames_;
+            const int f = n % frames_;
+            if (const std::size_t got = readUpTo(fd_, buffer.data(), imageBytes); got != imageBytes)
+                return shortRow(status_, n + 1, static_cast<int>(got / rowBytes) + 1);
+            if (options_.sourceImage) options_.sourceImage(SourceImage{d, f, side_, floats_, buffer.data()});
+            convertImage(k_, options_.form, floats_, side_, buffer.data(), sink_.slot(d, f), changes);
+            if (Status s = sink_.stored(d, f); !s.ok()) return s;
         }
-        if (whole < want) {
-            const std::size_t rest = got - imageBytes * static_cast<std::size_t>(whole);
-            return shortRow(report, n + 1, static_cast<int>(rest / rowBytes) + 1);
-        }
+        return ended(status_, Reason::Done);
     }
-    return kLoaded;
-}
+
+private:
+    int fd_;
+    bool floats_;
+    int side_;
+    int passes_;
+    int frames_;
+    FrameSink& sink_;
+    const LoadOptions& options_;
+    const ConversionKernels& k_;
+    Status& status_;
+};
 
 }  // namespace
 
-std::int16_t scaleSample(std::int16_t sample) {
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(sample * 10));
+KernelLevel bestKernelLevel() {
+    // The C library has already asked the processor what it has: reading its
+    // answer costs nothing, where asking again costs some 80 microseconds at
+    // every start on a virtual machine.
+#if defined(TREVIK_GLIBC_FEATURES)
+    if (CPU_FEATURE_ACTIVE(AVX512F) && CPU_FEATURE_ACTIVE(AVX512BW) && CPU_FEATURE_ACTIVE(AVX512DQ) &&
+        CPU_FEATURE_ACTIVE(AVX512VL))
+        return KernelLevel::Avx512;
+    if (CPU_FEATURE_ACTIVE(AVX2)) return KernelLevel::Avx2;
+#elif defined(TREVIK_X86_LEVELS)
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+        __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl"))
+        return KernelLevel::Avx512;
+    if (__builtin_cpu_supports("avx2")) return KernelLevel::Avx2;
+#endif
+    return KernelLevel::Plain;
 }
 
-std::int16_t scaleSample(float sample) {
-    const double tenfold = static_cast<double>(sample) * 10.0;  // exact in double
-    // 2^63 as a double; the signed 64-bit range is [-2^63, 2^63).
-    constexpr double kLimit = 9223372036854775808.0;
-    if (!std::isfinite(tenfold)) return 0;
-    const double whole = std::trunc(tenfold);
-    if (whole >= kLimit || whole < -kLimit) return 0;
-    const auto t = static_cast<std::int64_t>(whole);
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(static_cast<std::uint64_t>(t)));
-}
-
-void scaleIntegers(const unsigned char* bigEndian, std::int16_t* destination, int count) {
-    kernels().scaleIntegers(bigEndian, destination, count);
-}
-
-void scaleFloats(const unsigned char* bigEndian, std::int16_t* destination, int count) {
-    kernels().scaleFloats(bigEndian, destination, count);
+const ConversionKernels* conversionKernels(KernelLevel level) {
+    if (level > bestKernelLevel()) return nullptr;
+    switch (level) {
+#ifdef TREVIK_X86_LEVELS
+    case KernelLevel::Avx512: return &kKernelsAvx512;
+    case KernelLevel::Avx2: return &kKernelsAvx2;
+#endif
+    default: return &kKernelsPlain;
+    }
 }
 
 void reduceTo64(const std::int16_t* source, std::int16_t* destination) {
-    kernels().reduceRows(source, destination, 64);
+    for (int r = 0; r < 64; ++r) {
+        const std::int16_t* upper = source + 256 * r;
+        const std::int16_t* lower = upper + 128;
+        for (int c = 0; c < 64; ++c) {
+            const int sum = upper[2 * c] + upper[2 * c + 1] + lower[2 * c] + lower[2 * c + 1];
+            destination[64 * r + c] = low16(static_cast<std::uint32_t>(sum));
+        }
+    }
 }
 
-void reduceIntegerRows(const unsigned char* bigEndian, std::int16_t* destination, int rows) {
-    kernels().reduceIntegerRows(bigEndian, destination, rows);
+LoadResult loadStudy(const char* path, Study& study) {
+    StoreSink store(study.store);
+    return loadStudy(path, study, store);
 }
 
-void reduceFloatRows(const unsigned char* bigEndian, std::int16_t* destination, int rows) {
-    kernels().reduceFloatRows(bigEndian, destination, rows);
-}
-
-bool detail::useKernelLevel(KernelLevel level) {
-    if (level > bestLevel()) return false;
-    current = &kernelsOf(level);
-    return true;
-}
-
-LoadResult loadStudy(const char* path, Study& study, LoadReport* report) {
-    LoadReport unused{};
-    LoadReport& out = report ? *report : unused;
-    out = LoadReport{};
+LoadResult loadStudy(const char* path, Study& study, FrameSink& sink, const LoadOptions& options) {
+    Status out;
+    Where& w = out.where;
     errno = 0;
     StreamHandle stream = openSource(path);
     if (!stream) {
-        out.error = errno;
+        w.error = errno;
         // The stream's own buffer is memory too: no memory is 8, as for the
         // image buffer.
-        if (out.error == ENOMEM) return finish(out, kNoMemory, LoadReason::NoMemory);
-        return finish(out, kCannotOpen, LoadReason::CannotOpen);
+        return ended(out, w.error == ENOMEM ? Reason::NoMemory : Reason::CannotOpen);
     }
-    out.probe = examineFormat(stream.get());
-    if (out.probe.finding != FormatProbe::Finding::Recognised)
-        return finish(out, kNotProjection, LoadReason::NotRecognised);
+    const FormatProbe probe = examineFormat(stream.get());
+    w.probe = probe.finding;
+    if (probe.finding != ProbeFinding::Recognised) {
+        w.group = probe.group;
+        w.element = probe.element;
+        return ended(out, Reason::NotRecognised);
+    }
 
     study.flags.reverseFrames = false;
     study.flags.reducedMatrix = false;
     FilePreamble preamble{};
-    // The report keeps the last element header the walk reads.
+    // The status keeps the last element header the walk reads.
     const HeaderStatus header =
-        readHeader(stream.get(), preamble, study, [&out](const SeenElement& element, const Study&) {
-            out.elementRead = true;
-            out.elementOffset = element.offset;
-            out.element = element.header;
+        readHeader(stream.get(), preamble, study, [&](const SeenElement& element, const Study& s) {
+            w.offset = element.offset;
+            w.group = element.header.group;
+            w.element = element.header.element;
+            w.length = element.header.length;
+            if (options.observer) options.observer(element, s);
         });
-    LoadResult rc = headerResult(header);
-    if (rc != kLoaded)
-        return finish(out, rc, header == HeaderStatus::Malformed ? LoadReason::NegativeLength : LoadReason::HeaderEnds);
-    out.sampleBits = preamble.sampleBits;
-    out.rows = study.geometry.rows;
-    out.columns = study.geometry.columns;
-    out.hr = study.record.hr;
-    out.division = study.record.division;
-    out.imageCount = study.record.frames;
+    w.sampleBits = preamble.sampleBits;
+    if (header == HeaderStatus::Malformed) return ended(out, Reason::NegativeLength);
+    if (header == HeaderStatus::Incomplete) return ended(out, Reason::HeaderEnds);
+    w.dataOffset = ::ftello(stream.get());
+    w.rows = study.geometry.rows;
+    w.columns = study.geometry.columns;
+    w.hr = study.record.hr;
+    w.division = study.record.division;
+    w.imageCount = study.record.frames;
 
-    std::unique_ptr<std::int16_t[]> image(new (std::nothrow) std::int16_t[kImageSamples]);
-    if (!image) return finish(out, kNoMemory, LoadReason::NoMemory);
+    std::unique_ptr<unsigned char[]> image(new (std::nothrow) unsigned char[kImageBytes]);
+    if (!image) return ended(out, Reason::NoMemory);
 
     // Only the two geometries the frame store can hold are accepted.
     const AcquisitionGeometry& g = study.geometry;
     if (!((g.rows == 64 && g.columns == 64) || (g.rows == 128 && g.columns == 128)))
-        return finish(out, kNotProjection, LoadReason::Geometry);
+        return ended(out, Reason::Geometry);
 
     // The header's count is of images; from here on the record holds the
     // frames of one division.
     StudyRecord& r = study.record;
     const std::int32_t imageCount = r.frames;
     if (r.hr != 0 && r.division != 0) {
-        if (imageCount == INT32_MIN && r.division == -1) return finish(out, kNotProjection, LoadReason::CountOverflow);
+        if (imageCount == INT32_MIN && r.division == -1) return ended(out, Reason::CountOverflow);
         r.frames = imageCount / r.division;
     }
-    out.frames = r.frames;
+    w.frames = r.frames;
     // Nothing may be stored beyond the frame store.
-    if (!framesFitStore(r)) return finish(out, kNotProjection, LoadReason::StoreFull);
+    if (!framesFitStore(r)) return ended(out, Reason::StoreFull);
     // A study without images, or with a negative division count, is none
     // the converter can hold.
-    if (r.division < 0 || r.frames <= 0) return finish(out, kNotProjection, LoadReason::NoFrames);
+    if (r.division < 0 || r.frames <= 0) return ended(out, Reason::NoFrames);
 
     const int passes = r.division > 1 ? r.division : 1;
-    out.passes = passes;
-    rc = readImages(stream.get(), preamble.sampleBits == 32, image.get(), passes, study, out);
-    if (rc != kLoaded) return finish(out, rc, LoadReason::PixelDataEnds);
+    w.passes = passes;
+    const bool floats = preamble.sampleBits == 32;
+    const int side = g.columns;
+    const FrameLayout layout{options.form.matrix == FrameForm::Matrix::Source ? side : 64, passes, r.frames};
+    if (Status s = sink.begin(study, layout); !s.ok()) return s;
+
+    const int fd = ::fileno(stream.get());
+    const off_t start = ::ftello(stream.get());
+    if (fd < 0 || start < 0 || ::lseek(fd, start, SEEK_SET) != start) return shortRow(out, 1, 1);
+    const ConversionKernels& kernels =
+        options.kernels ? *options.kernels : *conversionKernels(bestKernelLevel());
+    ImageReader reader(fd, floats, side, passes, r.frames, sink, options, kernels, out);
+    const bool fused = options.form.matrix == FrameForm::Matrix::Reduced &&
+                       options.form.samples == FrameForm::Samples::Tenfold && !options.sourceImage;
+    std::vector<unsigned char> whole;
+    if (Status s = fused ? reader.fast(image.get(), kImageBytes) : reader.general(whole); !s.ok()) return s;
     image.reset();
     stream.reset();
 
-    if (study.geometry.columns == 128) {
+    if (study.geometry.columns == 128 && options.form.matrix == FrameForm::Matrix::Reduced) {
         study.geometry.columns = 64;
         study.geometry.rows = 64;
         r.pixel *= 2;
         study.flags.reducedMatrix = true;
     }
-    return finish(out, kLoaded, LoadReason::Loaded);
+    return ended(out, Reason::Done);
 }
 
 }  // namespace trevik

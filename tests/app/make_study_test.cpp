@@ -40,7 +40,7 @@ TEST(MakeStudy, WritesTheStudyItsOptionsDescribe) {
     EXPECT_EQ(r.err, "");
     LoadResult result;
     auto study = load(path, result);
-    ASSERT_EQ(result, kLoaded);
+    ASSERT_EQ(result, kOk);
     const StudyRecord& rec = study->record;
     EXPECT_EQ(rec.hr, 75);
     EXPECT_EQ(rec.division, 4);
@@ -63,7 +63,7 @@ TEST(MakeStudy, WritesTheStudyItsOptionsDescribe) {
     r = runProcess(kMakeStudy, {"--divisions", "0", "--hr", "0", "--frames", "100", "--output", ungated});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     study = load(ungated, result);
-    ASSERT_EQ(result, kLoaded);
+    ASSERT_EQ(result, kOk);
     EXPECT_EQ(study->record.frames, 100);
     EXPECT_EQ(study->record.division, 0);
     EXPECT_FALSE(study->flags.reducedMatrix);
@@ -122,7 +122,7 @@ TEST(MakeStudy, BadOptionsEndWithTwoAndWriteNothing) {
 TEST(MakeStudy, BuildSamplesLoad) {
     LoadResult result;
     auto rest = load(kSamplesDir + "/rest-gated-64.prj", result);
-    ASSERT_EQ(result, kLoaded);
+    ASSERT_EQ(result, kOk);
     EXPECT_EQ(rest->record.division, 8);
     EXPECT_EQ(rest->record.frames, 32);
     EXPECT_NE(rest->record.hr, 0);
@@ -130,7 +130,7 @@ TEST(MakeStudy, BuildSamplesLoad) {
     expectPicture(*rest, 7, 31);
 
     auto stress = load(kSamplesDir + "/stress-gated-128f.prj", result);
-    ASSERT_EQ(result, kLoaded);
+    ASSERT_EQ(result, kOk);
     EXPECT_EQ(stress->record.division, 8);
     EXPECT_EQ(stress->record.frames, 32);
     EXPECT_TRUE(stress->flags.reducedMatrix);

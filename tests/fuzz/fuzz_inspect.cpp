@@ -45,13 +45,13 @@ void checkInspection(const std::string& path) {
     // anonymous mapping: zero pages cost nothing until a load touches them.
     void* pages = ::mmap(nullptr, sizeof(Study), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (pages == MAP_FAILED) broken("no memory for a study");
-    LoadReport report{};
-    const int code = loadStudy(path.c_str(), *static_cast<Study*>(pages), &report);
+    const Status report = loadStudy(path.c_str(), *static_cast<Study*>(pages));
+    const int code = report.code;
     ::munmap(pages, sizeof(Study));
     if (v.code != code) broken("verdict " + std::to_string(v.code) + ", loadStudy answers " + std::to_string(code));
-    if ((v.kind == FileKind::Source) != (report.reason != LoadReason::NotRecognised))
+    if ((v.kind == FileKind::Source) != (report.reason != Reason::NotRecognised))
         broken(std::string("kind ") + kindName(v.kind) + " for a file the loader " +
-               (report.reason == LoadReason::NotRecognised ? "does not recognise" : "recognises"));
+               (report.reason == Reason::NotRecognised ? "does not recognise" : "recognises"));
 
     const std::string& r = ins.report;
     if (!std::all_of(r.begin(), r.end(), [](char c) { return c == '\n' || (c >= 0x20 && c <= 0x7E); }))
@@ -66,13 +66,13 @@ void checkInspection(const std::string& path) {
         broken("the TSV line is not five fields on one line: " + tsv);
 
     const Montage& m = ins.montage;
-    if (code == kLoaded) {
-        const long long samples = static_cast<long long>(report.passes) * report.frames * FrameStore::kFrameSamples;
+    if (code == kOk) {
+        const long long samples = static_cast<long long>(report.where.passes) * report.where.frames * FrameStore::kFrameSamples;
         if (v.wrapped < 0 || v.wrapped > samples) broken("wrapped count " + std::to_string(v.wrapped));
-        if (m.width != report.frames * (64 + kMontageGap) + kMontageGap ||
-            m.height != report.passes * (64 + kMontageGap) + kMontageGap)
+        if (m.width != report.where.frames * (64 + kMontageGap) + kMontageGap ||
+            m.height != report.where.passes * (64 + kMontageGap) + kMontageGap)
             broken("montage of " + std::to_string(m.width) + " x " + std::to_string(m.height) + " for " +
-                   std::to_string(report.passes) + " x " + std::to_string(report.frames) + " frames");
+                   std::to_string(report.where.passes) + " x " + std::to_string(report.where.frames) + " frames");
     }
     if (m.width == 0) {
         if (ins.noMontage.empty()) broken("no montage and no reason");

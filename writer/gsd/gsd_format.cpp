@@ -1,12 +1,25 @@
 #include "writer/gsd/gsd_format.h"
 
+#include <algorithm>
 #include <charconv>
-#include <cstdint>
 #include <cstring>
-#include <string_view>
 
+#include "study/rules.h"
 
-namespace trevik::detail {
+namespace trevik {
+
+void sanitizeText(const char* source, char* destination) {
+    // Printable is 0x20..0x7E, white space 0x09..0x0D and 0x20, whatever the
+    // locale: what stays is 0x21..0x7E, but ";", which would end the line's
+    // value and let a text forge further lines.
+    for (; *source; ++source, ++destination) {
+        const auto c = static_cast<unsigned char>(*source);
+        *destination = c >= 0x21 && c <= 0x7E && c != ';' ? *source : '_';
+    }
+    *destination = '\0';
+}
+
+namespace gsd {
 
 namespace {
 
@@ -16,60 +29,115 @@ std::string_view fieldText(const char (&field)[N]) {
     return {field, ::strnlen(field, N)};
 }
 
-// The writer's sanitized copy: at most 79 characters (a longer text is cut),
-// through sanitizeText.
-constexpr std::size_t kSanitizedSize = 80;
-
-template <std::size_t N>
-std::string sanitizedField(const char (&field)[N]) {
-    char copy[kSanitizedSize];
-    char clean[kSanitizedSize];
-    copyText(copy, fieldText(field));
+// The writer's sanitized copy of a free text: at most 79 characters (a
+// longer text is cut), through sanitizeText.
+std::string token(std::string_view text) {
+    char copy[80];
+    char clean[80];
+    copyText(copy, text);
     sanitizeText(copy, clean);
     return clean;
 }
 
 // A date, time or sex as written: byte for byte, but every control byte
-// (0x00 to 0x1F, 0x7F) turned into an underscore, so that no value can end
-// its line, hold the separator or add a line of its own. Spaces and bytes
-// from 0x80 up stay.
-std::string withoutControlBytes(std::string_view text) {
+// (0x00 to 0x1F, 0x7F) and ";" turned into an underscore, so that no value
+// can end its line, hold the separator or add a line of its own. Spaces and
+// bytes from 0x80 up stay.
+std::string raw(std::string_view text) {
     std::string out(text);
     for (char& c : out) {
         const auto b = static_cast<unsigned char>(c);
-        if (b < 0x20 || b == 0x7F) c = '_';
+        if (b < 0x20 || b == 0x7F || b == ';') c = '_';
     }
     return out;
 }
 
-void appendLine(std::string& out, std::string_view key, std::string_view value) {
-    out.append(key).append(" = ").append(value).append(";\n");
+void appendInteger(std::string& out, long long value) {
+    char text[24];
+    const auto [end, error] = std::to_chars(text, text + sizeof text, value);
+    out.append(text, error == std::errc{} ? static_cast<std::size_t>(end - text) : 0);
 }
 
-void appendFixedLine(std::string& out, std::string_view key, double value, int precision, int width) {
-    out.append(key).append(" = ");
-    appendFixed(out, value, precision, width);
-    out.append(";\n");
-}
+double none(const Study&) { return 0; }
+std::string_view noText(const StudyRecord&) { return {}; }
 
-void appendIntegerLine(std::string& out, std::string_view key, long long value) {
-    out.append(key).append(" = ");
-    appendInteger(out, value);
-    out.append(";\n");
-}
+const std::vector<Key> kKeys = {
+    {"id", Form::Token, nullptr, [](const StudyRecord& r) { return fieldText(r.id); }, none, {}},
+    {"name", Form::Token, nullptr, [](const StudyRecord& r) { return fieldText(r.name); }, none, {}},
+    {"date", Form::Raw, nullptr, [](const StudyRecord& r) { return fieldText(r.date); }, none, {}},
+    {"time", Form::Raw, nullptr, [](const StudyRecord& r) { return fieldText(r.time); }, none, {}},
+    {"sex", Form::Raw, nullptr, [](const StudyRecord& r) { return fieldText(r.sex); }, none, {}},
+    // The comparisons are made on the stored 32-bit values.
+    {"height", Form::Fixed4, [](const StudyRecord& r) { return r.height > 30.0f; }, noText,
+     [](const Study& s) { return static_cast<double>(s.record.height); }, {}},
+    {"weight", Form::Fixed4, [](const StudyRecord& r) { return r.weight > 3.0f; }, noText,
+     [](const Study& s) { return static_cast<double>(s.record.weight); }, {}},
+    {"tracer", Form::Token, [](const StudyRecord& r) { return r.tracer[0] != '\0'; },
+     [](const StudyRecord& r) { return fieldText(r.tracer); }, none, {}},
+    {"comment", Form::Token, [](const StudyRecord& r) { return r.comment[0] != '\0'; },
+     [](const StudyRecord& r) { return fieldText(r.comment); }, none, {}},
+    // Every stored frame is 64 x 64.
+    {"matrix", Form::Word, nullptr, noText, none, "64"},
+    {"pixel", Form::Fixed10, nullptr, noText, [](const Study& s) { return s.record.pixel; }, {}},
+    {"thick", Form::Fixed10, nullptr, noText, writtenThickness, {}},
+    {"hr", Form::Integer, nullptr, noText, [](const Study& s) { return static_cast<double>(s.record.hr); }, {}},
+    {"division", Form::Integer, nullptr, noText,
+     [](const Study& s) { return static_cast<double>(s.record.division); }, {}},
+    {"frames", Form::Integer, nullptr, noText, [](const Study& s) { return static_cast<double>(s.record.frames); },
+     {}},
+    {"order", Form::Word, nullptr, noText, none, "little"},
+};
 
-// The newline rule: every 0x0A becomes 0x0D 0x0A, every other byte stays.
-std::string withCrLf(std::string_view text) {
-    std::string out;
-    out.reserve(text.size() + 32);
-    for (const char c : text) {
-        if (c == '\n') out += '\r';
-        out += c;
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// "%d": an optional minus sign and digits without leading zeros.
+bool parseInteger(std::string_view v, long long& value) {
+    const bool negative = !v.empty() && v[0] == '-';
+    const std::string_view digits = v.substr(negative ? 1 : 0);
+    if (digits.empty() || digits.size() > 11 || (digits.size() > 1 && digits[0] == '0')) return false;
+    value = 0;
+    for (const char c : digits) {
+        if (!isDigit(c)) return false;
+        value = value * 10 + (c - '0');
     }
-    return out;
+    if (negative) value = -value;
+    return true;
+}
+
+// "%<width>.<precision>f": spaces up to the width, then an optional minus
+// sign, digits, a full stop and `precision` digits (or inf, nan).
+bool isFixed(std::string_view v, std::size_t precision, std::size_t width) {
+    const std::size_t fill = v.find_first_not_of(' ');
+    if (fill == std::string_view::npos || (fill > 0 && v.size() != width)) return false;
+    std::string_view n = v.substr(fill);
+    if (!n.empty() && n[0] == '-') n.remove_prefix(1);
+    if (n == "inf" || n == "nan") return true;
+    const std::size_t point = n.find('.');
+    if (point == 0 || point == std::string_view::npos || n.size() - point - 1 != precision) return false;
+    return std::all_of(n.begin(), n.begin() + static_cast<std::ptrdiff_t>(point), isDigit) &&
+           std::all_of(n.begin() + static_cast<std::ptrdiff_t>(point) + 1, n.end(), isDigit);
+}
+
+bool valueFits(const Key& k, std::string_view v, long long& integer) {
+    switch (k.form) {
+    case Form::Token:
+        return std::all_of(v.begin(), v.end(), [](char c) { return c >= 0x21 && c <= 0x7E && c != ';'; });
+    case Form::Raw:
+        return std::none_of(v.begin(), v.end(), [](char c) {
+            const auto b = static_cast<unsigned char>(c);
+            return b < 0x20 || b == 0x7F || b == ';';
+        });
+    case Form::Fixed4: return isFixed(v, 4, 8);
+    case Form::Fixed10: return isFixed(v, 10, 16);
+    case Form::Integer: return parseInteger(v, integer);
+    case Form::Word: return v == k.word;
+    }
+    return false;
 }
 
 }  // namespace
+
+const std::vector<Key>& keys() { return kKeys; }
 
 void appendFixed(std::string& out, double value, int precision, int width) {
     // The longest fixed form of a double: sign, 309 integer digits, point,
@@ -81,46 +149,75 @@ void appendFixed(std::string& out, double value, int precision, int width) {
     out.append(text, length);
 }
 
-void appendInteger(std::string& out, long long value) {
-    char text[24];
-    const auto [end, error] = std::to_chars(text, text + sizeof text, value);
-    out.append(text, error == std::errc{} ? static_cast<std::size_t>(end - text) : 0);
-}
-
-std::string composeHeader(const StudyRecord& record) {
-    std::string text = "qubrix\n";
-    appendLine(text, "id", sanitizedField(record.id));
-    appendLine(text, "name", sanitizedField(record.name));
-    appendLine(text, "date", withoutControlBytes(fieldText(record.date)));
-    appendLine(text, "time", withoutControlBytes(fieldText(record.time)));
-    appendLine(text, "sex", withoutControlBytes(fieldText(record.sex)));
-    if (record.height > 30.0f) appendFixedLine(text, "height", static_cast<double>(record.height), 4, 8);
-    if (record.weight > 3.0f) appendFixedLine(text, "weight", static_cast<double>(record.weight), 4, 8);
-    if (record.tracer[0] != '\0') appendLine(text, "tracer", sanitizedField(record.tracer));
-    if (record.comment[0] != '\0') appendLine(text, "comment", sanitizedField(record.comment));
-    appendIntegerLine(text, "matrix", FrameStore::kSide);
-    appendFixedLine(text, "pixel", record.pixel, 10, 16);
-    appendFixedLine(text, "thick", record.thick, 10, 16);
-    appendIntegerLine(text, "hr", record.hr);
-    appendIntegerLine(text, "division", record.division);
-    appendIntegerLine(text, "frames", record.frames);
-    text += "order = little;\n";
-    text += "\f\n";
-    return withCrLf(text);
-}
-
-}  // namespace trevik::detail
-
-namespace trevik {
-
-void sanitizeText(const char* source, char* destination) {
-    // Printable is 0x20..0x7E, white space 0x09..0x0D and 0x20, whatever the
-    // locale: what stays is 0x21..0x7E.
-    for (; *source; ++source, ++destination) {
-        const auto c = static_cast<unsigned char>(*source);
-        *destination = c >= 0x21 && c <= 0x7E ? *source : '_';
+std::string composeHeader(const Study& study) {
+    std::string out(kMagic);
+    for (const Key& k : kKeys) {
+        if (k.written && !k.written(study.record)) continue;
+        out.append(k.key).append(" = ");
+        switch (k.form) {
+        case Form::Token: out += token(k.text(study.record)); break;
+        case Form::Raw: out += raw(k.text(study.record)); break;
+        case Form::Fixed4: appendFixed(out, k.number(study), 4, 8); break;
+        case Form::Fixed10: appendFixed(out, k.number(study), 10, 16); break;
+        case Form::Integer: appendInteger(out, static_cast<long long>(k.number(study))); break;
+        case Form::Word: out += k.word; break;
+        }
+        out += ";\r\n";
     }
-    *destination = '\0';
+    out += kSeparator;
+    return out;
 }
 
+const std::string* Header::find(std::string_view key) const {
+    for (const Line& l : lines)
+        if (l.key == key) return &l.value;
+    return nullptr;
+}
+
+Header parseHeader(std::string_view file) {
+    Header h;
+    std::size_t at = 0;
+    // A problem lies on the line after those read.
+    auto fail = [&h, &at](Header::Problem problem, std::string_view key = {}) {
+        h.problem = problem;
+        h.line = static_cast<int>(h.lines.size()) + 2;
+        h.at = at;
+        h.key = key;
+        return h;
+    };
+    if (file.substr(0, kMagic.size()) != kMagic) {
+        h.lines.clear();
+        h.problem = Header::Problem::NoMagic;
+        h.line = 1;
+        return h;
+    }
+    at = kMagic.size();
+    for (const Key& k : kKeys) {
+        const std::string prefix = std::string(k.key) + " = ";
+        if (file.substr(at, prefix.size()) != prefix) {
+            if (k.written) continue;  // an optional line may be missing
+            return fail(Header::Problem::Missing, k.key);
+        }
+        const std::size_t start = at + prefix.size();
+        // No value holds ";": the first one ends it.
+        const std::size_t end = file.find(';', start);
+        if (end == std::string_view::npos || file.substr(end, 3) != ";\r\n")
+            return fail(Header::Problem::Unterminated, k.key);
+        const std::string_view value = file.substr(start, end - start);
+        long long integer = 0;
+        if (!valueFits(k, value, integer)) {
+            h.value = value;
+            return fail(Header::Problem::Malformed, k.key);
+        }
+        if (k.key == "division") h.division = integer;
+        if (k.key == "frames") h.frames = integer;
+        h.lines.push_back({k.key, std::string(value)});
+        at = end + 3;
+    }
+    if (file.substr(at, kSeparator.size()) != kSeparator) return fail(Header::Problem::NoSeparator);
+    h.size = at + kSeparator.size();
+    return h;
+}
+
+}  // namespace gsd
 }  // namespace trevik

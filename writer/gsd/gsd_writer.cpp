@@ -70,40 +70,23 @@ std::uint64_t frameBytes(const StudyRecord& record) {
 }  // namespace
 
 // Every write checked, the destination replaced only when complete:
-// result 1 whenever the destination does not end up holding the whole file.
-// A record whose frames the frame store cannot hold is refused with result
-// 1 before anything is opened: nothing is written and the record stays
-// unchanged. Memory running out anywhere gives 8, and the temporary file is
-// removed as the output is unwound.
-WriteResult writeGsd(const char* path, Study& study, WriteFailure* failure) {
-    WriteFailure ignored;
-    WriteFailure& why = failure != nullptr ? *failure : ignored;
-    why = WriteFailure{};
-    if (!framesFitStore(study.record)) {
-        why.reason = "the study's frames do not fit the frame store";
-        return kCannotWrite;
-    }
+// CannotWrite whenever the destination does not end up holding the whole
+// file. Memory running out anywhere gives kNoMemory, and the temporary file
+// is removed as the output is unwound.
+Status writeGsd(const char* path, const Study& study) {
+    if (!framesFitStore(study.record)) return statusOf(Reason::CannotWrite, 0);
     try {
         detail::OutputFile output;
-        if (!output.open(path)) {
-            why.error = output.error();
-            return kCannotWrite;
-        }
-        updateThickness(study);
-        study.record.thick = writtenThickness(study);
-        const std::string header = detail::composeHeader(study.record);
+        if (!output.open(path)) return statusOf(Reason::CannotWrite, output.error());
+        const std::string header = gsd::composeHeader(study);
         const bool written = output.commit(
             [&](int fd) { return detail::writeAll(fd, header.data(), header.size()) && writeFrames(fd, study); },
             header.size() + frameBytes(study.record));
-        if (written) return kWritten;
-        why.error = output.error();
-        return kCannotWrite;
+        if (written) return {};
+        return statusOf(Reason::CannotWrite, output.error());
     } catch (const std::bad_alloc&) {
-        why.error = ENOMEM;
-        return kWriteNoMemory;
+        return statusOf(Reason::NoMemory, ENOMEM);
     }
 }
-
-void removeTemporaryOnSignals() { detail::removeTemporaryOnSignals(); }
 
 }  // namespace trevik

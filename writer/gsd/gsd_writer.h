@@ -1,32 +1,21 @@
 // The Gated SPECT data file: a text header of "key = value;" lines ending in
-// CR LF, the separator 0x0C 0x0D 0x0A, then every frame of every division as
-// little-endian 16-bit samples.
+// CR LF (writer/gsd/gsd_format.h), the separator 0x0C 0x0D 0x0A, then every
+// frame of every division as little-endian 16-bit samples.
 #pragma once
 
+#include "study/status.h"
 #include "study/study.h"
 
 namespace trevik {
 
-enum WriteResult : int { kWritten = 0, kCannotWrite = 1, kWriteNoMemory = 8 };
-// kWritten: the file is complete at `path`.
-// kCannotWrite: the file cannot be created or written whole; a destination
-//   replaced through a temporary file is as it was, one written in place
-//   may hold old and new bytes after an I/O error in the middle.
-// kWriteNoMemory: memory ran out; nothing at `path` has changed.
-
-// Why a write failed: the errno of the first failing call (saved before any clean-up),
-// or 0 with `reason` set when the writer refused on its own (e.g. "the study's frames do not fit the frame store").
-struct WriteFailure { int error = 0; const char* reason = nullptr; };
-
 // Writes the study to `path` (how it is replaced: writer/output_file.h).
-// Sets study.record.thick to the thickness the file reports first (slice
-// pixels x pixel size, halved after a reduction); the record keeps it. On
-// failure, `failure` (when given) says why.
-WriteResult writeGsd(const char* path, Study& study, WriteFailure* failure = nullptr);
-
-// For a process that writes with writeGsd and may be ended by SIGINT,
-// SIGTERM or SIGHUP: each of these then removes the temporary file being
-// written before it ends the process as it would have.
-void removeTemporaryOnSignals();
+// kOk: the file is complete at `path`. kCannotOpen (CannotWrite, with the
+// errno of the first failing call): the file cannot be created or written
+// whole; a destination replaced through a temporary file is as it was, one
+// written in place may hold old and new bytes after an I/O error in the
+// middle. kNoMemory: memory ran out; nothing at `path` has changed. A study
+// whose frames the frame store cannot hold is refused before anything is
+// opened. The study is not changed.
+Status writeGsd(const char* path, const Study& study);
 
 }  // namespace trevik

@@ -11,13 +11,12 @@
 #include <vector>
 
 #include "reader/projection/loader.h"
+#include "study/sample.h"
 #include "tests/support/temp_dir.h"
 #include "tools/synth/source_file.h"
 
 namespace trevik {
 namespace {
-
-using detail::KernelLevel;
 
 void putBigEndian(std::vector<unsigned char>& bytes, std::uint32_t value, int size) {
     for (int b = size - 1; b >= 0; --b) bytes.push_back(static_cast<unsigned char>(value >> (8 * b)));
@@ -45,7 +44,9 @@ TEST(ConversionKernels, EveryLevelGivesTheSampleBySampleResults) {
     }
     const int rowPairs = static_cast<int>(expectedFloats.size() / 256);
     for (KernelLevel level : {KernelLevel::Plain, KernelLevel::Avx2, KernelLevel::Avx512}) {
-        if (!detail::useKernelLevel(level)) continue;
+        const ConversionKernels* kernels = conversionKernels(level);
+        if (!kernels) continue;
+        const auto [scaleIntegers, scaleFloats, reduceIntegerRows, reduceFloatRows] = *kernels;
         SCOPED_TRACE(static_cast<int>(level));
         std::vector<std::int16_t> out(expectedFloats.size());
         scaleIntegers(integers.data(), out.data(), 65536);
@@ -66,7 +67,6 @@ TEST(ConversionKernels, EveryLevelGivesTheSampleBySampleResults) {
         reduceTo64(expectedIntegers.data(), frame.data());
         EXPECT_TRUE(std::equal(frame.begin(), frame.end(), reduced.begin()));
     }
-    // The levels ascend: the best one this processor offers stays in use.
 }
 
 TEST(ConversionKernels, AFileEndingInsideAnImageLeavesItsFrameAsItWas) {

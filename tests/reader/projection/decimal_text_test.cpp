@@ -11,7 +11,12 @@
 namespace trevik {
 namespace {
 
-double parse(const std::string& s) { return parseDecimalText(s.data(), s.size()); }
+double parse(const std::string& s) {
+    DecimalScanner scanner;
+    for (const char c : s)
+        if (!scanner.feed(static_cast<unsigned char>(c))) break;
+    return scanner.value();
+}
 
 TEST(DecimalText, AcceptsExactlyTheDocumentedForm) {
     EXPECT_EQ(parse("6.4"), 6.4);

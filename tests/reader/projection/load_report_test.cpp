@@ -29,9 +29,10 @@ TEST(LoadReport, PixelDataEndsInTheImageAndRowCountedFromOne) {
             for (const auto& c : cases) {
                 synth::SourceFile(whole).cut(whole.pixelStart() + c.cut).save(path);
                 auto study = std::make_unique<Study>();
-                LoadReport report{};
-                ASSERT_EQ(loadStudy(path.c_str(), *study, &report), kEndsEarly);
-                EXPECT_EQ(report.reason, LoadReason::PixelDataEnds);
+                const Status status = loadStudy(path.c_str(), *study);
+                const Where& report = status.where;
+                ASSERT_EQ(status, kEndsEarly);
+                EXPECT_EQ(status.reason, Reason::PixelDataEnds);
                 EXPECT_EQ(report.image, c.image) << matrix << floats << " cut " << c.cut;
                 EXPECT_EQ(report.row, c.row) << matrix << floats << " cut " << c.cut;
                 EXPECT_EQ(report.rows, matrix);
@@ -41,11 +42,10 @@ TEST(LoadReport, PixelDataEndsInTheImageAndRowCountedFromOne) {
             }
             whole.save(path);
             auto study = std::make_unique<Study>();
-            LoadReport report{};
-            report.image = 99;
-            ASSERT_EQ(loadStudy(path.c_str(), *study, &report), kLoaded);
-            EXPECT_EQ(report.reason, LoadReason::Loaded);
-            EXPECT_EQ(report.image, 0) << "the report starts afresh";
+            const Status status = loadStudy(path.c_str(), *study);
+            ASSERT_EQ(status, kOk);
+            EXPECT_EQ(status.reason, Reason::Done);
+            EXPECT_EQ(status.where.image, 0);
         }
 }
 

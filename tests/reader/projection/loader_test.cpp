@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "reader/projection/loader.h"
+#include "study/sample.h"
 #include "tests/support/temp_dir.h"
 #include "tools/synth/source_file.h"
 
@@ -47,33 +48,33 @@ protected:
 
 TEST_F(LoaderTest, ImagesGoToTheirFramesDivisionAfterDivision) {
     // Gated: 256 images, 8 divisions: image i in frame (i / 32, i mod 32).
-    ASSERT_EQ(load(StudyPlan{.hr = 60, .division = 8, .images = 256}), kLoaded);
+    ASSERT_EQ(load(StudyPlan{.hr = 60, .division = 8, .images = 256}), kOk);
     EXPECT_EQ(study->record.frames, 32);
     for (int i = 0; i < 256; ++i) ASSERT_EQ(imageIn(i / 32, i % 32), i) << i;
     EXPECT_EQ(study->store.frame(0, 5)[4095], (5 * 3 + 1) * 10) << "the whole frame is filled";
 
     // Ungated: 100 images run on into the slots of later divisions.
     study = std::make_unique<Study>();
-    ASSERT_EQ(load(StudyPlan{.hr = 0, .division = 0, .images = 100}), kLoaded);
+    ASSERT_EQ(load(StudyPlan{.hr = 0, .division = 0, .images = 100}), kOk);
     EXPECT_EQ(study->record.frames, 100);
     for (int i = 0; i < 100; ++i) ASSERT_EQ(imageIn(0, i), i);
 
     // 250 images in 8 divisions: 31 frames each, the last two images unread.
     study = std::make_unique<Study>();
-    ASSERT_EQ(load(StudyPlan{.hr = 60, .division = 8, .images = 250}), kLoaded);
+    ASSERT_EQ(load(StudyPlan{.hr = 60, .division = 8, .images = 250}), kOk);
     EXPECT_EQ(study->record.frames, 31);
     EXPECT_EQ(imageIn(7, 30), 247);
     EXPECT_EQ(imageIn(7, 31), -1);
 
     // Division 1 with a heart rate: one pass of all images.
     study = std::make_unique<Study>();
-    ASSERT_EQ(load(StudyPlan{.hr = 75, .division = 1, .images = 20}), kLoaded);
+    ASSERT_EQ(load(StudyPlan{.hr = 75, .division = 1, .images = 20}), kOk);
     EXPECT_EQ(study->record.frames, 20);
     EXPECT_EQ(imageIn(0, 19), 19);
 
     // A negative division with a heart rate: refused, nothing read.
     study = std::make_unique<Study>();
-    ASSERT_EQ(load(StudyPlan{.hr = 60, .division = -4, .images = 32}), kNotProjection);
+    ASSERT_EQ(load(StudyPlan{.hr = 60, .division = -4, .images = 32}), kNotSupported);
     EXPECT_EQ(study->record.frames, -8);
     EXPECT_EQ(imageIn(0, 0), -1);
 }
@@ -84,7 +85,7 @@ TEST_F(LoaderTest, HeartRateZeroWithDivisionsReadsTheWholeCountPerPass) {
     EXPECT_EQ(study->record.frames, 32);
     EXPECT_EQ(imageIn(0, 31), 31) << "the first pass is stored";
     // 100 images per pass do not fit a division of 64 frames.
-    EXPECT_EQ(load(StudyPlan{.hr = 0, .division = 8, .images = 100}), kNotProjection);
+    EXPECT_EQ(load(StudyPlan{.hr = 0, .division = 8, .images = 100}), kNotSupported);
 }
 
 TEST_F(LoaderTest, SamplesAreScaledByTenModulo65536) {
@@ -112,7 +113,7 @@ TEST_F(LoaderTest, SamplesAreScaledByTenModulo65536) {
 TEST_F(LoaderTest, BothSampleFormsAreReadByTheirPreambleSize) {
     const std::vector<float> values = {3277.0f, 0.7f, 3276.8f, -0.05f};
     auto sample = [&values](int, int y, int x) { return static_cast<double>(values[(y * 64 + x) % 4]); };
-    ASSERT_EQ(load(StudyPlan{.floats = true, .hr = 0, .division = 0, .images = 1, .sample = sample}), kLoaded);
+    ASSERT_EQ(load(StudyPlan{.floats = true, .hr = 0, .division = 0, .images = 1, .sample = sample}), kOk);
     const std::int16_t* frame = study->store.frame(0, 0);
     EXPECT_EQ(frame[0], -32766);  // 32770 modulo 65536
     EXPECT_EQ(frame[1], 6);
@@ -123,7 +124,7 @@ TEST_F(LoaderTest, BothSampleFormsAreReadByTheirPreambleSize) {
     for (std::uint16_t bits : {16, 0, 8, 8192}) {
         SourceFile f = synth::buildStudy(StudyPlan{.hr = 0, .division = 0, .images = 1, .sample = indexSample});
         f.preambleWord(18, bits);
-        ASSERT_EQ(load(f), kLoaded) << bits;
+        ASSERT_EQ(load(f), kOk) << bits;
         EXPECT_EQ(study->store.frame(0, 0)[100], 10) << bits;
     }
 }
@@ -133,7 +134,7 @@ TEST_F(LoaderTest, A128MatrixIsReducedBySummingBlocks) {
     study->record.pixel = 99;
     ASSERT_EQ(load(StudyPlan{.matrix = 128, .hr = 0, .division = 0, .images = 2, .pixelSpacing = "3.2\\3.2",
                              .sample = sample}),
-              kLoaded);
+              kOk);
     EXPECT_EQ(study->store.frame(0, 0)[0], -25536) << "four samples of 1000 sum to 40000, modulo 65536";
     for (int r = 0; r < 64; r += 9)
         for (int c = 0; c < 64; c += 5) {
@@ -148,19 +149,19 @@ TEST_F(LoaderTest, A128MatrixIsReducedBySummingBlocks) {
     EXPECT_TRUE(study->flags.reducedMatrix);
 
     // A second load of a 64 x 64 file without "M" clears both flags.
-    ASSERT_EQ(load(StudyPlan{.hr = 0, .division = 0, .images = 1, .reverse = false}), kLoaded);
+    ASSERT_EQ(load(StudyPlan{.hr = 0, .division = 0, .images = 1, .reverse = false}), kOk);
     EXPECT_FALSE(study->flags.reducedMatrix);
     EXPECT_EQ(study->record.pixel, 6.4);
     study->flags.reverseFrames = true;
-    ASSERT_EQ(load(StudyPlan{.hr = 0, .division = 0, .images = 1, .reverse = false}), kLoaded);
+    ASSERT_EQ(load(StudyPlan{.hr = 0, .division = 0, .images = 1, .reverse = false}), kOk);
     EXPECT_FALSE(study->flags.reverseFrames);
-    ASSERT_EQ(load(StudyPlan{.hr = 0, .division = 0, .images = 1, .reverse = true}), kLoaded);
+    ASSERT_EQ(load(StudyPlan{.hr = 0, .division = 0, .images = 1, .reverse = true}), kOk);
     EXPECT_TRUE(study->flags.reverseFrames);
 }
 
 TEST_F(LoaderTest, TheEndOfTheFileDecidesBetweenZeroAndFour) {
     const SourceFile whole = synth::buildStudy(StudyPlan{.hr = 60, .division = 2, .images = 4, .sample = indexSample});
-    ASSERT_EQ(load(whole), kLoaded) << "a file ending exactly behind the last image";
+    ASSERT_EQ(load(whole), kOk) << "a file ending exactly behind the last image";
 
     study = std::make_unique<Study>();
     ASSERT_EQ(load(SourceFile(whole).cut(whole.size() - 1)), kEndsEarly);
@@ -176,7 +177,7 @@ TEST_F(LoaderTest, TheEndOfTheFileDecidesBetweenZeroAndFour) {
     // The file ends inside the gap behind the end element: 4 when images
     // are to be read; a study without images is refused before that.
     const SourceFile none = synth::buildStudy(StudyPlan{.hr = 0, .division = 0, .images = 0});
-    EXPECT_EQ(load(SourceFile(none).cut(none.pixelStart() - 100)), kNotProjection);
+    EXPECT_EQ(load(SourceFile(none).cut(none.pixelStart() - 100)), kNotSupported);
     EXPECT_EQ(load(SourceFile(whole).cut(whole.pixelStart() - 100)), kEndsEarly);
 }
 
@@ -188,11 +189,11 @@ TEST_F(LoaderTest, SourcesThatCannotBeOpenedOrAreNotProjectionFiles) {
     EXPECT_EQ(loadStudy(fifo.c_str(), *study), kCannotOpen) << "a FIFO cannot be read from its start again";
 
     study->record.hr = 5;
-    EXPECT_EQ(load(SourceFile(16, false).raw(8, 0x20, 4, "abcd").end()), kNotProjection);
-    EXPECT_EQ(load(SourceFile().cut(70)), kNotProjection);
+    EXPECT_EQ(load(SourceFile(16, false).raw(8, 0x20, 4, "abcd").end()), kNotSupported);
+    EXPECT_EQ(load(SourceFile().cut(70)), kNotSupported);
     EXPECT_EQ(study->record.hr, 5) << "a failed probe changes nothing";
     // A negative length inside the header.
-    EXPECT_EQ(load(SourceFile().raw(0x0010, 0x0010, -1, "").end()), kNotProjection);
+    EXPECT_EQ(load(SourceFile().raw(0x0010, 0x0010, -1, "").end()), kNotSupported);
 }
 
 TEST_F(LoaderTest, OnlyGeometriesAndStudiesTheFrameStoreCanHoldAreRead) {
@@ -202,15 +203,15 @@ TEST_F(LoaderTest, OnlyGeometriesAndStudiesTheFrameStoreCanHoldAreRead) {
         f.bytes(std::string(128 * 128 * 2, '\1'));
         return f;
     };
-    EXPECT_EQ(load(withGeometry(64, 64)), kLoaded);
-    EXPECT_EQ(load(withGeometry(128, 128)), kLoaded);
+    EXPECT_EQ(load(withGeometry(64, 64)), kOk);
+    EXPECT_EQ(load(withGeometry(128, 128)), kOk);
     for (auto [rows, columns] : {std::pair<std::int16_t, std::int16_t>{128, 64}, {64, 128}, {32, 32}, {0, 0},
                                  {-64, -64}, {256, 256}, {64, 1024}})
-        EXPECT_EQ(load(withGeometry(rows, columns)), kNotProjection) << rows << " x " << columns;
+        EXPECT_EQ(load(withGeometry(rows, columns)), kNotSupported) << rows << " x " << columns;
     // Absent Rows and Columns on the first load of a study: 0, refused even
     // without images.
     study = std::make_unique<Study>();
-    EXPECT_EQ(load(SourceFile().be32(0x6B01, 0x1001, 0).end()), kNotProjection);
+    EXPECT_EQ(load(SourceFile().be32(0x6B01, 0x1001, 0).end()), kNotSupported);
 
     // Capacity: one pass holds 1024 frames, several passes 16 x 64.
     study = std::make_unique<Study>();
@@ -218,16 +219,73 @@ TEST_F(LoaderTest, OnlyGeometriesAndStudiesTheFrameStoreCanHoldAreRead) {
         return SourceFile().be16(0x0028, 0x0010, 64).be16(0x0028, 0x0011, 64).heartRate(hr, division)
             .be32(0x6B01, 0x1001, images).end();
     };
-    EXPECT_EQ(load(header(0, 0, 1025)), kNotProjection);
+    EXPECT_EQ(load(header(0, 0, 1025)), kNotSupported);
     EXPECT_EQ(load(header(0, 0, 1024)), kEndsEarly) << "accepted, then the pixel data is missing";
-    EXPECT_EQ(load(header(60, 17, 17)), kNotProjection) << "17 passes";
-    EXPECT_EQ(load(header(60, 16, 16 * 65)), kNotProjection) << "65 frames per pass";
+    EXPECT_EQ(load(header(60, 17, 17)), kNotSupported) << "17 passes";
+    EXPECT_EQ(load(header(60, 16, 16 * 65)), kNotSupported) << "65 frames per pass";
     EXPECT_EQ(load(header(60, 16, 16 * 64)), kEndsEarly);
-    EXPECT_EQ(load(header(60, -1, INT32_MIN)), kNotProjection) << "the quotient overflows";
-    EXPECT_EQ(load(header(60, 8, INT32_MIN)), kNotProjection) << "negative frames";
-    EXPECT_EQ(load(header(0, 0, -5)), kNotProjection);
-    EXPECT_EQ(load(header(60, 8, 7)), kNotProjection) << "no frame in a division";
-    EXPECT_EQ(load(header(0, -2, 7)), kNotProjection) << "negative divisions without a heart rate";
+    EXPECT_EQ(load(header(60, -1, INT32_MIN)), kNotSupported) << "the quotient overflows";
+    EXPECT_EQ(load(header(60, 8, INT32_MIN)), kNotSupported) << "negative frames";
+    EXPECT_EQ(load(header(0, 0, -5)), kNotSupported);
+    EXPECT_EQ(load(header(60, 8, 7)), kNotSupported) << "no frame in a division";
+    EXPECT_EQ(load(header(0, -2, 7)), kNotSupported) << "negative divisions without a heart rate";
+}
+
+// A sink that keeps every frame it is given, of any side.
+struct KeepingSink final : FrameSink {
+    FrameLayout layout{};
+    std::vector<std::vector<std::int16_t>> frames;
+    std::vector<std::int16_t> room;
+    Status begin(const Study&, const FrameLayout& l) override {
+        layout = l;
+        room.resize(static_cast<std::size_t>(l.side * l.side));
+        return {};
+    }
+    std::int16_t* slot(int, int) override { return room.data(); }
+    Status stored(int, int) override {
+        frames.push_back(room);
+        return {};
+    }
+};
+
+TEST_F(LoaderTest, TheSinksFormDecidesMatrixAndSamples) {
+    // Floats that round both ways, a half, and one beyond the 16-bit range.
+    const float values[] = {2.5f, -2.5f, 1.4f, 40000.0f};
+    StudyPlan plan{.matrix = 128, .floats = true, .hr = 60, .division = 2, .images = 2};
+    plan.sample = [&](int i, int y, int x) { return i == 1 && y == 0 && x < 4 ? values[x] : 7.0; };
+    synth::buildStudy(plan).save(path);
+
+    KeepingSink counts;
+    CountChanges changes;
+    LoadOptions options;
+    options.form = {FrameForm::Matrix::Source, FrameForm::Samples::Counts};
+    options.changes = &changes;
+    ASSERT_EQ(loadStudy(path.c_str(), *study, counts, options), kOk);
+    EXPECT_EQ(counts.layout.side, 128);
+    ASSERT_EQ(counts.frames.size(), 2u);
+    EXPECT_EQ(std::vector<std::int16_t>(counts.frames[1].begin(), counts.frames[1].begin() + 5),
+              (std::vector<std::int16_t>{3, -3, 1, 32767, 7}));
+    EXPECT_EQ(changes.rounded, 3);
+    EXPECT_EQ(changes.clamped, 1);
+    EXPECT_EQ(study->geometry.columns, 128) << "the source's matrix is kept";
+    EXPECT_FALSE(study->flags.reducedMatrix);
+
+    // Tenfold at the source's matrix; the reduced tenfold frames match the
+    // store's, with the source images shown to an observer on the way.
+    KeepingSink tenfold;
+    options.form = {FrameForm::Matrix::Source, FrameForm::Samples::Tenfold};
+    ASSERT_EQ(loadStudy(path.c_str(), *study, tenfold, options), kOk);
+    EXPECT_EQ(tenfold.frames[1][0], 25);
+    EXPECT_EQ(tenfold.frames[1][3], static_cast<std::int16_t>(400000 % 65536));
+    KeepingSink reduced;
+    int seen = 0;
+    options = {};
+    options.sourceImage = [&](const SourceImage& image) { seen += image.side; };
+    ASSERT_EQ(loadStudy(path.c_str(), *study, reduced, options), kOk);
+    EXPECT_EQ(seen, 2 * 128);
+    auto stored = std::make_unique<Study>();
+    ASSERT_EQ(loadStudy(path.c_str(), *stored), kOk);
+    EXPECT_TRUE(std::equal(reduced.frames[1].begin(), reduced.frames[1].end(), stored->store.frame(1, 0)));
 }
 
 }  // namespace

@@ -33,15 +33,14 @@ TEST(WriterMemory, NoMemoryAtAnyAllocationGivesEightAndLeavesTheOldFileAlone) {
     std::ofstream(out) << "old";
     auto study = std::make_unique<trevik::Study>();
     study->record.division = 1, study->record.frames = 2;
-    trevik::WriteFailure why;
     long failAt = 0;
     for (;; ++failAt) {
         allocationsLeft = failAt;
-        const trevik::WriteResult result = trevik::writeGsd(out.c_str(), *study, &why);
+        const trevik::Status result = trevik::writeGsd(out.c_str(), *study);
         allocationsLeft = -1;
-        if (result == trevik::kWritten) break;
-        EXPECT_EQ(result, trevik::kWriteNoMemory) << failAt;
-        EXPECT_EQ(why.error, ENOMEM);
+        if (result == trevik::kOk) break;
+        EXPECT_EQ(result, trevik::kNoMemory) << failAt;
+        EXPECT_EQ(result.where.error, ENOMEM);
         EXPECT_EQ(trevik::test::readFile(out), "old") << failAt;
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << failAt;
     }

@@ -4,15 +4,11 @@
 // The header is the line "qubrix", then "key = value;" lines in a fixed key
 // order (height, weight, tracer and comment may be missing), the last one
 // "order = little;", every line ending in CR LF, then the separator line
-// 0x0C 0x0D 0x0A. The values of date, time and sex keep their bytes but
-// control bytes, so they may hold ";", blanks or a text that looks like the
-// rest of a line; the parser tries every split that the format allows
-// (also line breaks inside a value) and keeps the first one the caller
-// accepts.
+// 0x0C 0x0D 0x0A. No value holds ";", a control byte or 0x7F; the values of
+// date, time and sex may hold blanks and bytes from 0x80 up.
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,7 +18,7 @@ namespace trevik::test {
 
 struct GsdLine {
     std::string key;
-    std::string value;  // as written, with the CR of every written CR LF removed
+    std::string value;  // as written
 };
 
 struct GsdHeader {
@@ -33,11 +29,9 @@ struct GsdHeader {
     const std::string* find(std::string_view key) const;
 };
 
-// Parses the header at the start of `file`. Without `accept`, the first
-// split that fits the format is returned; with it, the first one for which
-// `accept` returns true. Empty when none fits.
-std::optional<GsdHeader> parseGsdHeader(std::string_view file,
-                                        const std::function<bool(const GsdHeader&)>& accept = {});
+// Parses the header at the start of `file`; empty when it does not have
+// the format's form.
+std::optional<GsdHeader> parseGsdHeader(std::string_view file);
 
 // A value written as "%d": an optional minus sign and digits without
 // leading zeros. Empty for anything else.
@@ -55,7 +49,7 @@ std::optional<std::string> parseGsdFixed(std::string_view value, int precision, 
 std::string formatGsdFixed(double value, int precision);
 
 // What the writer makes of a free text: at most 79 bytes, every byte
-// outside 0x21..0x7E replaced by an underscore.
+// outside 0x21..0x7E, and ";", replaced by an underscore.
 std::string sanitizedGsdText(std::string_view text);
 
 // `text` with control bytes and bytes from 0x7F up shown as \xNN, for

@@ -1,0 +1,39 @@
+#include "app/conversion/conversion.h"
+
+#include "study/rules.h"
+#include "study/store_sink.h"
+#include "writer/gsd/gsd_writer.h"
+
+namespace trevik {
+
+Status takePath(PathBuffer& buffer, std::string_view path) {
+    if (path.size() >= PathBuffer::kCapacity) return statusOf(Reason::PathTooLong);
+    if (!buffer.assign(path)) return statusOf(Reason::PathHasZero);
+    return {};
+}
+
+Status Conversion::load(std::string_view source) {
+    StoreSink store(study_.store);
+    return load(source, store, {});
+}
+
+Status Conversion::load(std::string_view source, FrameSink& sink, const LoadOptions& options) {
+    if (Status s = takePath(inputPath_, source); !s.ok()) return s;
+    resetGating(study_.record);
+    return loadStudy(inputPath_.c_str(), study_, sink, options);
+}
+
+Status Conversion::write(std::string_view output) {
+    if (Status s = takePath(outputPath_, output); !s.ok()) return s;
+    return writeGsd(outputPath_.c_str(), study_);
+}
+
+Status Conversion::convert(std::string_view source, std::string_view output) {
+    PathBuffer in{}, out{};
+    if (Status s = takePath(in, source); !s.ok()) return s;
+    if (Status s = takePath(out, output); !s.ok()) return s;
+    if (Status s = load(source); !s.ok()) return s;
+    return write(output);
+}
+
+}  // namespace trevik

@@ -1,0 +1,45 @@
+// The one conversion flow that the batch program, the window and the
+// inspection run: the path rule and the gating reset stated once, the load
+// into a frame sink, the caller's edits in between, the write.
+#pragma once
+
+#include <string_view>
+
+#include "reader/projection/loader.h"
+#include "study/status.h"
+#include "study/study.h"
+
+namespace trevik {
+
+// Copies `path` whole into `buffer`; a path longer than 255 bytes or
+// holding a zero byte is refused (PathTooLong, PathHasZero) and the buffer
+// stays as it was: a cut path would name another file.
+Status takePath(PathBuffer& buffer, std::string_view path);
+
+class Conversion {
+public:
+    // Works on the program's single instances.
+    Conversion(Study& study, PathBuffer& inputPath, PathBuffer& outputPath)
+        : study_(study), inputPath_(inputPath), outputPath_(outputPath) {}
+
+    // Takes `source` into the input path, sets the gating to ungated, and
+    // loads the source: into the study's frame store, or into `sink`.
+    Status load(std::string_view source);
+    Status load(std::string_view source, FrameSink& sink, const LoadOptions& options);
+
+    // Takes `output` into the output path and writes the study there.
+    Status write(std::string_view output);
+
+    // Both paths taken before anything is read or written, then load and
+    // write: what the batch program does.
+    Status convert(std::string_view source, std::string_view output);
+
+    Study& study() { return study_; }
+
+private:
+    Study& study_;
+    PathBuffer& inputPath_;
+    PathBuffer& outputPath_;
+};
+
+}  // namespace trevik

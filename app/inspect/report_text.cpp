@@ -1,0 +1,88 @@
+#include "app/inspect/report_text.h"
+
+#include <charconv>
+
+#include "app/inspect/inspection.h"
+
+namespace trevik::inspect {
+
+Text& Text::operator<<(double value) {
+    char b[64];
+    const auto r = std::to_chars(b, b + sizeof b, value);
+    out_.append(b, r.ptr);
+    return *this;
+}
+
+void Text::appendInteger(long long value) {
+    char b[24];
+    const auto r = std::to_chars(b, b + sizeof b, value);
+    out_.append(b, r.ptr);
+}
+
+std::string padLeft(std::string s, std::size_t width) {
+    if (s.size() < width) s.insert(0, width - s.size(), ' ');
+    return s;
+}
+
+std::string padRight(std::string s, std::size_t width) {
+    if (s.size() < width) s.append(width - s.size(), ' ');
+    return s;
+}
+
+void appendEscaped(std::string& out, std::string_view bytes, char quote) {
+    constexpr char kHex[] = "0123456789ABCDEF";
+    for (const char c : bytes) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '\\' || (quote && c == quote)) {
+            out += '\\';
+            out += c;
+        } else if (u >= 0x20 && u <= 0x7E) {
+            out += c;
+        } else {
+            out += "\\x";
+            out += kHex[u >> 4];
+            out += kHex[u & 0xF];
+        }
+    }
+}
+
+std::string quoted(std::string_view bytes) {
+    std::string s = "\"";
+    appendEscaped(s, bytes, '"');
+    s += '"';
+    return s;
+}
+
+std::string printablePath(std::string_view path) {
+    std::string s;
+    appendEscaped(s, path, 0);
+    return s;
+}
+
+std::string plural(long long count, std::string_view one, std::string_view many) {
+    return toText(count) + " " + std::string(count == 1 ? one : many);
+}
+
+std::string escapeTsv(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+std::string tsvLine(std::string_view path, const Verdict& verdict) {
+    Text t;
+    t << escapeTsv(path) << "\t" << kindName(verdict.kind) << "\t" << verdict.code << "\t" << escapeTsv(verdict.reason)
+      << "\t" << verdict.wrapped << "\n";
+    return std::move(t.str());
+}
+
+}  // namespace trevik::inspect

@@ -1,0 +1,34 @@
+// The sample rules, each stated once: what one source sample becomes in the
+// analysis program's frames (ten times the sample), and what it is as the
+// camera's own count. The conversion kernels, the inspection's wrap count
+// and the exhaustive float check all start from these.
+#pragma once
+
+#include <cstdint>
+
+#include "study/frame_sink.h"
+
+namespace trevik {
+
+// The exact value a float sample stands for once multiplied by ten: the
+// tenfold product (exact in double) truncated toward zero. A sample without
+// one is not finite, or lies beyond the signed 64-bit range once multiplied.
+struct ExactTenfold {
+    enum class Kind : std::uint8_t { Value, NotFinite, Beyond };
+    Kind kind;
+    std::int64_t value;  // Value only
+};
+ExactTenfold exactTenfold(float sample);
+
+// The stored value of one source sample: its exact tenfold value modulo
+// 65536 as a signed 16-bit integer; a float without an exact tenfold value
+// is stored as 0.
+std::int16_t scaleSample(std::int16_t sample);
+std::int16_t scaleSample(float sample);
+
+// The camera's count of a float sample: rounded to the nearest integer,
+// halves away from zero, and clamped to -32768..32767 (a value that is not
+// a number counts as 0 and as clamped). `changes` counts what was not kept.
+std::int16_t countOf(float sample, CountChanges& changes);
+
+}  // namespace trevik
