@@ -36,9 +36,6 @@ bool optionValue(const std::vector<std::string>& args, std::size_t& i, std::stri
 // args[i]: 0 when taken, 2 after a usage error, -1 when args[i] is not one.
 int takeExportOption(const char* command, const std::vector<std::string>& args, std::size_t& i, NmOptions& options);
 
-// The status in one line of words, without a full stop.
-std::string describe(const Status& status);
-
 // Whether `path` is a projection file (its format probe succeeds).
 bool isProjectionFile(const char* path);
 

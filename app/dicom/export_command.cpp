@@ -78,10 +78,8 @@ int exportCommand(const std::vector<std::string>& args) {
     // A projection file is never replaced: not the source, not another one.
     struct stat info {};
     if (::stat(output.c_str(), &info) == 0 && S_ISREG(info.st_mode) && isProjectionFile(output.c_str())) {
-        Status kept;
-        kept.code = kCannotOpen;
-        kept.reason = Reason::KeptSource;
-        std::fprintf(stderr, "trevik-dicom export: %s: %s\n", output.c_str(), describe(kept).c_str());
+        const Status kept = statusOf(Reason::KeptSource);
+        std::fprintf(stderr, "trevik-dicom export: %s: %s\n", output.c_str(), statusWords(kept).c_str());
         return kept.code;
     }
     std::vector<unsigned char> bytes;
@@ -92,12 +90,12 @@ int exportCommand(const std::vector<std::string>& args) {
         if (status.ok()) status = encodeFile(file, bytes);
     }
     if (!status.ok()) {
-        std::fprintf(stderr, "trevik-dicom export: %s: %s\n", source.c_str(), describe(status).c_str());
+        std::fprintf(stderr, "trevik-dicom export: %s: %s\n", source.c_str(), statusWords(status).c_str());
         return status.code;
     }
     status = writeBytes(output.c_str(), bytes);
     if (!status.ok()) {
-        std::fprintf(stderr, "trevik-dicom export: %s: %s\n", output.c_str(), describe(status).c_str());
+        std::fprintf(stderr, "trevik-dicom export: %s: %s\n", output.c_str(), statusWords(status).c_str());
         return status.code;
     }
     return kOk;

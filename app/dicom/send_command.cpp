@@ -311,7 +311,7 @@ int sendCommand(const std::vector<std::string>& args) {
             DcmFileFormat file;
             const Status composed = composeSource(item.path.c_str(), options, file, kWho);
             if (!composed.ok()) {
-                progress.report(item.path, "not stored: " + describe(composed));
+                progress.report(item.path, "not stored: " + statusWords(composed));
                 allStored = false;
                 continue;
             }

@@ -9,8 +9,7 @@ Status CameraSink::begin(const Study& study, const FrameLayout& layout) {
     if ((layout.side != 64 && layout.side != 128) || layout.passes < 1 || layout.frames < 1 ||
         layout.passes > FrameStore::kSlots || layout.frames > FrameStore::kSlots ||
         layout.passes * layout.frames > FrameStore::kSlots) {
-        status.code = kNotSupported;
-        status.reason = Reason::NotSupported;
+        status = statusOf(Reason::NotSupported);
         status.where.detail = "a frame layout the NM object cannot hold";
         return status;
     }
@@ -21,8 +20,7 @@ Status CameraSink::begin(const Study& study, const FrameLayout& layout) {
     try {
         study_.samples.assign(static_cast<std::size_t>(layout.passes) * layout.frames * layout.side * layout.side, 0);
     } catch (const std::bad_alloc&) {
-        status.code = kNoMemory;
-        status.reason = Reason::NoMemory;
+        status = statusOf(Reason::NoMemory);
     }
     return status;
 }

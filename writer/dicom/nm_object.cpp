@@ -31,19 +31,12 @@ constexpr NuclideCode kNuclides[] = {
 constexpr int kMaxFrames = 1024;  // what the frame store of a load holds
 
 Status refused(const char* detail) {
-    Status status;
-    status.code = kNotSupported;
-    status.reason = Reason::NotSupported;
+    Status status = statusOf(Reason::NotSupported);
     status.where.detail = detail;
     return status;
 }
 
-Status noMemory() {
-    Status status;
-    status.code = kNoMemory;
-    status.reason = Reason::NoMemory;
-    return status;
-}
+Status noMemory() { return statusOf(Reason::NoMemory); }
 
 // A DICOM call that can fail only for lack of memory (or a fault of ours,
 // which the tests catch): the first failure is kept.
@@ -327,6 +320,7 @@ Status composeNm(const CameraStudy& study, const NmOptions& options, DcmFileForm
 Status encodeFile(DcmFileFormat& file, std::vector<unsigned char>& bytes) {
     try {
         bytes.clear();
+        bytes.reserve(file.getDataset()->calcElementLength(EXS_LittleEndianExplicit, EET_UndefinedLength) + 4096);
         if (file.validateMetaInfo(EXS_LittleEndianExplicit).bad()) return noMemory();
         std::vector<unsigned char> buffer(1 << 20);
         DcmOutputBufferStream out(buffer.data(), buffer.size());
@@ -356,12 +350,7 @@ Status writeBytes(const char* path, const std::vector<unsigned char>& bytes) {
     const bool written =
         output.open(path) && output.commit([&](int fd) { return detail::writeAll(fd, bytes.data(), bytes.size()); },
                                            bytes.size());
-    if (!written) {
-        status.code = kCannotOpen;
-        status.reason = Reason::CannotWrite;
-        status.where.error = output.error();
-    }
-    return status;
+    return written ? status : statusOf(Reason::CannotWrite, output.error());
 }
 
 }  // namespace trevik::dicom

@@ -1,6 +1,8 @@
 #include "writer/dicom/uid.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdio>
 #include <cstring>
 
 namespace trevik::dicom {
@@ -84,6 +86,74 @@ std::array<std::uint8_t, 32> Sha256::finish() {
     for (int i = 0; i < 8; ++i)
         for (int j = 0; j < 4; ++j) digest[4 * i + j] = static_cast<std::uint8_t>(state_[i] >> (24 - 8 * j));
     return digest;
+}
+
+namespace {
+
+constexpr std::uint64_t rotl(std::uint64_t x, int r) { return (x << r) | (x >> (64 - r)); }
+
+constexpr std::uint64_t fmix(std::uint64_t k) {
+    k ^= k >> 33;
+    k *= 0xff51afd7ed558ccdULL;
+    k ^= k >> 33;
+    k *= 0xc4ceb9fe1a85ec53ULL;
+    return k ^ (k >> 33);
+}
+
+// Eight bytes as a little-endian number.
+std::uint64_t load64(const std::uint8_t* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+    return v;
+}
+
+constexpr std::uint64_t kC1 = 0x87c37b91114253d5ULL, kC2 = 0x4cf5ad432745937fULL;
+
+}  // namespace
+
+void Hash128::block(const std::uint8_t* data) {
+    std::uint64_t k1 = load64(data), k2 = load64(data + 8);
+    k1 *= kC1; k1 = rotl(k1, 31); k1 *= kC2; h1_ ^= k1;
+    h1_ = rotl(h1_, 27); h1_ += h2_; h1_ = h1_ * 5 + 0x52dce729;
+    k2 *= kC2; k2 = rotl(k2, 33); k2 *= kC1; h2_ ^= k2;
+    h2_ = rotl(h2_, 31); h2_ += h1_; h2_ = h2_ * 5 + 0x38495ab5;
+}
+
+Hash128& Hash128::add(const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    length_ += size;
+    if (buffered_ > 0) {
+        const std::size_t take = std::min(size, sizeof buffer_ - buffered_);
+        std::memcpy(buffer_ + buffered_, bytes, take);
+        buffered_ += take;
+        bytes += take;
+        size -= take;
+        if (buffered_ < sizeof buffer_) return *this;
+        block(buffer_);
+        buffered_ = 0;
+    }
+    for (; size >= 16; size -= 16, bytes += 16) block(bytes);
+    std::memcpy(buffer_, bytes, size);
+    buffered_ = size;
+    return *this;
+}
+
+std::string Hash128::finish() {
+    // The tail, zero-padded, then the length, as one more mixed block.
+    std::uint8_t tail[16]{};
+    std::memcpy(tail, buffer_, buffered_);
+    std::uint64_t k1 = load64(tail), k2 = load64(tail + 8);
+    k2 *= kC2; k2 = rotl(k2, 33); k2 *= kC1; h2_ ^= k2;
+    k1 *= kC1; k1 = rotl(k1, 31); k1 *= kC2; h1_ ^= k1;
+    h1_ ^= length_; h2_ ^= length_;
+    h1_ += h2_; h2_ += h1_;
+    h1_ = fmix(h1_); h2_ = fmix(h2_);
+    h1_ += h2_; h2_ += h1_;
+    char text[33];
+    std::snprintf(text, sizeof text, "%016llx%016llx", static_cast<unsigned long long>(h1_),
+                  static_cast<unsigned long long>(h2_));
+    return text;
 }
 
 std::string uidFromDigest(const std::array<std::uint8_t, 32>& digest) {

@@ -149,18 +149,25 @@ TEST(Send, OrthancGivesBackEveryElementAndFrameThatWasSent) {
     TempDir dir;
     auto foreign = cameraStudy({128, 0, 64, true, false});
     std::strcpy(foreign.record.name, "\x8E\x52\x93\x63 TARO");
-    const std::vector<std::string> files = {writeObject(cameraStudy({64, 8, 32, false, false}), dir.file("gated.dcm")),
+    std::vector<std::string> files = {writeObject(cameraStudy({64, 8, 32, false, false}), dir.file("gated.dcm")),
                                             writeObject(foreign, dir.file("ungated.dcm")),
                                             writeObject(cameraStudy({64, 4, 16, false, true}), dir.file("reversed.dcm"))};
     writeText(dir.file("notes.txt"), "not an image\n");
+    // A projection file is sent as its export would be written.
+    ASSERT_EQ(runProcess(kMakeStudy, {"--divisions", "4", "--frames", "8", "--name", "PROJECTION",
+                                      "--output", dir.file("study.prj")}).exitCode, 0);
+    ASSERT_EQ(runProcess(kTrevikDicom, {"export", dir.file("study.prj"), dir.file("study.dcm")}).exitCode, 0);
 
     std::vector<std::string> args = {"send", "--to", pacs.to(), "--calling-aet", "TESTSCU"};
     args.insert(args.end(), files.begin(), files.end());
     args.push_back(dir.file("notes.txt"));
+    args.push_back(dir.file("study.prj"));
     ProcessResult sent = runProcess(kTrevikDicom, args);
     EXPECT_EQ(sent.exitCode, 1) << sent.err;  // the text file was refused; the rest stored
     EXPECT_NE(sent.err.find("notes.txt: not sent: neither a DICOM file nor a projection file"), std::string::npos);
     for (const std::string& file : files) EXPECT_NE(sent.err.find(file + ": stored\n"), std::string::npos) << sent.err;
+    EXPECT_NE(sent.err.find("study.prj: stored\n"), std::string::npos) << sent.err;
+    files.push_back(dir.file("study.dcm"));
 
     const std::vector<std::string> ids = pacs.instances();
     ASSERT_EQ(ids.size(), files.size());
@@ -185,7 +192,7 @@ TEST(Send, OrthancGivesBackEveryElementAndFrameThatWasSent) {
     }
 
     // The same objects again: stored, and still held once.
-    sent = runProcess(kTrevikDicom, {"send", "--to", pacs.to(), files[0], files[1]});
+    sent = runProcess(kTrevikDicom, {"send", "--to", pacs.to(), files[0], files[1], dir.file("study.prj")});
     EXPECT_EQ(sent.exitCode, 0) << sent.err;
     EXPECT_EQ(pacs.instances().size(), files.size());
 }
