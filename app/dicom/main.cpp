@@ -1,6 +1,9 @@
 // trevik-dicom: DICOM for the converter's studies. The first argument names
 // a subcommand from one table; the rest are that subcommand's.
+#include <dcmtk/config/osconfig.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -36,9 +39,20 @@ void usage(std::FILE* out) {
                out);
 }
 
+// DCMTK reads its data dictionary from text files at the first use, the
+// public and the private one; parsing the private one costs as much as
+// exporting a typical study, and nothing here needs vendors' private tags.
+// Only the public dictionary is read, unless the user names others.
+void usePublicDictionary() {
+    if (std::getenv("DCMDICTPATH")) return;
+    const std::string paths = DCM_DICT_DEFAULT_PATH;
+    ::setenv("DCMDICTPATH", paths.substr(0, paths.find(ENVIRONMENT_PATH_SEPARATOR)).c_str(), 1);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    usePublicDictionary();
     if (argc < 2) {
         usage(stderr);
         return 2;
