@@ -19,9 +19,9 @@ TREVIK_TEST_PACKAGES=(
   libgtest-dev libbenchmark-dev clang libclang-rt-14-dev valgrind locales
   xvfb xdotool x11-utils openbox wmctrl
   libchm-bin groff man-db desktop-file-utils dpkg-dev file lintian
-  # The DICOM tests: validator, PACS, DCMTK's tools, another reader, and ip
-  # for the loopback of a private network namespace.
-  dicom3tools orthanc dcmtk medcon iproute2
+  # The DICOM tests: validator, PACS and its REST client, DCMTK's tools,
+  # another reader, and ip for the loopback of a private network namespace.
+  dicom3tools orthanc curl dcmtk medcon iproute2
 )
 
 # trevik_install_packages [test]: the packages ./run needs, and with "test"

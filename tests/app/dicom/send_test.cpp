@@ -45,23 +45,29 @@ int freePort() {
 
 // The body of an HTTP GET to 127.0.0.1; empty unless the answer is 200.
 std::string httpGet(int port, const std::string& path) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    std::string answer;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        const std::string request = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
-        if (::write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
-            char buffer[65536];
-            for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) answer.append(buffer, static_cast<std::size_t>(n));
-        }
+    const ProcessResult got =
+        runProcess("curl", {"-sf", "--noproxy", "*", "--max-time", "10", "http://127.0.0.1:" + std::to_string(port) + path});
+    return got.exitCode == 0 ? got.out : std::string();
+}
+
+// Starts `program` (found through PATH) with its standard output and error
+// in `log`, without waiting.
+pid_t spawn(const std::string& program, const std::vector<std::string>& args, const std::string& log) {
+    std::vector<std::string> strings = {program};
+    strings.insert(strings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& s : strings) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(fd, STDOUT_FILENO);
+        ::dup2(fd, STDERR_FILENO);
+        ::execvp(program.c_str(), argv.data());
+        ::_exit(127);
     }
     ::close(fd);
-    const std::size_t body = answer.find("\r\n\r\n");
-    if (answer.rfind("HTTP/1.", 0) != 0 || answer.substr(9, 3) != "200" || body == std::string::npos) return {};
-    return answer.substr(body + 4);
+    return pid;
 }
 
 // One Orthanc of the test's own, called TESTPACS.
@@ -79,16 +85,7 @@ public:
             << ",\"DicomPort\":" << dicom_
             << ",\"DicomAet\":\"TESTPACS\",\"DicomCheckCalledAet\":true,\"RemoteAccessAllowed\":false,"
                "\"AuthenticationEnabled\":false}\n";
-        const std::string config = dir_.file("orthanc.json");
-        const int log = ::open(dir_.file("orthanc.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(log, STDOUT_FILENO);
-            ::dup2(log, STDERR_FILENO);
-            ::execlp("Orthanc", "Orthanc", config.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(log);
+        pid_ = spawn("Orthanc", {dir_.file("orthanc.json")}, dir_.file("orthanc.log"));
         for (int i = 0; i < 200 && httpGet(http_, "/system").empty(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -114,7 +111,6 @@ public:
         return ids;
     }
     std::string file(const std::string& id) const { return httpGet(http_, "/instances/" + id + "/file"); }
-    int dicomPort() const { return dicom_; }
     const TempDir& dir() const { return dir_; }
 
 private:
@@ -122,24 +118,6 @@ private:
     int http_ = 0, dicom_ = 0;
     pid_t pid_ = -1;
 };
-
-// Starts `program` with its standard error in `log`, without waiting.
-pid_t spawn(const std::string& program, const std::vector<std::string>& args, const std::string& log) {
-    std::vector<std::string> strings = {program};
-    strings.insert(strings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& s : strings) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(fd, STDERR_FILENO);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
-    }
-    ::close(fd);
-    return pid;
-}
 
 double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
@@ -150,8 +128,8 @@ TEST(Send, OrthancGivesBackEveryElementAndFrameThatWasSent) {
     auto foreign = cameraStudy({128, 0, 64, true, false});
     std::strcpy(foreign.record.name, "\x8E\x52\x93\x63 TARO");
     std::vector<std::string> files = {writeObject(cameraStudy({64, 8, 32, false, false}), dir.file("gated.dcm")),
-                                            writeObject(foreign, dir.file("ungated.dcm")),
-                                            writeObject(cameraStudy({64, 4, 16, false, true}), dir.file("reversed.dcm"))};
+                                      writeObject(foreign, dir.file("ungated.dcm")),
+                                      writeObject(cameraStudy({64, 4, 16, false, true}), dir.file("reversed.dcm"))};
     writeText(dir.file("notes.txt"), "not an image\n");
     // A projection file is sent as its export would be written.
     ASSERT_EQ(runProcess(kMakeStudy, {"--divisions", "4", "--frames", "8", "--name", "PROJECTION",

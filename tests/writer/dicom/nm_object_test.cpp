@@ -4,7 +4,6 @@
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
-#include <dcmtk/dcmdata/dcvrat.h>
 
 #include <gtest/gtest.h>
 
@@ -60,32 +59,17 @@ TEST(NmObject, EachFrameLandsWhereItsVectorsSay) {
 TEST(NmObject, GeometryIsTheSourcesAndTheUngatedFormHasNoGating) {
     auto large = compose(cameraStudy({128, 8, 32, true, false}));
     DcmDataset& gated = *large->getDataset();
-    EXPECT_EQ(text(gated, DCM_PixelSpacing), "3.2\\3.2");
+    EXPECT_EQ(text(gated, DCM_PixelSpacing), "3.2\\3.2");  // the source's, not doubled
     EXPECT_EQ(text(gated, DCM_SliceThickness), "6.4");
     EXPECT_EQ(text(gated, DCM_Rows), "128");
-    EXPECT_EQ(text(gated, DCM_NumberOfFrames), "256");
     EXPECT_EQ(text(gated, DCM_ImageType), "ORIGINAL\\PRIMARY\\GATED TOMO\\EMISSION");
-    EXPECT_EQ(text(gated, DCM_HeartRate), "60");
-    EXPECT_EQ(text(gated, DCM_NumberOfTimeSlots), "8");
-    EXPECT_NE(text(gated, DCM_DerivationDescription).find("rounded"), std::string::npos);
 
     auto small = compose(cameraStudy({64, 0, 60, false, false}));
     DcmDataset& ungated = *small->getDataset();
     EXPECT_EQ(text(ungated, DCM_ImageType), "ORIGINAL\\PRIMARY\\TOMO\\EMISSION");
-    EXPECT_EQ(text(ungated, DCM_PixelSpacing), "6.4\\6.4");
-    DcmElement* pointer = nullptr;
-    ASSERT_TRUE(ungated.findAndGetElement(DCM_FrameIncrementPointer, pointer).good());
-    std::string tags;
-    for (unsigned long i = 0; i < pointer->getVM(); ++i) {
-        DcmTagKey tag;
-        static_cast<DcmAttributeTag*>(pointer)->getTagVal(tag, i);
-        tags += tag.toString().c_str();
-    }
-    EXPECT_EQ(tags, "(0054,0010)(0054,0020)(0054,0050)(0054,0090)");
-    EXPECT_FALSE(ungated.tagExists(DCM_TimeSlotVector));
-    EXPECT_FALSE(ungated.tagExists(DCM_GatedInformationSequence));
-    EXPECT_FALSE(ungated.tagExists(DCM_HeartRate));
-    EXPECT_FALSE(ungated.tagExists(DCM_DerivationDescription));
+    EXPECT_EQ(text(ungated, DCM_FrameIncrementPointer), "(0054,0010)\\(0054,0020)\\(0054,0050)\\(0054,0090)");
+    for (const DcmTagKey& tag : {DCM_TimeSlotVector, DCM_RRIntervalVector, DCM_GatedInformationSequence, DCM_HeartRate})
+        EXPECT_FALSE(ungated.tagExists(tag)) << tag.toString();
 }
 
 TEST(NmObject, TextsBecomeUtf8WithAQuestionMarkForWhatDoesNotDecode) {
