@@ -20,7 +20,6 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
-#include <regex>
 #include <thread>
 
 #include "tests/app/dicom/dicom_fixtures.h"
@@ -104,10 +103,13 @@ public:
     }
     std::vector<std::string> instances() const {
         const std::string list = httpGet(http_, "/instances");
-        std::vector<std::string> ids;
-        const std::regex id("\"([0-9a-f-]+)\"");
-        for (auto it = std::sregex_iterator(list.begin(), list.end(), id); it != std::sregex_iterator(); ++it)
-            ids.push_back((*it)[1]);
+        std::vector<std::string> ids;  // the quoted strings of a JSON array
+        for (std::size_t open = list.find('"'); open != std::string::npos; open = list.find('"', open)) {
+            const std::size_t close = list.find('"', open + 1);
+            if (close == std::string::npos) break;
+            ids.push_back(list.substr(open + 1, close - open - 1));
+            open = close + 1;
+        }
         return ids;
     }
     std::string file(const std::string& id) const { return httpGet(http_, "/instances/" + id + "/file"); }
