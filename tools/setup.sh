@@ -11,7 +11,7 @@ TREVIK_PACKAGES=(
   clang libclang-rt-14-dev valgrind locales libpng-dev
   fonts-liberation fonts-ipafont-gothic xvfb xdotool x11-utils
   fp-utils libchm-bin groff man-db xdg-utils desktop-file-utils dpkg-dev file lintian
-  qt6-tools-dev openbox wmctrl
+  qt6-tools-dev qt6-translations-l10n openbox wmctrl
 )
 
 trevik_install_packages() {

@@ -409,21 +409,25 @@ QString TMainForm::loadFailureText(LoadResult result, const QString& name) const
 void TMainForm::btInClick() {
     const std::optional<QString> chosen = seams_.chooseSource(this);
     if (!chosen) return;
+    openSource(*chosen);
+}
+
+void TMainForm::openSource(const QString& chosen) {
     PathBuffer path{};
-    if (!takePath(*chosen, path)) return;
+    if (!takePath(chosen, path)) return;
 
     StudyRecord& r = study_.record;
     resetGating(r);
-    showSourcePath(*chosen);
+    showSourcePath(chosen);
     inputPath_ = path;
     if (const LoadResult result = loadStudy(inputPath_.c_str(), study_); result != kLoaded) {
         // The user learns why before the process ends with the loader's
         // result, the code a caller checks.
-        seams_.showError(this, loadFailureText(result, *chosen));
+        seams_.showError(this, loadFailureText(result, chosen));
         seams_.endProcess(result);
         return;
     }
-    sourceName_ = *chosen;
+    sourceName_ = chosen;
 
     showText(edID, shownId_, r.id, sizeof r.id);
     showText(edName, shownName_, r.name, sizeof r.name);
@@ -475,7 +479,7 @@ void TMainForm::BtOKClick() {
 void TMainForm::BitBtn2Click() { seams_.endProcess(-1); }
 
 void TMainForm::btHelpClick() {
-    showHelp(seams_, QCoreApplication::applicationDirPath());
+    showHelp(seams_, QCoreApplication::applicationDirPath(), this);
 }
 
 }  // namespace trevik::window

@@ -1,8 +1,6 @@
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QUrl>
 
 #include <cstdio>
 #include <cstdlib>
@@ -81,7 +79,9 @@ std::unique_ptr<QFileDialog> makeSaveDialog(QWidget* parent, const QString& prop
     return dialog;
 }
 
-int openHelp(const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)) ? 0 : -1; }
+void openHelp(const QString& path, std::function<void(int)> done) {
+    openWith(QStringLiteral("xdg-open"), path, std::move(done));
+}
 
 WindowSeams platformSeams() {
     WindowSeams seams;

@@ -1,6 +1,6 @@
-// How the converter starts: any command line other than two arguments hands
-// over to the window program beside it, and the batch program needs no GUI
-// toolkit.
+// How the converter starts: options first, then any count of arguments other
+// than two hands over to the window program beside it (a single file to
+// open), and the batch program needs no GUI toolkit.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -15,7 +15,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(Startup, OtherArgumentCountsStartTheWindowProgramWithoutArguments) {
+// A copy of the converter in `dir` with a stand-in window program beside it
+// that records its arguments, one run per line, and ends with 7.
+std::string converterWithStandInWindow(const TempDir& dir) {
+    const std::string program = dir.file("trevik");
+    fs::copy_file(kTrevik, program);
+    ::chmod(program.c_str(), 0755);
+    const std::string window = dir.file("trevik-window");
+    writeText(window, "#!/bin/sh\necho \"$#:$*\" >> \"$(dirname \"$0\")/started\"\nexit 7\n");
+    ::chmod(window.c_str(), 0755);
+    return program;
+}
+
+TEST(Startup, OtherArgumentCountsStartTheWindowProgramWithOneFileHandedOn) {
     TempDir dir;
     // A copy of the converter, so the window program beside it is ours.
     const std::string program = dir.file("trevik");
@@ -31,22 +43,62 @@ TEST(Startup, OtherArgumentCountsStartTheWindowProgramWithoutArguments) {
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
     EXPECT_NE(r.err.find("trevik-window"), std::string::npos) << r.err;
 
-    // A stand-in window program records how it was started and ends with 7,
-    // which becomes the run's exit code.
-    const std::string window = dir.file("trevik-window");
-    writeText(window, "#!/bin/sh\necho \"$#\" >> \"$(dirname \"$0\")/started\"\nexit 7\n");
-    ::chmod(window.c_str(), 0755);
+    // The stand-in's exit code becomes the run's.
+    fs::remove(program);
+    converterWithStandInWindow(dir);
     const std::vector<std::vector<std::string>> commandLines = {
-        {}, {source}, {source, dir.file("a.gsd"), dir.file("b.gsd")}};
+        {}, {source}, {source, dir.file("a.gsd"), dir.file("b.gsd")}, {"--", "-x.prj"}, {"-"}};
     for (const auto& args : commandLines) {
         r = runProcess(program, args);
         EXPECT_EQ(r.exitCode, 7) << args.size() << " arguments";
         EXPECT_EQ(r.err, "");
     }
-    // Started three times, each time without arguments; nothing converted.
-    EXPECT_EQ(readFile(dir.file("started")), "0\n0\n0\n");
+    // A single file is handed on after "--", so that the window program
+    // never takes it for an option; other counts start it without
+    // arguments. Nothing converted.
+    EXPECT_EQ(readFile(dir.file("started")), "0:\n2:-- " + source + "\n0:\n2:-- -x.prj\n2:-- -\n");
     EXPECT_FALSE(fileExists(dir.file("a.gsd")));
     EXPECT_FALSE(fileExists(dir.file("b.gsd")));
+}
+
+TEST(Startup, OptionsComeOutFirstAndAnUnknownOneIsRefused) {
+    TempDir dir;
+    const std::string program = converterWithStandInWindow(dir);
+    saveStudy(gated64(), dir.file("-x.prj"));
+
+    // An unknown option before "--", wherever it stands: the usage on
+    // standard error, exit code 1, no window and nothing written.
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"-x.prj", dir.file("out.gsd")}, {"--verbose", dir.file("-x.prj"), dir.file("out.gsd")},
+             {dir.file("-x.prj"), dir.file("out.gsd"), "-v"}, {"--help=all"}, {"-hv"}}) {
+        const ProcessResult r = runProcess(program, args);
+        EXPECT_EQ(r.exitCode, 1) << args[0];
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err.rfind("trevik: unknown option ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find("\nUsage: trevik SOURCE OUTPUT"), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(fileExists(dir.file("started")));
+    EXPECT_FALSE(fileExists(dir.file("out.gsd")));
+
+    // "--" ends the options: a source named -x.prj converts, also when
+    // named relative to the working directory.
+    ProcessResult r = runProcess("sh", {"-c", "cd \"$1\" && exec \"$2\" -- -x.prj out.gsd", "sh", dir.path(), program});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(fileExists(dir.file("out.gsd")));
+    // Options anywhere before "--" are taken out before the count decides:
+    // --help with two files prints the usage and converts nothing.
+    r = runProcess(program, {dir.file("-x.prj"), dir.file("other.gsd"), "--help"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out.rfind("Usage: trevik SOURCE OUTPUT", 0), 0u) << r.out;
+    EXPECT_EQ(runProcess(program, {"--version", "--", "--help"}).out, "trevik " TREVIK_VERSION "\n");
+    EXPECT_FALSE(fileExists(dir.file("other.gsd")));
+    // After "--", "--help" is a file name: with one other argument, a
+    // conversion of a missing source (1, silent).
+    r = runProcess(program, {"--", "--help", dir.file("other.gsd")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "");
+    EXPECT_FALSE(fileExists(dir.file("started")));
 }
 
 TEST(Startup, InstalledWindowProgramAndWordsOnRequest) {
