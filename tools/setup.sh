@@ -10,7 +10,7 @@ TREVIK_PACKAGES=(
   cmake make g++ pkg-config libgtest-dev libbenchmark-dev qt6-base-dev
   clang libclang-rt-14-dev valgrind locales libpng-dev
   fonts-liberation fonts-ipafont-gothic xvfb xdotool x11-utils
-  fp-utils libchm-bin groff man-db xdg-utils desktop-file-utils dpkg-dev file lintian
+  fp-utils libchm-bin groff man-db xdg-utils desktop-file-utils shared-mime-info libglib2.0-bin dpkg-dev file lintian
   qt6-tools-dev qt6-translations-l10n openbox wmctrl
 )
 
