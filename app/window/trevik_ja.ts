@@ -2,6 +2,13 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="ja_JP" sourcelanguage="en">
 <context>
+    <name>trevik::window::Dialogs</name>
+    <message>
+        <source>All Files (*)</source>
+        <translation>すべてのファイル (*)</translation>
+    </message>
+</context>
+<context>
     <name>trevik::window::Help</name>
     <message>
         <source>There is no program on this desktop to show the help. Open %1 in a web browser.</source>

@@ -3,6 +3,7 @@
 // the window asks for.
 #include <gtest/gtest.h>
 
+#include <QFileDialog>
 #include <QFrame>
 #include <QInputMethodEvent>
 #include <QLabel>
@@ -650,6 +651,7 @@ TEST(MainForm, JapaneseInterfaceShowsTheJapaneseCatalogue) {
     typeInto(w.form->edHeight, QStringLiteral("abc"));
     w.save(dir.file("a.gsd"));
     w.select(dir.file("missing.prj"));
+    EXPECT_EQ(makeOpenDialog(nullptr)->nameFilters(), QStringList{QStringLiteral("すべてのファイル (*)")});
     QCoreApplication::removeTranslator(&japanese);
     const QString missing = QString::fromStdString(dir.file("missing.prj"));
     EXPECT_EQ(w.desktop.errors, (std::vector<QString>{QStringLiteral("'abc' は浮動小数点数ではありません."),
