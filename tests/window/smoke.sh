@@ -78,9 +78,8 @@ display|close|file)
     xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id' || fail "openbox is not up: $(cat "$work/wm.log")"
   fi
 
-  args=()
-  [ "$mode" = file ] && args=("$work/missing.prj")
-  "$program" "${args[@]}" >"$work/out" 2>"$work/err" </dev/null &
+  [ "$mode" = file ] && set -- "$work/missing.prj" || set --
+  "$program" "$@" >"$work/out" 2>"$work/err" </dev/null &
   program_pid=$!
   caption="TREVIK Data Converter"
   window=""
@@ -96,15 +95,12 @@ display|close|file)
 
   if [ "$mode" = file ]; then
     # The box carries the application title.
-    box=""
     for _ in $(seq 1 300); do
       box="$(xdotool search --onlyvisible --name "^TREVIK Data Cpnverter\$" 2>/dev/null | head -n 1)"
       [ -n "$box" ] && break
-      kill -0 "$program_pid" 2>/dev/null || break
       sleep 0.1
     done
-    [ -n "$box" ] || fail "no error box for the missing source: $(cat "$work/err")"
-    xdotool windowfocus --sync "$box" key Return
+    xdotool windowfocus --sync "$box" key Return || fail "no error box for the missing source"
     action="OK on the error box" expected=1
   elif [ "$mode" = close ]; then
     for _ in $(seq 1 300); do wmctrl -l | grep -qF "$caption" && break; sleep 0.1; done
