@@ -140,25 +140,40 @@ bool walkDirectory(const std::string& path, std::vector<std::string>& files,
     return complete;
 }
 
-// True when `a` and `b` name the same file: the same inode where both
-// exist, the same absolute path where one does not exist yet.
-bool sameFile(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
-    const bool aExists = ::stat(a.c_str(), &sa) == 0;
-    const bool bExists = ::stat(b.c_str(), &sb) == 0;
-    if (aExists && bExists) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-    std::error_code ignored;
-    return std::filesystem::weakly_canonical(a, ignored) == std::filesystem::weakly_canonical(b, ignored);
-}
+// The files to inspect, as a picture name is compared with them: by device
+// and inode where they exist, by absolute path where they do not (yet).
+class Inputs {
+public:
+    explicit Inputs(const std::vector<std::string>& files) {
+        for (const std::string& file : files) {
+            struct stat st {};
+            if (::stat(file.c_str(), &st) == 0)
+                existing_.insert({st.st_dev, st.st_ino});
+            else
+                missing_.insert(absolute(file));
+        }
+    }
+    bool holds(const std::string& name, const struct stat* st) const {
+        return st ? existing_.contains({st->st_dev, st->st_ino}) : missing_.contains(absolute(name));
+    }
 
-// Why a picture may not be written to `name`, or nullptr when it may: an
-// existing file must be a PNG picture (a regular file with the PNG
-// signature) and none of the files inspected.
-const char* pictureRefusal(const std::string& name, const std::vector<std::string>& files) {
-    for (const std::string& file : files)
-        if (sameFile(name, file)) return "it is one of the files inspected";
+private:
+    static std::string absolute(const std::string& name) {
+        std::error_code ignored;
+        return std::filesystem::weakly_canonical(name, ignored).string();
+    }
+    std::set<std::pair<dev_t, ino_t>> existing_;
+    std::set<std::string> missing_;
+};
+
+// Why a picture may not be written to `name`, or nullptr when it may: it
+// must be none of the files inspected, and an existing file there must be a
+// PNG picture (a regular file with the PNG signature).
+const char* pictureRefusal(const std::string& name, const Inputs& inputs) {
     struct stat st {};
-    if (::stat(name.c_str(), &st) != 0) return nullptr;  // nothing there yet
+    const bool exists = ::stat(name.c_str(), &st) == 0;
+    if (inputs.holds(name, exists ? &st : nullptr)) return "it is one of the files inspected";
+    if (!exists) return nullptr;
     if (!S_ISREG(st.st_mode)) return "it exists and is not a PNG picture";
     constexpr unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     unsigned char head[8] = {};
@@ -254,9 +269,10 @@ int main(int argc, char** argv) {
 
     // Every picture name is checked before anything is read or written.
     if (png) {
+        const Inputs inputs(files);
         for (std::size_t i = 0; i < files.size(); ++i) {
             const std::string name = pictureName(*png, i, files.size());
-            if (const char* refusal = pictureRefusal(name, files)) {
+            if (const char* refusal = pictureRefusal(name, inputs)) {
                 std::fprintf(stderr, "trevik-inspect: no picture is written to %s: %s\n", printable(name).c_str(),
                              refusal);
                 return 1;
