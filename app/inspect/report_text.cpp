@@ -72,7 +72,17 @@ std::string escapeTsv(std::string_view text) {
         case '\t': out += "\\t"; break;
         case '\n': out += "\\n"; break;
         case '\r': out += "\\r"; break;
-        default: out += c;
+        default:
+            // Every other control byte as \xNN: no field can move the
+            // terminal or hide what follows it.
+            if (const auto u = static_cast<unsigned char>(c); u < 0x20 || u == 0x7F) {
+                constexpr char kHex[] = "0123456789ABCDEF";
+                out += "\\x";
+                out += kHex[u >> 4];
+                out += kHex[u & 0xF];
+            } else {
+                out += c;
+            }
         }
     }
     return out;

@@ -425,19 +425,23 @@ bool TMainForm::readNumber(const QLineEdit* box, float& into) {
 void TMainForm::btInClick() {
     const std::optional<QString> chosen = seams_.chooseSource(this);
     if (!chosen) return;
+    openSource(*chosen);
+}
+
+void TMainForm::openSource(const QString& chosen) {
     PathBuffer path{};
-    if (!takePath(*chosen, path)) return;
+    if (!takePath(chosen, path)) return;
 
     StudyRecord& r = study_.record;
-    showSourcePath(*chosen);
+    showSourcePath(chosen);
     if (const Status loaded = conversion_.load(path.c_str()); !loaded.ok()) {
         // The user learns why before the process ends with the loader's
         // code, the one a caller checks.
-        seams_.showError(this, loadFailureText(loaded.code, *chosen));
+        seams_.showError(this, loadFailureText(loaded.code, chosen));
         seams_.endProcess(loaded.code);
         return;
     }
-    sourceName_ = *chosen;
+    sourceName_ = chosen;
 
     showText(edID, shownId_, r.id, sizeof r.id);
     showText(edName, shownName_, r.name, sizeof r.name);
@@ -487,7 +491,7 @@ void TMainForm::BtOKClick() {
 void TMainForm::BitBtn2Click() { seams_.endProcess(-1); }
 
 void TMainForm::btHelpClick() {
-    showHelp(seams_, QCoreApplication::applicationDirPath());
+    showHelp(seams_, QCoreApplication::applicationDirPath(), this);
 }
 
 }  // namespace trevik::window

@@ -36,6 +36,11 @@ public:
     QRadioButton *rbM, *rbF;
     QPushButton *BtOK, *BitBtn2;
 
+    // Opens the source `path` as Select does once its dialog has chosen it:
+    // the window then shows it, or the error box comes and the process ends
+    // with the load's result. For a file named on the command line.
+    void openSource(const QString& path);
+
 public slots:
     void FormCreate();
     void btInClick();

@@ -2,6 +2,24 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="ja_JP" sourcelanguage="en">
 <context>
+    <name>trevik::window::Dialogs</name>
+    <message>
+        <source>All Files (*)</source>
+        <translation>すべてのファイル (*)</translation>
+    </message>
+</context>
+<context>
+    <name>trevik::window::Help</name>
+    <message>
+        <source>There is no program on this desktop to show the help. Open %1 in a web browser.</source>
+        <translation>このデスクトップにはヘルプを表示するプログラムがありません。%1 を Web ブラウザーで開いてください。</translation>
+    </message>
+    <message>
+        <source>The help could not be opened. Its pages are %1.</source>
+        <translation>ヘルプを開けませんでした。ヘルプのページは %1 にあります。</translation>
+    </message>
+</context>
+<context>
     <name>trevik::window::TMainForm</name>
     <message>
         <source>File name too long (more than 255 bytes): %1</source>

@@ -3,6 +3,7 @@
 // the window asks for.
 #include <gtest/gtest.h>
 
+#include <QFileDialog>
 #include <QFrame>
 #include <QInputMethodEvent>
 #include <QLabel>
@@ -225,6 +226,27 @@ TEST(MainForm, SelectThatCannotLoadSaysWhyThenEndsWithTheLoadersResult) {
         EXPECT_EQ(w.form->pnIn->text(), name);
         EXPECT_STREQ(w.inputPath.c_str(), cases[i].first.c_str());
         EXPECT_FALSE(w.form->BtOK->isEnabled());
+    }
+}
+
+// A file named on the command line: a Select without the dialog, good or not.
+TEST(MainForm, OpeningANamedFileIsASelectWithoutTheDialog) {
+    TempDir dir;
+    synth::StudyPlan plan;
+    plan.sex = "F";
+    for (const std::string& path : {saveSource(plan, dir.file("a.prj")), dir.file("missing.prj"),
+                                    dir.file(std::string(300, 'n'))}) {
+        WindowUnderTest selected, opened;
+        selected.select(path);
+        opened.form->openSource(QString::fromStdString(path));
+        EXPECT_EQ(opened.desktop.sourceDialogs, 0);
+        EXPECT_EQ(opened.desktop.errors, selected.desktop.errors) << path;
+        EXPECT_EQ(opened.desktop.endCodes, selected.desktop.endCodes) << path;
+        for (const char* box : {"pnIn", "edID", "edDate", "edHR", "edPix", "edThick"})
+            EXPECT_EQ(opened.form->findChild<QObject*>(box)->property("text"),
+                      selected.form->findChild<QObject*>(box)->property("text")) << box;
+        EXPECT_EQ(opened.form->rbF->isChecked(), selected.form->rbF->isChecked());
+        EXPECT_EQ(opened.form->BtOK->isEnabled(), selected.form->BtOK->isEnabled());
     }
 }
 
@@ -494,11 +516,10 @@ TEST(MainForm, HelpAsksForTheHelpFileBesideTheProgramAndCarriesOn) {
     QTest::mouseClick(w.btHelp(), Qt::LeftButton);
     ASSERT_EQ(w.desktop.helpFiles.size(), 1u);
     EXPECT_EQ(w.desktop.helpFiles[0], QCoreApplication::applicationDirPath() + QStringLiteral("/trevik.chm"));
-    // The stand-in desktop refused (no such file); nothing is reported.
+    // The stand-in desktop opened it; nothing is reported.
     EXPECT_TRUE(w.desktop.errors.empty());
     EXPECT_TRUE(w.desktop.endCodes.empty());
     EXPECT_TRUE(w.form->isVisible());
-    EXPECT_EQ(openHelp(QString()), -1);
 }
 
 TEST(MainForm, FileNamesOver255BytesAreRefusedBeforeAnythingChanges) {
@@ -623,10 +644,19 @@ TEST(MainForm, JapaneseInterfaceShowsTheJapaneseCatalogue) {
     typeInto(w.form->edHeight, QStringLiteral("abc"));
     w.save(dir.file("a.gsd"));
     w.select(dir.file("missing.prj"));
+    EXPECT_EQ(makeOpenDialog(nullptr)->nameFilters(), QStringList{QStringLiteral("すべてのファイル (*)")});
     QCoreApplication::removeTranslator(&japanese);
     const QString missing = QString::fromStdString(dir.file("missing.prj"));
     EXPECT_EQ(w.desktop.errors, (std::vector<QString>{QStringLiteral("'abc' は浮動小数点数ではありません."),
                                                       missing + QStringLiteral(" を開けません。")}));
+
+    // The toolkit's own texts (file dialogs, standard buttons) follow ours
+    // into Japanese, from the toolkit's installed catalogue; not under English.
+    QTranslator toolkit;
+    EXPECT_FALSE(loadToolkitCatalogue(toolkit, english));
+    ASSERT_TRUE(loadToolkitCatalogue(toolkit, japanese)) << "qt6-translations-l10n is not installed";
+    EXPECT_EQ(toolkit.translate("QPlatformTheme", "Cancel"), QStringLiteral("キャンセル"));
+    EXPECT_FALSE(toolkit.translate("QFileDialog", "Look in:").isEmpty());
 }
 
 }  // namespace
