@@ -2,7 +2,8 @@
 // first ("--help" or "-h", "--version"; "--" ends them); the arguments left
 // decide the mode. Exactly two (source file, output file) convert one study
 // and report the outcome through the exit code: 0 written, or the first
-// non-zero result of the load or the write (1, 2, 4, 8). Any other count
+// non-zero result of the load or the write (1, 2, 4, 8), with one line on
+// standard error that says why. Any other count
 // replaces the process with the window program, which is given a single
 // argument as the file to open. An unknown option gives the usage on
 // standard error and exit code 1.
@@ -51,11 +52,22 @@ constexpr const char kUsage[] =
     "  8    not enough memory\n"
     "  255  the window was cancelled; nothing was written\n";
 
+// The one line a failed conversion leaves on standard error:
+// "trevik: NAME: reason", NAME being the file the failure concerns.
+int report(const Status& status, const char* source, const char* output) {
+    if (!status.ok()) {
+        const std::string line = "trevik: " + printableName(status.where.output ? output : source) + ": " +
+                                 statusWords(status) + "\n";
+        std::fputs(line.c_str(), stderr);
+    }
+    return status.code;
+}
+
 // The batch conversion: what creating the main window does when the command
 // line asked for batch mode. Returns the process exit code.
 int FormCreate(const char* source, const char* output) {
     Conversion conversion(study, inputPath, outputPath);
-    return conversion.convert(source, output).code;
+    return report(conversion.convert(source, output), source, output);
 }
 
 // Batch mode: the signals a conversion may meet. Interruptions remove the
@@ -70,7 +82,7 @@ int convert(const char* source, const char* output) {
     try {
         return FormCreate(source, output);
     } catch (const std::bad_alloc&) {
-        return kNoMemory;
+        return report(statusOf(Reason::NoMemory), source, output);
     }
 }
 

@@ -24,14 +24,19 @@ Status Conversion::load(std::string_view source, FrameSink& sink, const LoadOpti
 }
 
 Status Conversion::write(std::string_view output) {
-    if (Status s = takePath(outputPath_, output); !s.ok()) return s;
-    return writeGsd(outputPath_.c_str(), study_);
+    Status s = takePath(outputPath_, output);
+    if (s.ok()) s = writeGsd(outputPath_.c_str(), study_);
+    s.where.output = !s.ok();
+    return s;
 }
 
 Status Conversion::convert(std::string_view source, std::string_view output) {
     PathBuffer in{}, out{};
     if (Status s = takePath(in, source); !s.ok()) return s;
-    if (Status s = takePath(out, output); !s.ok()) return s;
+    if (Status s = takePath(out, output); !s.ok()) {
+        s.where.output = true;
+        return s;
+    }
     if (Status s = load(source); !s.ok()) return s;
     return write(output);
 }

@@ -53,11 +53,7 @@ std::string quoted(std::string_view bytes) {
     return s;
 }
 
-std::string printablePath(std::string_view path) {
-    std::string s;
-    appendEscaped(s, path, 0);
-    return s;
-}
+std::string printablePath(std::string_view path) { return printableName(path); }
 
 std::string plural(long long count, std::string_view one, std::string_view many) {
     return toText(count) + " " + std::string(count == 1 ? one : many);
