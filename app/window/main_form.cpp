@@ -388,17 +388,8 @@ QString TMainForm::statusText(const Status& status) {
     return out;
 }
 
-QString TMainForm::loadFailureText(int code, const QString& name) const {
-    switch (code) {
-    case kNotSupported:
-        return tr("%1 is not a projection file, or holds a study this program cannot convert.").arg(name);
-    case kEndsEarly:
-        return tr("%1 ends early: its header or image data is incomplete.").arg(name);
-    case kNoMemory:
-        return tr("Not enough memory to load %1.").arg(name);
-    default:
-        return tr("Cannot open %1.").arg(name);
-    }
+QString TMainForm::loadFailureText(const Status& status, const QString& name) const {
+    return tr("Cannot load %1: %2.").arg(name, statusText(status));
 }
 
 bool TMainForm::takePath(const QString& name, PathBuffer& buffer) {
@@ -437,7 +428,7 @@ void TMainForm::openSource(const QString& chosen) {
     if (const Status loaded = conversion_.load(path.c_str()); !loaded.ok()) {
         // The user learns why before the process ends with the loader's
         // code, the one a caller checks.
-        seams_.showError(this, loadFailureText(loaded.code, chosen));
+        seams_.showError(this, loadFailureText(loaded, chosen));
         seams_.endProcess(loaded.code);
         return;
     }

@@ -75,8 +75,9 @@ private:
     bool readNumber(const QLineEdit* box, float& into);
     // The words of a status, in the user's language where the catalogue has them.
     static QString statusText(const Status& status);
-    // What the error box says when `name` could not be loaded, by the load's code.
-    QString loadFailureText(int code, const QString& name) const;
+    // What the error box says when `name` could not be loaded: why, in the
+    // status words.
+    QString loadFailureText(const Status& status, const QString& name) const;
     // Checks Male for "M", Female for "F", neither for anything else.
     void showSex(const char* sex);
     void keepRadioTabStop();

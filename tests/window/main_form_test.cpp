@@ -212,9 +212,9 @@ TEST(MainForm, SelectThatCannotLoadSaysWhyThenEndsWithTheLoadersResult) {
     synth::StudyPlan cut;
     cut.imagesWritten = 10;
     const std::pair<std::string, const char*> cases[] = {
-        {notes, "%1 is not a projection file, or holds a study this program cannot convert."},
-        {dir.file("missing.prj"), "Cannot open %1."},  // the open dialog accepts any name
-        {saveSource(cut, dir.file("cut.prj")), "%1 ends early: its header or image data is incomplete."},
+        {notes, "Cannot load %1: not a projection file: the element at offset 64 is (6A75,7374), not (0000,0000)."},
+        {dir.file("missing.prj"), "Cannot load %1: the file cannot be opened: No such file or directory."},
+        {saveSource(cut, dir.file("cut.prj")), "Cannot load %1: the pixel data ends in image 11, row 1."},
     };
     const std::vector<int> codes[] = {{kNotSupported}, {kCannotOpen}, {kEndsEarly}};
     for (int i = 0; i < 3; ++i) {
@@ -648,7 +648,9 @@ TEST(MainForm, JapaneseInterfaceShowsTheJapaneseCatalogue) {
     QCoreApplication::removeTranslator(&japanese);
     const QString missing = QString::fromStdString(dir.file("missing.prj"));
     EXPECT_EQ(w.desktop.errors, (std::vector<QString>{QStringLiteral("'abc' は浮動小数点数ではありません."),
-                                                      missing + QStringLiteral(" を開けません。")}));
+                                                      missing + QStringLiteral(" を読み込めません: ファイルを開けません: ") +
+                                                          QString::fromLocal8Bit(std::strerror(ENOENT)) +
+                                                          QStringLiteral("。")}));
 
     // The toolkit's own texts (file dialogs, standard buttons) follow ours
     // into Japanese, from the toolkit's installed catalogue; not under English.
