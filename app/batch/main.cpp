@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "reader/projection/element_stream.h"
 #include "reader/projection/loader.h"
 #include "study/rules.h"
 #include "study/study.h"
@@ -51,7 +52,9 @@ constexpr const char kUsage[] =
 int FormCreate() {
     resetGating(study.record);
     if (const int loaded = loadStudy(inputPath.c_str(), study); loaded != kLoaded) return loaded;
-    return writeGsd(outputPath.c_str(), study);
+    // A projection file at the output (the source itself, or another study
+    // caught by a shell glob) is the camera's only copy: it is kept.
+    return writeGsd(outputPath.c_str(), study, nullptr, isProjectionFile);
 }
 
 // Batch mode: the signals a conversion may meet. Interruptions remove the

@@ -19,6 +19,7 @@
 
 #include "app/window/help.h"
 #include "app/window/window_text.h"
+#include "reader/projection/element_stream.h"
 #include "study/rules.h"
 #include "writer/gsd/gsd_writer.h"
 
@@ -461,12 +462,16 @@ void TMainForm::BtOKClick() {
     if (!readNumber(edWeight, r.weight)) return;
 
     WriteFailure failure;
-    if (writeGsd(outputPath_.c_str(), study_, &failure) == kWritten) {
+    if (writeGsd(outputPath_.c_str(), study_, &failure, isProjectionFile) == kWritten) {
         seams_.endProcess(0);
         return;
     }
     // Nothing at the output has changed; the window stays as it is, so that
     // the user can save elsewhere or cancel.
+    if (failure.keptSource) {
+        seams_.showError(this, tr("%1 is a projection file and is kept.").arg(*chosen));
+        return;
+    }
     const QString why = failure.error != 0 ? QString::fromLocal8Bit(std::strerror(failure.error))
                                            : QString::fromUtf8(failure.reason ? failure.reason : "unknown failure");
     seams_.showError(this, tr("Cannot write %1: %2.").arg(*chosen, why));

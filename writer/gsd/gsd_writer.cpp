@@ -75,7 +75,7 @@ std::uint64_t frameBytes(const StudyRecord& record) {
 // 1 before anything is opened: nothing is written and the record stays
 // unchanged. Memory running out anywhere gives 8, and the temporary file is
 // removed as the output is unwound.
-WriteResult writeGsd(const char* path, Study& study, WriteFailure* failure) {
+WriteResult writeGsd(const char* path, Study& study, WriteFailure* failure, const std::function<bool(int fd)>& keep) {
     WriteFailure ignored;
     WriteFailure& why = failure != nullptr ? *failure : ignored;
     why = WriteFailure{};
@@ -85,8 +85,12 @@ WriteResult writeGsd(const char* path, Study& study, WriteFailure* failure) {
     }
     try {
         detail::OutputFile output;
-        if (!output.open(path)) {
+        if (!output.open(path, keep)) {
             why.error = output.error();
+            if (output.keptSource()) {
+                why.keptSource = true;
+                why.reason = "the destination is a projection file and is kept";
+            }
             return kCannotWrite;
         }
         updateThickness(study);
