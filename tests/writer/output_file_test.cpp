@@ -273,9 +273,11 @@ TEST(OutputFileStreams, ANonBlockingPipeIsWaitedOnAndStaysNonBlocking) {
         _exit(total == content.size() ? 0 : 1);
     }
     ::close(ends[0]);
-    OutputFile out;
-    EXPECT_TRUE(out.open(("/dev/fd/" + std::to_string(ends[1])).c_str()) &&
-                out.commit([&](int fd) { return detail::writeAll(fd, content.data(), content.size()); }, content.size()));
+    {
+        OutputFile out;
+        EXPECT_TRUE(out.open(("/dev/fd/" + std::to_string(ends[1])).c_str()) &&
+                    out.commit([&](int fd) { return detail::writeAll(fd, content.data(), content.size()); }, content.size()));
+    }
     EXPECT_NE(::fcntl(ends[1], F_GETFL) & O_NONBLOCK, 0);
     ::close(ends[1]);
     int status = -1;
