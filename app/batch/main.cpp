@@ -42,6 +42,7 @@ constexpr const char kUsage[] =
     "Exit codes:\n"
     "  0    the output file was written completely\n"
     "  1    the source cannot be opened, or the output cannot be written\n"
+    "       or is a projection file (kept: a projection file is never replaced)\n"
     "  2    the source is not a projection file, or a study the converter cannot hold\n"
     "  4    the source ends early\n"
     "  8    not enough memory\n"
