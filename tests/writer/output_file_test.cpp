@@ -58,9 +58,13 @@ std::string acl(const std::vector<std::tuple<int, int, std::uint32_t>>& entries)
     return bytes;
 }
 
+// How the child `pid` ended: its exit code, or 128 + the signal that ended it.
+int endOf(pid_t pid) {
+    int status = 0;
+    return ::waitpid(pid, &status, 0) != pid ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
 // `body` in a child with the signals at their defaults (a run in the
-// background may ignore SIGINT): its exit code, or 128 + the signal that
-// ended it. With `groups`, as nobody in them.
+// background may ignore SIGINT): how it ended. With `groups`, as nobody in them.
 int inChild(const std::function<int()>& body, const std::vector<gid_t>& groups = {}) {
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -72,9 +76,7 @@ int inChild(const std::function<int()>& body, const std::vector<gid_t>& groups =
             _exit(99);
         _exit(body());
     }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return endOf(pid);
 }
 
 // Writes "new" (or `text`) to `path`; `meanwhile` runs before the naming.
@@ -205,11 +207,9 @@ TEST(OutputFileInPlace, WritersTakeTurnsAndAWaitingOneCanBeInterrupted) {
         for (int i = 0; i < 2000 && readFile("/proc/locks").find(waiting) == std::string::npos; ++i) ::usleep(5000);
         EXPECT_EQ(readFile(out), "old");
         interrupt ? ::kill(pid, SIGINT) : ::close(holder);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        EXPECT_EQ(status, interrupt ? SIGINT : 0);
+        EXPECT_EQ(endOf(pid), interrupt ? 128 + SIGINT : 0);
         EXPECT_EQ(readFile(out), interrupt ? "old" : "new");
-        ::close(holder);
+        if (interrupt) ::close(holder);
     }
 }
 
@@ -222,12 +222,11 @@ TEST(OutputFileStreams, ANonBlockingPipeIsWaitedOnAndStaysNonBlocking) {
     if (pid == 0) _exit(!write("/dev/fd/" + std::to_string(ends[1]), {}, content) ||
                         !(::fcntl(ends[1], F_GETFL) & O_NONBLOCK));
     ::close(ends[1]), ::usleep(50000);  // a slow reader
-    std::string got(content.size() + 1, '\0');
-    std::size_t total = 0;
-    for (ssize_t n; (n = ::read(ends[0], got.data() + total, got.size() - total)) > 0;) total += static_cast<std::size_t>(n);
-    int status = -1;
-    EXPECT_EQ(::waitpid(pid, &status, 0) == pid ? status : -1, 0);
-    EXPECT_EQ(total, content.size());
+    char block[65536];
+    ssize_t total = 0;
+    for (ssize_t n; (n = ::read(ends[0], block, sizeof block)) > 0;) total += n;
+    EXPECT_EQ(endOf(pid), 0);
+    EXPECT_EQ(total, static_cast<ssize_t>(content.size()));
 }
 
 }  // namespace
