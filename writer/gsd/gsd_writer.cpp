@@ -87,10 +87,8 @@ WriteResult writeGsd(const char* path, Study& study, WriteFailure* failure, cons
         detail::OutputFile output;
         if (!output.open(path, keep)) {
             why.error = output.error();
-            if (output.keptSource()) {
-                why.keptSource = true;
-                why.reason = "the destination is a projection file and is kept";
-            }
+            if (output.keptSource())  // a refusal of our own, no failing call
+                why = WriteFailure{0, "the destination is a projection file and is kept", true};
             return kCannotWrite;
         }
         updateThickness(study);

@@ -308,6 +308,9 @@ TEST_F(GsdReplace, FailuresSayWhy) {
     ASSERT_EQ(::mkfifo(dir_.file("fifo").c_str(), 0600), 0);
     EXPECT_EQ(writeGsd(dir_.file("fifo").c_str(), *study_, &why), kCannotWrite);  // no reader: at once
     EXPECT_EQ(why.error, ENXIO);
+    putFile(dir_.file("camera.prj"), "raw", 0644);  // a file the caller's test says to keep
+    EXPECT_EQ(writeGsd(dir_.file("camera.prj").c_str(), *study_, &why, [](int) { return true; }), kCannotWrite);
+    EXPECT_TRUE(why.keptSource && why.error == 0 && readFile(dir_.file("camera.prj")) == "raw");
     study_->record.division = 2, study_->record.frames = 65;
     EXPECT_EQ(writeGsd(dir_.file("out.gsd").c_str(), *study_, &why), kCannotWrite);
     EXPECT_EQ(why.error, 0);
