@@ -1,5 +1,6 @@
 #include "app/conversion/conversion.h"
 
+#include "reader/projection/element_stream.h"
 #include "study/rules.h"
 #include "study/store_sink.h"
 #include "writer/gsd/gsd_writer.h"
@@ -25,7 +26,9 @@ Status Conversion::load(std::string_view source, FrameSink& sink, const LoadOpti
 
 Status Conversion::write(std::string_view output) {
     Status s = takePath(outputPath_, output);
-    if (s.ok()) s = writeGsd(outputPath_.c_str(), study_);
+    // A projection file at the output (the source itself, or another study
+    // caught by a shell glob) is the camera's only copy: it is kept.
+    if (s.ok()) s = writeGsd(outputPath_.c_str(), study_, isProjectionFile);
     s.where.output = !s.ok();
     return s;
 }

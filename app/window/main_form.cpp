@@ -474,6 +474,10 @@ void TMainForm::BtOKClick() {
     }
     // Nothing at the output has changed; the window stays as it is, so that
     // the user can save elsewhere or cancel.
+    if (written.reason == Reason::KeptSource) {
+        seams_.showError(this, tr("%1 is a projection file and is kept.").arg(*chosen));
+        return;
+    }
     const QString why = written.where.error != 0 ? QString::fromLocal8Bit(std::strerror(written.where.error))
                                                  : statusText(written);
     seams_.showError(this, tr("Cannot write %1: %2.").arg(*chosen, why));

@@ -144,5 +144,9 @@
         <source>Cannot load %1: %2.</source>
         <translation>%1 を読み込めません: %2。</translation>
     </message>
+    <message>
+        <source>%1 is a projection file and is kept.</source>
+        <translation>%1 は投影データのファイルのため、書き換えずに残します。</translation>
+    </message>
 </context>
 </TS>

@@ -258,12 +258,16 @@ TEST(BatchRun, ExistingOutputsAreReplacedWhole) {
     EXPECT_EQ(runTrevik({source, target}).exitCode, 0);
     EXPECT_EQ(fs::status(target).permissions(), fs::perms(0744));
 
-    // The source named as the output: read whole, then replaced.
+    // A projection file as the output, the source itself or a second study
+    // (`trevik *.prj`), is the camera's only copy: 1, and it is kept.
     const std::string same = saveStudy(gated64(), dir.file("same.prj"));
-    r = runTrevik({same, same});
-    EXPECT_EQ(r.exitCode, 0);
-    expectQuiet(r);
-    expectSameBytes(readFile(same), reference);
+    const std::string camera = readFile(same);
+    for (const std::string& from : {same, source}) {
+        r = runTrevik({from, same});
+        EXPECT_EQ(r.exitCode, 1);
+        expectQuiet(r);
+        expectSameBytes(readFile(same), camera);
+    }
 
     // The null device takes the output and stays a device: a private copy
     // of the node first, then the system's own.
