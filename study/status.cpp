@@ -102,6 +102,24 @@ std::string tagText(std::uint16_t group, std::uint16_t element) {
     return s;
 }
 
+std::string printableName(std::string_view name) {
+    constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (u >= 0x20 && u <= 0x7E) {
+            out += c;
+        } else {
+            out += "\\x";
+            out += kHex[u >> 4];
+            out += kHex[u & 0xF];
+        }
+    }
+    return out;
+}
+
 Status statusOf(Reason reason) {
     Status s;
     s.code = codeOf(reason);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace trevik {
 
@@ -61,6 +62,7 @@ struct Where {
     int passes = 0;           // once derived: divisions in the file
     int image = 0, row = 0;   // PixelDataEnds: counted from 1
     const char* detail = nullptr;  // NotSupported, CannotRead: static text of the reader that refused
+    bool output = false;           // the status concerns the output file, not the source
 };
 
 struct Status {
@@ -97,6 +99,11 @@ struct StatusWords {
 const StatusWords& statusWordsEntry(const Status& status);
 // Argument `index` (from 1) of the entry's placeholders, as text.
 std::string statusArgument(const Status& status, int index);
+
+// A file name as messages show it: every byte outside 0x20..0x7E as \xNN
+// and the backslash doubled, so that no name can end a line or move the
+// terminal.
+std::string printableName(std::string_view name);
 
 // "(gggg,eeee)" in upper-case hexadecimal, as the words name an element.
 std::string tagText(std::uint16_t group, std::uint16_t element);

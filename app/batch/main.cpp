@@ -1,9 +1,12 @@
-// The converter's entry point. With exactly two arguments (source file,
-// output file) it converts one study and reports the outcome only through
-// the exit code: 0 written, or the first non-zero result of the load or the
-// write (1, 2, 4, 8). "--help" (or "-h") and "--version" as the only
-// argument print what they say. Any other command line replaces the process
-// with the window program.
+// The converter's entry point. Its options come out of the command line
+// first ("--help" or "-h", "--version"; "--" ends them); the arguments left
+// decide the mode. Exactly two (source file, output file) convert one study
+// and report the outcome through the exit code: 0 written, or the first
+// non-zero result of the load or the write (1, 2, 4, 8), with one line on
+// standard error that says why. Any other count
+// replaces the process with the window program, which is given a single
+// argument as the file to open. An unknown option gives the usage on
+// standard error and exit code 1.
 #include <signal.h>
 #include <unistd.h>
 
@@ -13,6 +16,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/conversion/conversion.h"
 #include "study/study.h"
@@ -34,22 +38,37 @@ constexpr const char* kWindowPlaces[] = {"", "../lib/trevik/"};
 
 constexpr const char kUsage[] =
     "Usage: trevik SOURCE OUTPUT   convert one study without a window\n"
-    "       trevik                 open the window to convert one study\n"
+    "       trevik [SOURCE]        open the window (with SOURCE selected)\n"
     "       trevik --help | --version\n"
+    "\n"
+    "\"--\" ends the options: \"trevik -- -a.prj out.gsd\" converts -a.prj.\n"
     "\n"
     "Exit codes:\n"
     "  0    the output file was written completely\n"
-    "  1    the source cannot be opened, or the output cannot be written\n"
+    "  1    the source cannot be opened, the output cannot be written or is a\n"
+    "       projection file (kept: a projection file is never replaced), or an\n"
+    "       unknown option was given\n"
     "  2    the source is not a projection file, or a study the converter cannot hold\n"
     "  4    the source ends early\n"
     "  8    not enough memory\n"
     "  255  the window was cancelled; nothing was written\n";
 
+// The one line a failed conversion leaves on standard error:
+// "trevik: NAME: reason", NAME being the file the failure concerns.
+int report(const Status& status, const char* source, const char* output) {
+    if (!status.ok()) {
+        const std::string line = "trevik: " + printableName(status.where.output ? output : source) + ": " +
+                                 statusWords(status) + "\n";
+        std::fputs(line.c_str(), stderr);
+    }
+    return status.code;
+}
+
 // The batch conversion: what creating the main window does when the command
 // line asked for batch mode. Returns the process exit code.
 int FormCreate(const char* source, const char* output) {
     Conversion conversion(study, inputPath, outputPath);
-    return conversion.convert(source, output).code;
+    return report(conversion.convert(source, output), source, output);
 }
 
 // Batch mode: the signals a conversion may meet. Interruptions remove the
@@ -64,7 +83,7 @@ int convert(const char* source, const char* output) {
     try {
         return FormCreate(source, output);
     } catch (const std::bad_alloc&) {
-        return kNoMemory;
+        return report(statusOf(Reason::NoMemory), source, output);
     }
 }
 
@@ -80,19 +99,26 @@ std::string ownDirectory() {
     return buffer.substr(0, slash + 1);
 }
 
-// Replaces this process with the window program, started without arguments,
-// so that the run's exit code is the window's. Returns only when the program
+// Replaces this process with the window program, so that the run's exit
+// code is the window's. A single argument is handed on as the file to open
+// (after "--", so that the window program takes no name for an option);
+// other counts start it without arguments. Returns only when the program
 // cannot be started.
-int startWindow() {
+int startWindow(const std::vector<const char*>& arguments) {
     const std::string directory = ownDirectory();
     if (directory.empty()) {
         std::fprintf(stderr, "trevik: cannot find its own directory to start %s\n", kWindowProgram);
         return 1;
     }
-    char* const argv[] = {const_cast<char*>(kWindowProgram), nullptr};
+    std::vector<char*> argv = {const_cast<char*>(kWindowProgram)};
+    if (arguments.size() == 1) {
+        argv.push_back(const_cast<char*>("--"));
+        argv.push_back(const_cast<char*>(arguments.front()));
+    }
+    argv.push_back(nullptr);
     for (const char* place : kWindowPlaces) {
         const std::string program = directory + place + kWindowProgram;
-        ::execv(program.c_str(), argv);
+        ::execv(program.c_str(), argv.data());
         const int error = errno;
         if (error == ENOENT || error == ENOTDIR) continue;  // not in this place
         std::fprintf(stderr, "trevik: cannot start the window program %s: %s\n", program.c_str(),
@@ -108,12 +134,34 @@ int startWindow() {
 
 int main(int argc, char** argv) {
     using namespace trevik;
-    if (argc == 2) {
-        const std::string_view option = argv[1];
-        if (option == "--help" || option == "-h") return std::fputs(kUsage, stdout) < 0 || std::fflush(stdout) != 0;
-        if (option == "--version")
-            return std::printf("trevik %s\n", TREVIK_VERSION) < 0 || std::fflush(stdout) != 0;
+    // The options come out first, wherever they stand before "--"; "-"
+    // alone is a file name (as for most programs, standard input).
+    bool help = false;
+    bool version = false;
+    const char* unknown = nullptr;
+    std::vector<const char*> arguments;
+    bool options = true;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (!options || arg.size() < 2 || arg[0] != '-') {
+            arguments.push_back(argv[i]);
+        } else if (arg == "--") {
+            options = false;
+        } else if (arg == "--help" || arg == "-h") {
+            help = true;
+        } else if (arg == "--version") {
+            version = true;
+        } else if (!unknown) {
+            unknown = argv[i];
+        }
     }
-    if (argc != 3) return startWindow();
-    return convert(argv[1], argv[2]);
+    if (unknown) {
+        // 1, not 2: 2 means a source that is not a projection file.
+        std::fprintf(stderr, "trevik: unknown option %s\n%s", unknown, kUsage);
+        return 1;
+    }
+    if (help) return std::fputs(kUsage, stdout) < 0 || std::fflush(stdout) != 0;
+    if (version) return std::printf("trevik %s\n", TREVIK_VERSION) < 0 || std::fflush(stdout) != 0;
+    if (arguments.size() != 2) return startWindow(arguments);
+    return convert(arguments[0], arguments[1]);
 }

@@ -1,5 +1,6 @@
 #include "app/conversion/conversion.h"
 
+#include "reader/projection/element_stream.h"
 #include "study/rules.h"
 #include "study/store_sink.h"
 #include "writer/gsd/gsd_writer.h"
@@ -24,14 +25,21 @@ Status Conversion::load(std::string_view source, FrameSink& sink, const LoadOpti
 }
 
 Status Conversion::write(std::string_view output) {
-    if (Status s = takePath(outputPath_, output); !s.ok()) return s;
-    return writeGsd(outputPath_.c_str(), study_);
+    Status s = takePath(outputPath_, output);
+    // A projection file at the output (the source itself, or another study
+    // caught by a shell glob) is the camera's only copy: it is kept.
+    if (s.ok()) s = writeGsd(outputPath_.c_str(), study_, isProjectionFile);
+    s.where.output = !s.ok();
+    return s;
 }
 
 Status Conversion::convert(std::string_view source, std::string_view output) {
     PathBuffer in{}, out{};
     if (Status s = takePath(in, source); !s.ok()) return s;
-    if (Status s = takePath(out, output); !s.ok()) return s;
+    if (Status s = takePath(out, output); !s.ok()) {
+        s.where.output = true;
+        return s;
+    }
     if (Status s = load(source); !s.ok()) return s;
     return write(output);
 }

@@ -2,7 +2,6 @@
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
 #include <signal.h>
-#include <sys/stat.h>
 
 #include <cmath>
 #include <cstdio>
@@ -11,6 +10,8 @@
 #include <vector>
 
 #include "app/dicom/command.h"
+#include "app/conversion/conversion.h"
+#include "reader/projection/element_stream.h"
 #include "writer/output_file.h"
 
 namespace trevik::dicom {
@@ -71,17 +72,24 @@ int exportCommand(const std::vector<std::string>& args) {
     const std::string& source = operands[0];
     const std::string& output = operands[1];
 
+    // Both paths are taken by the converter's rule before anything is read.
+    auto report = [&](const Status& status) {
+        const std::string line = "trevik-dicom export: " + printableName(status.where.output ? output : source) +
+                                 ": " + statusWords(status) + "\n";
+        std::fputs(line.c_str(), stderr);
+        return status.code;
+    };
+    PathBuffer taken{};
+    if (Status s = takePath(taken, source); !s.ok()) return report(s);
+    if (Status s = takePath(taken, output); !s.ok()) {
+        s.where.output = true;
+        return report(s);
+    }
+
     detail::removeTemporaryOnSignals();
     ::signal(SIGXFSZ, SIG_IGN);
     ::signal(SIGPIPE, SIG_IGN);
 
-    // A projection file is never replaced: not the source, not another one.
-    struct stat info {};
-    if (::stat(output.c_str(), &info) == 0 && S_ISREG(info.st_mode) && isProjectionFile(output.c_str())) {
-        const Status kept = statusOf(Reason::KeptSource);
-        std::fprintf(stderr, "trevik-dicom export: %s: %s\n", output.c_str(), statusWords(kept).c_str());
-        return kept.code;
-    }
     std::vector<unsigned char> bytes;
     Status status;
     {
@@ -89,16 +97,10 @@ int exportCommand(const std::vector<std::string>& args) {
         status = composeSource(source.c_str(), options, file, "trevik-dicom export");
         if (status.ok()) status = encodeFile(file, bytes);
     }
-    if (!status.ok()) {
-        std::fprintf(stderr, "trevik-dicom export: %s: %s\n", source.c_str(), statusWords(status).c_str());
-        return status.code;
-    }
-    status = writeBytes(output.c_str(), bytes);
-    if (!status.ok()) {
-        std::fprintf(stderr, "trevik-dicom export: %s: %s\n", output.c_str(), statusWords(status).c_str());
-        return status.code;
-    }
-    return kOk;
+    // A projection file at the output (the source itself, or another study
+    // caught by a shell glob) is the camera's only copy: it is kept.
+    if (status.ok()) status = writeBytes(output.c_str(), bytes, [](int fd) { return trevik::isProjectionFile(fd); });
+    return status.ok() ? kOk : report(status);
 }
 
 }  // namespace trevik::dicom

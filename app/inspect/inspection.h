@@ -52,7 +52,9 @@ Inspection inspectFile(const std::string& path, bool drawMontage);
 std::string tsvLine(std::string_view path, const Verdict& verdict);
 
 // `text` with backslash, tab, newline and carriage return written as \\, \t,
-// \n and \r, so that a field holds no separator.
+// \n and \r, and every other control byte (0x00..0x1F, 0x7F) as \xNN in
+// upper-case hexadecimal, so that a field holds no separator and no control
+// byte. Bytes from 0x80 up are kept (names in UTF-8).
 std::string escapeTsv(std::string_view text);
 
 }  // namespace trevik::inspect

@@ -1,19 +1,32 @@
 // trevik-inspect [--tsv] [--png OUT.png] FILE...: shows what the converter
 // makes of each file without changing anything: a report block per file, or
 // with --tsv one line per file and a summary on standard error; with --png a
-// montage of the frames of each file.
+// montage of the frames of each file. A directory stands for the regular
+// files under it, in byte order of their names, symbolic links not followed.
+// A picture never replaces a file being inspected, nor any file that is not
+// a PNG picture.
 //
 // Exit codes: 0 every file was inspected (whatever its verdict), 1 a file
-// could not be read or a picture could not be written, 2 a wrong command line.
+// could not be read, a picture could not be written or would replace what it
+// must not (then nothing is written), 2 a wrong command line.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
+#include <filesystem>
 #include <map>
 #include <new>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "app/inspect/inspection.h"
@@ -24,25 +37,151 @@ namespace {
 using namespace trevik::inspect;
 
 constexpr const char* kUsageLine = "usage: trevik-inspect [--tsv] [--png OUT.png] FILE...\n";
+constexpr const char* kVersion = "trevik-inspect " TREVIK_VERSION "\n";
 constexpr const char* kHelp =
     "Shows what trevik makes of each FILE, changing nothing: for a projection\n"
     "file its recognition, every header element as the reader takes it, the\n"
     "geometry, samples that wrap, and the exit code trevik gives with the\n"
     "reason; for a Gated SPECT data file its header, length and frame values.\n"
+    "A directory stands for every regular file under it, in byte order of the\n"
+    "names; symbolic links inside it are not followed.\n"
     "\n"
     "  --tsv          one line per file: path, kind, exit code, reason, wrapped\n"
-    "                 samples (tab-separated; \\t, \\n, \\r and \\\\ escaped); a\n"
-    "                 summary on standard error\n"
+    "                 samples (tab-separated; \\t, \\n, \\r and \\\\ escaped, every\n"
+    "                 other control byte as \\xNN); a summary on standard error\n"
     "  --png OUT.png  a montage of the frames, one row per division; with several\n"
-    "                 files OUT-0001.png, OUT-0002.png, ... in argument order\n"
+    "                 files OUT-0001.png, OUT-0002.png, ... in the order inspected.\n"
+    "                 A picture never replaces a file inspected or a file that is\n"
+    "                 not a PNG picture: such a run is refused, nothing written\n"
+    "  --version      the version\n"
     "  --             every later argument is a file\n"
     "\n"
     "Exit codes: 0 every file inspected, 1 a file could not be read or a picture\n"
-    "not written, 2 a wrong command line.\n";
+    "not written (or refused), 2 a wrong command line.\n";
+
+// A name as the report writes it: every byte outside 0x20..0x7E as \xNN and
+// the backslash doubled, so that no name can end a line or forge one.
+std::string printable(std::string_view name) {
+    constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (u >= 0x20 && u <= 0x7E) {
+            out += c;
+        } else {
+            out += "\\x";
+            out += kHex[u >> 4];
+            out += kHex[u & 0xF];
+        }
+    }
+    return out;
+}
 
 int usageError(const std::string& message) {
     std::fprintf(stderr, "trevik-inspect: %s\n%s", message.c_str(), kUsageLine);
     return 2;
+}
+
+// `name` joined to the directory `directory`.
+std::string joinPath(const std::string& directory, const std::string& name) {
+    return directory.ends_with('/') ? directory + name : directory + "/" + name;
+}
+
+// Appends to `files` the regular files under the directory `path`, in byte
+// order of their names, a subdirectory's files at the place of its name.
+// Symbolic links and other special files are skipped; `open` holds the
+// directories being walked (device and inode), so that none is entered
+// twice. False (with a line on standard error) when a directory cannot be
+// read; what can be read is still listed.
+bool walkDirectory(const std::string& path, std::vector<std::string>& files,
+                   std::set<std::pair<dev_t, ino_t>>& open) {
+    DIR* directory = ::opendir(path.c_str());
+    if (!directory) {
+        std::fprintf(stderr, "trevik-inspect: %s: the directory cannot be read: %s\n", printable(path).c_str(),
+                     std::strerror(errno));
+        return false;
+    }
+    struct stat self {};
+    if (::fstat(::dirfd(directory), &self) != 0 || !open.insert({self.st_dev, self.st_ino}).second) {
+        ::closedir(directory);
+        return true;
+    }
+    std::vector<std::string> names;
+    bool complete = true;
+    errno = 0;
+    while (const dirent* entry = ::readdir(directory)) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") names.emplace_back(name);
+        errno = 0;
+    }
+    if (errno != 0) {
+        std::fprintf(stderr, "trevik-inspect: %s: the directory cannot be read to its end: %s\n",
+                     printable(path).c_str(), std::strerror(errno));
+        complete = false;
+    }
+    // std::string compares its bytes as unsigned char: byte order.
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        struct stat entry {};
+        const std::string full = joinPath(path, name);
+        if (::fstatat(::dirfd(directory), name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) {
+            std::fprintf(stderr, "trevik-inspect: %s: %s\n", printable(full).c_str(), std::strerror(errno));
+            complete = false;
+        } else if (S_ISREG(entry.st_mode)) {
+            files.push_back(full);
+        } else if (S_ISDIR(entry.st_mode)) {
+            complete = walkDirectory(full, files, open) && complete;
+        }
+    }
+    ::closedir(directory);
+    open.erase({self.st_dev, self.st_ino});
+    return complete;
+}
+
+// The files to inspect, as a picture name is compared with them: by device
+// and inode where they exist, by absolute path where they do not (yet).
+class Inputs {
+public:
+    explicit Inputs(const std::vector<std::string>& files) {
+        for (const std::string& file : files) {
+            struct stat st {};
+            if (::stat(file.c_str(), &st) == 0)
+                existing_.insert({st.st_dev, st.st_ino});
+            else
+                missing_.insert(absolute(file));
+        }
+    }
+    bool holds(const std::string& name, const struct stat* st) const {
+        return st ? existing_.contains({st->st_dev, st->st_ino}) : missing_.contains(absolute(name));
+    }
+
+private:
+    static std::string absolute(const std::string& name) {
+        std::error_code ignored;
+        return std::filesystem::weakly_canonical(name, ignored).string();
+    }
+    std::set<std::pair<dev_t, ino_t>> existing_;
+    std::set<std::string> missing_;
+};
+
+// Why a picture may not be written to `name`, or nullptr when it may: it
+// must be none of the files inspected, and an existing file there must be a
+// PNG picture (a regular file with the PNG signature).
+const char* pictureRefusal(const std::string& name, const Inputs& inputs) {
+    struct stat st {};
+    const bool exists = ::stat(name.c_str(), &st) == 0;
+    if (inputs.holds(name, exists ? &st : nullptr)) return "it is one of the files inspected";
+    if (!exists) return nullptr;
+    if (!S_ISREG(st.st_mode)) return "it exists and is not a PNG picture";
+    constexpr unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    unsigned char head[8] = {};
+    std::FILE* stream = std::fopen(name.c_str(), "rb");
+    const bool png = stream && std::fread(head, 1, sizeof head, stream) == sizeof head &&
+                     std::memcmp(head, kSignature, sizeof head) == 0;
+    if (stream) std::fclose(stream);
+    return png ? nullptr : "it exists and is not a PNG picture";
 }
 
 // OUT.png itself for one file; OUT-0001.png, OUT-0002.png, ... for several.
@@ -94,6 +233,9 @@ int main(int argc, char** argv) {
                 std::fputs(kUsageLine, stdout);
                 std::fputs(kHelp, stdout);
                 return 0;
+            } else if (arg == "--version") {
+                std::fputs(kVersion, stdout);
+                return std::fflush(stdout) != 0;
             } else if (arg == "--tsv") {
                 tsv = true;
             } else if (arg == "--png" || arg.starts_with("--png=")) {
@@ -102,7 +244,7 @@ int main(int argc, char** argv) {
                 png = arg == "--png" ? std::string(argv[++i]) : std::string(arg.substr(6));
                 if (png->empty()) return usageError("--png needs a file name");
             } else {
-                return usageError("unknown option " + std::string(arg));
+                return usageError("unknown option " + printable(arg));
             }
             continue;
         }
@@ -110,9 +252,36 @@ int main(int argc, char** argv) {
     }
     if (files.empty()) return usageError("no file to inspect");
 
+    // Directories named on the command line (or links to them) stand for
+    // the regular files under them.
+    bool failed = false;
+    std::vector<std::string> named = std::move(files);
+    files.clear();
+    for (std::string& path : named) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            std::set<std::pair<dev_t, ino_t>> open;
+            failed = !walkDirectory(path, files, open) || failed;
+        } else {
+            files.push_back(std::move(path));
+        }
+    }
+
+    // Every picture name is checked before anything is read or written.
+    if (png) {
+        const Inputs inputs(files);
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            const std::string name = pictureName(*png, i, files.size());
+            if (const char* refusal = pictureRefusal(name, inputs)) {
+                std::fprintf(stderr, "trevik-inspect: no picture is written to %s: %s\n", printable(name).c_str(),
+                             refusal);
+                return 1;
+            }
+        }
+    }
+
     Progress progress(tsv && files.size() > 4 && ::isatty(STDERR_FILENO), files.size());
     std::map<int, std::size_t> perCode;
-    bool failed = false;
     for (std::size_t i = 0; i < files.size(); ++i) {
         const std::string& path = files[i];
         Inspection ins;
@@ -120,7 +289,7 @@ int main(int argc, char** argv) {
             ins = inspectFile(path, png.has_value());
         } catch (const std::bad_alloc&) {
             progress.clear();
-            std::fprintf(stderr, "trevik-inspect: %s: not enough memory to inspect it\n", path.c_str());
+            std::fprintf(stderr, "trevik-inspect: %s: not enough memory to inspect it\n", printable(path).c_str());
             failed = true;
             continue;
         }
@@ -141,8 +310,8 @@ int main(int argc, char** argv) {
                 problem = "cannot be written";
             if (problem) {
                 progress.clear();
-                std::fprintf(stderr, "trevik-inspect: no picture %s for %s: %s\n", name.c_str(), path.c_str(),
-                             problem);
+                std::fprintf(stderr, "trevik-inspect: no picture %s for %s: %s\n", printable(name).c_str(),
+                             printable(path).c_str(), problem);
                 failed = true;
             }
         }

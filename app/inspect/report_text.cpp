@@ -53,11 +53,7 @@ std::string quoted(std::string_view bytes) {
     return s;
 }
 
-std::string printablePath(std::string_view path) {
-    std::string s;
-    appendEscaped(s, path, 0);
-    return s;
-}
+std::string printablePath(std::string_view path) { return printableName(path); }
 
 std::string plural(long long count, std::string_view one, std::string_view many) {
     return toText(count) + " " + std::string(count == 1 ? one : many);
@@ -72,7 +68,17 @@ std::string escapeTsv(std::string_view text) {
         case '\t': out += "\\t"; break;
         case '\n': out += "\\n"; break;
         case '\r': out += "\\r"; break;
-        default: out += c;
+        default:
+            // Every other control byte as \xNN: no field can move the
+            // terminal or hide what follows it.
+            if (const auto u = static_cast<unsigned char>(c); u < 0x20 || u == 0x7F) {
+                constexpr char kHex[] = "0123456789ABCDEF";
+                out += "\\x";
+                out += kHex[u >> 4];
+                out += kHex[u & 0xF];
+            } else {
+                out += c;
+            }
         }
     }
     return out;

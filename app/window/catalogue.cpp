@@ -1,6 +1,8 @@
 #include "app/window/catalogue.h"
 
+#include <QLibraryInfo>
 #include <QLocale>
+#include <QString>
 #include <QTranslator>
 
 namespace trevik::window {
@@ -13,6 +15,13 @@ bool loadCatalogue(QTranslator& translator, const QLocale& locale) {
             return true;
     }
     return false;
+}
+
+bool loadToolkitCatalogue(QTranslator& toolkit, const QTranslator& ours, const QString& directory) {
+    const QString language = ours.language();
+    if (language.isEmpty()) return false;
+    const QString from = directory.isEmpty() ? QLibraryInfo::path(QLibraryInfo::TranslationsPath) : directory;
+    return toolkit.load(QLocale(language), QStringLiteral("qtbase"), QStringLiteral("_"), from);
 }
 
 }  // namespace trevik::window

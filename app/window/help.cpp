@@ -1,8 +1,10 @@
 #include "app/window/help.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QProcess>
 #include <QTimer>
+#include <QWidget>
 
 #include <memory>
 #include <utility>
@@ -50,9 +52,53 @@ void askProgram(const QString& program, const QStringList& arguments, int timeou
     process->start(program, arguments);
 }
 
-void showHelp(const WindowSeams& seams, const QString& programDirectory) {
-    const auto open = [openHelp = seams.openHelp, programDirectory](const QString& viewer) {
-        if (openHelp) openHelp(helpFileFor(programDirectory, viewer));
+void openWith(const QString& opener, const QString& path, std::function<void(int)> done) {
+    // No parent and no time limit: the opener may wait for the viewer (a
+    // browser started in the foreground), and destroying a running QProcess
+    // would kill it, so it is freed only once it has ended. One still
+    // running when the window ends is left to run on.
+    auto* process = new QProcess;
+    auto pending = std::make_shared<std::function<void(int)>>(std::move(done));
+    const auto reply = [pending](int status) {
+        if (!*pending) return;
+        const auto answerNow = std::exchange(*pending, nullptr);
+        answerNow(status);
+    };
+    QObject::connect(process, &QProcess::finished, process, [process, reply](int code, QProcess::ExitStatus status) {
+        reply(status == QProcess::NormalExit ? code : -1);
+        process->deleteLater();
+    });
+    QObject::connect(process, &QProcess::errorOccurred, process, [process, reply](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart) return;  // a crash also ends in finished
+        reply(-1);
+        process->deleteLater();
+    });
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process->start(opener, {path});
+}
+
+QString helpFailureText(int status, const QString& pages) {
+    const bool noMethod = status == -1 || status == kOpenerNoMethod || status == kOpenerActionFailed;
+    return noMethod ? QCoreApplication::translate("trevik::window::Help",
+                                                  "There is no program on this desktop to show the help. "
+                                                  "Open %1 in a web browser.")
+                          .arg(pages)
+                    : QCoreApplication::translate("trevik::window::Help",
+                                                  "The help could not be opened. Its pages are %1.")
+                          .arg(pages);
+}
+
+void showHelp(const WindowSeams& seams, const QString& programDirectory, QWidget* parent) {
+    const QString pages = helpFileFor(programDirectory, QString());
+    const auto open = [seams, programDirectory, pages, window = QPointer<QWidget>(parent)](const QString& viewer) {
+        if (!seams.openHelp) return;
+        seams.openHelp(helpFileFor(programDirectory, viewer), [seams, pages, window](int status) {
+            // A window already gone (the program is ending) shows nothing.
+            if (status == 0 || !window || !seams.showError) return;
+            seams.showError(window, helpFailureText(status, pages));
+        });
     };
     if (seams.askHelpViewer)
         seams.askHelpViewer(open);

@@ -1,13 +1,17 @@
 // The Help button: the compiled help file where the desktop has a viewer for
 // it, otherwise the same pages as plain HTML in the default browser (most
-// Linux desktops have no viewer for compiled help). Help never waits for the
-// desktop and never ends the window.
+// Linux desktops have no viewer for compiled help). When the desktop has no
+// way to open either, a box names the HTML pages' path, so that the user can
+// open them some other way. Help never waits for the desktop and never ends
+// the window.
 #pragma once
 
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+
+class QWidget;
 
 namespace trevik::window {
 
@@ -29,9 +33,24 @@ QString helpFileFor(const QString& programDirectory, const QString& viewer);
 void askProgram(const QString& program, const QStringList& arguments, int timeoutMs,
                 std::function<void(const QString&)> answer);
 
+// Exit codes of the desktop's opener (xdg-open) that mean it found no
+// application for the file.
+inline constexpr int kOpenerNoMethod = 3;
+inline constexpr int kOpenerActionFailed = 4;
+
+// Starts `opener` on `path` and returns without waiting. `done` gets, once,
+// the opener's exit code when it ends (-1 when it cannot be started or
+// crashes). The opener may wait for the viewer it starts; it is left running
+// when the window ends, and its standard error stays the window's.
+void openWith(const QString& opener, const QString& path, std::function<void(int status)> done);
+
+// The error box's text when Help could not be opened: the desktop's opener
+// ended with `status`; `pages` is the path of the HTML help.
+QString helpFailureText(int status, const QString& pages);
+
 // What the Help button does: asks the desktop for its viewer of compiled
-// help, then opens the file helpFileFor chooses; opening failures are
-// ignored, as nothing more can be done about them.
-void showHelp(const WindowSeams& seams, const QString& programDirectory);
+// help, then opens the file helpFileFor chooses. When the desktop cannot
+// open it, a box over `parent` (while it exists) names the HTML pages.
+void showHelp(const WindowSeams& seams, const QString& programDirectory, QWidget* parent);
 
 }  // namespace trevik::window

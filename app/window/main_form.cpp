@@ -388,17 +388,8 @@ QString TMainForm::statusText(const Status& status) {
     return out;
 }
 
-QString TMainForm::loadFailureText(int code, const QString& name) const {
-    switch (code) {
-    case kNotSupported:
-        return tr("%1 is not a projection file, or holds a study this program cannot convert.").arg(name);
-    case kEndsEarly:
-        return tr("%1 ends early: its header or image data is incomplete.").arg(name);
-    case kNoMemory:
-        return tr("Not enough memory to load %1.").arg(name);
-    default:
-        return tr("Cannot open %1.").arg(name);
-    }
+QString TMainForm::loadFailureText(const Status& status, const QString& name) const {
+    return tr("Cannot load %1: %2.").arg(name, statusText(status));
 }
 
 bool TMainForm::takePath(const QString& name, PathBuffer& buffer) {
@@ -425,19 +416,23 @@ bool TMainForm::readNumber(const QLineEdit* box, float& into) {
 void TMainForm::btInClick() {
     const std::optional<QString> chosen = seams_.chooseSource(this);
     if (!chosen) return;
+    openSource(*chosen);
+}
+
+void TMainForm::openSource(const QString& chosen) {
     PathBuffer path{};
-    if (!takePath(*chosen, path)) return;
+    if (!takePath(chosen, path)) return;
 
     StudyRecord& r = study_.record;
-    showSourcePath(*chosen);
+    showSourcePath(chosen);
     if (const Status loaded = conversion_.load(path.c_str()); !loaded.ok()) {
         // The user learns why before the process ends with the loader's
         // code, the one a caller checks.
-        seams_.showError(this, loadFailureText(loaded.code, *chosen));
+        seams_.showError(this, loadFailureText(loaded, chosen));
         seams_.endProcess(loaded.code);
         return;
     }
-    sourceName_ = *chosen;
+    sourceName_ = chosen;
 
     showText(edID, shownId_, r.id, sizeof r.id);
     showText(edName, shownName_, r.name, sizeof r.name);
@@ -479,6 +474,10 @@ void TMainForm::BtOKClick() {
     }
     // Nothing at the output has changed; the window stays as it is, so that
     // the user can save elsewhere or cancel.
+    if (written.reason == Reason::KeptSource) {
+        seams_.showError(this, tr("%1 is a projection file and is kept.").arg(*chosen));
+        return;
+    }
     const QString why = written.where.error != 0 ? QString::fromLocal8Bit(std::strerror(written.where.error))
                                                  : statusText(written);
     seams_.showError(this, tr("Cannot write %1: %2.").arg(*chosen, why));
@@ -487,7 +486,7 @@ void TMainForm::BtOKClick() {
 void TMainForm::BitBtn2Click() { seams_.endProcess(-1); }
 
 void TMainForm::btHelpClick() {
-    showHelp(seams_, QCoreApplication::applicationDirPath());
+    showHelp(seams_, QCoreApplication::applicationDirPath(), this);
 }
 
 }  // namespace trevik::window

@@ -36,6 +36,11 @@ public:
     QRadioButton *rbM, *rbF;
     QPushButton *BtOK, *BitBtn2;
 
+    // Opens the source `path` as Select does once its dialog has chosen it:
+    // the window then shows it, or the error box comes and the process ends
+    // with the load's result. For a file named on the command line.
+    void openSource(const QString& path);
+
 public slots:
     void FormCreate();
     void btInClick();
@@ -70,8 +75,9 @@ private:
     bool readNumber(const QLineEdit* box, float& into);
     // The words of a status, in the user's language where the catalogue has them.
     static QString statusText(const Status& status);
-    // What the error box says when `name` could not be loaded, by the load's code.
-    QString loadFailureText(int code, const QString& name) const;
+    // What the error box says when `name` could not be loaded: why, in the
+    // status words.
+    QString loadFailureText(const Status& status, const QString& name) const;
     // Checks Male for "M", Female for "F", neither for anything else.
     void showSex(const char* sex);
     void keepRadioTabStop();

@@ -1,8 +1,7 @@
-#include <QDesktopServices>
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QUrl>
 
 #include <cstdio>
 #include <cstdlib>
@@ -60,18 +59,22 @@ void askHelpViewer(std::function<void(const QString&)> answer) {
 // ends at once, also from inside a handler.
 [[noreturn]] void endProcess(int code) { std::exit(code); }
 
+// The filter that lists every file, in the interface language like the
+// rest of the dialog.
+QString allFiles() { return QCoreApplication::translate("trevik::window::Dialogs", "All Files (*)"); }
+
 }  // namespace
 
 std::unique_ptr<QFileDialog> makeOpenDialog(QWidget* parent) {
     auto dialog = makeFileDialog(parent, "OpenDlg", QFileDialog::AcceptOpen);
-    dialog->setNameFilter(QStringLiteral("All Files (*)"));
+    dialog->setNameFilter(allFiles());
     return dialog;
 }
 
 std::unique_ptr<QFileDialog> makeSaveDialog(QWidget* parent, const QString& proposed) {
     auto dialog = makeFileDialog(parent, "SaveDlg", QFileDialog::AcceptSave);
     // "*" rather than "*.*": on this platform names without a dot are common.
-    dialog->setNameFilters({QStringLiteral("Gated SPECT Data (*.gsd)"), QStringLiteral("All Files (*)")});
+    dialog->setNameFilters({QStringLiteral("Gated SPECT Data (*.gsd)"), allFiles()});
     dialog->setDefaultSuffix(QStringLiteral("gsd"));
     if (!proposed.isEmpty()) {
         const QFileInfo file(proposed);
@@ -81,7 +84,9 @@ std::unique_ptr<QFileDialog> makeSaveDialog(QWidget* parent, const QString& prop
     return dialog;
 }
 
-int openHelp(const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)) ? 0 : -1; }
+void openHelp(const QString& path, std::function<void(int)> done) {
+    openWith(QStringLiteral("xdg-open"), path, std::move(done));
+}
 
 WindowSeams platformSeams() {
     WindowSeams seams;

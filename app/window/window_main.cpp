@@ -1,16 +1,20 @@
 // The window program: one window over the application's single study and its
-// source and output paths. Its arguments are ignored, however many there are.
+// source and output paths. A single argument (after an optional "--") names
+// a source to open at once, as Select would; other arguments are ignored.
 // Exit codes: those of the handlers (a failed load 1, 2, 4 or 8 after its
 // error box; a completed Save 0; Cancel or Esc -1), 0 when the window is
 // closed otherwise, 1 when no window can be shown at all. A failed Save
 // shows why and leaves the window open.
 
 #include <QApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QTranslator>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "app/window/catalogue.h"
@@ -45,7 +49,7 @@ void startupMessages(QtMsgType type, const QMessageLogContext&, const QString& m
 
 }  // namespace
 
-int main(int, char** argv) {
+int main(int argc, char** argv) {
     std::string why;
     if (!trevik::window::displayAvailable(why)) {
         std::fprintf(stderr, "trevik-window: %s\n", why.c_str());
@@ -63,8 +67,21 @@ int main(int, char** argv) {
     QApplication::setApplicationName(QString::fromUtf8(trevik::window::kApplicationTitle));
     // The error boxes in the user's interface language where there is a
     // catalogue for it, English otherwise.
+    // The toolkit's own texts follow in the same language.
     QTranslator catalogue;
-    if (trevik::window::loadCatalogue(catalogue, QLocale::system())) QApplication::installTranslator(&catalogue);
+    QTranslator toolkitCatalogue;
+    if (trevik::window::loadCatalogue(catalogue, QLocale::system())) {
+        QApplication::installTranslator(&catalogue);
+        if (trevik::window::loadToolkitCatalogue(toolkitCatalogue, catalogue))
+            QApplication::installTranslator(&toolkitCatalogue);
+    }
     trevik::window::TMainForm form(study, inputPath, outputPath, trevik::window::platformSeams());
+    // A file named on the command line is opened once the window is up, as
+    // a Select would open it: a failed load shows its box over the window.
+    const int first = argc > 1 && std::strcmp(argv[1], "--") == 0 ? 2 : 1;
+    if (argc - first == 1) {
+        const QString file = QFileInfo(QFile::decodeName(argv[first])).absoluteFilePath();
+        QMetaObject::invokeMethod(&form, [&form, file] { form.openSource(file); }, Qt::QueuedConnection);
+    }
     return application.exec();
 }

@@ -28,8 +28,10 @@ struct WindowSeams {
     // waiting: `answer` gets its desktop entry once, or an empty text when
     // there is none or the desktop does not tell in time.
     std::function<void(std::function<void(const QString& viewer)> answer)> askHelpViewer;
-    // Asks the desktop to open a file; 0 when it accepted, -1 when not.
-    std::function<int(const QString& path)> openHelp;
+    // Asks the desktop to open a file without waiting for it: `done` gets,
+    // once, the exit code of the desktop's opener (0 opened; 3 or 4 no
+    // application for it; -1 the opener could not be started).
+    std::function<void(const QString& path, std::function<void(int status)> done)> openHelp;
     // Ends the process with `code`. A replacement that returns lets the
     // handler stop right there.
     std::function<void(int code)> endProcess;
@@ -52,8 +54,8 @@ std::unique_ptr<QFileDialog> makeOpenDialog(QWidget* parent);
 // `proposed` path opens it in that folder with that name filled in.
 std::unique_ptr<QFileDialog> makeSaveDialog(QWidget* parent, const QString& proposed = QString());
 
-// Opens `path` with the desktop's default "open" action without waiting for
-// the viewer; 0 when the desktop accepted the request, -1 when it did not.
-int openHelp(const QString& path);
+// Opens `path` with the desktop's default "open" action (xdg-open) without
+// waiting for the viewer; `done` as for WindowSeams::openHelp.
+void openHelp(const QString& path, std::function<void(int status)> done);
 
 }  // namespace trevik::window

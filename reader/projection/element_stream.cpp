@@ -1,6 +1,9 @@
 #include "reader/projection/element_stream.h"
 
+#include <unistd.h>
+
 #include <bit>
+#include <cerrno>
 
 namespace trevik {
 
@@ -63,27 +66,44 @@ bool readElementHeader(std::FILE* stream, ElementHeader& header) {
     return true;
 }
 
-FormatProbe examineFormat(std::FILE* stream) {
+namespace {
+
+constexpr std::size_t kOpeningBytes = 80;  // preamble, (0000,0000) with its 4-byte value, the next tag
+
+std::uint16_t bigEndian16(const unsigned char* b) { return static_cast<std::uint16_t>(b[0] << 8 | b[1]); }
+
+}  // namespace
+
+// The value of (0000,0000) is 4 bytes whatever its length says; the second
+// element header therefore starts at offset 76.
+FormatProbe examineOpening(const unsigned char* bytes, std::size_t size) {
     using Finding = FormatProbe::Finding;
+    if (size < 72) return {Finding::TooShort, 0, 0};
+    const std::uint16_t group = bigEndian16(bytes + 64), element = bigEndian16(bytes + 66);
+    if (group != 0 || element != 0) return {Finding::FirstElement, group, element};
+    if (size < kOpeningBytes) return {Finding::TooShort, 0, 0};
+    const std::uint16_t group2 = bigEndian16(bytes + 76), element2 = bigEndian16(bytes + 78);
+    return {group2 == 0 && element2 == 1 ? Finding::Recognised : Finding::SecondElement, group2, element2};
+}
+
+FormatProbe examineFormat(std::FILE* stream) {
     std::rewind(stream);
-    FormatProbe probe{Finding::TooShort, 0, 0};
-    FilePreamble preamble{};
-    ElementHeader first{};
-    if (readPreamble(stream, preamble) == 64 && readElementHeader(stream, first)) {
-        // The value of (0000,0000) is 4 bytes whatever its length says; the
-        // second element header therefore starts at offset 76.
-        unsigned char skipped[4];
-        std::int16_t group = 0;
-        std::int16_t element = 0;
-        if (first.group != 0 || first.element != 0)
-            probe = {Finding::FirstElement, first.group, first.element};
-        else if (std::fread(skipped, 1, sizeof skipped, stream) == sizeof skipped && readBE16(group, stream) == 2 &&
-                 readBE16(element, stream) == 2)
-            probe = {group == 0 && element == 1 ? Finding::Recognised : Finding::SecondElement,
-                     static_cast<std::uint16_t>(group), static_cast<std::uint16_t>(element)};
+    unsigned char opening[kOpeningBytes];
+    const std::size_t n = std::fread(opening, 1, sizeof opening, stream);
+    std::rewind(stream);
+    return examineOpening(opening, n);
+}
+
+bool isProjectionFile(int fd) {
+    unsigned char opening[kOpeningBytes];
+    std::size_t n = 0;
+    while (n < sizeof opening) {
+        const ssize_t got = ::pread(fd, opening + n, sizeof opening - n, static_cast<off_t>(n));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        n += static_cast<std::size_t>(got);
     }
-    std::rewind(stream);
-    return probe;
+    return examineOpening(opening, n).finding == FormatProbe::Finding::Recognised;
 }
 
 int probeFormat(std::FILE* stream) { return examineFormat(stream).finding == FormatProbe::Finding::Recognised ? 0 : 1; }

@@ -3,6 +3,7 @@
 // that recognises a projection file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -66,6 +67,13 @@ struct FormatProbe {
 // Looks at the two opening elements. The stream is back at offset 0
 // afterwards.
 FormatProbe examineFormat(std::FILE* stream);
+
+// The same judgement on the first `size` bytes of a file (80 are enough).
+FormatProbe examineOpening(const unsigned char* bytes, std::size_t size);
+
+// True when the open file `fd` is recognised as a projection file. Reads
+// with pread: the descriptor's offset does not move.
+bool isProjectionFile(int fd);
 
 // 0 when the file starts with the elements (0000,0000) and, at offset 76,
 // (0000,0001); 1 otherwise, also for a file too short to tell. The stream is

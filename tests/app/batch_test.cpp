@@ -24,10 +24,17 @@ void appendSample(std::string& out, std::int16_t v) {
     out.push_back(static_cast<char>(u >> 8));
 }
 
+// Nothing on standard output; on standard error nothing after a success,
+// one line "trevik: NAME: reason" after a failure.
 void expectQuiet(const ProcessResult& r) {
     EXPECT_TRUE(r.started);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "");
+    if (r.exitCode == 0) {
+        EXPECT_EQ(r.err, "");
+    } else {
+        EXPECT_EQ(r.err.rfind("trevik: ", 0), 0u) << r.err;
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    }
 }
 
 // Header lines of a batch conversion of a study with the synthesiser's
@@ -168,6 +175,9 @@ TEST(BatchRun, FailedLoadEndsWithItsCodeAndLeavesTheOutputAlone) {
         EXPECT_EQ(r.exitCode, c.code);
         expectQuiet(r);
         EXPECT_FALSE(fileExists(fresh));
+        if (c.code == 4) {
+            EXPECT_EQ(r.err, "trevik: " + c.source + ": the pixel data ends in image 256, row 64\n");
+        }
 
         const std::string existing = dir.file("existing.gsd");
         writeText(existing, previous);
@@ -248,12 +258,16 @@ TEST(BatchRun, ExistingOutputsAreReplacedWhole) {
     EXPECT_EQ(runTrevik({source, target}).exitCode, 0);
     EXPECT_EQ(fs::status(target).permissions(), fs::perms(0744));
 
-    // The source named as the output: read whole, then replaced.
+    // A projection file as the output, the source itself or a second study
+    // (`trevik *.prj`), is the camera's only copy: 1, and it is kept.
     const std::string same = saveStudy(gated64(), dir.file("same.prj"));
-    r = runTrevik({same, same});
-    EXPECT_EQ(r.exitCode, 0);
-    expectQuiet(r);
-    expectSameBytes(readFile(same), reference);
+    const std::string camera = readFile(same);
+    for (const std::string& from : {same, source}) {
+        r = runTrevik({from, same});
+        EXPECT_EQ(r.exitCode, 1);
+        expectQuiet(r);
+        expectSameBytes(readFile(same), camera);
+    }
 
     // The null device takes the output and stays a device: a private copy
     // of the node first, then the system's own.

@@ -131,7 +131,7 @@ TEST(BatchRunAsUser, ReadOnlyOutputGivesOneAndStaysUntouched) {
         r = runAsNobody(path);
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.err, "trevik: " + path + ": the output cannot be written: Permission denied\n");
         EXPECT_EQ(readFile(path), previous);
         struct stat now {};
         ASSERT_EQ(::stat(path.c_str(), &now), 0);
@@ -160,7 +160,7 @@ TEST(BatchRunOnFullDisk, LeavesTheOldOutputAndNoTemporaryFile) {
     ProcessResult r = runTrevik({source, existing});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, "trevik: " + existing + ": the output cannot be written: No space left on device\n");
     EXPECT_EQ(readFile(existing), old);
     EXPECT_EQ(listDirectory(disk), std::vector<std::string>{"rest.gsd"});
 

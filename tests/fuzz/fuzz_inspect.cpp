@@ -64,6 +64,11 @@ void checkInspection(const std::string& path) {
     if (std::count(tsv.begin(), tsv.end(), '\t') != 4 || std::count(tsv.begin(), tsv.end(), '\n') != 1 ||
         tsv.back() != '\n')
         broken("the TSV line is not five fields on one line: " + tsv);
+    if (std::any_of(tsv.begin(), tsv.end(), [](char c) {
+            const auto u = static_cast<unsigned char>(c);
+            return (u < 0x20 && c != '\t' && c != '\n') || u == 0x7F;
+        }))
+        broken("the TSV line holds a control byte: " + tsv);
 
     const Montage& m = ins.montage;
     if (code == kOk) {

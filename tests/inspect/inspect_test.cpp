@@ -139,7 +139,6 @@ TEST(InspectVerdict, PredictedCodesAreTrevikExitCodesOnGoodAndBrokenFiles) {
              {dir.file("good.gsd"), 2, "not a projection file: the element at offset 64 is (3B0D,0A74), not (0000,0000); "
                                        "it is a Gated SPECT data file"},
              {dir.file("missing"), 1, "the file cannot be opened: No such file or directory"},
-             {dir.path(), 1, "the file cannot be opened: it is a directory"},
              {dir.file("fifo"), 1, "the file cannot be opened: it is a FIFO or a socket"},
              {tooLong, 1, "the path is longer than 255 bytes"}}) {
         args.push_back(name);
@@ -149,7 +148,7 @@ TEST(InspectVerdict, PredictedCodesAreTrevikExitCodesOnGoodAndBrokenFiles) {
 
     const test::ProcessResult run = test::runProcess(kInspect, args);
     EXPECT_EQ(run.exitCode, 1) << "some files cannot be read";
-    EXPECT_EQ(run.err, "trevik-inspect: 19 files; exit code 0: 1, 1: 4, 2: 11, 4: 3\n");
+    EXPECT_EQ(run.err, "trevik-inspect: 18 files; exit code 0: 1, 1: 3, 2: 11, 4: 3\n");
     const std::vector<std::string> lines = split(run.out, '\n');
     ASSERT_EQ(lines.size(), args.size()) << run.out;
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -161,6 +160,12 @@ TEST(InspectVerdict, PredictedCodesAreTrevikExitCodesOnGoodAndBrokenFiles) {
         const int actual = test::runProcess(kTrevik, {args[i], dir.file("out.gsd")}).exitCode;
         EXPECT_EQ(std::to_string(actual), fields[2]) << args[i];
     }
+    // A directory on the command line is walked; given to the library, it
+    // is what trevik makes of it.
+    const Verdict directory = inspectFile(dir.path(), false).verdict;
+    EXPECT_EQ(directory.code, 1);
+    EXPECT_EQ(directory.reason, "the file cannot be opened: it is a directory");
+    EXPECT_EQ(test::runProcess(kTrevik, {dir.path(), dir.file("out.gsd")}).exitCode, 1);
 }
 
 TEST(InspectWraps, StoredSamplesOutsideTheRangeAreCountedPerDivision) {
@@ -226,6 +231,7 @@ TEST(InspectGsd, LengthHeaderLinesAndDivisionValuesAreChecked) {
 
 TEST(InspectTsv, PathsAndReasonsHoldNoSeparator) {
     EXPECT_EQ(escapeTsv("a\tb\nc\\d\re"), "a\\tb\\nc\\\\d\\re");
+    EXPECT_EQ(escapeTsv(std::string("\0\x01\x1B[2J\x7F \xC3\xA9~", 11)), "\\x00\\x01\\x1B[2J\\x7F \xC3\xA9~");
     test::TempDir dir;
     const std::string name = dir.file("we\tird\\na\nme.prj");
     synth::buildStudy(small()).save(name);
@@ -275,6 +281,56 @@ TEST(InspectPng, OneMontagePerFileDecodesToOneCellPerFrame) {
         EXPECT_EQ(run.exitCode, 2);
         EXPECT_TRUE(run.err.ends_with("usage: trevik-inspect [--tsv] [--png OUT.png] FILE...\n")) << run.err;
     }
+}
+
+TEST(InspectCommandLine, APictureNeverReplacesAnInputOrAFileThatIsNotAPicture) {
+    test::TempDir dir;
+    const auto f = [&dir](const char* name) { return dir.file(name); };
+    synth::buildStudy(small()).save(f("a.prj"));
+    synth::buildStudy({.hr = 60, .division = 3, .images = 6, .sample = imageNumber}).save(f("b.prj"));
+    const std::string study = test::readFile(f("a.prj"));
+    ASSERT_EQ(test::runProcess(kInspect, {"--png", f("m.png"), f("a.prj"), f("b.prj")}).exitCode, 0);
+    const std::string pictures = test::readFile(f("m-0001.png")) + test::readFile(f("m-0002.png"));
+    ASSERT_EQ(::mkdir(f("d.png").c_str(), 0755), 0);
+    const std::string notPng = ": it exists and is not a PNG picture\n", input = ": it is one of the files inspected\n";
+    for (const auto& [args, err] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--png", f("a.prj"), f("b.prj")}, f("a.prj") + notPng},  // a one-word slip
+             {{"--png", f("m.png"), f("b.prj"), f("m-0001.png")}, f("m-0001.png") + input},
+             {{"--png", f("new.png"), f("new.png")}, f("new.png") + input},
+             {{"--png", f("d.png"), f("b.prj")}, f("d.png") + notPng}}) {
+        const test::ProcessResult run = test::runProcess(kInspect, args);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.out + run.err, "trevik-inspect: no picture is written to " + err);
+    }
+    EXPECT_EQ(test::readFile(f("a.prj")), study);
+    EXPECT_EQ(test::readFile(f("m-0001.png")) + test::readFile(f("m-0002.png")), pictures);
+    EXPECT_FALSE(test::fileExists(f("new.png")));
+}
+
+TEST(InspectCommandLine, DirectoriesAreWalkedInByteOrderWithoutLinksAndNamesAreEscaped) {
+    test::TempDir dir;
+    const std::string top = dir.file("d");
+    ASSERT_EQ(::mkdir(top.c_str(), 0755) + ::mkdir((top + "/sub").c_str(), 0755), 0);
+    for (const char* name : {"b.prj", "a.prj", "Z.prj", "sub/c.prj", "\xC3\xA9.prj"})
+        synth::buildStudy(small()).save(top + "/" + name);
+    ASSERT_EQ(::symlink("a.prj", (top + "/link.prj").c_str()) + ::symlink("sub", (top + "/linked").c_str()), 0);
+    ASSERT_EQ(::mkfifo((top + "/fifo").c_str(), 0600), 0);
+    test::ProcessResult run = test::runProcess(kInspect, {"--tsv", top + "/"});
+    std::string paths;
+    for (const std::string& line : split(run.out, '\n')) paths += split(line, '\t')[0] + " ";
+    EXPECT_EQ(paths, top + "/Z.prj " + top + "/a.prj " + top + "/b.prj " + top + "/sub/c.prj " + top + "/\xC3\xA9.prj  ");
+    EXPECT_EQ(run.err, "trevik-inspect: 5 files; exit code 0: 5\n");
+
+    // A name that would forge a summary line, with a terminal escape.
+    const std::string evil = dir.file("x\ntrevik-inspect: 0 files\x1B[2J.txt");
+    std::ofstream(evil) << "not a study\n";
+    run = test::runProcess(kInspect, {"--tsv", "--png", dir.file("m.png"), evil});
+    EXPECT_EQ(run.err, "trevik-inspect: no picture " + dir.file("m.png") + " for " + dir.path() +
+                           "/x\\x0Atrevik-inspect: 0 files\\x1B[2J.txt: neither a projection file nor a Gated SPECT "
+                           "data file\ntrevik-inspect: 1 file; exit code 2: 1\n");
+    EXPECT_EQ(split(run.out, '\t')[0], dir.path() + "/x\\ntrevik-inspect: 0 files\\x1B[2J.txt");
+    EXPECT_EQ(test::runProcess(kInspect, {"--version"}).out,
+              "trevik-inspect " + test::runProcess(kTrevik, {"--version"}).out.substr(7));
 }
 
 }  // namespace

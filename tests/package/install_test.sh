@@ -50,7 +50,7 @@ batch="$(ls trevik_*.deb)" && window="$(ls trevik-window_*.deb)" || fail "cpack 
 batch_depends="$(dpkg-deb -f "$batch" Depends)"
 window_depends="$(dpkg-deb -f "$window" Depends)"
 ! grep -Eiq 'qt|libx|xcb|libgl|egl|wayland|font' <<<"$batch_depends" || fail "trevik depends on: $batch_depends"
-for needed in 'trevik \(= ' 'libqt6widgets6' 'xdg-utils'; do
+for needed in 'trevik \(= ' 'libqt6widgets6' 'xdg-utils' 'qt6-translations-l10n'; do
   grep -Eq "(^|, )$needed" <<<"$window_depends" || fail "trevik-window lacks $needed: $window_depends"
 done
 # trevik-dicom, where DCMTK was found: DCMTK in its package, never in trevik's.
@@ -86,6 +86,9 @@ for file in /usr/lib/trevik/trevik.chm /usr/lib/trevik/help/index.html; do
   [ -s "$file" ] || fail "$file is not installed"
 done
 desktop-file-validate /usr/share/applications/trevik.desktop || fail "desktop entry"
+# The file types, registered by the shared MIME database's trigger.
+grep -q '^application/x-gated-spect-projection:\*\.prj$' /usr/share/mime/globs ||
+  fail "the projection file type is not in the shared MIME database"
 
 # The window, started through /usr/bin/trevik as the desktop entry does.
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>display 2>xvfb.log &

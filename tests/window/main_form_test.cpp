@@ -3,6 +3,7 @@
 // the window asks for.
 #include <gtest/gtest.h>
 
+#include <QFileDialog>
 #include <QFrame>
 #include <QInputMethodEvent>
 #include <QLabel>
@@ -211,9 +212,9 @@ TEST(MainForm, SelectThatCannotLoadSaysWhyThenEndsWithTheLoadersResult) {
     synth::StudyPlan cut;
     cut.imagesWritten = 10;
     const std::pair<std::string, const char*> cases[] = {
-        {notes, "%1 is not a projection file, or holds a study this program cannot convert."},
-        {dir.file("missing.prj"), "Cannot open %1."},  // the open dialog accepts any name
-        {saveSource(cut, dir.file("cut.prj")), "%1 ends early: its header or image data is incomplete."},
+        {notes, "Cannot load %1: not a projection file: the element at offset 64 is (6A75,7374), not (0000,0000)."},
+        {dir.file("missing.prj"), "Cannot load %1: the file cannot be opened: No such file or directory."},
+        {saveSource(cut, dir.file("cut.prj")), "Cannot load %1: the pixel data ends in image 11, row 1."},
     };
     const std::vector<int> codes[] = {{kNotSupported}, {kCannotOpen}, {kEndsEarly}};
     for (int i = 0; i < 3; ++i) {
@@ -225,6 +226,27 @@ TEST(MainForm, SelectThatCannotLoadSaysWhyThenEndsWithTheLoadersResult) {
         EXPECT_EQ(w.form->pnIn->text(), name);
         EXPECT_STREQ(w.inputPath.c_str(), cases[i].first.c_str());
         EXPECT_FALSE(w.form->BtOK->isEnabled());
+    }
+}
+
+// A file named on the command line: a Select without the dialog, good or not.
+TEST(MainForm, OpeningANamedFileIsASelectWithoutTheDialog) {
+    TempDir dir;
+    synth::StudyPlan plan;
+    plan.sex = "F";
+    for (const std::string& path : {saveSource(plan, dir.file("a.prj")), dir.file("missing.prj"),
+                                    dir.file(std::string(300, 'n'))}) {
+        WindowUnderTest selected, opened;
+        selected.select(path);
+        opened.form->openSource(QString::fromStdString(path));
+        EXPECT_EQ(opened.desktop.sourceDialogs, 0);
+        EXPECT_EQ(opened.desktop.errors, selected.desktop.errors) << path;
+        EXPECT_EQ(opened.desktop.endCodes, selected.desktop.endCodes) << path;
+        for (const char* box : {"pnIn", "edID", "edDate", "edHR", "edPix", "edThick"})
+            EXPECT_EQ(opened.form->findChild<QObject*>(box)->property("text"),
+                      selected.form->findChild<QObject*>(box)->property("text")) << box;
+        EXPECT_EQ(opened.form->rbF->isChecked(), selected.form->rbF->isChecked());
+        EXPECT_EQ(opened.form->BtOK->isEnabled(), selected.form->BtOK->isEnabled());
     }
 }
 
@@ -424,15 +446,17 @@ TEST(MainForm, SaveTakesTypedFactsButNeverDateOrTime) {
 TEST(MainForm, SaveProposesTheSourcesNameAndAFailedWriteKeepsTheWindow) {
     TempDir dir;
     {
-        // Under the source's own name: the source is read whole first, then
-        // replaced by the output.
+        // Under the source's own name: a projection file is the camera's
+        // only copy, so it is kept and the window says so.
         WindowUnderTest w;
         const std::string source = saveSource({}, dir.file("same.prj"));
-        const std::string expected = batchOutput(source, dir.file("expected.gsd"));
+        const std::string camera = readFile(source);
         w.select(source);
         w.save(source);
-        EXPECT_EQ(w.desktop.endCodes, std::vector<int>{0});
-        EXPECT_EQ(readFile(source), expected);
+        EXPECT_TRUE(w.desktop.endCodes.empty());
+        EXPECT_EQ(w.desktop.errors, std::vector<QString>{QStringLiteral("%1 is a projection file and is kept.")
+                                                             .arg(QString::fromStdString(source))});
+        EXPECT_EQ(readFile(source), camera);
     }
     WindowUnderTest w;
     TMainForm& f = *w.form;
@@ -494,11 +518,10 @@ TEST(MainForm, HelpAsksForTheHelpFileBesideTheProgramAndCarriesOn) {
     QTest::mouseClick(w.btHelp(), Qt::LeftButton);
     ASSERT_EQ(w.desktop.helpFiles.size(), 1u);
     EXPECT_EQ(w.desktop.helpFiles[0], QCoreApplication::applicationDirPath() + QStringLiteral("/trevik.chm"));
-    // The stand-in desktop refused (no such file); nothing is reported.
+    // The stand-in desktop opened it; nothing is reported.
     EXPECT_TRUE(w.desktop.errors.empty());
     EXPECT_TRUE(w.desktop.endCodes.empty());
     EXPECT_TRUE(w.form->isVisible());
-    EXPECT_EQ(openHelp(QString()), -1);
 }
 
 TEST(MainForm, FileNamesOver255BytesAreRefusedBeforeAnythingChanges) {
@@ -623,10 +646,21 @@ TEST(MainForm, JapaneseInterfaceShowsTheJapaneseCatalogue) {
     typeInto(w.form->edHeight, QStringLiteral("abc"));
     w.save(dir.file("a.gsd"));
     w.select(dir.file("missing.prj"));
+    EXPECT_EQ(makeOpenDialog(nullptr)->nameFilters(), QStringList{QStringLiteral("すべてのファイル (*)")});
     QCoreApplication::removeTranslator(&japanese);
     const QString missing = QString::fromStdString(dir.file("missing.prj"));
     EXPECT_EQ(w.desktop.errors, (std::vector<QString>{QStringLiteral("'abc' は浮動小数点数ではありません."),
-                                                      missing + QStringLiteral(" を開けません。")}));
+                                                      missing + QStringLiteral(" を読み込めません: ファイルを開けません: ") +
+                                                          QString::fromLocal8Bit(std::strerror(ENOENT)) +
+                                                          QStringLiteral("。")}));
+
+    // The toolkit's own texts (file dialogs, standard buttons) follow ours
+    // into Japanese, from the toolkit's installed catalogue; not under English.
+    QTranslator toolkit;
+    EXPECT_FALSE(loadToolkitCatalogue(toolkit, english));
+    ASSERT_TRUE(loadToolkitCatalogue(toolkit, japanese)) << "qt6-translations-l10n is not installed";
+    EXPECT_EQ(toolkit.translate("QPlatformTheme", "Cancel"), QStringLiteral("キャンセル"));
+    EXPECT_FALSE(toolkit.translate("QFileDialog", "Look in:").isEmpty());
 }
 
 }  // namespace

@@ -6,6 +6,9 @@
 #                               through the window manager ends the run with 0
 #   smoke.sh nodisplay PROGRAM  no display at all: exit code 1, one line on
 #                               standard error, nothing on standard output
+#   smoke.sh file PROGRAM       started with a source that does not exist:
+#                               the window's error box appears over it, and
+#                               OK ends the run with 1, the load's code
 # Exit code 77 when the X tools are missing (the test is then skipped); the
 # close test fails instead, so that it runs wherever tools/setup.sh has run.
 set -u
@@ -39,7 +42,7 @@ nodisplay)
   [ "$(wc -l <"$work/err")" -eq 1 ] || fail "unreachable display: standard error is not one line: $(cat "$work/err")"
   echo "no display: exit code 1, one line: $(cat "$work/err")"
   ;;
-display|close)
+display|close|file)
   for tool in Xvfb xdotool xprop xdpyinfo; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
   done
@@ -75,7 +78,8 @@ display|close)
     xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id' || fail "openbox is not up: $(cat "$work/wm.log")"
   fi
 
-  "$program" >"$work/out" 2>"$work/err" </dev/null &
+  [ "$mode" = file ] && set -- "$work/missing.prj" || set --
+  "$program" "$@" >"$work/out" 2>"$work/err" </dev/null &
   program_pid=$!
   caption="TREVIK Data Converter"
   window=""
@@ -89,7 +93,16 @@ display|close)
   name="$(xprop -id "$window" _NET_WM_NAME)"
   [ "$name" = "_NET_WM_NAME(UTF8_STRING) = \"$caption\"" ] || fail "window name: $name"
 
-  if [ "$mode" = close ]; then
+  if [ "$mode" = file ]; then
+    # The box carries the application title.
+    for _ in $(seq 1 300); do
+      box="$(xdotool search --onlyvisible --name "^TREVIK Data Cpnverter\$" 2>/dev/null | head -n 1)"
+      [ -n "$box" ] && break
+      sleep 0.1
+    done
+    xdotool windowfocus --sync "$box" key Return || fail "no error box for the missing source"
+    action="OK on the error box" expected=1
+  elif [ "$mode" = close ]; then
     for _ in $(seq 1 300); do wmctrl -l | grep -qF "$caption" && break; sleep 0.1; done
     wmctrl -F -c "$caption" || fail "wmctrl finds no window: $(wmctrl -l 2>&1)"
     action="closing it through the window manager" expected=0

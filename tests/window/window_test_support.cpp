@@ -58,9 +58,9 @@ WindowSeams FakeDesktop::seams() {
     };
     s.showError = [this](QWidget*, const QString& text) { errors.push_back(text); };
     s.askHelpViewer = [this](const std::function<void(const QString&)>& answer) { answer(helpViewer); };
-    s.openHelp = [this](const QString& path) {
+    s.openHelp = [this](const QString& path, const std::function<void(int)>& done) {
         helpFiles.push_back(path);
-        return -1;
+        done(helpOpenStatus);
     };
     s.endProcess = [this](int code) { endCodes.push_back(code); };
     return s;

@@ -41,6 +41,8 @@ struct FakeDesktop {
     // The desktop's viewer of compiled help, as it answers when asked.
     QString helpViewer = QStringLiteral("xchm.desktop");
     std::vector<QString> helpFiles;
+    // The exit code of the desktop's opener for every help file opened.
+    int helpOpenStatus = 0;
     std::vector<int> endCodes;
 
     WindowSeams seams();

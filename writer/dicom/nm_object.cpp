@@ -344,13 +344,16 @@ Status encodeFile(DcmFileFormat& file, std::vector<unsigned char>& bytes) {
     return {};
 }
 
-Status writeBytes(const char* path, const std::vector<unsigned char>& bytes) {
+Status writeBytes(const char* path, const std::vector<unsigned char>& bytes, const detail::KeepTest& keep) {
     detail::OutputFile output;
-    Status status;
     const bool written =
-        output.open(path) && output.commit([&](int fd) { return detail::writeAll(fd, bytes.data(), bytes.size()); },
-                                           bytes.size());
-    return written ? status : statusOf(Reason::CannotWrite, output.error());
+        output.open(path, keep) &&
+        output.commit([&](int fd) { return detail::writeAll(fd, bytes.data(), bytes.size()); }, bytes.size());
+    Status status;
+    if (!written)
+        status = output.keptSource() ? statusOf(Reason::KeptSource) : statusOf(Reason::CannotWrite, output.error());
+    status.where.output = !written;
+    return status;
 }
 
 }  // namespace trevik::dicom

@@ -13,6 +13,7 @@
 #include "study/frame_sink.h"
 #include "study/status.h"
 #include "study/study.h"
+#include "writer/output_file.h"
 
 class DcmFileFormat;
 
@@ -64,8 +65,9 @@ Status composeNm(const CameraStudy& study, const NmOptions& options, DcmFileForm
 // The object as a DICOM Part 10 file in explicit VR little endian.
 Status encodeFile(DcmFileFormat& file, std::vector<unsigned char>& bytes);
 
-// Writes `bytes` to `path` through the output-file rules (writer/output_file.h).
-Status writeBytes(const char* path, const std::vector<unsigned char>& bytes);
+// Writes `bytes` to `path` through the output-file rules (writer/output_file.h);
+// an existing file for which `keep` says so is kept (KeptSource).
+Status writeBytes(const char* path, const std::vector<unsigned char>& bytes, const detail::KeepTest& keep = {});
 
 // The SNOMED CT code of a radionuclide the camera names in one of the
 // spellings it uses ("99mTc", "201Tl", ...); null for any other text.

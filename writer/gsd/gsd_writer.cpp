@@ -73,11 +73,12 @@ std::uint64_t frameBytes(const StudyRecord& record) {
 // CannotWrite whenever the destination does not end up holding the whole
 // file. Memory running out anywhere gives kNoMemory, and the temporary file
 // is removed as the output is unwound.
-Status writeGsd(const char* path, const Study& study) {
+Status writeGsd(const char* path, const Study& study, const std::function<bool(int fd)>& keep) {
     if (!framesFitStore(study.record)) return statusOf(Reason::CannotWrite, 0);
     try {
         detail::OutputFile output;
-        if (!output.open(path)) return statusOf(Reason::CannotWrite, output.error());
+        if (!output.open(path, keep))
+            return output.keptSource() ? statusOf(Reason::KeptSource) : statusOf(Reason::CannotWrite, output.error());
         const std::string header = gsd::composeHeader(study);
         const bool written = output.commit(
             [&](int fd) { return detail::writeAll(fd, header.data(), header.size()) && writeFrames(fd, study); },

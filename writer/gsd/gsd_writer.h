@@ -3,6 +3,8 @@
 // frame of every division as little-endian 16-bit samples.
 #pragma once
 
+#include <functional>
+
 #include "study/status.h"
 #include "study/study.h"
 
@@ -16,6 +18,8 @@ namespace trevik {
 // middle. kNoMemory: memory ran out; nothing at `path` has changed. A study
 // whose frames the frame store cannot hold is refused before anything is
 // opened. The study is not changed.
-Status writeGsd(const char* path, const Study& study);
+// An existing regular file for which `keep` (given a read-only descriptor
+// of it) is true is left as it is: KeptSource.
+Status writeGsd(const char* path, const Study& study, const std::function<bool(int fd)>& keep = {});
 
 }  // namespace trevik

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 
@@ -74,6 +75,11 @@ TEST(ElementStream, ProbeRecognisesOnlyTheTwoOpeningElements) {
         auto s = open(dir, f);
         const int r = probeFormat(s.get());
         EXPECT_EQ(std::ftell(s.get()), 0) << "the stream must be back at the start";
+        // The descriptor's probe agrees, and its offset stays where it was.
+        const int fd = ::fileno(s.get());
+        ::lseek(fd, 7, SEEK_SET);
+        EXPECT_EQ(isProjectionFile(fd), r == 0);
+        EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), 7);
         return r;
     };
     EXPECT_EQ(probe(SourceFile().end()), 0);

@@ -308,6 +308,10 @@ TEST_F(GsdReplace, FailuresSayWhy) {
     why = writeGsd(dir_.file("fifo").c_str(), *study_);  // no reader: at once
     EXPECT_EQ(why, kCannotOpen);
     EXPECT_EQ(why.where.error, ENXIO);
+    putFile(dir_.file("camera.prj"), "raw", 0644);  // a file the caller's test says to keep
+    why = writeGsd(dir_.file("camera.prj").c_str(), *study_, [](int) { return true; });
+    EXPECT_EQ(why.reason, Reason::KeptSource);
+    EXPECT_EQ(readFile(dir_.file("camera.prj")), "raw");
     study_->record.division = 2, study_->record.frames = 65;
     why = writeGsd(dir_.file("out.gsd").c_str(), *study_);
     EXPECT_EQ(why, kCannotOpen);
