@@ -180,10 +180,12 @@ class Progress {
 public:
     explicit Progress(std::size_t total) : terminal_(::isatty(STDERR_FILENO) != 0), total_(total) {}
     void sending(std::size_t index, const std::string& path) const {
-        if (terminal_) std::fprintf(stderr, "\r\033[K[%zu/%zu] sending %s", index + 1, total_, path.c_str());
+        if (terminal_)
+            std::fprintf(stderr, "\r\033[K[%zu/%zu] sending %s", index + 1, total_, printableName(path).c_str());
     }
     void report(const std::string& path, const std::string& outcome) const {
-        std::fprintf(stderr, "%s%s: %s: %s\n", terminal_ ? "\r\033[K" : "", kWho, path.c_str(), outcome.c_str());
+        std::fprintf(stderr, "%s%s: %s: %s\n", terminal_ ? "\r\033[K" : "", kWho, printableName(path).c_str(),
+                     outcome.c_str());
     }
 
 private:
