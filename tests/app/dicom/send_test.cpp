@@ -20,6 +20,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <thread>
 
 #include "tests/app/dicom/dicom_fixtures.h"
@@ -149,26 +150,26 @@ TEST(Send, OrthancGivesBackEveryElementAndFrameThatWasSent) {
     EXPECT_NE(sent.err.find("study.prj: stored\n"), std::string::npos) << sent.err;
     files.push_back(dir.file("study.dcm"));
 
+    auto uidOf = [](DcmFileFormat& file) {
+        OFString uid;
+        file.getDataset()->findAndGetOFString(DCM_SOPInstanceUID, uid);
+        return std::string(uid.c_str());
+    };
+    std::map<std::string, std::string> sentFiles;  // by SOP Instance UID
+    for (const std::string& file : files) {
+        DcmFileFormat original;
+        ASSERT_TRUE(original.loadFile(file.c_str()).good());
+        sentFiles[uidOf(original)] = file;
+    }
     const std::vector<std::string> ids = pacs.instances();
     ASSERT_EQ(ids.size(), files.size());
     for (const std::string& id : ids) {
-        const std::string copy = dir.file("copy.dcm");
-        writeText(copy, pacs.file(id));
-        DcmFileFormat back;
-        ASSERT_TRUE(back.loadFile(copy.c_str()).good());
-        OFString uid;
-        back.getDataset()->findAndGetOFString(DCM_SOPInstanceUID, uid);
-        bool found = false;
-        for (const std::string& file : files) {
-            DcmFileFormat original;
-            ASSERT_TRUE(original.loadFile(file.c_str()).good());
-            OFString sentUid;
-            original.getDataset()->findAndGetOFString(DCM_SOPInstanceUID, sentUid);
-            if (sentUid != uid) continue;
-            found = true;
-            expectSameDataset(*original.getDataset(), *back.getDataset());
-        }
-        EXPECT_TRUE(found) << uid;
+        writeText(dir.file("copy.dcm"), pacs.file(id));
+        DcmFileFormat back, original;
+        ASSERT_TRUE(back.loadFile(dir.file("copy.dcm").c_str()).good());
+        ASSERT_EQ(sentFiles.count(uidOf(back)), 1u) << uidOf(back);
+        ASSERT_TRUE(original.loadFile(sentFiles[uidOf(back)].c_str()).good());
+        expectSameDataset(*original.getDataset(), *back.getDataset());
     }
 
     // The same objects again: stored, and still held once.
