@@ -29,7 +29,7 @@ constexpr std::uint16_t kGlyphs[95] = {
     0x6BA4, 0x2B73, 0x6BAD, 0x388E, 0x7492, 0x5B6B, 0x5B52, 0x5BFD, 0x5AAD, 0x5A92, 0x72A7, 0x6926,
     0x4889, 0x324B, 0x2A00, 0x0007, 0x4400, 0x0CEF, 0x4D6E, 0x0723, 0x176B, 0x07E3, 0x15D2, 0x075E,
     0x4D6D, 0x2092, 0x106A, 0x4BB5, 0x6497, 0x0FED, 0x0D6D, 0x056A, 0x0D74, 0x0759, 0x0724, 0x078E,
-    0x2E91, 0x0B6B, 0x0B52, 0x0BFF, 0x0A95, 0x0B54, 0x0EA7, 0x3593, 0x2492, 0x64D6, 0x0780,
+    0x2E91, 0x0B6B, 0x0B52, 0x0B7D, 0x0A95, 0x0B54, 0x0EA7, 0x3593, 0x2492, 0x64D6, 0x0780,
 };
 constexpr int kScale = 2;
 constexpr int kAdvance = 4 * kScale;  // a glyph and a column of space
@@ -138,7 +138,7 @@ Montage montageOf(std::string_view path, int divisions, int frames, const FrameA
     m.rgb.resize(static_cast<std::size_t>(m.width) * static_cast<std::size_t>(m.height) * 3);
     for (std::size_t p = 0; p < m.rgb.size(); p += 3) std::memcpy(&m.rgb[p], kMontageBackground, 3);
     Canvas canvas(m);
-    canvas.text(kMontageGap, 2, titleOf(path, m.width - 2 * kMontageGap));
+    canvas.text(kMontageGap + 2, 4, titleOf(path, m.width - 2 * kMontageGap - 4));
     for (int i = 0; i < frames; ++i) {
         const std::string number = toText(i + 1);
         canvas.text(kMontageLeft + kMontageGap + i * kCell + (kSide - textWidth(number)) / 2, kMontageTop - kTextHeight - 2,

@@ -17,7 +17,7 @@ inline constexpr unsigned char kMontageText[3] = {230, 230, 240};
 inline constexpr unsigned char kMontageWrapped[3] = {255, 0, 0};
 // Where the first frame cell starts: below the file name and the frame
 // numbers, right of the division numbers.
-inline constexpr int kMontageTop = 26;
+inline constexpr int kMontageTop = 30;
 inline constexpr int kMontageLeft = 22;
 
 using FrameAt = std::function<const std::int16_t*(int d, int i)>;

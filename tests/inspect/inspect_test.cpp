@@ -8,12 +8,14 @@
 #include <cmath>
 #include <fstream>
 #include <limits>
+#include <set>
 #include <new>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "app/inspect/inspection.h"
+#include "app/inspect/montage.h"
 #include "tests/app/process.h"
 #include "tests/support/temp_dir.h"
 #include "tools/synth/source_file.h"
@@ -296,17 +298,32 @@ TEST(InspectTsv, PathsAndReasonsHoldNoSeparator) {
     EXPECT_EQ(run.err, "trevik-inspect: 1 file; exit code 0: 1; 0 with warnings\n");
 }
 
-// The width and height of a PNG file as libpng reads it; 0 x 0 when it cannot.
-std::pair<int, int> pngSize(const std::string& path) {
+// A PNG file as libpng decodes it to 8-bit RGB; 0 x 0 when it cannot.
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<unsigned char> rgb;
+    std::pair<int, int> size() const { return {width, height}; }
+    std::tuple<int, int, int> at(int x, int y) const {
+        const unsigned char* p = &rgb[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)) * 3];
+        return {p[0], p[1], p[2]};
+    }
+};
+
+Picture decodePng(const std::string& path) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) return {0, 0};
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return {};
     image.format = PNG_FORMAT_RGB;
-    std::vector<unsigned char> pixels(PNG_IMAGE_SIZE(image));
-    const bool read = png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr) != 0;
-    return read ? std::pair<int, int>(static_cast<int>(image.width), static_cast<int>(image.height))
-                : std::pair<int, int>(0, 0);
+    Picture p;
+    p.rgb.resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, p.rgb.data(), 0, nullptr)) return {};
+    p.width = static_cast<int>(image.width);
+    p.height = static_cast<int>(image.height);
+    return p;
 }
+
+std::pair<int, int> pngSize(const std::string& path) { return decodePng(path).size(); }
 
 TEST(InspectPng, OneMontagePerFileDecodesToOneCellPerFrame) {
     test::TempDir dir;
@@ -334,6 +351,49 @@ TEST(InspectPng, OneMontagePerFileDecodesToOneCellPerFrame) {
         EXPECT_EQ(run.exitCode, 2);
         EXPECT_TRUE(run.err.ends_with("usage: trevik-inspect [--tsv] [--png OUT.png] FILE...\n")) << run.err;
     }
+}
+
+TEST(InspectPng, TheMontageIsLabelledScaledBelowItsHottestSampleAndShowsWrapsInRed) {
+    test::TempDir dir;
+    // A heart wall over a dim background, one hot sample (30000 stored, in
+    // range) in image 1 and one that wraps (40000) in image 4.
+    StudyPlan plan = {.hr = 60, .division = 2, .images = 4};
+    plan.sample = [](int i, int y, int x) -> double {
+        if (i == 0 && y == 5 && x == 5) return 3000;
+        if (i == 3 && y == 7 && x == 9) return 4000;
+        return synth::cardiacSample(i, y, x, 64, 2, 2);
+    };
+    synth::buildStudy(plan).save(dir.file("s.prj"));
+    ASSERT_EQ(test::runProcess(kTrevik, {dir.file("s.prj"), dir.file("s.gsd")}).exitCode, 0);
+
+    // With several files, the TSV's last field and the report name each picture.
+    test::ProcessResult run = test::runProcess(kInspect, {"--tsv", "--png", dir.file("m.png"), dir.file("s.prj"), dir.file("s.gsd")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(split(split(run.out, '\n').at(1), '\t').at(6), dir.file("m-0002.png"));
+    run = test::runProcess(kInspect, {"--png", dir.file("m.png"), dir.file("s.prj"), dir.file("s.gsd")});
+    EXPECT_TRUE(hasLine(run.out, "picture: " + dir.file("m-0001.png"))) << run.out;
+
+    const Picture p = decodePng(dir.file("m-0001.png"));
+    ASSERT_EQ(p.size(), std::make_pair(montageWidth(2), montageHeight(2)));
+    const std::tuple<int, int, int> background = {kMontageBackground[0], kMontageBackground[1], kMontageBackground[2]};
+    // The file name and frame numbers above the cells, division numbers left of them.
+    int top = 0, left = 0;
+    for (int y = 0; y < kMontageTop + 2 * 66; ++y)
+        for (int x = 0; x < p.width; ++x)
+            if (p.at(x, y) != background) (y < kMontageTop ? top : left) += y < kMontageTop || x < kMontageLeft;
+    EXPECT_GT(top, 100);
+    EXPECT_GT(left, 20);
+    // Cell (division 2, frame 2) is image 4; (division 1, frame 1) image 1.
+    const auto cell = [&](int d, int i, int x, int y) {
+        return p.at(kMontageLeft + kMontageGap + i * 66 + x, kMontageTop + kMontageGap + d * 66 + y);
+    };
+    EXPECT_EQ(cell(1, 1, 9, 7), std::make_tuple(255, 0, 0));
+    EXPECT_EQ(cell(0, 0, 5, 5), std::make_tuple(255, 255, 255));
+    // The heart wall keeps its many grey levels: the hot sample is not the top of the scale.
+    std::set<int> greys;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) greys.insert(std::get<0>(cell(0, 0, x, y)));
+    EXPECT_GT(greys.size(), 100u) << "the scale is set by the hottest sample";
 }
 
 TEST(InspectCommandLine, APictureNeverReplacesAnInputOrAFileThatIsNotAPicture) {
