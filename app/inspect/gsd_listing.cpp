@@ -47,7 +47,7 @@ bool startsWithGsdMagic(std::FILE* stream) {
     return magic;
 }
 
-void reportGsd(Text& t, std::FILE* stream, std::int64_t size, bool drawMontage, Inspection& ins) {
+std::string reportGsd(Text& t, std::FILE* stream, std::int64_t size, bool drawMontage, Inspection& ins) {
     t << "kind: Gated SPECT data file\n";
     std::string head(kMostGsdHeader, '\0');
     head.resize(std::fread(head.data(), 1, head.size(), stream));
@@ -63,7 +63,7 @@ void reportGsd(Text& t, std::FILE* stream, std::int64_t size, bool drawMontage, 
     if (h.problem != gsd::Header::Problem::None) {
         t << "header: " << problemText(h, head) << "; the length is not checked\n";
         if (drawMontage) ins.noMontage = "the header is malformed";
-        return;
+        return "header malformed at line " + toText(h.line);
     }
     // The writer writes every division (at least one) of `frames` frames.
     const long long divisions = h.division >= 1 ? h.division : 1;
@@ -73,16 +73,20 @@ void reportGsd(Text& t, std::FILE* stream, std::int64_t size, bool drawMontage, 
         t << "length: " << plural(size, "byte", "bytes") << "; the header claims " << divisions << " x " << frames
           << " frames, more than any file holds\n";
         if (drawMontage) ins.noMontage = "the header claims more frames than a conversion writes";
-        return;
+        return "header claims more frames than any file holds";
     }
     const long long expected = static_cast<long long>(h.size) + divisions * frames * 8192;
     t << "length: " << plural(size, "byte", "bytes") << "; " << h.size << " header bytes + " << divisions << " x "
       << frames << " frames x 8192 bytes = " << expected;
     t << (size == expected ? ": correct\n" : size < expected ? ": frames are missing\n" : ": extra bytes at the end\n");
+    const std::string found = size < 0           ? "length unknown"
+                              : size == expected ? "ok"
+                              : size < expected  ? "frames missing"
+                                                 : "extra bytes at the end";
     if (divisions * frames > kMostDrawnFrames) {
         t << "frames: " << divisions * frames << " claimed, more than a conversion writes; not read\n";
         if (drawMontage) ins.noMontage = "the header claims more frames than a conversion writes";
-        return;
+        return "header claims more frames than a conversion writes";
     }
 
     // Every frame present, little-endian, in file order.
@@ -121,12 +125,13 @@ void reportGsd(Text& t, std::FILE* stream, std::int64_t size, bool drawMontage, 
             t << "min " << low << ", max " << high << ", sum " << sum
               << (seen < frames ? " (" + toText(seen) + " of " + toText(frames) + " frames)" : std::string()) << "\n";
     }
-    if (!drawMontage) return;
-    ins.montage = montageOf(static_cast<int>(divisions), static_cast<int>(frames), [&](int d, int i) {
+    if (!drawMontage) return found;
+    ins.montage = montageOf(ins.path, static_cast<int>(divisions), static_cast<int>(frames), [&](int d, int i) {
         const auto f = static_cast<std::size_t>(d * frames + i);
         return present[f] ? &samples[f * FrameStore::kFrameSamples] : nullptr;
     });
     if (ins.montage.width == 0) ins.noMontage = "the file holds no frame";
+    return found;
 }
 
 }  // namespace trevik::inspect

@@ -14,7 +14,9 @@ namespace trevik::inspect {
 // Whether the stream starts with the .gsd magic line; rewinds it.
 bool startsWithGsdMagic(std::FILE* stream);
 
-// `size` is the file's length (-1 when unknown).
-void reportGsd(Text& t, std::FILE* stream, std::int64_t size, bool drawMontage, Inspection& ins);
+// `size` is the file's length (-1 when unknown). Returns what the check
+// found, for the verdict: "ok", "frames missing", "extra bytes at the end",
+// "header malformed at line N", ...
+std::string reportGsd(Text& t, std::FILE* stream, std::int64_t size, bool drawMontage, Inspection& ins);
 
 }  // namespace trevik::inspect

@@ -68,6 +68,7 @@ const char* kindName(FileKind kind) {
 
 Inspection inspectFile(const std::string& path, bool drawMontage) {
     Inspection ins;
+    ins.path = path;
     Verdict& v = ins.verdict;
     Text t;
     t << "== " << printablePath(path) << "\n";
@@ -119,13 +120,30 @@ Inspection inspectFile(const std::string& path, bool drawMontage) {
     }
     if (startsWithGsdMagic(stream.get())) {
         v.kind = FileKind::Gsd;
-        v.reason += "; it is a Gated SPECT data file";
-        reportGsd(t, stream.get(), size, drawMontage, ins);
+        v.reason += "; it is a Gated SPECT data file; gsd ";
+        v.reason += reportGsd(t, stream.get(), size, drawMontage, ins);
     } else {
         t << "kind: unknown\nrecognised: no: " << v.reason.substr(v.reason.find(": ") + 2) << "\n";
         if (drawMontage) ins.noMontage = "neither a projection file nor a Gated SPECT data file";
     }
     return finish();
+}
+
+Inspection inspectOrNoMemory(const std::string& path, bool drawMontage, InspectFunction inspect) {
+    try {
+        return inspect(path, drawMontage);
+    } catch (const std::bad_alloc&) {
+        // What was built of the report is gone with the memory; the verdict
+        // is the one trevik gives when its memory runs out.
+        Inspection ins;
+        ins.path = path;
+        ins.verdict.code = kNoMemory;
+        ins.verdict.reason = statusWords(statusOf(Reason::NoMemory)) + " to inspect the file";
+        ins.verdict.unreadable = true;
+        ins.report = "== " + printablePath(path) + "\nverdict: " + toText(ins.verdict.code) + ": " + ins.verdict.reason + "\n";
+        if (drawMontage) ins.noMontage = "not enough memory";
+        return ins;
+    }
 }
 
 }  // namespace trevik::inspect

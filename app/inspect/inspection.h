@@ -22,13 +22,18 @@ struct Verdict {
     int code = 0;             // the exit code of `trevik FILE OUTPUT` (OUTPUT writable)
     std::string reason;       // one line, the code's meaning and where it applies
     long long wrapped = 0;    // stored samples whose exact value lies outside -32768..32767
+    int warnings = 0;         // the report's warning lines: what converts, but not as the file means it
     bool unreadable = false;  // the file could not be read at all
 };
 
-// A picture: 8-bit RGB, rows top to bottom, no padding. A montage has one
-// row per division and one column per frame, frames of 64 x 64 pixels with
-// kMontageGap pixels of background around and between them.
+// A picture: 8-bit RGB, rows top to bottom, no padding. A montage has the
+// file name on top, then one row per division (its number at the left) and
+// one column per frame (its number above), frames of 64 x 64 pixels with
+// kMontageGap pixels of background around and between them, and a scale bar
+// at the bottom. montageWidth and montageHeight give its size.
 inline constexpr int kMontageGap = 2;
+int montageWidth(int frames);
+int montageHeight(int divisions);
 struct Montage {
     int width = 0;
     int height = 0;
@@ -36,6 +41,7 @@ struct Montage {
 };
 
 struct Inspection {
+    std::string path;  // the file inspected
     Verdict verdict;
     std::string report;  // the block printed for the file; every line ends in '\n'
     Montage montage;     // empty unless asked for and the file has frames to draw
@@ -47,9 +53,15 @@ struct Inspection {
 // or understood gives a verdict, never an exception (except std::bad_alloc).
 Inspection inspectFile(const std::string& path, bool drawMontage);
 
-// The --tsv line of a file: path, kind, code, reason and wrapped-sample
-// count, tab-separated, escaped, ending in '\n'.
-std::string tsvLine(std::string_view path, const Verdict& verdict);
+// inspectFile (or `inspect`), with memory running out turned into the
+// verdict trevik gives then: code 8, "not enough memory".
+using InspectFunction = Inspection (*)(const std::string& path, bool drawMontage);
+Inspection inspectOrNoMemory(const std::string& path, bool drawMontage, InspectFunction inspect = inspectFile);
+
+// The --tsv line of a file: path, kind, code, reason, wrapped-sample count,
+// warning count and the picture drawn (empty when none), tab-separated,
+// escaped, ending in '\n'.
+std::string tsvLine(std::string_view path, const Verdict& verdict, std::string_view picture = {});
 
 // `text` with backslash, tab, newline and carriage return written as \\, \t,
 // \n and \r, and every other control byte (0x00..0x1F, 0x7F) as \xNN in

@@ -47,9 +47,11 @@ constexpr const char* kHelp =
     "names; symbolic links inside it are not followed.\n"
     "\n"
     "  --tsv          one line per file: path, kind, exit code, reason, wrapped\n"
-    "                 samples (tab-separated; \\t, \\n, \\r and \\\\ escaped, every\n"
-    "                 other control byte as \\xNN); a summary on standard error\n"
-    "  --png OUT.png  a montage of the frames, one row per division; with several\n"
+    "                 samples, warnings, picture (tab-separated; \\t, \\n, \\r and\n"
+    "                 \\\\ escaped, every other control byte as \\xNN); a summary on\n"
+    "                 standard error\n"
+    "  --png OUT.png  a montage of the frames, one row per division, in one grey\n"
+    "                 scale with its bar, wrapped samples in red; with several\n"
     "                 files OUT-0001.png, OUT-0002.png, ... in the order inspected.\n"
     "                 A picture never replaces a file inspected or a file that is\n"
     "                 not a PNG picture: such a run is refused, nothing written\n"
@@ -282,38 +284,54 @@ int main(int argc, char** argv) {
 
     Progress progress(tsv && files.size() > 4 && ::isatty(STDERR_FILENO), files.size());
     std::map<int, std::size_t> perCode;
+    std::size_t withWarnings = 0;
     for (std::size_t i = 0; i < files.size(); ++i) {
         const std::string& path = files[i];
-        Inspection ins;
-        try {
-            ins = inspectFile(path, png.has_value());
-        } catch (const std::bad_alloc&) {
-            progress.clear();
-            std::fprintf(stderr, "trevik-inspect: %s: not enough memory to inspect it\n", printable(path).c_str());
-            failed = true;
-            continue;
-        }
+        // A file whose inspection runs out of memory gets the verdict trevik
+        // gives then (8), and the run goes on.
+        const Inspection ins = inspectOrNoMemory(path, png.has_value());
         ++perCode[ins.verdict.code];
+        withWarnings += ins.verdict.warnings > 0;
         failed = failed || ins.verdict.unreadable;
-        if (tsv) {
-            std::fputs(tsvLine(path, ins.verdict).c_str(), stdout);
-        } else {
-            if (i > 0) std::fputc('\n', stdout);
-            std::fputs(ins.report.c_str(), stdout);
-        }
+
+        // The picture first, so that the report can name it.
+        std::string picture;
+        std::string pictureLine;
         if (png) {
             const std::string name = pictureName(*png, i, files.size());
-            const char* problem = nullptr;
-            if (ins.montage.width == 0)
-                problem = ins.noMontage.c_str();
-            else if (!writePng(name, ins.montage))
-                problem = "cannot be written";
-            if (problem) {
+            std::string problem;
+            if (ins.montage.width == 0) {
+                problem = ins.noMontage;
+            } else {
+                bool written = false;
+                try {
+                    written = writePng(name, ins.montage);
+                } catch (const std::bad_alloc&) {
+                }
+                if (written)
+                    picture = name;
+                else
+                    problem = "cannot be written";
+            }
+            if (!problem.empty()) {
                 progress.clear();
                 std::fprintf(stderr, "trevik-inspect: no picture %s for %s: %s\n", printable(name).c_str(),
-                             printable(path).c_str(), problem);
+                             printable(path).c_str(), problem.c_str());
                 failed = true;
+                pictureLine = "picture: none: " + problem + "\n";
+            } else {
+                pictureLine = "picture: " + printable(picture) + "\n";
             }
+        }
+        if (tsv) {
+            std::fputs(tsvLine(path, ins.verdict, picture).c_str(), stdout);
+        } else {
+            if (i > 0) std::fputc('\n', stdout);
+            // The picture line goes just before the verdict, which ends the block.
+            std::string report = ins.report;
+            const std::size_t verdict = report.rfind("\nverdict: ");
+            report.insert(verdict == std::string::npos ? 0 : verdict + 1, pictureLine);
+            std::fputs(report.c_str(), stdout);
         }
         progress.update(i + 1);
     }
@@ -326,6 +344,7 @@ int main(int argc, char** argv) {
             summary += separator + std::to_string(code) + ": " + std::to_string(count);
             separator = ", ";
         }
+        summary += "; " + std::to_string(withWarnings) + " with warnings";
         std::fprintf(stderr, "%s\n", summary.c_str());
     }
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {

@@ -84,10 +84,10 @@ std::string escapeTsv(std::string_view text) {
     return out;
 }
 
-std::string tsvLine(std::string_view path, const Verdict& verdict) {
+std::string tsvLine(std::string_view path, const Verdict& verdict, std::string_view picture) {
     Text t;
     t << escapeTsv(path) << "\t" << kindName(verdict.kind) << "\t" << verdict.code << "\t" << escapeTsv(verdict.reason)
-      << "\t" << verdict.wrapped << "\n";
+      << "\t" << verdict.wrapped << "\t" << verdict.warnings << "\t" << escapeTsv(picture) << "\n";
     return std::move(t.str());
 }
 

@@ -120,18 +120,39 @@ void reportSource(Text& t, std::int64_t size, const Status& status, const Study&
             t << "the converter reads none\n";
         if (status.reason == Reason::Done) imagesStored = r.passes * r.frames;
         if (status.reason == Reason::PixelDataEnds) imagesStored = r.image - 1;
+
+        // Images the header counts that no division takes: the divisions
+        // split the count by integer division, the remainder is never read.
+        const long long read = static_cast<long long>(r.passes) * r.frames;
+        if ((status.reason == Reason::Done || status.reason == Reason::PixelDataEnds) && r.imageCount > read) {
+            t << "warning: " << plural(r.imageCount - read, "image is", "images are")
+              << " never read: the image count " << r.imageCount << " is not a multiple of "
+              << plural(r.passes, "division", "divisions") << "\n";
+            ++ins.verdict.warnings;
+        }
+        // Bytes the conversion never looks at.
+        const long long end = pixelStart + read * imageBytes;
+        if (status.reason == Reason::Done && size > end) {
+            t << "warning: " << plural(size - end, "byte follows", "bytes follow")
+              << " the last image the converter reads (from offset " << end << ")\n";
+            ++ins.verdict.warnings;
+        }
     }
 
     if (imagesStored > 0) {
         ins.verdict.wrapped = wraps.totalWrapped();
-        if (wraps.totalWrapped() == 0)
+        if (wraps.totalWrapped() == 0) {
             t << "wrapped samples: none\n";
-        else
+        } else {
             t << "warning: " << plural(wraps.totalWrapped(), "stored sample wraps", "stored samples wrap")
               << " around modulo 65536" << wraps.wrappedPerDivision() << "\n";
-        if (wraps.totalNonFinite() > 0)
+            ++ins.verdict.warnings;
+        }
+        if (wraps.totalNonFinite() > 0) {
             t << "warning: " << plural(wraps.totalNonFinite(), "float sample is", "float samples are")
               << " not finite and stored as 0" << wraps.nonFinitePerDivision() << "\n";
+            ++ins.verdict.warnings;
+        }
     }
 
     if (!drawMontage) return;
@@ -142,10 +163,14 @@ void reportSource(Text& t, std::int64_t size, const Status& status, const Study&
     // The frames in the order the converter writes them.
     const int frames = r.frames;
     const bool reverse = loaded.flags.reverseFrames;
-    ins.montage = montageOf(r.passes, frames, [&](int d, int i) -> const std::int16_t* {
-        const int f = reverse ? frames - 1 - i : i;
-        return d * frames + f < imagesStored ? loaded.store.frame(d, f) : nullptr;
-    });
+    auto slotOf = [&](int i) { return reverse ? frames - 1 - i : i; };
+    ins.montage = montageOf(
+        ins.path, r.passes, frames,
+        [&](int d, int i) -> const std::int16_t* {
+            const int f = slotOf(i);
+            return d * frames + f < imagesStored ? loaded.store.frame(d, f) : nullptr;
+        },
+        [&](int d, int i) { return wraps.wrappedAt(d, slotOf(i)); });
 }
 
 }  // namespace trevik::inspect

@@ -4,6 +4,7 @@
 
 #include "app/inspect/report_text.h"
 #include "study/sample.h"
+#include "study/study.h"
 
 namespace trevik::inspect {
 
@@ -74,20 +75,39 @@ void WrapCounter::count(const SourceImage& image) {
         if (t.kind == ExactTenfold::Kind::NotFinite) ++nonFinite_[d], ++totalNonFinite_;
         if (t.kind == ExactTenfold::Kind::Beyond) beyond_[k] = 1;
     }
+    // The frame's marks, made on its first wrap; frames beyond the store
+    // are never stored, so never marked.
+    const long long slot = static_cast<long long>(image.division) * FrameStore::kFramesPerDivision + image.frame;
+    const bool stored = image.division >= 0 && image.frame >= 0 && slot < FrameStore::kSlots;
+    auto mark = [&](std::size_t y, std::size_t x) {
+        ++wrapped;
+        if (!stored) return;
+        if (marks_.size() < FrameStore::kSlots) marks_.resize(FrameStore::kSlots);
+        std::vector<std::uint64_t>& m = marks_[static_cast<std::size_t>(slot)];
+        if (m.empty()) m.assign(FrameStore::kSide, 0);
+        m[y] |= std::uint64_t{1} << x;
+    };
     if (image.side == 64) {
         for (std::size_t k = 0; k < samples; ++k)
-            if (beyond_[k] || !fits16(exact_[k])) ++wrapped;
+            if (beyond_[k] || !fits16(exact_[k])) mark(k / 64, k % 64);
     } else {
         for (std::size_t y = 0; y < 128; y += 2)
             for (std::size_t x = 0; x < 128; x += 2) {
                 const std::size_t at[4] = {y * 128 + x, y * 128 + x + 1, (y + 1) * 128 + x, (y + 1) * 128 + x + 1};
                 const std::int64_t block[4] = {exact_[at[0]], exact_[at[1]], exact_[at[2]], exact_[at[3]]};
                 if (beyond_[at[0]] || beyond_[at[1]] || beyond_[at[2]] || beyond_[at[3]] || !sumFits16(block))
-                    ++wrapped;
+                    mark(y / 2, x / 2);
             }
     }
     wrapped_[d] += wrapped;
     totalWrapped_ += wrapped;
+}
+
+const std::uint64_t* WrapCounter::wrappedAt(int d, int f) const {
+    const long long slot = static_cast<long long>(d) * FrameStore::kFramesPerDivision + f;
+    if (d < 0 || f < 0 || slot >= static_cast<long long>(marks_.size())) return nullptr;
+    const std::vector<std::uint64_t>& m = marks_[static_cast<std::size_t>(slot)];
+    return m.empty() ? nullptr : m.data();
 }
 
 std::string WrapCounter::wrappedPerDivision() const { return perDivision(wrapped_); }

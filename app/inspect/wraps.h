@@ -22,7 +22,14 @@ public:
     std::string wrappedPerDivision() const;
     std::string nonFinitePerDivision() const;
 
+    // Where the stored frame `f` of division `d` (the file's order) wraps:
+    // 64 rows of 64 bits, bit x of row y for the sample at (x, y); nullptr
+    // when none of its samples wraps. Kept for the 1024 frames a study can
+    // store, 512 bytes each at most.
+    const std::uint64_t* wrappedAt(int d, int f) const;
+
 private:
+    std::vector<std::vector<std::uint64_t>> marks_;  // per frame slot, empty while nothing wraps
     std::vector<long long> wrapped_;    // per division
     std::vector<long long> nonFinite_;  // per division
     long long totalWrapped_ = 0;

@@ -4,10 +4,13 @@
 //   fresh study, and whose kind is "source" exactly when the loader
 //   recognised the file;
 // - the report holds only printable ASCII and line ends, and its last line is
-//   the verdict; the TSV line has five fields and one line end;
+//   the verdict; the TSV line has seven fields and one line end; a Gated
+//   SPECT data file's reason ends in what its check found ("; gsd ...");
+//   there are at most four warnings, one per kind;
 // - a loaded source counts at most one wrap per stored sample, and its
 //   montage has one 64 x 64 cell per frame written; any montage encodes as
-//   a PNG that libpng decodes to the same size.
+//   a PNG that libpng decodes to the same size; a picture named in the TSV
+//   line stays in its last field.
 #include "tests/fuzz/fuzz_inspect.h"
 
 #include <png.h>
@@ -60,10 +63,16 @@ void checkInspection(const std::string& path) {
     if (r.size() < last.size() || r.compare(r.size() - last.size(), last.size(), last) != 0 ||
         (r.size() > last.size() && r[r.size() - last.size() - 1] != '\n'))
         broken("the report does not end in its verdict line");
-    const std::string tsv = tsvLine(path, v);
-    if (std::count(tsv.begin(), tsv.end(), '\t') != 4 || std::count(tsv.begin(), tsv.end(), '\n') != 1 ||
-        tsv.back() != '\n')
-        broken("the TSV line is not five fields on one line: " + tsv);
+    const std::string tsv = tsvLine(path, v, "m\t\n.png");
+    std::string tail = "\t";
+    tail += std::to_string(v.warnings);
+    tail += "\tm\\t\\n.png\n";
+    if (std::count(tsv.begin(), tsv.end(), '\t') != 6 || std::count(tsv.begin(), tsv.end(), '\n') != 1 ||
+        tsv.back() != '\n' || !tsv.ends_with(tail))
+        broken("the TSV line is not seven fields on one line: " + tsv);
+    if (v.warnings < 0 || v.warnings > 4) broken("warning count " + std::to_string(v.warnings));
+    if ((v.kind == FileKind::Gsd) != (v.reason.find("; it is a Gated SPECT data file; gsd ") != std::string::npos))
+        broken("the reason of a " + std::string(kindName(v.kind)) + " file: " + v.reason);
     if (std::any_of(tsv.begin(), tsv.end(), [](char c) {
             const auto u = static_cast<unsigned char>(c);
             return (u < 0x20 && c != '\t' && c != '\n') || u == 0x7F;
@@ -74,8 +83,7 @@ void checkInspection(const std::string& path) {
     if (code == kOk) {
         const long long samples = static_cast<long long>(report.where.passes) * report.where.frames * FrameStore::kFrameSamples;
         if (v.wrapped < 0 || v.wrapped > samples) broken("wrapped count " + std::to_string(v.wrapped));
-        if (m.width != report.where.frames * (64 + kMontageGap) + kMontageGap ||
-            m.height != report.where.passes * (64 + kMontageGap) + kMontageGap)
+        if (m.width != montageWidth(report.where.frames) || m.height != montageHeight(report.where.passes))
             broken("montage of " + std::to_string(m.width) + " x " + std::to_string(m.height) + " for " +
                    std::to_string(report.where.passes) + " x " + std::to_string(report.where.frames) + " frames");
     }

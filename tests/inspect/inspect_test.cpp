@@ -7,11 +7,14 @@
 #include <cmath>
 #include <fstream>
 #include <limits>
+#include <set>
+#include <new>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "app/inspect/inspection.h"
+#include "app/inspect/montage.h"
 #include "tests/app/process.h"
 #include "tests/support/temp_dir.h"
 #include "tools/synth/source_file.h"
@@ -137,7 +140,7 @@ TEST(InspectVerdict, PredictedCodesAreTrevikExitCodesOnGoodAndBrokenFiles) {
     const std::string tooLong = dir.path() + "/" + std::string(120, 'x') + "/" + std::string(140, 'y');
     for (const auto& [name, code, reason] : std::vector<std::tuple<std::string, int, std::string>>{
              {dir.file("good.gsd"), 2, "not a projection file: the element at offset 64 is (3B0D,0A74), not (0000,0000); "
-                                       "it is a Gated SPECT data file"},
+                                       "it is a Gated SPECT data file; gsd ok"},
              {dir.file("missing"), 1, "the file cannot be opened: No such file or directory"},
              {dir.file("fifo"), 1, "the file cannot be opened: it is a FIFO or a socket"},
              {tooLong, 1, "the path is longer than 255 bytes"}}) {
@@ -148,12 +151,12 @@ TEST(InspectVerdict, PredictedCodesAreTrevikExitCodesOnGoodAndBrokenFiles) {
 
     const test::ProcessResult run = test::runProcess(kInspect, args);
     EXPECT_EQ(run.exitCode, 1) << "some files cannot be read";
-    EXPECT_EQ(run.err, "trevik-inspect: 18 files; exit code 0: 1, 1: 3, 2: 11, 4: 3\n");
+    EXPECT_EQ(run.err, "trevik-inspect: 18 files; exit code 0: 1, 1: 3, 2: 11, 4: 3; 0 with warnings\n");
     const std::vector<std::string> lines = split(run.out, '\n');
     ASSERT_EQ(lines.size(), args.size()) << run.out;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::vector<std::string> fields = split(lines[i - 1], '\t');
-        ASSERT_EQ(fields.size(), 5u) << lines[i - 1];
+        ASSERT_EQ(fields.size(), 7u) << lines[i - 1];
         EXPECT_EQ(fields[0], args[i]);
         EXPECT_EQ(fields[2], std::to_string(codes[i - 1]));
         EXPECT_EQ(fields[3], reasons[i - 1]);
@@ -168,7 +171,7 @@ TEST(InspectVerdict, PredictedCodesAreTrevikExitCodesOnGoodAndBrokenFiles) {
     EXPECT_EQ(test::runProcess(kTrevik, {dir.path(), dir.file("out.gsd")}).exitCode, 1);
 }
 
-TEST(InspectWraps, StoredSamplesOutsideTheRangeAreCountedPerDivision) {
+TEST(InspectWarnings, WrapsDroppedImagesAndTrailingBytesAreCountedAndShown) {
     test::TempDir dir;
     // 64 x 64 integers: 3277 and -3277 wrap, 3276 and -3276 do not.
     StudyPlan ints = small();
@@ -180,7 +183,8 @@ TEST(InspectWraps, StoredSamplesOutsideTheRangeAreCountedPerDivision) {
     Inspection ins = inspectFile(dir.file("ints.prj"), false);
     EXPECT_TRUE(hasLine(ins.report, "warning: 9 stored samples wrap around modulo 65536 (division 2: 9)")) << ins.report;
     EXPECT_EQ(ins.verdict.wrapped, 9);
-    EXPECT_TRUE(tsvLine("ints.prj", ins.verdict).ends_with("\t9\n"));
+    EXPECT_EQ(ins.verdict.warnings, 1);
+    EXPECT_TRUE(tsvLine("ints.prj", ins.verdict).ends_with("\t9\t1\t\n"));
 
     // 128 x 128 floats: the exact sum of each 2 x 2 block of truncated
     // tenfold values decides; non-finite samples are counted apart.
@@ -199,6 +203,34 @@ TEST(InspectWraps, StoredSamplesOutsideTheRangeAreCountedPerDivision) {
     EXPECT_TRUE(hasLine(ins.report, "warning: 2 stored samples wrap around modulo 65536 (division 1: 2)")) << ins.report;
     EXPECT_TRUE(hasLine(ins.report, "warning: 1 float sample is not finite and stored as 0 (division 1: 1)"));
     EXPECT_EQ(ins.verdict.wrapped, 2);
+    EXPECT_EQ(ins.verdict.warnings, 2);
+
+    // 66 images over 4 divisions: 16 each, 2 never read, and their bytes
+    // lie after the last image read.
+    synth::buildStudy({.hr = 60, .division = 4, .images = 66, .sample = imageNumber}).save(dir.file("drops.prj"));
+    ins = inspectFile(dir.file("drops.prj"), false);
+    EXPECT_TRUE(hasLine(ins.report, "warning: 2 images are never read: the image count 66 is not a multiple of 4 divisions"))
+        << ins.report;
+    EXPECT_TRUE(hasLine(ins.report, "warning: 16384 bytes follow the last image the converter reads (from offset 525312)"));
+    EXPECT_EQ(ins.verdict.warnings, 2);
+
+    // The sixth TSV field, and the summary counts the files with warnings.
+    const test::ProcessResult run = test::runProcess(
+        kInspect, {"--tsv", dir.file("ints.prj"), dir.file("floats.prj"), dir.file("drops.prj")});
+    std::string counts;
+    for (const std::string& line : split(run.out, '\n'))
+        if (!line.empty()) counts += split(line, '\t').at(5) + " ";
+    EXPECT_EQ(counts, "1 2 2 ");
+    EXPECT_EQ(run.err, "trevik-inspect: 3 files; exit code 0: 3; 3 with warnings\n");
+}
+
+TEST(InspectVerdict, AFileWhoseInspectionRunsOutOfMemoryGetsCode8) {
+    const Inspection ins = inspectOrNoMemory("big\n.prj", true, [](const std::string&, bool) -> Inspection {
+        throw std::bad_alloc();
+    });
+    EXPECT_EQ(ins.report, "== big\\x0A.prj\nverdict: 8: not enough memory to inspect the file\n");
+    EXPECT_EQ(tsvLine(ins.path, ins.verdict), "big\\n.prj\tunknown\t8\tnot enough memory to inspect the file\t0\t0\t\n");
+    EXPECT_FALSE(ins.noMontage.empty());
 }
 
 TEST(InspectGsd, LengthHeaderLinesAndDivisionValuesAreChecked) {
@@ -227,6 +259,21 @@ TEST(InspectGsd, LengthHeaderLinesAndDivisionValuesAreChecked) {
     ins = inspectFile(dir.file("bad.gsd"), false);
     EXPECT_TRUE(hasLine(ins.report, "header: line 6 is \"sexx = M;\", expected \"sex = ...;\"; the length is not checked"))
         << ins.report;
+
+    // The verdict names what the check found, so TSV lines tell them apart.
+    std::string frames = gsd;
+    frames.replace(frames.find("frames = 3;"), 11, "frames = 1x;");
+    std::ofstream(dir.file("frames.gsd"), std::ios::binary) << frames;
+    std::ofstream(dir.file("long.gsd"), std::ios::binary) << gsd << "xyz";
+    for (const auto& [name, found] : std::vector<std::pair<std::string, std::string>>{
+             {"s.gsd", "gsd ok"},
+             {"cut.gsd", "gsd frames missing"},
+             {"frames.gsd", "gsd header malformed at line 13"},
+             {"long.gsd", "gsd extra bytes at the end"}}) {
+        const Verdict v = inspectFile(dir.file(name), false).verdict;
+        EXPECT_EQ(tsvLine(name, v), name + "\tgsd\t2\tnot a projection file: the element at offset 64 is (3B0D,0A74), "
+                                           "not (0000,0000); it is a Gated SPECT data file; " + found + "\t0\t0\t\n");
+    }
 }
 
 TEST(InspectTsv, PathsAndReasonsHoldNoSeparator) {
@@ -238,28 +285,44 @@ TEST(InspectTsv, PathsAndReasonsHoldNoSeparator) {
     const test::ProcessResult run = test::runProcess(kInspect, {"--tsv", "--", name});
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.out, escapeTsv(dir.path()) + "/we\\tird\\\\na\\nme.prj\tsource\t0\t"
-                                               "converts 2 divisions of 3 frames, 64 x 64\t0\n");
-    EXPECT_EQ(run.err, "trevik-inspect: 1 file; exit code 0: 1\n");
+                                               "converts 2 divisions of 3 frames, 64 x 64\t0\t0\t\n");
+    EXPECT_EQ(run.err, "trevik-inspect: 1 file; exit code 0: 1; 0 with warnings\n");
 }
 
-// The width and height of a PNG file as libpng reads it; 0 x 0 when it cannot.
-std::pair<int, int> pngSize(const std::string& path) {
+// A PNG file as libpng decodes it to 8-bit RGB; 0 x 0 when it cannot.
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<unsigned char> rgb;
+    std::tuple<int, int, int> at(int x, int y) const {
+        const unsigned char* p = &rgb[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)) * 3];
+        return {p[0], p[1], p[2]};
+    }
+};
+
+Picture decodePng(const std::string& path) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) return {0, 0};
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return {};
     image.format = PNG_FORMAT_RGB;
-    std::vector<unsigned char> pixels(PNG_IMAGE_SIZE(image));
-    const bool read = png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr) != 0;
-    return read ? std::pair<int, int>(static_cast<int>(image.width), static_cast<int>(image.height))
-                : std::pair<int, int>(0, 0);
+    Picture p;
+    p.rgb.resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, p.rgb.data(), 0, nullptr)) return {};
+    p.width = static_cast<int>(image.width);
+    p.height = static_cast<int>(image.height);
+    return p;
+}
+
+std::pair<int, int> pngSize(const std::string& path) {
+    const Picture p = decodePng(path);
+    return {p.width, p.height};
 }
 
 TEST(InspectPng, OneMontagePerFileDecodesToOneCellPerFrame) {
     test::TempDir dir;
     synth::buildStudy(small()).save(dir.file("s.prj"));
     ASSERT_EQ(test::runProcess(kTrevik, {dir.file("s.prj"), dir.file("s.gsd")}).exitCode, 0);
-    // Two divisions of three frames, 64 pixels each with gaps of 2.
-    const std::pair<int, int> size = {3 * 66 + 2, 2 * 66 + 2};
+    const std::pair<int, int> size = {montageWidth(3), montageHeight(2)};
 
     test::ProcessResult run = test::runProcess(kInspect, {"--png", dir.file("m.png"), dir.file("s.prj")});
     EXPECT_EQ(run.exitCode, 0) << run.err;
@@ -281,6 +344,49 @@ TEST(InspectPng, OneMontagePerFileDecodesToOneCellPerFrame) {
         EXPECT_EQ(run.exitCode, 2);
         EXPECT_TRUE(run.err.ends_with("usage: trevik-inspect [--tsv] [--png OUT.png] FILE...\n")) << run.err;
     }
+}
+
+TEST(InspectPng, TheMontageIsLabelledScaledBelowItsHottestSampleAndShowsWrapsInRed) {
+    test::TempDir dir;
+    // A heart wall over a dim background, one hot sample (30000 stored, in
+    // range) in image 1 and one that wraps (40000) in image 4.
+    StudyPlan plan = {.hr = 60, .division = 2, .images = 4};
+    plan.sample = [](int i, int y, int x) -> double {
+        if (i == 0 && y == 5 && x == 5) return 3000;
+        if (i == 3 && y == 7 && x == 9) return 4000;
+        return synth::cardiacSample(i, y, x, 64, 2, 2);
+    };
+    synth::buildStudy(plan).save(dir.file("s.prj"));
+    ASSERT_EQ(test::runProcess(kTrevik, {dir.file("s.prj"), dir.file("s.gsd")}).exitCode, 0);
+
+    // With several files, the TSV's last field and the report name each picture.
+    test::ProcessResult run = test::runProcess(kInspect, {"--tsv", "--png", dir.file("m.png"), dir.file("s.prj"), dir.file("s.gsd")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(split(split(run.out, '\n').at(1), '\t').at(6), dir.file("m-0002.png"));
+    run = test::runProcess(kInspect, {"--png", dir.file("m.png"), dir.file("s.prj"), dir.file("s.gsd")});
+    EXPECT_TRUE(hasLine(run.out, "picture: " + dir.file("m-0001.png"))) << run.out;
+
+    const Picture p = decodePng(dir.file("m-0001.png"));
+    ASSERT_EQ(pngSize(dir.file("m-0001.png")), std::make_pair(montageWidth(2), montageHeight(2)));
+    const std::tuple<int, int, int> background = {kMontageBackground[0], kMontageBackground[1], kMontageBackground[2]};
+    // The file name and frame numbers above the cells, division numbers left of them.
+    int top = 0, left = 0;
+    for (int y = 0; y < kMontageTop + 2 * 66; ++y)
+        for (int x = 0; x < p.width; ++x)
+            if (p.at(x, y) != background) (y < kMontageTop ? top : left) += y < kMontageTop || x < kMontageLeft;
+    EXPECT_GT(top, 100);
+    EXPECT_GT(left, 20);
+    // Cell (division 2, frame 2) is image 4; (division 1, frame 1) image 1.
+    const auto cell = [&](int d, int i, int x, int y) {
+        return p.at(kMontageLeft + kMontageGap + i * 66 + x, kMontageTop + kMontageGap + d * 66 + y);
+    };
+    EXPECT_EQ(cell(1, 1, 9, 7), std::make_tuple(255, 0, 0));
+    EXPECT_EQ(cell(0, 0, 5, 5), std::make_tuple(255, 255, 255));
+    // The heart wall keeps its many grey levels: the hot sample is not the top of the scale.
+    std::set<int> greys;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) greys.insert(std::get<0>(cell(0, 0, x, y)));
+    EXPECT_GT(greys.size(), 100u) << "the scale is set by the hottest sample";
 }
 
 TEST(InspectCommandLine, APictureNeverReplacesAnInputOrAFileThatIsNotAPicture) {
@@ -319,7 +425,7 @@ TEST(InspectCommandLine, DirectoriesAreWalkedInByteOrderWithoutLinksAndNamesAreE
     std::string paths;
     for (const std::string& line : split(run.out, '\n')) paths += split(line, '\t')[0] + " ";
     EXPECT_EQ(paths, top + "/Z.prj " + top + "/a.prj " + top + "/b.prj " + top + "/sub/c.prj " + top + "/\xC3\xA9.prj  ");
-    EXPECT_EQ(run.err, "trevik-inspect: 5 files; exit code 0: 5\n");
+    EXPECT_EQ(run.err, "trevik-inspect: 5 files; exit code 0: 5; 0 with warnings\n");
 
     // A name that would forge a summary line, with a terminal escape.
     const std::string evil = dir.file("x\ntrevik-inspect: 0 files\x1B[2J.txt");
@@ -327,7 +433,7 @@ TEST(InspectCommandLine, DirectoriesAreWalkedInByteOrderWithoutLinksAndNamesAreE
     run = test::runProcess(kInspect, {"--tsv", "--png", dir.file("m.png"), evil});
     EXPECT_EQ(run.err, "trevik-inspect: no picture " + dir.file("m.png") + " for " + dir.path() +
                            "/x\\x0Atrevik-inspect: 0 files\\x1B[2J.txt: neither a projection file nor a Gated SPECT "
-                           "data file\ntrevik-inspect: 1 file; exit code 2: 1\n");
+                           "data file\ntrevik-inspect: 1 file; exit code 2: 1; 0 with warnings\n");
     EXPECT_EQ(split(run.out, '\t')[0], dir.path() + "/x\\ntrevik-inspect: 0 files\\x1B[2J.txt");
     EXPECT_EQ(test::runProcess(kInspect, {"--version"}).out,
               "trevik-inspect " + test::runProcess(kTrevik, {"--version"}).out.substr(7));
