@@ -36,9 +36,6 @@ bool optionValue(const std::vector<std::string>& args, std::size_t& i, std::stri
 // args[i]: 0 when taken, 2 after a usage error, -1 when args[i] is not one.
 int takeExportOption(const char* command, const std::vector<std::string>& args, std::size_t& i, NmOptions& options);
 
-// Whether `path` is a projection file (its format probe succeeds).
-bool isProjectionFile(const char* path);
-
 // Loads the projection source at `path` as the camera stored it, with the
 // digest of its bytes in options.sourceDigest.
 Status loadSource(const char* path, CameraStudy& study, NmOptions& options);

@@ -99,7 +99,7 @@ int exportCommand(const std::vector<std::string>& args) {
     }
     // A projection file at the output (the source itself, or another study
     // caught by a shell glob) is the camera's only copy: it is kept.
-    if (status.ok()) status = writeBytes(output.c_str(), bytes, [](int fd) { return trevik::isProjectionFile(fd); });
+    if (status.ok()) status = writeBytes(output.c_str(), bytes, [](int fd) { return isProjectionFile(fd); });
     return status.ok() ? kOk : report(status);
 }
 

@@ -8,6 +8,7 @@
 #include <dcmtk/dcmnet/scu.h>
 #include <dcmtk/oflog/oflog.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -23,6 +24,8 @@
 #include <vector>
 
 #include "app/dicom/command.h"
+#include "reader/projection/element_stream.h"
+#include "writer/output_file.h"
 
 namespace trevik::dicom {
 
@@ -75,16 +78,18 @@ struct Item {
 // What a file is, decided before the association; false with a reason
 // when it is neither a DICOM file nor a projection source.
 bool classify(Item& item, std::string& reason) {
+    // Opened without waiting (a FIFO without a writer), then looked at.
+    const detail::UniqueFd fd(::open(item.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat info {};
-    if (::stat(item.path.c_str(), &info) != 0) {
-        reason = std::strerror(errno);
+    if (!fd || ::fstat(fd.get(), &info) != 0) {
+        reason = std::string("cannot be read: ") + std::strerror(errno);
         return false;
     }
     if (!S_ISREG(info.st_mode)) {
         reason = "not a regular file";
         return false;
     }
-    if (isProjectionFile(item.path.c_str())) {
+    if (isProjectionFile(fd.get())) {
         item.projection = true;
         item.sopClass = kNmImageStorage;
         item.transferSyntax = UID_LittleEndianExplicitTransferSyntax;

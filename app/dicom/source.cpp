@@ -41,11 +41,6 @@ bool optionValue(const std::vector<std::string>& args, std::size_t& i, std::stri
     return false;
 }
 
-bool isProjectionFile(const char* path) {
-    StreamHandle stream(std::fopen(path, "rb"));
-    return stream && examineFormat(stream.get()).finding == FormatProbe::Finding::Recognised;
-}
-
 namespace {
 
 // The digest of the file's bytes, read in blocks.
