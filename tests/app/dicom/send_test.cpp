@@ -7,6 +7,8 @@
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcmetinf.h>
+#include <dcmtk/dcmdata/dcuid.h>
 #include <netinet/in.h>
 #include <fcntl.h>
 #include <sched.h>
@@ -130,9 +132,11 @@ TEST(Send, OrthancGivesBackEveryElementAndFrameThatWasSent) {
     TempDir dir;
     auto foreign = cameraStudy({128, 0, 64, true, false});
     std::strcpy(foreign.record.name, "\x8E\x52\x93\x63 TARO");
+    // One file in implicit VR, which DCMTK converts to what the PACS accepts.
+    writeObject(cameraStudy({64, 4, 16, false, true}), dir.file("reversed.dcm"));
+    ASSERT_EQ(runProcess("dcmconv", {"+ti", dir.file("reversed.dcm"), dir.file("implicit.dcm")}).exitCode, 0);
     std::vector<std::string> files = {writeObject(cameraStudy({64, 8, 32, false, false}), dir.file("gated.dcm")),
-                                      writeObject(foreign, dir.file("ungated.dcm")),
-                                      writeObject(cameraStudy({64, 4, 16, false, true}), dir.file("reversed.dcm"))};
+                                      writeObject(foreign, dir.file("ungated.dcm")), dir.file("implicit.dcm")};
     writeText(dir.file("notes.txt"), "not an image\n");
     // A projection file is sent as its export would be written.
     ASSERT_EQ(runProcess(kMakeStudy, {"--divisions", "4", "--frames", "8", "--name", "PROJECTION",
@@ -171,6 +175,23 @@ TEST(Send, OrthancGivesBackEveryElementAndFrameThatWasSent) {
         ASSERT_TRUE(original.loadFile(sentFiles[uidOf(back)].c_str()).good());
         expectSameDataset(*original.getDataset(), *back.getDataset());
     }
+
+    // A compressed file is offered in its own transfer syntax only, and
+    // stored so (its own UID: a copy of a stored object would be ignored).
+    ASSERT_EQ(runProcess("dcmcjpls", {dir.file("gated.dcm"), dir.file("jpls.dcm")}).exitCode, 0);
+    ASSERT_EQ(runProcess("dcmodify", {"-nb", "-gin", dir.file("jpls.dcm")}).exitCode, 0);
+    sent = runProcess(kTrevikDicom, {"send", "--to", pacs.to(), dir.file("jpls.dcm")});
+    EXPECT_EQ(sent.exitCode, 0) << sent.err;
+    for (const std::string& id : pacs.instances()) {
+        writeText(dir.file("copy.dcm"), pacs.file(id));
+        DcmFileFormat back;
+        ASSERT_TRUE(back.loadFile(dir.file("copy.dcm").c_str()).good());
+        if (sentFiles.count(uidOf(back))) continue;
+        OFString syntax;
+        back.getMetaInfo()->findAndGetOFString(DCM_TransferSyntaxUID, syntax);
+        EXPECT_EQ(syntax, UID_JPEGLSLosslessTransferSyntax);
+    }
+    files.push_back(dir.file("jpls.dcm"));
 
     // The same objects again: stored, and still held once.
     sent = runProcess(kTrevikDicom, {"send", "--to", pacs.to(), files[0], files[1], dir.file("study.prj")});
