@@ -43,22 +43,15 @@ bool optionValue(const std::vector<std::string>& args, std::size_t& i, std::stri
 
 namespace {
 
-// The digest of the file's bytes, read in blocks.
-bool digestFile(const char* path, std::string& digest, int& error) {
+// The header's bytes, [0, size) of the file, added to `hash`.
+bool hashHeader(const char* path, std::int64_t size, Hash128& hash, int& error) {
     StreamHandle stream(std::fopen(path, "rb"));
-    if (!stream) {
-        error = errno;
+    std::vector<unsigned char> header(static_cast<std::size_t>(size > 0 ? size : 0));
+    if (!stream || std::fread(header.data(), 1, header.size(), stream.get()) != header.size()) {
+        error = stream ? EIO : errno;
         return false;
     }
-    Hash128 hash;
-    std::vector<unsigned char> block(1 << 20);
-    std::size_t n;
-    while ((n = std::fread(block.data(), 1, block.size(), stream.get())) > 0) hash.add(block.data(), n);
-    if (std::ferror(stream.get())) {
-        error = EIO;
-        return false;
-    }
-    digest = hash.finish();
+    hash.add(header.data(), header.size());
     return true;
 }
 
@@ -78,13 +71,20 @@ Status loadSource(const char* path, CameraStudy& study, NmOptions& options) {
     LoadOptions load;
     load.form = kCameraForm;
     load.changes = &study.changes;
+    // The UIDs derive from the bytes the study is made of: every image as
+    // the file holds it, hashed while it is read, and the header before
+    // them (bytes behind the last image read do not count).
+    Hash128 images;
+    load.sourceImage = [&images](const SourceImage& image) {
+        images.add(image.bytes, static_cast<std::size_t>(image.side) * image.side * (image.floats ? 4 : 2));
+    };
     Status status = conversion.load(path, sink, load);
     if (!status.ok()) return status;
     study.floatSamples = status.where.sampleBits == 32;
-    // The digest of exactly the bytes loaded: read after the load, which
-    // has shown the file readable.
+    Hash128 header;
     int error = 0;
-    if (!digestFile(path, options.sourceDigest, error)) return statusOf(Reason::CannotOpen, error);
+    if (!hashHeader(path, status.where.dataOffset, header, error)) return statusOf(Reason::CannotOpen, error);
+    options.sourceDigest = header.finish() + images.finish();
     return status;
 }
 
