@@ -308,8 +308,8 @@ int sendCommand(const std::vector<std::string>& args) {
         const T_ASC_PresentationContextID id =
             scu.findAnyPresentationContextID(item.sopClass.c_str(), item.transferSyntax.c_str());
         if (id == 0) {
-            progress.report(item.path, "not stored: the PACS accepts no transfer syntax offered for SOP class " +
-                                           item.sopClass);
+            progress.report(item.path, "not stored: the PACS takes SOP class " + item.sopClass +
+                                           " in none of the transfer syntaxes offered");
             allStored = false;
             continue;
         }
