@@ -29,6 +29,17 @@ inline void writeText(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
+// A study synthesised with make-study `options` in `dir` and exported: the
+// path of the export, empty when either step failed.
+inline std::string synthesiseAndExport(std::vector<std::string> options, const TempDir& dir,
+                                       const std::string& name = "study") {
+    options.insert(options.end(), {"--output", dir.file(name + ".prj")});
+    if (runProcess(kMakeStudy, options).exitCode != 0) return {};
+    const ProcessResult exported = runProcess(kTrevikDicom, {"export", dir.file(name + ".prj"), dir.file(name + ".dcm")});
+    EXPECT_EQ(exported.exitCode, 0) << exported.err;
+    return exported.exitCode == 0 ? dir.file(name + ".dcm") : std::string();
+}
+
 // The NM object of `study` written to `path`; returns `path`.
 inline std::string writeObject(const dicom::CameraStudy& study, const std::string& path) {
     DcmFileFormat file;

@@ -1,6 +1,6 @@
 // trevik-dicom export run as a process on sources the synthesiser writes:
-// the validator's verdict on every kind of study, the camera's own matrix
-// and counts, the output rules and the exit codes.
+// the validator's verdict on every kind of study, another reader's, the
+// camera's own matrix and counts, the output rules and the exit codes.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -24,12 +24,10 @@ TEST(Export, ValidatorFindsNoErrorInAnyKindOfStudyAndCatchesABrokenOne) {
         {"--matrix", "128", "--float", "--divisions", "1", "--frames", "64", "--reverse"},
         {"--matrix", "64", "--float", "--divisions", "16", "--frames", "64", "--reverse"},
     };
-    for (std::vector<std::string> kind : kinds) {
-        kind.insert(kind.end(), {"--output", dir.file("study.prj")});
-        ASSERT_EQ(runProcess(kMakeStudy, kind).exitCode, 0);
-        const ProcessResult exported = exportStudy(dir.file("study.prj"), dir.file("study.dcm"));
-        ASSERT_EQ(exported.exitCode, 0) << exported.err;
-        EXPECT_EQ(validatorErrors(dir.file("study.dcm")), std::vector<std::string>{}) << kind[1] << " " << kind[5];
+    for (const std::vector<std::string>& kind : kinds) {
+        const std::string object = synthesiseAndExport(kind, dir);
+        ASSERT_FALSE(object.empty());
+        EXPECT_EQ(validatorErrors(object), std::vector<std::string>{}) << kind[1] << " " << kind[5];
     }
     // The validator does see a broken object.
     DcmFileFormat file;
@@ -101,6 +99,34 @@ TEST(Export, FollowsTheOutputRulesAndTheConvertersExitCodes) {
     EXPECT_EQ(exportStudy(dir.file("cut.prj"), dir.file("c.dcm")).exitCode, 4);
     EXPECT_FALSE(fileExists(dir.file("c.dcm")));
     EXPECT_EQ(runProcess(kTrevikDicom, {"export", "--arc", "0", source, dir.file("c.dcm")}).exitCode, 2);
+}
+
+// XMedCon reads the gated form as time slots of projections, the ungated
+// one as projections.
+TEST(Export, XMedConReadsTheTimeSlotsAndProjections) {
+    TempDir dir;
+    struct Case {
+        std::vector<std::string> study;
+        std::vector<std::string> lines;
+    };
+    const Case cases[] = {
+        {{"--matrix", "64", "--divisions", "8", "--frames", "32"},
+         {"!type of data := GSPECT", "!total number of images := 256", "!number of images in time window := 8",
+          "!number of projections := 32", "!matrix size [1] := 64"}},
+        {{"--matrix", "128", "--float", "--divisions", "0", "--frames", "60", "--reverse"},
+         {"!type of data := Tomographic", "!total number of images := 60", "!number of projections := 60",
+          "!matrix size [1] := 128", "scaling factor (mm/pixel) [1] := +3.200000e+00"}},
+    };
+    for (const Case& c : cases) {
+        const std::string object = synthesiseAndExport(c.study, dir);
+        const std::string name = dir.file("read" + std::to_string(&c - cases));  // medcon replaces no file
+        const ProcessResult read = runProcess("medcon", {"-f", object, "-c", "intf", "-o", name});
+        ASSERT_EQ(read.exitCode, 0) << read.err;
+        EXPECT_EQ(read.err.find("warning"), std::string::npos) << read.err;
+        std::string header = readFile(name + ".h33");
+        std::erase(header, '\r');
+        for (const std::string& line : c.lines) EXPECT_NE(header.find(line + "\n"), std::string::npos) << line;
+    }
 }
 
 }  // namespace
