@@ -1,5 +1,6 @@
-// Shared pieces of the trevik-dicom tests: the program, NM objects written
-// from studies built in memory, and the comparison of two datasets.
+// Shared pieces of the trevik-dicom tests: the programs, studies
+// synthesised and exported, the validator, and the comparison of two
+// datasets.
 #pragma once
 
 #include <dcmtk/config/osconfig.h>
@@ -16,14 +17,11 @@
 
 #include "tests/app/process.h"
 #include "tests/support/temp_dir.h"
-#include "tests/writer/dicom/camera_studies.h"
 
 namespace trevik::test {
 
 inline const std::string kTrevikDicom = TREVIK_DICOM_BIN;
 inline const std::string kMakeStudy = MAKE_STUDY_BIN;
-
-using dicom::test::cameraStudy;
 
 inline void writeText(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
@@ -38,16 +36,6 @@ inline std::string synthesiseAndExport(std::vector<std::string> options, const T
     const ProcessResult exported = runProcess(kTrevikDicom, {"export", dir.file(name + ".prj"), dir.file(name + ".dcm")});
     EXPECT_EQ(exported.exitCode, 0) << exported.err;
     return exported.exitCode == 0 ? dir.file(name + ".dcm") : std::string();
-}
-
-// The NM object of `study` written to `path`; returns `path`.
-inline std::string writeObject(const dicom::CameraStudy& study, const std::string& path) {
-    DcmFileFormat file;
-    std::vector<unsigned char> bytes;
-    EXPECT_EQ(dicom::composeNm(study, {}, file).code, kOk);
-    EXPECT_EQ(dicom::encodeFile(file, bytes).code, kOk);
-    EXPECT_EQ(dicom::writeBytes(path.c_str(), bytes).code, kOk);
-    return path;
 }
 
 // Every element of either dataset is in the other with the same value, and

@@ -130,13 +130,16 @@ TEST(Send, OrthancGivesBackEveryElementAndFrameThatWasSent) {
     Pacs pacs;
     ASSERT_TRUE(pacs.ready()) << readFile(pacs.dir().file("orthanc.log"));
     TempDir dir;
-    auto foreign = cameraStudy({128, 0, 64, true, false});
-    std::strcpy(foreign.record.name, "\x8E\x52\x93\x63 TARO");
-    // One file in implicit VR, which DCMTK converts to what the PACS accepts.
-    writeObject(cameraStudy({64, 4, 16, false, true}), dir.file("reversed.dcm"));
-    ASSERT_EQ(runProcess("dcmconv", {"+ti", dir.file("reversed.dcm"), dir.file("implicit.dcm")}).exitCode, 0);
-    std::vector<std::string> files = {writeObject(cameraStudy({64, 8, 32, false, false}), dir.file("gated.dcm")),
-                                      writeObject(foreign, dir.file("ungated.dcm")), dir.file("implicit.dcm")};
+    // Exports of every kind, one with a CP932 name, one turned into implicit
+    // VR, which DCMTK converts to what the PACS accepts.
+    std::vector<std::string> files = {
+        synthesiseAndExport({"--divisions", "8", "--frames", "32"}, dir, "gated"),
+        synthesiseAndExport({"--matrix", "128", "--float", "--divisions", "0", "--frames", "64", "--name",
+                             "\x8E\x52\x93\x63 TARO"}, dir, "ungated"),
+        synthesiseAndExport({"--divisions", "4", "--frames", "16", "--reverse"}, dir, "reversed"),
+    };
+    ASSERT_EQ(runProcess("dcmconv", {"+ti", files[2], dir.file("implicit.dcm")}).exitCode, 0);
+    files[2] = dir.file("implicit.dcm");
     writeText(dir.file("notes.txt"), "not an image\n");
     // A projection file is sent as its export would be written.
     ASSERT_FALSE(synthesiseAndExport({"--divisions", "4", "--frames", "8", "--name", "PROJECTION"}, dir).empty());
@@ -201,7 +204,7 @@ TEST(Send, APacsThatCannotBeReachedRefusesOrDiesEndsWithOneAndAReason) {
     Pacs pacs;
     ASSERT_TRUE(pacs.ready()) << readFile(pacs.dir().file("orthanc.log"));
     TempDir dir;
-    const std::string file = writeObject(cameraStudy({64, 8, 32, false, false}), dir.file("gated.dcm"));
+    const std::string file = synthesiseAndExport({"--divisions", "8", "--frames", "32"}, dir);
     // Each ends with 1 and its reason, well before the 60 s time-out.
     auto fails = [&](const std::string& to, const std::string& timeout, const std::string& reason) {
         const auto start = Clock::now();
