@@ -49,9 +49,9 @@ struct NmOptions {
     double startAngle = 0.0;  // degrees
     double arc = 180.0;       // degrees
     Rotation direction = Rotation::Clockwise;
-    // A digest of the source file's bytes (Hash128, writer/dicom/uid.h); the series
-    // and instance UIDs derive from it and the options. Empty: a digest of
-    // the study's content is used instead.
+    // A digest of the source's bytes (its header and images, Hash128 of
+    // writer/dicom/uid.h); the series and instance UIDs derive from it and
+    // the options. Empty: a digest of the study's content is used instead.
     std::string sourceDigest;
 };
 
