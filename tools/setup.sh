@@ -10,6 +10,7 @@ if [ "$(id -u)" -ne 0 ]; then TREVIK_SUDO=(sudo); fi
 TREVIK_PACKAGES=(
   cmake make g++ pkg-config qt6-base-dev qt6-tools-dev libpng-dev
   fonts-liberation fonts-ipafont-gothic xdg-utils fp-utils qt6-translations-l10n
+  libdcmtk-dev
 )
 # What the checks need besides (./test): test and benchmark libraries, the
 # fuzzing compiler, valgrind, the X server and window manager of the window
@@ -18,6 +19,9 @@ TREVIK_TEST_PACKAGES=(
   libgtest-dev libbenchmark-dev clang libclang-rt-14-dev valgrind locales
   xvfb xdotool x11-utils openbox wmctrl
   libchm-bin groff man-db desktop-file-utils shared-mime-info libglib2.0-bin dpkg-dev file lintian
+  # The DICOM tests: validator, PACS and its REST client, DCMTK's tools,
+  # another reader, and ip for the loopback of a private network namespace.
+  dicom3tools orthanc curl dcmtk medcon iproute2
 )
 
 # trevik_install_packages [test]: the packages ./run needs, and with "test"

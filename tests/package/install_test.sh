@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds both Debian packages from the build tree, installs them with dpkg as
+# Builds the Debian packages from the build tree, installs them with dpkg as
 # a site would, and checks what got installed: the Depends fields themselves
 # (every runtime package is already here, so an install alone would hide a
 # missing one), lintian, the batch converter without Qt and with the build
@@ -31,7 +31,7 @@ dpkg_waiting() {
 cleanup() {
   [ -n "$program_pid" ] && kill "$program_pid" 2>/dev/null
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  [ "$installed" = 1 ] && { dpkg_waiting --purge trevik-window trevik >/dev/null || echo "FAIL: purge" >&2; }
+  [ "$installed" = 1 ] && { dpkg_waiting --purge trevik-dicom trevik-window trevik >/dev/null || echo "FAIL: purge" >&2; }
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -53,11 +53,25 @@ window_depends="$(dpkg-deb -f "$window" Depends)"
 for needed in 'trevik \(= ' 'libqt6widgets6' 'xdg-utils' 'qt6-translations-l10n'; do
   grep -Eq "(^|, )$needed" <<<"$window_depends" || fail "trevik-window lacks $needed: $window_depends"
 done
-lintian --fail-on error "$batch" "$window" >lintian.log 2>&1 || fail "lintian: $(cat lintian.log)"
+# trevik-dicom, where DCMTK was found: DCMTK in its package, never in trevik's.
+dicom="$(ls trevik-dicom_*.deb 2>/dev/null)"
+if [ -n "$dicom" ]; then
+  dicom_depends="$(dpkg-deb -f "$dicom" Depends)"
+  for needed in 'trevik \(= ' 'libdcmtk'; do
+    grep -Eq "(^|, )$needed" <<<"$dicom_depends" || fail "trevik-dicom lacks $needed: $dicom_depends"
+  done
+  ! grep -qi dcmtk <<<"$batch_depends" || fail "trevik depends on: $batch_depends"
+fi
+lintian --fail-on error "$batch" "$window" $dicom >lintian.log 2>&1 || fail "lintian: $(cat lintian.log)"
 
 installed=1
-dpkg_waiting -i "$batch" "$window" >/dev/null || fail "dpkg -i"
+dpkg_waiting -i "$batch" "$window" $dicom >/dev/null || fail "dpkg -i"
 ! ldd /usr/bin/trevik | grep -i qt || fail "/usr/bin/trevik loads Qt"
+! ldd /usr/bin/trevik | grep -i dcm || fail "/usr/bin/trevik loads DCMTK"
+if [ -n "$dicom" ]; then
+  /usr/bin/trevik-dicom --version | grep -q '^trevik-dicom ' || fail "/usr/bin/trevik-dicom --version"
+  [ "$(man -w trevik-dicom)" = /usr/share/man/man1/trevik-dicom.1.gz ] || fail "man -w trevik-dicom"
+fi
 "$build/make-study" --matrix 128 --float --divisions 4 --frames 16 --hr 72 --output study.prj >/dev/null ||
   fail "make-study"
 /usr/bin/trevik study.prj installed.gsd || fail "/usr/bin/trevik ended with $?"

@@ -1,0 +1,47 @@
+// What the subcommands of trevik-dicom share: their table entry, the words
+// for a status, the loading of a projection source into the NM object.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "study/status.h"
+#include "writer/dicom/nm_object.h"
+
+namespace trevik::dicom {
+
+// One subcommand: its name, a one-line synopsis, and its entry point, given
+// the arguments after the name. Returns the process exit code.
+struct Command {
+    const char* name;
+    const char* synopsis;
+    int (*run)(const std::vector<std::string>& args);
+};
+
+int exportCommand(const std::vector<std::string>& args);
+int sendCommand(const std::vector<std::string>& args);
+
+// A wrong command line: one message and the usage hint on standard error.
+// Returns 2.
+int usageError(const char* command, const std::string& message);
+
+// "--name VALUE" or "--name=VALUE" at args[i]: true when args[i] is the
+// option, with `value` set (and i moved past it); `missing` when no value
+// follows.
+bool optionValue(const std::vector<std::string>& args, std::size_t& i, std::string_view name, std::string& value,
+                 bool& missing);
+
+// The options of the NM object (--start-angle, --arc, --direction) at
+// args[i]: 0 when taken, 2 after a usage error, -1 when args[i] is not one.
+int takeExportOption(const char* command, const std::vector<std::string>& args, std::size_t& i, NmOptions& options);
+
+// Loads the projection source at `path` as the camera stored it, with the
+// digest of its bytes in options.sourceDigest.
+Status loadSource(const char* path, CameraStudy& study, NmOptions& options);
+
+// Composes the NM object of a projection source; warnings go to standard
+// error, prefixed with `who`.
+Status composeSource(const char* path, NmOptions options, DcmFileFormat& file, const char* who);
+
+}  // namespace trevik::dicom

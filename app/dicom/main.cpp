@@ -1,0 +1,70 @@
+// trevik-dicom: DICOM for the converter's studies. The first argument names
+// a subcommand from one table; the rest are that subcommand's.
+#include <dcmtk/config/osconfig.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/dicom/command.h"
+
+namespace {
+
+using trevik::dicom::Command;
+
+constexpr Command kCommands[] = {
+    {"export", "[--start-angle DEG] [--arc DEG] [--direction CW|CC] SOURCE OUTPUT.dcm",
+     trevik::dicom::exportCommand},
+    {"send", "--to AET@HOST:PORT [--calling-aet AET] [--timeout S] FILE...", trevik::dicom::sendCommand},
+};
+
+void usage(std::FILE* out) {
+    std::fputs("Usage:\n", out);
+    for (const Command& command : kCommands) std::fprintf(out, "  trevik-dicom %s %s\n", command.name, command.synopsis);
+    std::fputs("  trevik-dicom --help | --version\n"
+               "\n"
+               "export writes one projection source as a DICOM NM object (Part 10 file);\n"
+               "send stores DICOM files and projection sources in a PACS over one association.\n"
+               "Defaults for what the camera does not record: start angle 0, arc 180 degrees,\n"
+               "clockwise, one detector, one energy window.\n"
+               "\n"
+               "Exit codes:\n"
+               "  0  done: the file was written, or every file was stored\n"
+               "  1  a file cannot be read or written, or a file was not stored\n"
+               "  2  not a projection source the converter reads, or a wrong command line\n"
+               "  4  the source ends early\n"
+               "  8  not enough memory\n",
+               out);
+}
+
+// DCMTK reads its data dictionary from text files at the first use, the
+// public and the private one; parsing the private one costs as much as
+// exporting a typical study, and nothing here needs vendors' private tags.
+// Only the public dictionary is read, unless the user names others.
+void usePublicDictionary() {
+    if (std::getenv("DCMDICTPATH")) return;
+    const std::string paths = DCM_DICT_DEFAULT_PATH;
+    ::setenv("DCMDICTPATH", paths.substr(0, paths.find(ENVIRONMENT_PATH_SEPARATOR)).c_str(), 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    usePublicDictionary();
+    if (argc < 2) {
+        usage(stderr);
+        return 2;
+    }
+    const std::string name = argv[1];
+    if (name == "--help" || name == "-h") {
+        usage(stdout);
+        return std::fflush(stdout) != 0;
+    }
+    if (name == "--version") return std::printf("trevik-dicom %s\n", TREVIK_VERSION) < 0 || std::fflush(stdout) != 0;
+    for (const Command& command : kCommands)
+        if (name == command.name) return command.run(std::vector<std::string>(argv + 2, argv + argc));
+    std::fprintf(stderr, "trevik-dicom: unknown command \"%s\" (see trevik-dicom --help)\n", name.c_str());
+    return 2;
+}

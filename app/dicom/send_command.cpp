@@ -1,0 +1,367 @@
+// trevik-dicom send: stores DICOM files and projection sources (exported
+// in memory) in a PACS with C-STORE, all over one association.
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcuid.h>
+#include <dcmtk/dcmnet/diutil.h>
+#include <dcmtk/dcmnet/scu.h>
+#include <dcmtk/oflog/oflog.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <csignal>
+#include <cstdio>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/dicom/command.h"
+#include "reader/projection/element_stream.h"
+#include "writer/output_file.h"
+
+namespace trevik::dicom {
+
+namespace {
+
+constexpr const char* kWho = "trevik-dicom send";
+constexpr int kConnectSeconds = 10;
+constexpr std::size_t kMostContexts = 128;  // odd presentation context IDs 1 to 255
+
+struct Destination {
+    std::string aet;
+    std::string host;
+    Uint16 port = 0;
+};
+
+// An AE title: 1 to 16 characters, no backslash or control character, not
+// only spaces.
+bool validTitle(const std::string& title) {
+    if (title.empty() || title.size() > 16 || title.find_first_not_of(' ') == std::string::npos) return false;
+    for (unsigned char c : title)
+        if (c < 0x20 || c >= 0x7F || c == '\\') return false;
+    return true;
+}
+
+// AET@HOST:PORT; the title may itself hold "@", the host ":" (IPv6 in
+// brackets is not needed on the loopback tests, but a bare name or address is).
+bool parseDestination(const std::string& text, Destination& to) {
+    const std::size_t at = text.rfind('@');
+    const std::size_t colon = text.rfind(':');
+    if (at == std::string::npos || colon == std::string::npos || colon < at) return false;
+    to.aet = text.substr(0, at);
+    to.host = text.substr(at + 1, colon - at - 1);
+    const std::string port = text.substr(colon + 1);
+    unsigned value = 0;
+    const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), value);
+    if (port.empty() || error != std::errc{} || end != port.data() + port.size() || value < 1 || value > 65535)
+        return false;
+    to.port = static_cast<Uint16>(value);
+    return validTitle(to.aet) && !to.host.empty();
+}
+
+// One file to store: its SOP class and the transfer syntax it is in.
+struct Item {
+    std::string path;
+    bool projection = false;
+    std::string sopClass;
+    std::string transferSyntax;
+};
+
+// What a file is, decided before the association; false with a reason
+// when it is neither a DICOM file nor a projection source.
+bool classify(Item& item, std::string& reason) {
+    // Opened without waiting (a FIFO without a writer), then looked at.
+    const detail::UniqueFd fd(::open(item.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat info {};
+    if (!fd || ::fstat(fd.get(), &info) != 0) {
+        reason = std::string("cannot be read: ") + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        reason = "not a regular file";
+        return false;
+    }
+    if (isProjectionFile(fd.get())) {
+        item.projection = true;
+        item.sopClass = kNmImageStorage;
+        item.transferSyntax = UID_LittleEndianExplicitTransferSyntax;
+        return true;
+    }
+    DcmFileFormat file;
+    if (file.loadFile(item.path.c_str(), EXS_Unknown, EGL_noChange, DCM_MaxReadLength, ERM_metaOnly).bad()) {
+        reason = "neither a DICOM file nor a projection file";
+        return false;
+    }
+    OFString sopClass, syntax;
+    file.getMetaInfo()->findAndGetOFString(DCM_MediaStorageSOPClassUID, sopClass);
+    file.getMetaInfo()->findAndGetOFString(DCM_TransferSyntaxUID, syntax);
+    if (sopClass.empty() || syntax.empty()) {
+        reason = "a DICOM file without its SOP class or transfer syntax";
+        return false;
+    }
+    item.sopClass = sopClass.c_str();
+    item.transferSyntax = syntax.c_str();
+    return true;
+}
+
+bool uncompressed(const std::string& syntax) {
+    return syntax == UID_LittleEndianExplicitTransferSyntax || syntax == UID_LittleEndianImplicitTransferSyntax ||
+           syntax == UID_BigEndianExplicitTransferSyntax;
+}
+
+// C-STORE statuses that still mean "stored": success, and the warnings.
+bool storedStatus(Uint16 status) {
+    return status == 0x0000 || (status & 0xF000) == 0xB000 || status == 0x0001 || status == 0x0107 ||
+           status == 0x0116;
+}
+
+// SIGINT: the association is aborted at once. The handler sends an A-ABORT
+// on the association's socket and shuts it down, both safe in a handler,
+// so that whatever DCMTK waits for ends; the command then reports it.
+volatile std::sig_atomic_t interrupted = 0;
+volatile std::sig_atomic_t associationSocket = -1;
+
+void onInterrupt(int signal) {
+    const int fd = associationSocket;
+    if (fd < 0) {
+        // No association yet: end as the signal would.
+        ::signal(signal, SIG_DFL);
+        ::raise(signal);
+        return;
+    }
+    interrupted = 1;
+    static const unsigned char kAbort[10] = {0x07, 0, 0, 0, 0, 4, 0, 0, 0, 0};  // A-ABORT by the user
+    [[maybe_unused]] const ssize_t n = ::write(fd, kAbort, sizeof kAbort);
+    ::shutdown(fd, SHUT_RDWR);
+}
+
+// The sockets this process holds open.
+std::set<int> openSockets() {
+    std::set<int> sockets;
+    if (DIR* dir = ::opendir("/proc/self/fd")) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const int fd = std::atoi(entry->d_name);
+            struct stat info {};
+            if (entry->d_name[0] != '.' && ::fstat(fd, &info) == 0 && S_ISSOCK(info.st_mode)) sockets.insert(fd);
+        }
+        ::closedir(dir);
+    }
+    return sockets;
+}
+
+// A failure of the association itself rather than of one file: nothing
+// more can be sent over it.
+bool associationLost(const OFCondition& condition) {
+    return condition == DUL_PEERABORTEDASSOCIATION || condition == DUL_NETWORKCLOSED ||
+           condition == DUL_READTIMEOUT || condition == DUL_PEERREQUESTEDRELEASE || condition == DUL_UNEXPECTEDPDU ||
+           condition == DIMSE_NODATAAVAILABLE || condition == DIMSE_READPDVFAILED || condition == DIMSE_SENDFAILED ||
+           condition == DIMSE_RECEIVEFAILED || condition == DIMSE_ILLEGALASSOCIATION;
+}
+
+// The reason a failed association or transfer gives, in words.
+std::string networkReason(const OFCondition& condition, const Destination& to, int timeout) {
+    if (condition == DUL_ASSOCIATIONREJECTED)
+        return "the PACS refused the association (is " + to.aet + " its AE title, and may this one call it?)";
+    if (condition == DIMSE_NODATAAVAILABLE || condition == DUL_READTIMEOUT)
+        return "the PACS did not answer within " + std::to_string(timeout) + " s";
+    if (condition == DUL_PEERABORTEDASSOCIATION || condition == DUL_NETWORKCLOSED || condition == DIMSE_READPDVFAILED ||
+        condition == DIMSE_SENDFAILED)
+        return "the connection to the PACS was lost (" + std::string(condition.text()) + ")";
+    const std::string text = condition.text();
+    const std::string tcp = "TCP Initialization Error: ";
+    if (text.rfind(tcp, 0) == 0) return "cannot connect to " + to.host + ":" + std::to_string(to.port) + ": " + text.substr(tcp.size());
+    return text;
+}
+
+class Progress {
+public:
+    explicit Progress(std::size_t total) : terminal_(::isatty(STDERR_FILENO) != 0), total_(total) {}
+    void sending(std::size_t index, const std::string& path) const {
+        if (terminal_)
+            std::fprintf(stderr, "\r\033[K[%zu/%zu] sending %s", index + 1, total_, printableName(path).c_str());
+    }
+    void report(const std::string& path, const std::string& outcome) const {
+        std::fprintf(stderr, "%s%s: %s: %s\n", terminal_ ? "\r\033[K" : "", kWho, printableName(path).c_str(),
+                     outcome.c_str());
+    }
+
+private:
+    bool terminal_;
+    std::size_t total_;
+};
+
+}  // namespace
+
+int sendCommand(const std::vector<std::string>& args) {
+    Destination to;
+    bool haveDestination = false;
+    std::string calling = "TREVIK";
+    int timeout = 60;
+    NmOptions options;
+    std::vector<Item> items;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string value;
+        bool missing = false;
+        if (optionValue(args, i, "--to", value, missing)) {
+            if (missing || !parseDestination(value, to))
+                return usageError("send", "--to takes AET@HOST:PORT (an AE title of 1 to 16 characters)");
+            haveDestination = true;
+        } else if (optionValue(args, i, "--calling-aet", value, missing)) {
+            if (missing || !validTitle(value))
+                return usageError("send", "--calling-aet takes an AE title of 1 to 16 characters");
+            calling = value;
+        } else if (optionValue(args, i, "--timeout", value, missing)) {
+            const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), timeout);
+            if (missing || error != std::errc{} || end != value.data() + value.size() || timeout < 1 ||
+                timeout > 86400)
+                return usageError("send", "--timeout takes seconds from 1 to 86400");
+        } else if (const int taken = takeExportOption("send", args, i, options); taken >= 0) {
+            if (taken > 0) return taken;
+        } else if (args[i].size() > 1 && args[i][0] == '-') {
+            return usageError("send", "unknown option " + args[i]);
+        } else {
+            items.push_back(Item{args[i], false, {}, {}});
+        }
+    }
+    if (!haveDestination) return usageError("send", "needs --to AET@HOST:PORT");
+    if (items.empty()) return usageError("send", "needs at least one FILE");
+
+    OFLog::configure(OFLogger::OFF_LOG_LEVEL);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    // Every file is looked at before the association: what is neither DICOM
+    // nor a projection source is refused here.
+    Progress progress(items.size());
+    bool allStored = true;
+    std::vector<Item> accepted;
+    std::map<std::pair<std::string, std::string>, bool> contexts;
+    for (Item& item : items) {
+        std::string reason;
+        if (!classify(item, reason)) {
+            progress.report(item.path, "not sent: " + reason);
+            allStored = false;
+            continue;
+        }
+        contexts[{item.sopClass, item.transferSyntax}] = true;
+        accepted.push_back(item);
+    }
+    if (accepted.empty()) return kCannotOpen;
+    if (contexts.size() > kMostContexts) {
+        std::fprintf(stderr, "%s: the files need %zu presentation contexts; one association holds %zu\n", kWho,
+                     contexts.size(), kMostContexts);
+        return kCannotOpen;
+    }
+
+    DcmSCU scu;
+    scu.setAETitle(calling.c_str());
+    scu.setPeerAETitle(to.aet.c_str());
+    scu.setPeerHostName(to.host.c_str());
+    scu.setPeerPort(to.port);
+    scu.setConnectionTimeout(kConnectSeconds);
+    scu.setACSETimeout(static_cast<Uint32>(timeout));
+    scu.setDIMSETimeout(static_cast<Uint32>(timeout));
+    scu.setDIMSEBlockingMode(DIMSE_NONBLOCKING);
+    scu.setDatasetConversionMode(OFTrue);
+    // Each file's own SOP class and transfer syntax; an uncompressed one
+    // with the other uncompressed syntaxes, which DCMTK converts between.
+    for (const auto& [key, unused] : contexts) {
+        OFList<OFString> syntaxes;
+        syntaxes.push_back(key.second.c_str());
+        if (uncompressed(key.second))
+            for (const char* other : {UID_LittleEndianExplicitTransferSyntax, UID_LittleEndianImplicitTransferSyntax,
+                                      UID_BigEndianExplicitTransferSyntax})
+                if (key.second != other) syntaxes.push_back(other);
+        scu.addPresentationContext(key.first.c_str(), syntaxes);
+    }
+    const std::string where = to.aet + "@" + to.host + ":" + std::to_string(to.port);
+    OFCondition condition = scu.initNetwork();
+    if (condition.good()) {
+        const std::set<int> before = openSockets();
+        condition = scu.negotiateAssociation();
+        for (int fd : openSockets())
+            if (!before.count(fd)) associationSocket = fd;
+        // From here SIGINT aborts the association (until here it ends the
+        // process as usual: there is nothing to abort).
+        struct sigaction action {};
+        action.sa_handler = onInterrupt;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGINT, &action, nullptr);
+    }
+    if (condition.bad()) {
+        std::fprintf(stderr, "%s: cannot store in %s: %s\n", kWho, where.c_str(),
+                     interrupted ? "interrupted" : networkReason(condition, to, timeout).c_str());
+        return kCannotOpen;
+    }
+
+    std::size_t index = 0;
+    for (const Item& item : accepted) {
+        if (interrupted) break;
+        progress.sending(index++, item.path);
+        const T_ASC_PresentationContextID id =
+            scu.findAnyPresentationContextID(item.sopClass.c_str(), item.transferSyntax.c_str());
+        if (id == 0) {
+            progress.report(item.path, "not stored: the PACS takes SOP class " + item.sopClass +
+                                           " in none of the transfer syntaxes offered");
+            allStored = false;
+            continue;
+        }
+        Uint16 status = 0;
+        if (item.projection) {
+            DcmFileFormat file;
+            const Status composed = composeSource(item.path.c_str(), options, file, kWho);
+            if (!composed.ok()) {
+                progress.report(item.path, "not stored: " + statusWords(composed));
+                allStored = false;
+                continue;
+            }
+            condition = scu.sendSTORERequest(id, OFFilename(), file.getDataset(), status);
+        } else {
+            condition = scu.sendSTORERequest(id, item.path.c_str(), nullptr, status);
+        }
+        if (condition.bad()) {
+            // A transfer that failed for the network ends the association:
+            // nothing more can be stored.
+            if (interrupted) break;
+            if (!scu.isConnected() || associationLost(condition)) {
+                progress.report(item.path, "not stored: " + networkReason(condition, to, timeout));
+                std::fprintf(stderr, "%s: %zu file(s) not sent\n", kWho, accepted.size() - index);
+                return kCannotOpen;
+            }
+            progress.report(item.path, "not stored: " + std::string(condition.text()));
+            allStored = false;
+            continue;
+        }
+        char code[8];
+        std::snprintf(code, sizeof code, "0x%04X", status);
+        if (status == 0x0000) {
+            progress.report(item.path, "stored");
+        } else if (storedStatus(status)) {
+            progress.report(item.path, std::string("stored with warning ") + code + " (" +
+                                           DU_cstoreStatusString(status) + ")");
+        } else {
+            progress.report(item.path, std::string("not stored: status ") + code + " (" +
+                                           DU_cstoreStatusString(status) + ")");
+            allStored = false;
+        }
+    }
+    if (interrupted) {
+        associationSocket = -1;
+        scu.abortAssociation();
+        std::fprintf(stderr, "%s%s: interrupted: the association was aborted\n",
+                     ::isatty(STDERR_FILENO) ? "\r\033[K" : "", kWho);
+        return kCannotOpen;
+    }
+    associationSocket = -1;
+    scu.releaseAssociation();
+    return allStored ? kOk : kCannotOpen;
+}
+
+}  // namespace trevik::dicom

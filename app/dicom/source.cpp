@@ -1,0 +1,105 @@
+// What the subcommands share: the command-line helpers and the loading of a
+// projection source for the NM object.
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "app/conversion/conversion.h"
+#include "app/dicom/command.h"
+#include "reader/projection/element_stream.h"
+#include "writer/dicom/camera_sink.h"
+#include "writer/dicom/uid.h"
+
+namespace trevik::dicom {
+
+int usageError(const char* command, const std::string& message) {
+    std::fprintf(stderr, "trevik-dicom %s: %s (see trevik-dicom --help)\n", command, message.c_str());
+    return 2;
+}
+
+bool optionValue(const std::vector<std::string>& args, std::size_t& i, std::string_view name, std::string& value,
+                 bool& missing) {
+    const std::string_view arg = args[i];
+    missing = false;
+    if (arg == name) {
+        if (i + 1 >= args.size()) {
+            missing = true;
+            return true;
+        }
+        value = args[++i];
+        return true;
+    }
+    if (arg.size() > name.size() && arg.substr(0, name.size()) == name && arg[name.size()] == '=') {
+        value = arg.substr(name.size() + 1);
+        return true;
+    }
+    return false;
+}
+
+namespace {
+
+// The header's bytes, [0, size) of the file, added to `hash`.
+bool hashHeader(const char* path, std::int64_t size, Hash128& hash, int& error) {
+    StreamHandle stream(std::fopen(path, "rb"));
+    std::vector<unsigned char> header(static_cast<std::size_t>(size > 0 ? size : 0));
+    if (!stream || std::fread(header.data(), 1, header.size(), stream.get()) != header.size()) {
+        error = stream ? EIO : errno;
+        return false;
+    }
+    hash.add(header.data(), header.size());
+    return true;
+}
+
+}  // namespace
+
+Status loadSource(const char* path, CameraStudy& study, NmOptions& options) {
+    // The loader wants a whole study; its frame store stays untouched (the
+    // frames go to the sink), so only the record, geometry and flags start
+    // as a fresh study's.
+    std::unique_ptr<Study> whole(new Study);
+    whole->record = {};
+    whole->geometry = {};
+    whole->flags = {};
+    PathBuffer input{}, output{};
+    Conversion conversion(*whole, input, output);
+    CameraSink sink(study);
+    LoadOptions load;
+    load.form = kCameraForm;
+    load.changes = &study.changes;
+    // The UIDs derive from the bytes the study is made of: every image as
+    // the file holds it, hashed while it is read, and the header before
+    // them (bytes behind the last image read do not count).
+    Hash128 images;
+    load.sourceImage = [&images](const SourceImage& image) {
+        images.add(image.bytes, static_cast<std::size_t>(image.side) * image.side * (image.floats ? 4 : 2));
+    };
+    Status status = conversion.load(path, sink, load);
+    if (!status.ok()) return status;
+    study.floatSamples = status.where.sampleBits == 32;
+    Hash128 header;
+    int error = 0;
+    if (!hashHeader(path, status.where.dataOffset, header, error)) return statusOf(Reason::CannotOpen, error);
+    options.sourceDigest = header.finish() + images.finish();
+    return status;
+}
+
+Status composeSource(const char* path, NmOptions options, DcmFileFormat& file, const char* who) {
+    try {
+        CameraStudy study;
+        Status status = loadSource(path, study, options);
+        if (!status.ok()) return status;
+        std::vector<std::string> warnings;
+        status = composeNm(study, options, file, &warnings);
+        for (const std::string& warning : warnings) std::fprintf(stderr, "%s: %s: warning: %s\n", who, path, warning.c_str());
+        return status;
+    } catch (const std::bad_alloc&) {
+        return statusOf(Reason::NoMemory);
+    }
+}
+
+}  // namespace trevik::dicom
