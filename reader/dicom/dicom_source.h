@@ -1,0 +1,37 @@
+// A gated SPECT study in a DICOM NM object, read through DCMTK: the facts
+// into the study record, the frames to a frame sink in the form it asks,
+// placed by their detector, time slot and angular view.
+#pragma once
+
+#include "reader/projection/loader.h"
+#include "study/frame_sink.h"
+#include "study/status.h"
+#include "study/study.h"
+
+class DcmDataset;
+
+namespace trevik::dicom {
+
+// Which energy window and R-R interval to take from an object that holds
+// more than one; 0: none chosen (an object with several is refused).
+struct SourceChoice {
+    int energyWindow = 0;
+    int rrInterval = 0;
+};
+
+// Whether the file at `path` is a DICOM Part 10 file ("DICM" at offset 128).
+bool isDicomFile(const char* path);
+
+// Loads the NM object of the DICOM file at `path` into `study` and `sink`,
+// as loadStudy loads a projection file: the same codes (1 cannot open, 2 not
+// an object this converter reads, 4 ends early, 8 memory) with the reason in
+// the status words.
+Status loadDicomStudy(const char* path, Study& study, FrameSink& sink, const SourceChoice& choice,
+                      const LoadOptions& options = {});
+
+// The same from a data set already in memory (an object received over the
+// network).
+Status loadDicomDataset(DcmDataset& dataset, Study& study, FrameSink& sink, const SourceChoice& choice,
+                        const LoadOptions& options = {});
+
+}  // namespace trevik::dicom
