@@ -67,17 +67,16 @@ std::uint64_t frameBytes(const StudyRecord& record) {
     return divisions * static_cast<std::uint64_t>(record.frames) * FrameStore::kFrameSamples * 2;
 }
 
-}  // namespace
-
 // Every write checked, the destination replaced only when complete:
 // CannotWrite whenever the destination does not end up holding the whole
 // file. Memory running out anywhere gives kNoMemory, and the temporary file
 // is removed as the output is unwound.
-Status writeGsd(const char* path, const Study& study, const std::function<bool(int fd)>& keep) {
+Status writeGsdFile(const char* path, const Study& study, const std::function<bool(int fd)>& keep,
+                    detail::OutputFile::Existing existing) {
     if (!framesFitStore(study.record)) return statusOf(Reason::CannotWrite, 0);
     try {
         detail::OutputFile output;
-        if (!output.open(path, keep))
+        if (!output.open(path, keep, existing))
             return output.keptSource() ? statusOf(Reason::KeptSource) : statusOf(Reason::CannotWrite, output.error());
         const std::string header = gsd::composeHeader(study);
         const bool written = output.commit(
@@ -88,6 +87,16 @@ Status writeGsd(const char* path, const Study& study, const std::function<bool(i
     } catch (const std::bad_alloc&) {
         return statusOf(Reason::NoMemory, ENOMEM);
     }
+}
+
+}  // namespace
+
+Status writeGsd(const char* path, const Study& study, const std::function<bool(int fd)>& keep) {
+    return writeGsdFile(path, study, keep, detail::OutputFile::Existing::Replace);
+}
+
+Status createGsd(const char* path, const Study& study) {
+    return writeGsdFile(path, study, {}, detail::OutputFile::Existing::Refuse);
 }
 
 }  // namespace trevik
