@@ -21,6 +21,11 @@ struct Command {
 
 int exportCommand(const std::vector<std::string>& args);
 int sendCommand(const std::vector<std::string>& args);
+int receiveCommand(const std::vector<std::string>& args);
+
+// An AE title: 1 to 16 characters, no backslash or control character, not
+// only spaces.
+bool validAeTitle(const std::string& title);
 
 // A wrong command line: one message and the usage hint on standard error.
 // Returns 2.

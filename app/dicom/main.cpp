@@ -18,6 +18,8 @@ constexpr Command kCommands[] = {
     {"export", "[--start-angle DEG] [--arc DEG] [--direction CW|CC] SOURCE OUTPUT.dcm",
      trevik::dicom::exportCommand},
     {"send", "--to AET@HOST:PORT [--calling-aet AET] [--timeout S] FILE...", trevik::dicom::sendCommand},
+    {"receive", "--aet AET --port PORT --inbox DIR [--allow AET[@HOST]]... [--keep DIR] [--max-associations N]",
+     trevik::dicom::receiveCommand},
 };
 
 void usage(std::FILE* out) {
@@ -26,7 +28,9 @@ void usage(std::FILE* out) {
     std::fputs("  trevik-dicom --help | --version\n"
                "\n"
                "export writes one projection source as a DICOM NM object (Part 10 file);\n"
-               "send stores DICOM files and projection sources in a PACS over one association.\n"
+               "send stores DICOM files and projection sources in a PACS over one association;\n"
+               "receive is a DICOM node: NM objects stored to it by C-STORE become .gsd files\n"
+               "in the inbox, from the callers named with --allow only; it runs until SIGTERM.\n"
                "Defaults for what the camera does not record: start angle 0, arc 180 degrees,\n"
                "clockwise, one detector, one energy window.\n"
                "\n"
