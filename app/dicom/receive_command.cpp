@@ -194,7 +194,7 @@ Outcome storeObject(Node& node, std::unique_ptr<DcmDataset> received, E_Transfer
             }
             outcome.words = "kept as " + kept + ", ";
         }
-        std::unique_ptr<Study> study(new Study);
+        std::unique_ptr<Study> study(new Study());
         Status status = convertReceived(dataset, *study);
         if (!status.ok()) {
             outcome.status = status.code == kNoMemory ? kOutOfResources : kCannotUnderstand;
@@ -509,7 +509,10 @@ int receiveCommand(const std::vector<std::string>& args) {
     node.log(callers.empty() ? "no caller is allowed: every association will be refused (give --allow AET[@HOST])"
                              : "allowed to store: " + callers);
 
-    while (!node.stopping) {
+    // Until the signal thread ends the process; once stopping, every
+    // association request is rejected as transient, so its caller tries
+    // again later (the network stays up for the associations still open).
+    for (;;) {
         T_ASC_Association* association = nullptr;
         condition = ASC_receiveAssociation(network, &association, ASC_DEFAULTMAXPDU, nullptr, nullptr, OFFalse,
                                            DUL_NOBLOCK, 1);
@@ -555,9 +558,6 @@ int receiveCommand(const std::vector<std::string>& args) {
             ASC_destroyAssociation(&association);
         }
     }
-    // Stopping: nothing more is accepted; the signal thread ends the process.
-    ASC_dropNetwork(&network);
-    for (;;) ::pause();
 }
 
 }  // namespace trevik::dicom
