@@ -53,7 +53,7 @@ namespace {
 
 constexpr const char* kWho = "trevik-dicom receive";
 constexpr int kStopSeconds = 30;
-constexpr int kAcseSeconds = 30;
+constexpr int kAcseSeconds = 10;  // also bounds a connection that never asks
 constexpr int kDimseSeconds = 60;  // a caller silent this long is aborted
 constexpr int kMostAssociations = 64;
 constexpr std::size_t kMostComment = 64;  // Error Comment is LO
