@@ -35,8 +35,9 @@ void usage(std::FILE* out) {
                "clockwise, one detector, one energy window.\n"
                "\n"
                "Exit codes:\n"
-               "  0  done: the file was written, or every file was stored\n"
-               "  1  a file cannot be read or written, or a file was not stored\n"
+               "  0  done: the file was written, every file was stored, or the node was stopped\n"
+               "  1  a file cannot be read or written, a file was not stored, or the node\n"
+               "     cannot listen on its port or write its folders\n"
                "  2  not a projection source the converter reads, or a wrong command line\n"
                "  4  the source ends early\n"
                "  8  not enough memory\n",
