@@ -180,12 +180,10 @@ Outcome storeObject(Node& node, std::unique_ptr<DcmDataset> received, E_Transfer
             std::vector<unsigned char> bytes;
             Status encoded = encodeFile(file, bytes, syntax);
             std::string kept;
-            if (encoded.ok())
-                encoded = node.write([&] {
-                    return createNumbered(settings.keep, base, ".dcm", [&](const char* path) {
-                        return writeBytes(path, bytes, {}, detail::OutputFile::Existing::Refuse);
-                    }, kept);
-                });
+            const auto create = [&](const char* path) {
+                return writeBytes(path, bytes, {}, detail::OutputFile::Existing::Refuse);
+            };
+            if (encoded.ok()) encoded = node.write([&] { return createNumbered(settings.keep, base, ".dcm", create, kept); });
             if (!encoded.ok()) {
                 outcome.status = kOutOfResources;
                 outcome.comment = "cannot keep the object: " + errorWords(encoded);
@@ -203,10 +201,8 @@ Outcome storeObject(Node& node, std::unique_ptr<DcmDataset> received, E_Transfer
             return outcome;
         }
         std::string name;
-        status = node.write([&] { return createNumbered(
-                                        settings.inbox, base, ".gsd",
-                                        [&](const char* path) { return createGsd(path, *study); }, name);
-        });
+        const auto create = [&](const char* path) { return createGsd(path, *study); };
+        status = node.write([&] { return createNumbered(settings.inbox, base, ".gsd", create, name); });
         if (!status.ok()) {
             outcome.status = kOutOfResources;
             outcome.comment = "cannot write to the inbox: " + errorWords(status);
