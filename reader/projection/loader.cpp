@@ -530,12 +530,8 @@ LoadResult loadStudy(const char* path, Study& study, FrameSink& sink, const Load
     image.reset();
     stream.reset();
 
-    if (study.geometry.columns == 128 && options.form.matrix == FrameForm::Matrix::Reduced) {
-        study.geometry.columns = 64;
-        study.geometry.rows = 64;
-        r.pixel *= 2;
-        study.flags.reducedMatrix = true;
-    }
+    if (study.geometry.columns == 128 && options.form.matrix == FrameForm::Matrix::Reduced)
+        markReduced(r, study.geometry, study.flags);
     return ended(out, Reason::Done);
 }
 
