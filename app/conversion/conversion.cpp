@@ -1,5 +1,7 @@
 #include "app/conversion/conversion.h"
 
+#include <optional>
+
 #include "reader/projection/element_stream.h"
 #include "study/rules.h"
 #include "study/store_sink.h"
@@ -47,15 +49,19 @@ Status Conversion::convert(std::string_view source, std::string_view output) {
     // takes the frames as they are converted, without the frame store; a
     // failed load then leaves nothing behind.
     (void)takePath(outputPath_, output);
-    detail::OutputFile file;
+    std::optional<detail::OutputFile> file(std::in_place);
     // A projection file at the output (the source itself, or another study
     // caught by a shell glob) is the camera's only copy: it is kept.
-    const bool opened = file.open(outputPath_.c_str(), isProjectionFile);
-    if (opened && file.streamDescriptor() >= 0) {
-        GsdStreamSink sink(file.streamDescriptor());
+    Status refused;
+    if (!file->open(outputPath_.c_str(), isProjectionFile)) {
+        refused = refusedOutput(*file);
+        file.reset();  // nothing of it stays open during the load
+    }
+    if (file && file->streamDescriptor() >= 0) {
+        GsdStreamSink sink(file->streamDescriptor());
         if (Status s = load(source, sink, {}); !s.ok()) return s;
-        if (file.commitStreamed(sink.size())) return {};
-        Status s = statusOf(Reason::CannotWrite, file.error());
+        if (file->commitStreamed(sink.size())) return {};
+        Status s = statusOf(Reason::CannotWrite, file->error());
         s.where.output = true;
         return s;
     }
@@ -64,7 +70,7 @@ Status Conversion::convert(std::string_view source, std::string_view output) {
     // leaves it as it was; a refused output is reported after the load, as
     // a write would report it.
     if (Status s = load(source); !s.ok()) return s;
-    Status s = opened ? writeGsd(file, study_) : refusedOutput(file);
+    Status s = file ? writeGsd(*file, study_) : refused;
     s.where.output = !s.ok();
     return s;
 }
