@@ -31,12 +31,19 @@
 #include "study/sample.h"
 #include "study/store_sink.h"
 
+#ifndef TREVIK_READ_KIB
+#define TREVIK_READ_KIB 256
+#endif
+
 namespace trevik {
 
 namespace {
 
-// The image buffer: 32768 bytes, one 128 x 128 image of 16-bit samples.
-constexpr std::size_t kImageBytes = sizeof(std::int16_t) * 128 * 128;
+// The read buffer: whole images, at least one 128 x 128 image of floats, and
+// so many that reading the pixel data takes few calls (each call costs a
+// few microseconds more than its copy). Pages a small study does not reach
+// are never touched.
+constexpr std::size_t kImageBytes = std::size_t{TREVIK_READ_KIB} << 10;
 
 // Opens the source for reading from its start.
 // A directory or a stream that cannot seek (a FIFO, a socket) is no source;
@@ -153,6 +160,37 @@ struct ProductsTowardZero {
         }
     }
 };
+// With AVX2 the same shorter path, the rounding toward zero taken from the
+// control register, set for the block and restored after it. The empty
+// volatile statements keep the multiplication between the two settings:
+// its operand is made after the first, its result used before the second.
+struct ProductsTowardZeroAvx2 {
+    template <int N>
+    __attribute__((target("avx2"))) static void tenfold(const unsigned char* bigEndian, std::uint32_t* out) {
+        constexpr std::uint32_t kMagnitude = 0x7FFFFFFFu;
+        constexpr std::uint32_t kTwoTo20 = 0x49800000u;  // the bit pattern of 2^20
+        std::uint32_t largest = 0;
+        for (int j = 0; j < N; ++j) {
+            const std::uint32_t magnitude = bitsAt(bigEndian + 4 * j) & kMagnitude;
+            largest = magnitude > largest ? magnitude : largest;
+        }
+        if (largest >= kTwoTo20) return tenfoldBlock<N>(bigEndian, out);
+        const __m256i swap = _mm256_set_epi8(12, 13, 14, 15, 8, 9, 10, 11, 4, 5, 6, 7, 0, 1, 2, 3, 12, 13, 14, 15, 8,
+                                             9, 10, 11, 4, 5, 6, 7, 0, 1, 2, 3);
+        const __m256 ten = _mm256_set1_ps(10.0f);
+        const unsigned saved = _mm_getcsr();
+        _mm_setcsr((saved & ~static_cast<unsigned>(_MM_ROUND_MASK)) | _MM_ROUND_TOWARD_ZERO);
+        for (int j = 0; j < N; j += 8) {
+            __m256 sample = _mm256_castsi256_ps(_mm256_shuffle_epi8(
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bigEndian + 4 * j)), swap));
+            asm volatile("" : "+x"(sample));
+            __m256i tenfold = _mm256_cvttps_epi32(_mm256_mul_ps(sample, ten));
+            asm volatile("" : "+x"(tenfold));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j), tenfold);
+        }
+        _mm_setcsr(saved);
+    }
+};
 #endif
 
 TREVIK_BODY std::int16_t low16(std::uint32_t v) { return static_cast<std::int16_t>(static_cast<std::uint16_t>(v)); }
@@ -235,7 +273,7 @@ TREVIK_BODY void reduceFloatRowsBody(const unsigned char* __restrict bigEndian,
 
 TREVIK_KERNELS(Plain, , DoubleProducts)
 #ifdef TREVIK_X86_LEVELS
-TREVIK_KERNELS(Avx2, __attribute__((target("avx2"))), DoubleProducts)
+TREVIK_KERNELS(Avx2, __attribute__((target("avx2"))), ProductsTowardZeroAvx2)
 TREVIK_KERNELS(Avx512, __attribute__((target(TREVIK_AVX512))), ProductsTowardZero)
 #undef TREVIK_AVX512
 #endif
@@ -314,34 +352,7 @@ public:
     Status fast(unsigned char* buffer, std::size_t bufferBytes) {
         const std::size_t rowBytes = static_cast<std::size_t>(side_) * (floats_ ? 4 : 2);
         const int images = passes_ * frames_;
-        if (side_ == 128 && floats_) {
-            // 64 KiB an image: parts of 48, 48 and 32 rows pass through the
-            // upper 24 KiB of the buffer; the reduced rows of the first two
-            // parts wait in the lower 6 KiB, the last part's go straight to
-            // the frame.
-            constexpr int kPartRows = 48;
-            constexpr int kLastTop = 96;  // the last part: rows 96 to 127
-            unsigned char* part = buffer + bufferBytes / 4;
-            auto* waiting = reinterpret_cast<std::int16_t*>(buffer);
-            for (int n = 0; n < images; ++n) {
-                for (int top = 0; top < 128; top += kPartRows) {
-                    const int rows = top == kLastTop ? 128 - kLastTop : kPartRows;
-                    const std::size_t want = rowBytes * static_cast<std::size_t>(rows);
-                    if (const std::size_t got = readUpTo(fd_, part, want); got != want)
-                        return shortRow(status_, n + 1, top + static_cast<int>(got / rowBytes) + 1);
-                    std::int16_t* reduced = waiting;
-                    if (top == kLastTop) {
-                        reduced = sink_.slot(n / frames_, n % frames_);
-                        std::memcpy(reduced, waiting, sizeof(std::int16_t) * 64 * (kLastTop / 2));
-                    }
-                    k_.reduceFloatRows(part, reduced + 64 * (top / 2), rows / 2);
-                }
-                if (Status s = sink_.stored(n / frames_, n % frames_); !s.ok()) return s;
-            }
-            return ended(status_, Reason::Done);
-        }
-        // Whole images per read: four 64 x 64 integer images, two 64 x 64
-        // float images or one 128 x 128 integer image.
+        // Whole images per read, as many as the buffer holds.
         const std::size_t imageBytes = rowBytes * static_cast<std::size_t>(side_);
         const int perRead = static_cast<int>(bufferBytes / imageBytes);
         for (int n = 0; n < images;) {
@@ -352,7 +363,7 @@ public:
                 const unsigned char* source = buffer + imageBytes * static_cast<std::size_t>(j);
                 std::int16_t* frame = sink_.slot(n / frames_, n % frames_);
                 if (side_ == 128)
-                    k_.reduceIntegerRows(source, frame, 64);
+                    (floats_ ? k_.reduceFloatRows : k_.reduceIntegerRows)(source, frame, 64);
                 else
                     (floats_ ? k_.scaleFloats : k_.scaleIntegers)(source, frame, FrameStore::kFrameSamples);
                 if (Status s = sink_.stored(n / frames_, n % frames_); !s.ok()) return s;
