@@ -280,6 +280,19 @@ TREVIK_KERNELS(Avx512, __attribute__((target(TREVIK_AVX512))), ProductsTowardZer
 #undef TREVIK_KERNELS
 #undef TREVIK_BODY
 
+// The read buffer for a study of `images` images: as many whole images as
+// it holds, up to kImageBytes, at least one image (one byte for a geometry
+// the load refuses).
+std::size_t readBufferBytes(const AcquisitionGeometry& g, int sampleBits, std::int32_t images) {
+    const bool known = g.rows == g.columns && (g.rows == 64 || g.rows == 128);
+    const std::size_t image = known ? static_cast<std::size_t>(g.rows) * static_cast<std::size_t>(g.columns) *
+                                          (sampleBits == 32 ? 4u : 2u)
+                                    : 1u;
+    if (images <= 1) return image;
+    const std::uint64_t all = std::uint64_t{image} * static_cast<std::uint64_t>(images);
+    return all < kImageBytes ? static_cast<std::size_t>(all) : image > kImageBytes ? image : kImageBytes;
+}
+
 // Reads up to `size` bytes; returns how many arrived before the end of the
 // file or a read error.
 std::size_t readUpTo(int fd, unsigned char* data, std::size_t size) {
@@ -505,7 +518,8 @@ LoadResult loadStudy(const char* path, Study& study, FrameSink& sink, const Load
     w.division = study.record.division;
     w.imageCount = study.record.frames;
 
-    std::unique_ptr<unsigned char[]> image(new (std::nothrow) unsigned char[kImageBytes]);
+    const std::size_t bufferBytes = readBufferBytes(study.geometry, preamble.sampleBits, study.record.frames);
+    std::unique_ptr<unsigned char[]> image(new (std::nothrow) unsigned char[bufferBytes]);
     if (!image) return ended(out, Reason::NoMemory);
 
     // Only the two geometries the frame store can hold are accepted.
@@ -544,7 +558,7 @@ LoadResult loadStudy(const char* path, Study& study, FrameSink& sink, const Load
     const bool fused = options.form.matrix == FrameForm::Matrix::Reduced &&
                        options.form.samples == FrameForm::Samples::Tenfold && !options.sourceImage;
     std::vector<unsigned char> whole;
-    if (Status s = fused ? reader.fast(image.get(), kImageBytes) : reader.general(whole); !s.ok()) return s;
+    if (Status s = fused ? reader.fast(image.get(), bufferBytes) : reader.general(whole); !s.ok()) return s;
     image.reset();
     stream.reset();
 

@@ -22,7 +22,8 @@
 //   or more, else 1), equal to the stored frames in the written order, and
 //   nothing else;
 // - the streamed conversion answers what loadStudy answered and writes the
-//   same bytes as writeGsd, or, after a failed load, nothing;
+//   same bytes as writeGsd, or, after a load that failed in the pixel data,
+//   nothing (a load that fails before goes the same way in both);
 // - the scratch directory holds no file but the source and the output.
 // The inspection's promises are a target of their own (fuzz_inspect.cpp).
 #include <dirent.h>
@@ -372,13 +373,26 @@ private:
     Study* study_ = nullptr;
 };
 
+// The study as a run starts: the one mapping above, its facts all zero. Its
+// frame store keeps the frames of earlier inputs, which nothing reads: a
+// load fills, and the writer writes, only the frames the header counts.
+// Mapping and clearing 8 MiB for every input took a third of the time.
+Study& startingStudy() {
+    static FreshStudy study;
+    std::memset(&study->record, 0, sizeof study->record);
+    std::memset(&study->geometry, 0, sizeof study->geometry);
+    std::memset(&study->flags, 0, sizeof study->flags);
+    return *study;
+}
+
 // The batch program's conversion of the source into streamed.gsd, from a
-// fresh study as the program starts: its exit code.
+// study as the program starts: its exit code. A new file takes the frames
+// as they are converted and leaves the frame store alone, so one study
+// serves every input with its facts cleared.
 int convertStreamed() {
     Workspace& w = workspace();
-    FreshStudy study;
     trevik::PathBuffer input{}, output{};
-    trevik::Conversion conversion(*study, input, output);
+    trevik::Conversion conversion(startingStudy(), input, output);
     return conversion.convert(w.source(), w.streamed()).code;
 }
 
@@ -387,13 +401,18 @@ void checkConversion(const std::uint8_t* data, std::size_t size) {
     writeWhole(w.source(), data, size);
     ::unlink(w.output().c_str());
 
-    FreshStudy study;
-    const int loaded = trevik::loadStudy(w.source().c_str(), *study).code;
+    Study* const study = &startingStudy();
+    const trevik::Status load = trevik::loadStudy(w.source().c_str(), *study);
+    const int loaded = load.code;
     if (loaded != 0 && loaded != 2 && loaded != 4 && loaded != 8)
         broken(cat({"loadStudy answered ", num(loaded)}));
     if (loaded != 0) {
-        if (const int streamed = convertStreamed(); streamed != loaded)
-            broken(cat({"the streamed conversion answered ", num(streamed), ", loadStudy ", num(loaded)}));
+        // The streamed conversion goes the loader's own way up to the first
+        // frame: only a load that fails in the pixel data can tell them apart.
+        if (load.reason == trevik::Reason::PixelDataEnds) {
+            if (const int streamed = convertStreamed(); streamed != loaded)
+                broken(cat({"the streamed conversion answered ", num(streamed), ", loadStudy ", num(loaded)}));
+        }
         checkEntries({"source.prj"});
         return;
     }
