@@ -120,6 +120,7 @@ TREVIK_BODY void tenfoldBlock(const unsigned char* bigEndian, std::uint32_t* out
 // How the kernels take the tenfold of a block of floats: the way above, at
 // every level.
 struct DoubleProducts {
+    struct Scope {};  // nothing to set around a kernel call
     template <int N>
     TREVIK_BODY static void tenfold(const unsigned char* bigEndian, std::uint32_t* out) {
         tenfoldBlock<N>(bigEndian, out);
@@ -136,6 +137,7 @@ struct DoubleProducts {
 // truncating the exact product gives, nor reaches the next one. Other blocks
 // go the way above.
 struct ProductsTowardZero {
+    struct Scope {};  // the rounding is in the instruction
     template <int N>
     __attribute__((target(TREVIK_AVX512))) static void tenfold(const unsigned char* bigEndian, std::uint32_t* out) {
         constexpr std::uint32_t kMagnitude = 0x7FFFFFFFu;
@@ -161,10 +163,26 @@ struct ProductsTowardZero {
     }
 };
 // With AVX2 the same shorter path, the rounding toward zero taken from the
-// control register, set for the block and restored after it. The empty
-// volatile statements keep the multiplication between the two settings:
-// its operand is made after the first, its result used before the second.
+// control register: a kernel sets it for the whole call (Scope) and restores
+// it after, since setting it costs more than a block's products. Every other
+// float operation of the kernels is exact, so the rounding mode cannot change
+// its result. The empty volatile statements keep the multiplications between
+// the two settings: their operands are made after the first, their results
+// used before the second.
 struct ProductsTowardZeroAvx2 {
+    class Scope {
+    public:
+        __attribute__((target("avx2"))) Scope() : saved_(_mm_getcsr()) {
+            _mm_setcsr((saved_ & ~static_cast<unsigned>(_MM_ROUND_MASK)) | _MM_ROUND_TOWARD_ZERO);
+        }
+        __attribute__((target("avx2"))) ~Scope() { _mm_setcsr(saved_); }
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+
+    private:
+        unsigned saved_;
+    };
+
     template <int N>
     __attribute__((target("avx2"))) static void tenfold(const unsigned char* bigEndian, std::uint32_t* out) {
         constexpr std::uint32_t kMagnitude = 0x7FFFFFFFu;
@@ -178,8 +196,6 @@ struct ProductsTowardZeroAvx2 {
         const __m256i swap = _mm256_set_epi8(12, 13, 14, 15, 8, 9, 10, 11, 4, 5, 6, 7, 0, 1, 2, 3, 12, 13, 14, 15, 8,
                                              9, 10, 11, 4, 5, 6, 7, 0, 1, 2, 3);
         const __m256 ten = _mm256_set1_ps(10.0f);
-        const unsigned saved = _mm_getcsr();
-        _mm_setcsr((saved & ~static_cast<unsigned>(_MM_ROUND_MASK)) | _MM_ROUND_TOWARD_ZERO);
         for (int j = 0; j < N; j += 8) {
             __m256 sample = _mm256_castsi256_ps(_mm256_shuffle_epi8(
                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bigEndian + 4 * j)), swap));
@@ -188,7 +204,6 @@ struct ProductsTowardZeroAvx2 {
             asm volatile("" : "+x"(tenfold));
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j), tenfold);
         }
-        _mm_setcsr(saved);
     }
 };
 #endif
@@ -265,12 +280,14 @@ TREVIK_BODY void reduceFloatRowsBody(const unsigned char* __restrict bigEndian,
         scaleIntegersBody(s, d, n);                                                        \
     }                                                                                      \
     target void scaleFloats##level(const unsigned char* s, std::int16_t* d, int n) {       \
+        [[maybe_unused]] const products::Scope scope;                                      \
         scaleFloatsBody<products>(s, d, n);                                                \
     }                                                                                      \
     target void reduceIntegerRows##level(const unsigned char* s, std::int16_t* d, int n) { \
         reduceIntegerRowsBody(s, d, n);                                                    \
     }                                                                                      \
     target void reduceFloatRows##level(const unsigned char* s, std::int16_t* d, int n) {   \
+        [[maybe_unused]] const products::Scope scope;                                      \
         reduceFloatRowsBody<products>(s, d, n);                                            \
     }                                                                                      \
     constexpr ConversionKernels kKernels##level{scaleIntegers##level, scaleFloats##level,  \
