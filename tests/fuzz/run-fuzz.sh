@@ -32,7 +32,7 @@ target() { target_names+=("$1"); target_seeds[$1]="${*:2}"; }
 target fuzz_convert "$seeds" "$root/tests/fuzz/regression"
 target fuzz_inspect "$seeds" "$root/tests/fuzz/regression"
 
-selected=(${TREVIK_FUZZ_TARGETS:-${target_names[@]}})
+read -r -a selected <<< "${TREVIK_FUZZ_TARGETS:-${target_names[*]}}"
 for t in "${selected[@]}"; do
   [ -n "${target_seeds[$t]+set}" ] || { echo "run-fuzz.sh: no fuzz target $t (${target_names[*]})" >&2; exit 2; }
 done
