@@ -77,8 +77,16 @@ Status writeGsd(const char* path, const Study& study, const std::function<bool(i
     if (!framesFitStore(study.record)) return statusOf(Reason::CannotWrite, 0);
     try {
         detail::OutputFile output;
-        if (!output.open(path, keep))
-            return output.keptSource() ? statusOf(Reason::KeptSource) : statusOf(Reason::CannotWrite, output.error());
+        if (!output.open(path, keep)) return refusedOutput(output);
+        return writeGsd(output, study);
+    } catch (const std::bad_alloc&) {
+        return statusOf(Reason::NoMemory, ENOMEM);
+    }
+}
+
+Status writeGsd(detail::OutputFile& output, const Study& study) {
+    if (!framesFitStore(study.record)) return statusOf(Reason::CannotWrite, 0);
+    try {
         const std::string header = gsd::composeHeader(study);
         const bool written = output.commit(
             [&](int fd) { return detail::writeAll(fd, header.data(), header.size()) && writeFrames(fd, study); },
@@ -88,6 +96,10 @@ Status writeGsd(const char* path, const Study& study, const std::function<bool(i
     } catch (const std::bad_alloc&) {
         return statusOf(Reason::NoMemory, ENOMEM);
     }
+}
+
+Status refusedOutput(const detail::OutputFile& output) {
+    return output.keptSource() ? statusOf(Reason::KeptSource) : statusOf(Reason::CannotWrite, output.error());
 }
 
 }  // namespace trevik

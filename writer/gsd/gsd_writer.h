@@ -10,6 +10,10 @@
 
 namespace trevik {
 
+namespace detail {
+class OutputFile;
+}
+
 // Writes the study to `path` (how it is replaced: writer/output_file.h).
 // kOk: the file is complete at `path`. kCannotOpen (CannotWrite, with the
 // errno of the first failing call): the file cannot be created or written
@@ -21,5 +25,12 @@ namespace trevik {
 // An existing regular file for which `keep` (given a read-only descriptor
 // of it) is true is left as it is: KeptSource.
 Status writeGsd(const char* path, const Study& study, const std::function<bool(int fd)>& keep = {});
+
+// The same into an output opened already (detail::OutputFile::open was true).
+Status writeGsd(detail::OutputFile& output, const Study& study);
+
+// The status of an output whose open was refused: KeptSource, or
+// CannotWrite with the errno of the failing call.
+Status refusedOutput(const detail::OutputFile& output);
 
 }  // namespace trevik
