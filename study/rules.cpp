@@ -13,11 +13,20 @@ bool framesFitStore(const StudyRecord& record) {
     return record.division <= FrameStore::kDivisions && record.frames <= FrameStore::kFramesPerDivision;
 }
 
-double writtenThickness(const Study& study) {
-    const double product = study.geometry.slicePixels * study.record.pixel;
+double writtenThickness(const Study& study) { return writtenThickness(study.record, study.geometry, study.flags); }
+
+double writtenThickness(const StudyRecord& record, const AcquisitionGeometry& geometry, const LoadFlags& flags) {
+    const double product = geometry.slicePixels * record.pixel;
     // Equal values keep the record's: -0.0 == 0.0.
-    const double thick = product != study.record.thick ? product : study.record.thick;
-    return study.flags.reducedMatrix ? thick * 0.5 : thick;
+    const double thick = product != record.thick ? product : record.thick;
+    return flags.reducedMatrix ? thick * 0.5 : thick;
+}
+
+void markReduced(StudyRecord& record, AcquisitionGeometry& geometry, LoadFlags& flags) {
+    geometry.columns = 64;
+    geometry.rows = 64;
+    record.pixel *= 2;
+    flags.reducedMatrix = true;
 }
 
 }  // namespace trevik

@@ -20,5 +20,11 @@ bool framesFitStore(const StudyRecord& record);
 // the sign of a zero stays), halved when the frames were reduced from
 // 128 x 128 (each frame pixel then spans two slice pixels of the source).
 double writtenThickness(const Study& study);
+double writtenThickness(const StudyRecord& record, const AcquisitionGeometry& geometry, const LoadFlags& flags);
+
+// What a load does to the header's facts once the 128 x 128 images of a
+// source were reduced to 64 x 64 frames: 64 x 64 geometry, twice the pixel
+// size, reducedMatrix set.
+void markReduced(StudyRecord& record, AcquisitionGeometry& geometry, LoadFlags& flags);
 
 }  // namespace trevik

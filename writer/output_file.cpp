@@ -283,6 +283,20 @@ bool writeAll(int fd, const void* data, std::size_t size) {
     return true;
 }
 
+bool copyContent(int from, int to, std::uint64_t size) {
+    static unsigned char block[1 << 16];
+    for (off_t at = 0; size > 0;) {
+        const std::size_t want = size < sizeof block ? static_cast<std::size_t>(size) : sizeof block;
+        const ssize_t n = ::pread(from, block, want, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0) errno = EIO;  // shorter than its content
+        if (n <= 0 || !writeAll(to, block, static_cast<std::size_t>(n))) return false;
+        at += n;
+        size -= static_cast<std::uint64_t>(n);
+    }
+    return true;
+}
+
 void removeTemporaryOnSignals() {
     for (const int s : kCleanupSignals) {
         struct sigaction previous {};
@@ -619,6 +633,31 @@ bool OutputFile::commitTemporary(const ContentWriter& content, std::uint64_t siz
     if (!writesInPlaceAfter(error)) return fail(error);
     strategy_ = Strategy::InPlace;
     return writeInPlace(content, size);
+}
+
+int OutputFile::streamDescriptor() const noexcept {
+    return strategy_ == Strategy::Create || strategy_ == Strategy::Replace ? temp_.get() : -1;
+}
+
+bool OutputFile::commitStreamed(std::uint64_t size) {
+    if (streamDescriptor() < 0) return fail(EBADF);
+    // For a replacement written in place after all: a reader of the
+    // temporary, opened while it still exists.
+    UniqueFd copy;
+    if (strategy_ == Strategy::Replace) {
+        struct stat st {};
+        if (::fstat(temp_.get(), &st) == 0) copy.reset(openForReading(temp_.get(), dir_.get(), tempName_.c_str(), st));
+    }
+    bool first = true;
+    return commitTemporary(
+        [&](int fd) {
+            if (first) {
+                first = false;  // the temporary: the content is there already
+                return true;
+            }
+            return copy ? copyContent(copy.get(), fd, size) : (errno = EBADF, false);
+        },
+        size);
 }
 
 bool OutputFile::commit(const ContentWriter& content, std::uint64_t size) {

@@ -77,6 +77,10 @@ private:
 // failure errno tells why (EIO for a write that took nothing).
 bool writeAll(int fd, const void* data, std::size_t size);
 
+// Copies the first `size` bytes of the file `from` (from its start, whatever
+// its offset) to `to`; false with errno set on failure.
+bool copyContent(int from, int to, std::uint64_t size);
+
 // Writes the complete content of the file to a descriptor; false on failure,
 // with errno telling why.
 using ContentWriter = std::function<bool(int fd)>;
@@ -113,6 +117,16 @@ public:
     // destination holds the whole content. Call at most once, after a
     // successful open.
     bool commit(const ContentWriter& content, std::uint64_t size);
+
+    // Streaming: for a new file written as a temporary (Create, Replace),
+    // the temporary's descriptor, into which the caller may write the
+    // content as it is made, at any offset; -1 for the other strategies,
+    // which take their content from commit only.
+    int streamDescriptor() const noexcept;
+    // Completes the streamed content, exactly `size` bytes, as commit does.
+    // Where the directory refuses to put the replacement in place, the old
+    // file is written in place with a copy of the streamed content.
+    bool commitStreamed(std::uint64_t size);
 
     // The errno of the first call that failed, 0 while none has.
     int error() const noexcept { return error_; }

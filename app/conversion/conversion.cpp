@@ -1,9 +1,13 @@
 #include "app/conversion/conversion.h"
 
+#include <optional>
+
 #include "reader/projection/element_stream.h"
 #include "study/rules.h"
 #include "study/store_sink.h"
+#include "writer/gsd/gsd_stream.h"
 #include "writer/gsd/gsd_writer.h"
+#include "writer/output_file.h"
 
 namespace trevik {
 
@@ -40,8 +44,35 @@ Status Conversion::convert(std::string_view source, std::string_view output) {
         s.where.output = true;
         return s;
     }
+    // The output is opened first: how it is written decides how the frames
+    // travel. A new file, or one that replaces the old only once complete,
+    // takes the frames as they are converted, without the frame store; a
+    // failed load then leaves nothing behind.
+    (void)takePath(outputPath_, output);
+    std::optional<detail::OutputFile> file(std::in_place);
+    // A projection file at the output (the source itself, or another study
+    // caught by a shell glob) is the camera's only copy: it is kept.
+    Status refused;
+    if (!file->open(outputPath_.c_str(), isProjectionFile)) {
+        refused = refusedOutput(*file);
+        file.reset();  // nothing of it stays open during the load
+    }
+    if (file && file->streamDescriptor() >= 0) {
+        GsdStreamSink sink(file->streamDescriptor());
+        if (Status s = load(source, sink, {}); !s.ok()) return s;
+        if (file->commitStreamed(sink.size())) return {};
+        Status s = statusOf(Reason::CannotWrite, file->error());
+        s.where.output = true;
+        return s;
+    }
+    // Anything written in place (a hard-linked file, a device, a pipe, one
+    // of our own descriptors) is loaded whole first, so that a failed load
+    // leaves it as it was; a refused output is reported after the load, as
+    // a write would report it.
     if (Status s = load(source); !s.ok()) return s;
-    return write(output);
+    Status s = file ? writeGsd(*file, study_) : refused;
+    s.where.output = !s.ok();
+    return s;
 }
 
 }  // namespace trevik

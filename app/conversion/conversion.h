@@ -30,8 +30,12 @@ public:
     // Takes `output` into the output path and writes the study there.
     Status write(std::string_view output);
 
-    // Both paths taken before anything is read or written, then load and
-    // write: what the batch program does.
+    // What the batch program does: both paths taken before anything is
+    // read or written, then the output opened; a new file, or one that
+    // replaces the old only once complete, takes the frames as they are
+    // loaded (GsdStreamSink) and the frame store stays untouched; anything
+    // written in place is loaded into the store first and written after.
+    // The bytes written are the same either way.
     Status convert(std::string_view source, std::string_view output);
 
     Study& study() { return study_; }

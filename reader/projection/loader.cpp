@@ -31,12 +31,19 @@
 #include "study/sample.h"
 #include "study/store_sink.h"
 
+#ifndef TREVIK_READ_KIB
+#define TREVIK_READ_KIB 256
+#endif
+
 namespace trevik {
 
 namespace {
 
-// The image buffer: 32768 bytes, one 128 x 128 image of 16-bit samples.
-constexpr std::size_t kImageBytes = sizeof(std::int16_t) * 128 * 128;
+// The read buffer: whole images, at least one 128 x 128 image of floats, and
+// so many that reading the pixel data takes few calls (each call costs a
+// few microseconds more than its copy). Pages a small study does not reach
+// are never touched.
+constexpr std::size_t kImageBytes = std::size_t{TREVIK_READ_KIB} << 10;
 
 // Opens the source for reading from its start.
 // A directory or a stream that cannot seek (a FIFO, a socket) is no source;
@@ -113,6 +120,7 @@ TREVIK_BODY void tenfoldBlock(const unsigned char* bigEndian, std::uint32_t* out
 // How the kernels take the tenfold of a block of floats: the way above, at
 // every level.
 struct DoubleProducts {
+    struct Scope {};  // nothing to set around a kernel call
     template <int N>
     TREVIK_BODY static void tenfold(const unsigned char* bigEndian, std::uint32_t* out) {
         tenfoldBlock<N>(bigEndian, out);
@@ -129,6 +137,7 @@ struct DoubleProducts {
 // truncating the exact product gives, nor reaches the next one. Other blocks
 // go the way above.
 struct ProductsTowardZero {
+    struct Scope {};  // the rounding is in the instruction
     template <int N>
     __attribute__((target(TREVIK_AVX512))) static void tenfold(const unsigned char* bigEndian, std::uint32_t* out) {
         constexpr std::uint32_t kMagnitude = 0x7FFFFFFFu;
@@ -153,19 +162,68 @@ struct ProductsTowardZero {
         }
     }
 };
+// With AVX2 the same shorter path, the rounding toward zero taken from the
+// control register: a kernel sets it for the whole call (Scope) and restores
+// it after, since setting it costs more than a block's products. Every other
+// float operation of the kernels is exact, so the rounding mode cannot change
+// its result. The empty volatile statements keep the multiplications between
+// the two settings: their operands are made after the first, their results
+// used before the second.
+struct ProductsTowardZeroAvx2 {
+    class Scope {
+    public:
+        __attribute__((target("avx2"))) Scope() : saved_(_mm_getcsr()) {
+            _mm_setcsr((saved_ & ~static_cast<unsigned>(_MM_ROUND_MASK)) | _MM_ROUND_TOWARD_ZERO);
+        }
+        __attribute__((target("avx2"))) ~Scope() { _mm_setcsr(saved_); }
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+
+    private:
+        unsigned saved_;
+    };
+
+    template <int N>
+    __attribute__((target("avx2"))) static void tenfold(const unsigned char* bigEndian, std::uint32_t* out) {
+        constexpr std::uint32_t kMagnitude = 0x7FFFFFFFu;
+        constexpr std::uint32_t kTwoTo20 = 0x49800000u;  // the bit pattern of 2^20
+        std::uint32_t largest = 0;
+        for (int j = 0; j < N; ++j) {
+            const std::uint32_t magnitude = bitsAt(bigEndian + 4 * j) & kMagnitude;
+            largest = magnitude > largest ? magnitude : largest;
+        }
+        if (largest >= kTwoTo20) return tenfoldBlock<N>(bigEndian, out);
+        const __m256i swap = _mm256_set_epi8(12, 13, 14, 15, 8, 9, 10, 11, 4, 5, 6, 7, 0, 1, 2, 3, 12, 13, 14, 15, 8,
+                                             9, 10, 11, 4, 5, 6, 7, 0, 1, 2, 3);
+        const __m256 ten = _mm256_set1_ps(10.0f);
+        for (int j = 0; j < N; j += 8) {
+            __m256 sample = _mm256_castsi256_ps(_mm256_shuffle_epi8(
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bigEndian + 4 * j)), swap));
+            asm volatile("" : "+x"(sample));
+            __m256i tenfold = _mm256_cvttps_epi32(_mm256_mul_ps(sample, ten));
+            asm volatile("" : "+x"(tenfold));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j), tenfold);
+        }
+    }
+};
 #endif
 
 TREVIK_BODY std::int16_t low16(std::uint32_t v) { return static_cast<std::int16_t>(static_cast<std::uint16_t>(v)); }
 
 TREVIK_BODY void scaleIntegersBody(const unsigned char* __restrict bigEndian, std::int16_t* __restrict destination,
                                    int count) {
+    // 16 samples at a time as one vector, whose low 16 bits of the product
+    // are those of scaleSample; through arrays on the stack the compiler
+    // made stores that the next loads had to wait for.
+    using Lanes = std::uint16_t __attribute__((vector_size(32)));
+    constexpr int kLanes = sizeof(Lanes) / sizeof(std::uint16_t);
     int i = 0;
-    for (; i + kBlock <= count; i += kBlock) {
-        std::uint16_t in[kBlock];
-        std::int16_t out[kBlock];
-        std::memcpy(in, bigEndian + 2 * i, sizeof in);
-        for (int j = 0; j < kBlock; ++j) out[j] = low16(fromBigEndian(in[j]) * 10u);
-        std::memcpy(destination + i, out, sizeof out);
+    for (; i + kLanes <= count; i += kLanes) {
+        Lanes v;
+        std::memcpy(&v, bigEndian + 2 * i, sizeof v);
+        if constexpr (std::endian::native == std::endian::little) v = (v << 8) | (v >> 8);
+        v *= static_cast<std::uint16_t>(10);
+        std::memcpy(destination + i, &v, sizeof v);
     }
     for (; i < count; ++i) {
         std::uint16_t in;
@@ -222,12 +280,14 @@ TREVIK_BODY void reduceFloatRowsBody(const unsigned char* __restrict bigEndian,
         scaleIntegersBody(s, d, n);                                                        \
     }                                                                                      \
     target void scaleFloats##level(const unsigned char* s, std::int16_t* d, int n) {       \
+        [[maybe_unused]] const products::Scope scope;                                      \
         scaleFloatsBody<products>(s, d, n);                                                \
     }                                                                                      \
     target void reduceIntegerRows##level(const unsigned char* s, std::int16_t* d, int n) { \
         reduceIntegerRowsBody(s, d, n);                                                    \
     }                                                                                      \
     target void reduceFloatRows##level(const unsigned char* s, std::int16_t* d, int n) {   \
+        [[maybe_unused]] const products::Scope scope;                                      \
         reduceFloatRowsBody<products>(s, d, n);                                            \
     }                                                                                      \
     constexpr ConversionKernels kKernels##level{scaleIntegers##level, scaleFloats##level,  \
@@ -235,12 +295,25 @@ TREVIK_BODY void reduceFloatRowsBody(const unsigned char* __restrict bigEndian,
 
 TREVIK_KERNELS(Plain, , DoubleProducts)
 #ifdef TREVIK_X86_LEVELS
-TREVIK_KERNELS(Avx2, __attribute__((target("avx2"))), DoubleProducts)
+TREVIK_KERNELS(Avx2, __attribute__((target("avx2"))), ProductsTowardZeroAvx2)
 TREVIK_KERNELS(Avx512, __attribute__((target(TREVIK_AVX512))), ProductsTowardZero)
 #undef TREVIK_AVX512
 #endif
 #undef TREVIK_KERNELS
 #undef TREVIK_BODY
+
+// The read buffer for a study of `images` images: as many whole images as
+// it holds, up to kImageBytes, at least one image (one byte for a geometry
+// the load refuses).
+std::size_t readBufferBytes(const AcquisitionGeometry& g, int sampleBits, std::int32_t images) {
+    const bool known = g.rows == g.columns && (g.rows == 64 || g.rows == 128);
+    const std::size_t image = known ? static_cast<std::size_t>(g.rows) * static_cast<std::size_t>(g.columns) *
+                                          (sampleBits == 32 ? 4u : 2u)
+                                    : 1u;
+    if (images <= 1) return image;
+    const std::uint64_t all = std::uint64_t{image} * static_cast<std::uint64_t>(images);
+    return all < kImageBytes ? static_cast<std::size_t>(all) : image > kImageBytes ? image : kImageBytes;
+}
 
 // Reads up to `size` bytes; returns how many arrived before the end of the
 // file or a read error.
@@ -271,6 +344,21 @@ Status shortRow(Status& status, int image, int row) {
     return ended(status, Reason::PixelDataEnds);
 }
 
+// The camera's counts of `samples` big-endian samples. Not inlined: the fuzz
+// build keeps this per-sample loop off its coverage instrumentation.
+__attribute__((noinline)) void convertCounts(bool floats, int samples, const unsigned char* bytes,
+                                             std::int16_t* counts, CountChanges& changes) {
+    for (int i = 0; i < samples; ++i) {
+        if (floats) {
+            counts[i] = countOf(std::bit_cast<float>(bitsAt(bytes + 4 * i)), changes);
+        } else {
+            std::uint16_t v;
+            std::memcpy(&v, bytes + 2 * i, sizeof v);
+            counts[i] = static_cast<std::int16_t>(fromBigEndian(v));
+        }
+    }
+}
+
 // One source image of `side` x `side` big-endian samples in the form `form`
 // asks, into `out` (side x side samples, or 64 x 64 reduced).
 void convertImage(const ConversionKernels& k, const FrameForm& form, bool floats, int side,
@@ -286,15 +374,7 @@ void convertImage(const ConversionKernels& k, const FrameForm& form, bool floats
     // The camera's counts, reduced (2 x 2 sums modulo 65536) when asked.
     std::int16_t whole[128 * 128];
     std::int16_t* counts = side == 128 && form.matrix == FrameForm::Matrix::Reduced ? whole : out;
-    for (int i = 0; i < samples; ++i) {
-        if (floats) {
-            counts[i] = countOf(std::bit_cast<float>(bitsAt(bytes + 4 * i)), changes);
-        } else {
-            std::uint16_t v;
-            std::memcpy(&v, bytes + 2 * i, sizeof v);
-            counts[i] = static_cast<std::int16_t>(fromBigEndian(v));
-        }
-    }
+    convertCounts(floats, samples, bytes, counts, changes);
     if (counts == whole) reduceTo64(whole, out);
 }
 
@@ -314,34 +394,7 @@ public:
     Status fast(unsigned char* buffer, std::size_t bufferBytes) {
         const std::size_t rowBytes = static_cast<std::size_t>(side_) * (floats_ ? 4 : 2);
         const int images = passes_ * frames_;
-        if (side_ == 128 && floats_) {
-            // 64 KiB an image: parts of 48, 48 and 32 rows pass through the
-            // upper 24 KiB of the buffer; the reduced rows of the first two
-            // parts wait in the lower 6 KiB, the last part's go straight to
-            // the frame.
-            constexpr int kPartRows = 48;
-            constexpr int kLastTop = 96;  // the last part: rows 96 to 127
-            unsigned char* part = buffer + bufferBytes / 4;
-            auto* waiting = reinterpret_cast<std::int16_t*>(buffer);
-            for (int n = 0; n < images; ++n) {
-                for (int top = 0; top < 128; top += kPartRows) {
-                    const int rows = top == kLastTop ? 128 - kLastTop : kPartRows;
-                    const std::size_t want = rowBytes * static_cast<std::size_t>(rows);
-                    if (const std::size_t got = readUpTo(fd_, part, want); got != want)
-                        return shortRow(status_, n + 1, top + static_cast<int>(got / rowBytes) + 1);
-                    std::int16_t* reduced = waiting;
-                    if (top == kLastTop) {
-                        reduced = sink_.slot(n / frames_, n % frames_);
-                        std::memcpy(reduced, waiting, sizeof(std::int16_t) * 64 * (kLastTop / 2));
-                    }
-                    k_.reduceFloatRows(part, reduced + 64 * (top / 2), rows / 2);
-                }
-                if (Status s = sink_.stored(n / frames_, n % frames_); !s.ok()) return s;
-            }
-            return ended(status_, Reason::Done);
-        }
-        // Whole images per read: four 64 x 64 integer images, two 64 x 64
-        // float images or one 128 x 128 integer image.
+        // Whole images per read, as many as the buffer holds.
         const std::size_t imageBytes = rowBytes * static_cast<std::size_t>(side_);
         const int perRead = static_cast<int>(bufferBytes / imageBytes);
         for (int n = 0; n < images;) {
@@ -352,7 +405,7 @@ public:
                 const unsigned char* source = buffer + imageBytes * static_cast<std::size_t>(j);
                 std::int16_t* frame = sink_.slot(n / frames_, n % frames_);
                 if (side_ == 128)
-                    k_.reduceIntegerRows(source, frame, 64);
+                    (floats_ ? k_.reduceFloatRows : k_.reduceIntegerRows)(source, frame, 64);
                 else
                     (floats_ ? k_.scaleFloats : k_.scaleIntegers)(source, frame, FrameStore::kFrameSamples);
                 if (Status s = sink_.stored(n / frames_, n % frames_); !s.ok()) return s;
@@ -487,7 +540,8 @@ LoadResult loadStudy(const char* path, Study& study, FrameSink& sink, const Load
     w.division = study.record.division;
     w.imageCount = study.record.frames;
 
-    std::unique_ptr<unsigned char[]> image(new (std::nothrow) unsigned char[kImageBytes]);
+    const std::size_t bufferBytes = readBufferBytes(study.geometry, preamble.sampleBits, study.record.frames);
+    std::unique_ptr<unsigned char[]> image(new (std::nothrow) unsigned char[bufferBytes]);
     if (!image) return ended(out, Reason::NoMemory);
 
     // Only the two geometries the frame store can hold are accepted.
@@ -526,16 +580,12 @@ LoadResult loadStudy(const char* path, Study& study, FrameSink& sink, const Load
     const bool fused = options.form.matrix == FrameForm::Matrix::Reduced &&
                        options.form.samples == FrameForm::Samples::Tenfold && !options.sourceImage;
     std::vector<unsigned char> whole;
-    if (Status s = fused ? reader.fast(image.get(), kImageBytes) : reader.general(whole); !s.ok()) return s;
+    if (Status s = fused ? reader.fast(image.get(), bufferBytes) : reader.general(whole); !s.ok()) return s;
     image.reset();
     stream.reset();
 
-    if (study.geometry.columns == 128 && options.form.matrix == FrameForm::Matrix::Reduced) {
-        study.geometry.columns = 64;
-        study.geometry.rows = 64;
-        r.pixel *= 2;
-        study.flags.reducedMatrix = true;
-    }
+    if (study.geometry.columns == 128 && options.form.matrix == FrameForm::Matrix::Reduced)
+        markReduced(r, study.geometry, study.flags);
     return ended(out, Reason::Done);
 }
 

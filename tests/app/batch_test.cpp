@@ -369,6 +369,37 @@ TEST(BatchRun, StreamsAndOwnDescriptorsNeitherHangNorGetReplaced) {
     EXPECT_EQ(listDirectory(dir.path()).size(), 5u);
 }
 
+TEST(BatchRun, NewFilesAreStreamedAndInPlaceOutputsLoadedFirstToTheSameBytes) {
+    TempDir dir;
+    // Reversed: one pass of 100 frames (more than one run of the stream's
+    // buffer) and gated divisions; in file order across divisions.
+    const std::vector<std::vector<std::string>> studies = {
+        {"--divisions", "1", "--frames", "100", "--reverse"},
+        {"--matrix", "128", "--float", "--divisions", "3", "--frames", "5", "--reverse"},
+        {"--divisions", "0", "--frames", "70"}};
+    for (std::vector<std::string> options : studies) {
+        const std::string source = dir.file("study.prj");
+        options.insert(options.end(), {"--output", source});
+        ASSERT_EQ(runProcess(kMakeStudy, options).exitCode, 0);
+        fs::remove(dir.file("new.gsd"));
+        EXPECT_EQ(runTrevik({source, dir.file("new.gsd")}).exitCode, 0);
+        writeText(dir.file("linked.gsd"), "old");
+        fs::create_hard_link(dir.file("linked.gsd"), dir.file("other.gsd"));
+        EXPECT_EQ(runTrevik({source, dir.file("linked.gsd")}).exitCode, 0);
+        expectSameBytes(readFile(dir.file("new.gsd")), readFile(dir.file("linked.gsd")));
+        EXPECT_EQ(fs::hard_link_count(dir.file("linked.gsd")), 2u);
+        fs::remove(dir.file("linked.gsd")), fs::remove(dir.file("other.gsd"));
+    }
+    // A load that fails in the pixel data leaves a hard-linked output as it was.
+    synth::SourceFile truncated = synth::buildStudy(gated64());
+    truncated.cut(truncated.size() - 3);
+    truncated.save(dir.file("truncated.prj"));
+    writeText(dir.file("linked.gsd"), "old");
+    fs::create_hard_link(dir.file("linked.gsd"), dir.file("other.gsd"));
+    EXPECT_EQ(runTrevik({dir.file("truncated.prj"), dir.file("linked.gsd")}).exitCode, 4);
+    EXPECT_EQ(readFile(dir.file("other.gsd")), "old");
+}
+
 TEST(BatchRun, ResourceLimitsGiveOneAndLeaveTheOutputAlone) {
     TempDir dir;
     const std::string source = saveStudy(gated64(), dir.file("rest.prj")), output = dir.file("rest.gsd");

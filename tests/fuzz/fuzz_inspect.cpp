@@ -11,15 +11,19 @@
 //   montage has one 64 x 64 cell per frame written; any montage encodes as
 //   a PNG that libpng decodes to the same size; a picture named in the TSV
 //   line stays in its last field.
-#include "tests/fuzz/fuzz_inspect.h"
-
+#include <fcntl.h>
 #include <png.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
+
+#include "tests/fuzz/fuzz_targets.h"
 
 #include "app/inspect/inspection.h"
 #include "app/inspect/png_montage.h"
@@ -37,7 +41,42 @@ namespace {
 
 constexpr long long kMostEncodedPixels = 256 * 1024;
 
-}  // namespace
+// The scratch file that holds the input, in a directory of its own under
+// $TMPDIR, removed at exit.
+class ScratchFile {
+public:
+    ScratchFile() {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base && *base ? base : "/tmp") + "/trevik-inspect-XXXXXX";
+        if (!::mkdtemp(pattern.data())) broken("cannot create a scratch directory under " + pattern);
+        directory_ = pattern;
+        path_ = directory_ + "/input";
+    }
+    ~ScratchFile() {
+        ::unlink(path_.c_str());
+        ::rmdir(directory_.c_str());
+    }
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+
+    const std::string& holding(const std::uint8_t* data, std::size_t size) const {
+        const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (fd < 0) broken("cannot create " + path_);
+        while (size > 0) {
+            const ssize_t n = ::write(fd, data, size);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) broken("cannot write " + path_);
+            data += n;
+            size -= static_cast<std::size_t>(n);
+        }
+        if (::close(fd) != 0) broken("cannot close " + path_);
+        return path_;
+    }
+
+private:
+    std::string directory_;
+    std::string path_;
+};
 
 void checkInspection(const std::string& path) {
     using namespace trevik::inspect;
@@ -102,6 +141,14 @@ void checkInspection(const std::string& path) {
     const bool same = image.width == static_cast<png_uint_32>(m.width) && image.height == static_cast<png_uint_32>(m.height);
     png_image_free(&image);
     if (!same) broken("the PNG is not the size of the montage");
+}
+
+}  // namespace
+
+int inspectInput(const std::uint8_t* data, std::size_t size) {
+    static const ScratchFile scratch;
+    checkInspection(scratch.holding(data, size));
+    return 0;
 }
 
 }  // namespace trevik::fuzz

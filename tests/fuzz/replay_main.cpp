@@ -1,4 +1,4 @@
-// fuzz-replay [--seeds] PATH...: runs the fuzz target's checks on every file
+// fuzz-replay [--seeds] PATH...: runs every fuzz target's checks on every file
 // named, every file in every directory named (text files ending in ".md"
 // excepted), and with --seeds on the synthesised seed studies. A broken
 // promise aborts with a message; otherwise the exit code is 0, or 2 when a
@@ -12,13 +12,17 @@
 #include <string>
 #include <vector>
 
+#include "tests/fuzz/fuzz_targets.h"
 #include "tests/fuzz/seed_studies.h"
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
 namespace {
 
 namespace fs = std::filesystem;
+
+void checkAll(const std::uint8_t* data, std::size_t size) {
+    trevik::fuzz::convertInput(data, size);
+    trevik::fuzz::inspectInput(data, size);
+}
 
 bool replayFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -29,7 +33,7 @@ bool replayFile(const fs::path& path) {
     const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::printf("replaying %s (%zu bytes)\n", path.c_str(), bytes.size());
     std::fflush(stdout);
-    LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    checkAll(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     return true;
 }
 
@@ -44,7 +48,7 @@ int main(int argc, char** argv) {
             for (const trevik::fuzz::Seed& seed : trevik::fuzz::seedStudies()) {
                 std::printf("replaying seed %s (%zu bytes)\n", seed.name.c_str(), seed.bytes.size());
                 std::fflush(stdout);
-                LLVMFuzzerTestOneInput(seed.bytes.data(), seed.bytes.size());
+                checkAll(seed.bytes.data(), seed.bytes.size());
                 ++replayed;
             }
             continue;

@@ -212,6 +212,26 @@ TEST_P(OutputFileTest, EndingsLeaveNoTemporaryAndInPlaceWritesAreWhole) {
     EXPECT_EQ(readFile(file("link")), whole);
 }
 
+TEST_P(OutputFileTest, StreamedContentGoesInPlaceWhereTheRenameIsRefused) {
+    NEEDS_ROOT();
+    ::chmod(dir_.path().c_str(), 01777);  // root's sticky folder: nobody may not rename over root's file
+    putFile(file("out"), "old content", 0666);
+    EXPECT_EQ(inChild([&] {
+        OutputFile out;
+        const std::string text = "streamed";
+        return out.open(file("out").c_str()) && out.streamDescriptor() >= 0 &&
+               ::pwrite(out.streamDescriptor(), text.data(), text.size(), 0) == 8 && out.commitStreamed(8) &&
+               out.strategy() == OutputFile::Strategy::InPlace;
+    }, {kNobody}), 1);
+    EXPECT_EQ(readFile(file("out")), "streamed");
+    EXPECT_EQ(entries(dir_.path()), std::set<std::string>{"out"});
+    OutputFile hardLinked;  // written in place from the start: nothing to stream into
+    fs::create_hard_link(file("out"), file("link"));
+    EXPECT_TRUE(hardLinked.open(file("out").c_str()));
+    EXPECT_EQ(hardLinked.streamDescriptor(), -1);
+    EXPECT_FALSE(hardLinked.commitStreamed(0));
+}
+
 TEST(OutputFileInPlace, WritersTakeTurnsAndAWaitingOneCanBeInterrupted) {
     TempDir dir;
     const std::string out = dir.file("out"), waiting = "-> OFDLCK";

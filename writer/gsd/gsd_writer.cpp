@@ -67,17 +67,26 @@ std::uint64_t frameBytes(const StudyRecord& record) {
     return divisions * static_cast<std::uint64_t>(record.frames) * FrameStore::kFrameSamples * 2;
 }
 
+}  // namespace
+
 // Every write checked, the destination replaced only when complete:
 // CannotWrite whenever the destination does not end up holding the whole
 // file. Memory running out anywhere gives kNoMemory, and the temporary file
 // is removed as the output is unwound.
-Status writeGsdFile(const char* path, const Study& study, const std::function<bool(int fd)>& keep,
-                    detail::OutputFile::Existing existing) {
+Status writeGsd(const char* path, const Study& study, const std::function<bool(int fd)>& keep) {
     if (!framesFitStore(study.record)) return statusOf(Reason::CannotWrite, 0);
     try {
         detail::OutputFile output;
-        if (!output.open(path, keep, existing))
-            return output.keptSource() ? statusOf(Reason::KeptSource) : statusOf(Reason::CannotWrite, output.error());
+        if (!output.open(path, keep)) return refusedOutput(output);
+        return writeGsd(output, study);
+    } catch (const std::bad_alloc&) {
+        return statusOf(Reason::NoMemory, ENOMEM);
+    }
+}
+
+Status writeGsd(detail::OutputFile& output, const Study& study) {
+    if (!framesFitStore(study.record)) return statusOf(Reason::CannotWrite, 0);
+    try {
         const std::string header = gsd::composeHeader(study);
         const bool written = output.commit(
             [&](int fd) { return detail::writeAll(fd, header.data(), header.size()) && writeFrames(fd, study); },
@@ -89,14 +98,19 @@ Status writeGsdFile(const char* path, const Study& study, const std::function<bo
     }
 }
 
-}  // namespace
-
-Status writeGsd(const char* path, const Study& study, const std::function<bool(int fd)>& keep) {
-    return writeGsdFile(path, study, keep, detail::OutputFile::Existing::Replace);
+Status createGsd(const char* path, const Study& study) {
+    if (!framesFitStore(study.record)) return statusOf(Reason::CannotWrite, 0);
+    try {
+        detail::OutputFile output;
+        if (!output.open(path, {}, detail::OutputFile::Existing::Refuse)) return refusedOutput(output);
+        return writeGsd(output, study);
+    } catch (const std::bad_alloc&) {
+        return statusOf(Reason::NoMemory, ENOMEM);
+    }
 }
 
-Status createGsd(const char* path, const Study& study) {
-    return writeGsdFile(path, study, {}, detail::OutputFile::Existing::Refuse);
+Status refusedOutput(const detail::OutputFile& output) {
+    return output.keptSource() ? statusOf(Reason::KeptSource) : statusOf(Reason::CannotWrite, output.error());
 }
 
 }  // namespace trevik

@@ -10,6 +10,10 @@
 
 namespace trevik {
 
+namespace detail {
+class OutputFile;
+}
+
 // Writes the study to `path` (how it is replaced: writer/output_file.h).
 // kOk: the file is complete at `path`. kCannotOpen (CannotWrite, with the
 // errno of the first failing call): the file cannot be created or written
@@ -26,5 +30,12 @@ Status writeGsd(const char* path, const Study& study, const std::function<bool(i
 // is left alone and the write fails with CannotWrite and EEXIST, also when
 // the name appears while the file is written.
 Status createGsd(const char* path, const Study& study);
+
+// The same into an output opened already (detail::OutputFile::open was true).
+Status writeGsd(detail::OutputFile& output, const Study& study);
+
+// The status of an output whose open was refused: KeptSource, or
+// CannotWrite with the errno of the failing call.
+Status refusedOutput(const detail::OutputFile& output);
 
 }  // namespace trevik

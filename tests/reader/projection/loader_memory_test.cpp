@@ -1,5 +1,5 @@
 // The loader's one heap allocation failing. This executable replaces the
-// non-throwing array new so a test can make the 32768-byte image buffer
+// non-throwing array new so a test can make the 256 KiB read buffer
 // unavailable; it runs apart from the other tests for that reason.
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@ bool failImageBuffer = false;
 }
 
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    if (failImageBuffer && size == 32768) return nullptr;
+    if (failImageBuffer && size == 256 * 1024) return nullptr;
     try {
         return ::operator new[](size);
     } catch (...) {
