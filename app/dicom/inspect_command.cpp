@@ -4,6 +4,7 @@
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcmetinf.h>
+#include <dcmtk/dcmdata/dcsequen.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
 
 #include <cstdio>
@@ -42,7 +43,8 @@ void listAttributes(DcmItem& data, DcmItem& meta, std::string& text) {
         } else if (tag == DCM_PixelData) {
             text += std::to_string(element->getLength()) + " bytes\n";
         } else if (element->ident() == EVR_SQ) {
-            text += "a sequence of " + std::to_string(element->getVM()) + " items\n";
+            const unsigned long items = static_cast<DcmSequenceOfItems*>(element)->card();
+            text += "a sequence of " + std::to_string(items) + (items == 1 ? " item\n" : " items\n");
         } else {
             OFString value;
             element->getOFStringArray(value);

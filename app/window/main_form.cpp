@@ -147,6 +147,12 @@ TMainForm::TMainForm(Study& study, PathBuffer& inputPath, PathBuffer& outputPath
       outputPath_(outputPath),
       seams_(std::move(seams)),
       conversion_(study, inputPath, outputPath) {
+#ifdef TREVIK_WINDOW_DICOM
+    // DICOM sources load into the same fields; an object with several
+    // energy windows or R-R intervals is refused with the option that
+    // chooses one (trevik-dicom import takes it).
+    conversion_.readDicomWith(dicom::loadDicomStudy);
+#endif
     buildControls();
     FormCreate();
 }

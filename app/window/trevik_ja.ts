@@ -110,6 +110,10 @@
         <source>All Files (*)</source>
         <translation>すべてのファイル (*)</translation>
     </message>
+    <message>
+        <source>DICOM Files (*.dcm *.DCM *.dicom)</source>
+        <translation>DICOM ファイル (*.dcm *.DCM *.dicom)</translation>
+    </message>
 </context>
 <context>
     <name>trevik::window::Help</name>

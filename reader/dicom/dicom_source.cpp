@@ -344,6 +344,8 @@ Status loadObject(DcmDataset& data, E_TransferSyntax xfer, Study& study, FrameSi
         if (data.findAndGetOFString(DCM_PatientName, name).good()) {
             text.assign(name.c_str(), name.length());
             text = text.substr(0, text.find('='));  // the alphabetic group only
+            // Empty trailing components say nothing ("SMITH^^^" is "SMITH").
+            while (!text.empty() && (text.back() == '^' || text.back() == ' ')) text.pop_back();
         }
         copyText(r.name, trimmed(OFString(decode.ascii(text, true).c_str())));
     }

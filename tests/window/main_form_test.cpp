@@ -646,7 +646,8 @@ TEST(MainForm, JapaneseInterfaceShowsTheJapaneseCatalogue) {
     typeInto(w.form->edHeight, QStringLiteral("abc"));
     w.save(dir.file("a.gsd"));
     w.select(dir.file("missing.prj"));
-    EXPECT_EQ(makeOpenDialog(nullptr)->nameFilters(), QStringList{QStringLiteral("すべてのファイル (*)")});
+    EXPECT_EQ(makeOpenDialog(nullptr)->nameFilters(),
+              (QStringList{QStringLiteral("すべてのファイル (*)"), QStringLiteral("DICOM ファイル (*.dcm *.DCM *.dicom)")}));
     QCoreApplication::removeTranslator(&japanese);
     const QString missing = QString::fromStdString(dir.file("missing.prj"));
     EXPECT_EQ(w.desktop.errors, (std::vector<QString>{QStringLiteral("'abc' は浮動小数点数ではありません."),
