@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Builds the fuzz target with clang, libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer in build-fuzz/, writes the seed corpus, and
-# fuzzes the batch path for a bounded time with one worker. Fails on any
-# crash, broken check, leak, timeout or sanitizer report.
+# fuzzes the batch path for a bounded time with one worker, then the DICOM
+# source (a quarter of the time, seeded with exported studies). Fails on
+# any crash, broken check, leak, timeout or sanitizer report.
 #
 # Environment:
-#   TREVIK_FUZZ_SECONDS  total fuzzing time (default 120)
+#   TREVIK_FUZZ_SECONDS  total fuzzing time (default 120), a quarter of it
+#                        for the DICOM source
 #   TREVIK_FUZZ_BUILD    build directory (default build-fuzz in the checkout)
 #   Extra arguments are passed on to the fuzz target (e.g. -runs=1000).
 #
@@ -24,7 +26,9 @@ findings="$work/findings"
 echo "== fuzz build in $build" >&2
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTREVIK_FUZZ=ON -DTREVIK_WINDOW=OFF >&2
-cmake --build "$build" -j2 --target fuzz_convert fuzz-seeds >&2
+cmake --build "$build" -j2 --target fuzz_convert fuzz-seeds fuzz_dicom make-study trevik-dicom >&2
+dicom_seconds=$((seconds / 4))
+seconds=$((seconds - dicom_seconds))
 
 target="$build/tests/fuzz/fuzz_convert"
 rm -rf "$seeds"
@@ -51,6 +55,33 @@ if [ "$status" -ne 0 ] || [ "$after" -gt "$before" ]; then
   echo "FUZZING FAILED (exit code $status). Inputs that failed are in $findings/:" >&2
   ls -l "$findings" >&2 || true
   echo "Replay one with: $target FILE" >&2
+  exit 1
+fi
+
+# The DICOM source: seeds exported from synthesised studies of each kind.
+dicom_work="$work/dicom"
+dicom_seeds="$dicom_work/seeds"
+dicom_findings="$dicom_work/findings"
+rm -rf "$dicom_seeds"
+mkdir -p "$dicom_seeds" "$dicom_work/corpus" "$dicom_findings"
+n=0
+for kind in "--divisions 4 --frames 8" "--matrix 128 --divisions 2 --frames 4" "--divisions 0 --frames 6 --reverse"; do
+  n=$((n + 1))
+  # shellcheck disable=SC2086
+  "$build/make-study" $kind --output "$dicom_work/seed$n.prj" >&2
+  "$build/trevik-dicom" export "$dicom_work/seed$n.prj" "$dicom_seeds/seed$n.dcm" >&2
+done
+before="$(find "$dicom_findings" -type f | wc -l)"
+echo "== fuzzing the DICOM source for ${dicom_seconds}s" >&2
+status=0
+ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1}" \
+UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}" \
+  "$build/tests/fuzz/fuzz_dicom" -max_total_time="$dicom_seconds" -timeout=30 -rss_limit_mb=2048 \
+    -artifact_prefix="$dicom_findings/" -print_final_stats=1 "$@" "$dicom_work/corpus" "$dicom_seeds" || status=$?
+after="$(find "$dicom_findings" -type f | wc -l)"
+if [ "$status" -ne 0 ] || [ "$after" -gt "$before" ]; then
+  echo "DICOM FUZZING FAILED (exit code $status). Inputs that failed are in $dicom_findings/:" >&2
+  ls -l "$dicom_findings" >&2 || true
   exit 1
 fi
 echo "== fuzzing found nothing" >&2
