@@ -1,6 +1,8 @@
 // trevik-dicom import: one DICOM NM object (or a projection file) converted
 // to a Gated SPECT data file through the converter's own flow, with its exit
 // codes and output rules; trevik hands its DICOM sources over to it.
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/oflog/oflog.h>
 #include <signal.h>
 
 #include <cstdio>
@@ -47,6 +49,9 @@ int takeChoiceOption(const char* command, const std::vector<std::string>& args, 
 }
 
 int importCommand(const std::vector<std::string>& args) {
+    // The reason is said once, in the converter's words: DCMTK's own log
+    // lines would repeat it in another form.
+    OFLog::configure(OFLogger::OFF_LOG_LEVEL);
     SourceChoice choice;
     std::vector<std::string> operands;
     bool options = true;

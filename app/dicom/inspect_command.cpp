@@ -3,6 +3,7 @@
 // trevik-inspect shows them for a DICOM file.
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/oflog/oflog.h>
 #include <dcmtk/dcmdata/dcmetinf.h>
 #include <dcmtk/dcmdata/dcsequen.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
@@ -56,6 +57,9 @@ void listAttributes(DcmItem& data, DcmItem& meta, std::string& text) {
 }  // namespace
 
 int inspectCommand(const std::vector<std::string>& args) {
+    // The reason is said once, in the converter's words: DCMTK's own log
+    // lines would repeat it in another form.
+    OFLog::configure(OFLogger::OFF_LOG_LEVEL);
     std::vector<std::string> operands;
     bool options = true;
     for (const std::string& arg : args) {

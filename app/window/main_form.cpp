@@ -481,7 +481,9 @@ void TMainForm::BtOKClick() {
     // Nothing at the output has changed; the window stays as it is, so that
     // the user can save elsewhere or cancel.
     if (written.reason == Reason::KeptSource) {
-        seams_.showError(this, tr("%1 is a projection file and is kept.").arg(*chosen));
+        seams_.showError(this, dicom::isDicomFile(outputPath_.c_str())
+                                   ? tr("%1 is a DICOM source file and is kept.").arg(*chosen)
+                                   : tr("%1 is a projection file and is kept.").arg(*chosen));
         return;
     }
     const QString why = written.where.error != 0 ? QString::fromLocal8Bit(std::strerror(written.where.error))

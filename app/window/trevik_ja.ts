@@ -149,6 +149,10 @@
         <translation>%1 を読み込めません: %2。</translation>
     </message>
     <message>
+        <source>%1 is a DICOM source file and is kept.</source>
+        <translation>%1 は DICOM のソースファイルのため、書き換えずに残します。</translation>
+    </message>
+    <message>
         <source>%1 is a projection file and is kept.</source>
         <translation>%1 は投影データのファイルのため、書き換えずに残します。</translation>
     </message>
