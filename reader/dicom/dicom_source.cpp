@@ -293,8 +293,12 @@ Status loadObject(DcmDataset& data, E_TransferSyntax xfer, Study& study, FrameSi
 
     // The frames and their vectors.
     long frames = 0;
-    if (!integerOf(data, DCM_NumberOfFrames, frames) || frames < 1 || frames > 65535)
-        return refused("no Number of Frames, or one outside 1..65535");
+    // More frames than eight frame stores' worth (several energy windows
+    // and R-R intervals of a full study) is no study this converter reads;
+    // the bound also keeps the decoding of compressed data within 256 MiB.
+    constexpr long kMostFrames = 8 * FrameStore::kSlots;
+    if (!integerOf(data, DCM_NumberOfFrames, frames) || frames < 1 || frames > kMostFrames)
+        return refused("no Number of Frames, or more than 8192");
     std::vector<DcmTagKey> pointer;
     DcmElement* pointerElement = nullptr;
     if (data.findAndGetElement(DCM_FrameIncrementPointer, pointerElement).good() && pointerElement)
@@ -496,7 +500,9 @@ Status loadDicomStudy(const char* path, Study& study, FrameSink& sink, const Sou
         const OFCondition loaded = file.loadFile(path, EXS_Unknown, EGL_noChange, DCM_MaxReadLength, ERM_fileOnly);
         if (loaded == EC_MemoryExhausted) return statusOf(Reason::NoMemory);
         if (loaded.bad()) {
-            if (loaded == EC_StreamNotifyClient || loaded == EC_PrematureSequDelimitationItem ||
+            // DCMTK reports a value longer than the rest of the file as an
+            // invalid stream, or as a stream that wants more data.
+            if (loaded == EC_StreamNotifyClient || loaded == EC_InvalidStream || loaded == EC_PrematureSequDelimitationItem ||
                 loaded == EC_SequEnd || loaded == EC_ItemEnd)
                 return cut("the file ends early, inside an element");
             return refused("not a DICOM object the converter can parse");

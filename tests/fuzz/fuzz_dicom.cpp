@@ -1,17 +1,17 @@
-// The fuzz target over the DICOM source: the input bytes are parsed by
-// DCMTK as a Part 10 file in memory and, where that succeeds, read by
-// loadDicomDataset into a fresh study, as an object received over the
-// network is. Any broken promise aborts with a message.
+// The fuzz target over the DICOM source: the input bytes become a file
+// (DCMTK checks declared lengths against what a file holds, where a buffer
+// in memory would have it allocate them first) that loadDicomStudy reads
+// into a fresh study, as trevik-dicom import does. Any broken promise
+// aborts with a message.
 //
 // The promises checked:
-// - loadDicomDataset answers 0, 2, 4 or 8 (never 1: nothing is opened);
+// - loadDicomStudy answers 0, 2, 4 or 8 (never 1: the file exists);
 // - after 0: the frames are 64 x 64, there is at least one and they fit the
 //   frame store, the division count is not negative, and every text field
 //   ends within its width and holds ASCII only.
 #include <dcmtk/config/osconfig.h>
-#include <dcmtk/dcmdata/dcfilefo.h>
-#include <dcmtk/dcmdata/dcistrmb.h>
 #include <dcmtk/oflog/oflog.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -50,18 +50,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)quiet;
     static std::unique_ptr<trevik::Study> study(new trevik::Study());
 
-    DcmFileFormat file;
-    DcmInputBufferStream stream;
-    stream.setBuffer(data, static_cast<offile_off_t>(size));
-    stream.setEos();
-    file.transferInit();
-    const OFCondition parsed = file.read(stream, EXS_Unknown, EGL_noChange, 4096);
-    file.transferEnd();
-    if (parsed.bad()) return 0;
+    // One scratch file for the whole process, in memory where there is one.
+    static const std::string path = [] {
+        const char* base = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        std::string pattern = std::string(base) + "/trevik-fuzz-dicom-XXXXXX";
+        const int fd = ::mkstemp(pattern.data());
+        if (fd < 0) broken("cannot create a scratch file");
+        ::close(fd);
+        std::atexit([] { ::unlink(path.c_str()); });
+        return pattern;
+    }();
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    if (!out || std::fwrite(data, 1, size, out) != size || std::fclose(out) != 0) broken("cannot write the scratch file");
 
     *study = trevik::Study{};
     trevik::StoreSink sink(study->store);
-    const trevik::Status status = trevik::dicom::loadDicomDataset(*file.getDataset(), *study, sink, {});
+    const trevik::Status status = trevik::dicom::loadDicomStudy(path.c_str(), *study, sink, {});
     if (status.code != 0 && status.code != 2 && status.code != 4 && status.code != 8)
         broken("code " + std::to_string(status.code));
     if (status.code != 0) return 0;

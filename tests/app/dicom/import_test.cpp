@@ -54,9 +54,8 @@ std::vector<Uint16> vectorOf(DcmDataset& data, const DcmTagKey& tag) {
     data.findAndGetUint16Array(tag, values, &count);
     return std::vector<Uint16>(values, values + count);
 }
-
-void setVector(DcmDataset& data, const DcmTagKey& tag, const std::vector<Uint16>& values) {
-    ASSERT_TRUE(data.putAndInsertUint16Array(tag, values.data(), values.size()).good());
+void setVector(DcmDataset& data, const DcmTagKey& tag, const std::vector<Uint16>& v) {
+    data.putAndInsertUint16Array(tag, v.data(), v.size());
 }
 
 // Every frame twice: the copies carry value 2 in `tag`'s vector.
@@ -65,13 +64,11 @@ void doubleFrames(DcmDataset& data, std::vector<Uint16>& pixels, long frames, co
                              DCM_RRIntervalVector,   DCM_TimeSlotVector,  DCM_AngularViewVector};
     for (const DcmTagKey& vector : all) {
         std::vector<Uint16> v = vectorOf(data, vector);
-        v.insert(v.end(), v.begin(), v.end());
-        for (long i = frames; i < 2 * frames; ++i)
-            if (vector == tag) v[static_cast<std::size_t>(i)] = 2;
+        v.resize(2 * v.size(), 2);
+        if (vector != tag) std::copy_n(v.begin(), frames, v.begin() + frames);
         setVector(data, vector, v);
     }
-    std::vector<Uint16> noise(pixels.size(), 7);
-    pixels.insert(pixels.end(), noise.begin(), noise.end());
+    pixels.resize(2 * pixels.size(), 7);
     data.putAndInsertString(DCM_NumberOfFrames, std::to_string(2 * frames).c_str());
 }
 
@@ -143,12 +140,8 @@ TEST(Import, ObjectsReencodedShuffledOrSplitOverTwoDetectorsGiveTheSameFile) {
         setVector(data, DCM_DetectorVector, detectors);
     });
     // A second energy window and R-R interval, taken only when chosen.
-    rewrite(object, dir.file("windows.dcm"), [](DcmDataset& data, std::vector<Uint16>& pixels, long frames) {
-        doubleFrames(data, pixels, frames, DCM_EnergyWindowVector);
-    });
-    rewrite(object, dir.file("intervals.dcm"), [](DcmDataset& data, std::vector<Uint16>& pixels, long frames) {
-        doubleFrames(data, pixels, frames, DCM_RRIntervalVector);
-    });
+    for (const auto& [name, tag] : {std::pair{"windows.dcm", DCM_EnergyWindowVector}, {"intervals.dcm", DCM_RRIntervalVector}})
+        rewrite(object, dir.file(name), [tag](DcmDataset& d, std::vector<Uint16>& p, long n) { doubleFrames(d, p, n, tag); });
     const std::vector<std::pair<std::string, std::vector<std::string>>> same = {
         {"shuffled.dcm", {}}, {"heads.dcm", {}}, {"windows.dcm", {"--energy-window", "1"}},
         {"intervals.dcm", {"--rr-interval=1"}}};
