@@ -42,7 +42,9 @@ Status loadDicomStudy(const char* path, Study& study, FrameSink& sink, const Sou
                       const LoadOptions& options = {});
 
 // The same from a data set already in memory (an object received over the
-// network).
+// network). Compressed pixel data is decoded in place: the data set gains
+// its uncompressed representation (the compressed one stays). An object of
+// more than 8192 frames is refused.
 Status loadDicomDataset(DcmDataset& dataset, Study& study, FrameSink& sink, const SourceChoice& choice,
                         const LoadOptions& options = {});
 
