@@ -34,10 +34,10 @@ namespace {
 
 template <std::size_t N>
 void checkText(const char (&field)[N], const char* name) {
-    const std::size_t length = ::strnlen(field, N);
-    if (length == N) broken(std::string(name) + " is not terminated");
+    std::size_t length = ::strnlen(field, N);
     for (std::size_t i = 0; i < length; ++i)
-        if (static_cast<unsigned char>(field[i]) >= 0x80) broken(std::string(name) + " holds a byte beyond ASCII");
+        if (static_cast<unsigned char>(field[i]) >= 0x80) length = N;
+    if (length == N) broken(std::string(name) + " is not terminated or holds a byte beyond ASCII");
 }
 
 }  // namespace
@@ -73,11 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (s.geometry.columns != 64 || s.geometry.rows != 64) broken("frames other than 64 x 64");
     if (s.record.frames <= 0 || s.record.division < 0 || !trevik::framesFitStore(s.record))
         broken("frames that do not fit the store");
-    checkText(s.record.name, "name");
-    checkText(s.record.id, "id");
-    checkText(s.record.sex, "sex");
-    checkText(s.record.date, "date");
-    checkText(s.record.time, "time");
-    checkText(s.record.tracer, "tracer");
+    checkText(s.record.name, "name"), checkText(s.record.id, "id"), checkText(s.record.sex, "sex");
+    checkText(s.record.date, "date"), checkText(s.record.time, "time"), checkText(s.record.tracer, "tracer");
     return 0;
 }
