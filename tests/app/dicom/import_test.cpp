@@ -233,16 +233,26 @@ TEST(Import, EveryRefusalHasItsCodeAndReason) {
     EXPECT_EQ(importObject(dir.file("short.dcm"), dir.file("x.gsd")).exitCode, 4);
 }
 
-TEST(Import, TrevikWithoutTrevikDicomOrWithOneThatCannotStart) {
+TEST(Import, TrevikAndTrevikInspectWithoutTrevikDicomOrWithOneThatCannotStart) {
     TempDir dir;
     const std::string object = synthesiseAndExport({"--divisions", "2", "--frames", "4"}, dir);
+    // Beside trevik-dicom: the verdict and the attributes used.
+    ProcessResult run = runProcess(TREVIK_INSPECT_BIN, {object});
+    EXPECT_NE(run.out.find("attribute (0028,0010) Rows: 64\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("verdict: 0: converts 2 divisions of 4 frames, 64 x 64\n"), std::string::npos);
     ASSERT_EQ(mkdir(dir.file("bin").c_str(), 0755), 0);
+    for (const std::string& program : {kTrevik, std::string(TREVIK_INSPECT_BIN)}) {
+        const std::string copy = dir.file("bin/" + program.substr(program.rfind('/') + 1));
+        writeText(copy, readFile(program));
+        ASSERT_EQ(chmod(copy.c_str(), 0755), 0);
+    }
     const std::string trevik = dir.file("bin/trevik");
-    writeText(trevik, readFile(kTrevik));
-    ASSERT_EQ(chmod(trevik.c_str(), 0755), 0);
-    ProcessResult run = runProcess(trevik, {object, dir.file("x.gsd")});
+    run = runProcess(trevik, {object, dir.file("x.gsd")});
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_NE(run.err.find("install the package trevik-dicom"), std::string::npos) << run.err;
+    run = runProcess(dir.file("bin/trevik-inspect"), {object});
+    EXPECT_NE(run.out.find("verdict: 2: a DICOM file"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("install the package trevik-dicom\n"), std::string::npos);
     // The loader's 127 (a library missing) becomes 1 with the reason.
     writeText(dir.file("bin/trevik-dicom"), "#!/bin/sh\necho 'error while loading shared libraries' >&2\nexit 127\n");
     ASSERT_EQ(chmod(dir.file("bin/trevik-dicom").c_str(), 0755), 0);
