@@ -26,7 +26,10 @@ namespace {
 // A value as one printable line: long vectors shortened to their first
 // values and their count.
 std::string shown(const std::string& value, unsigned long count) {
-    std::string out = printableName(value);
+    // Bytes outside 0x20..0x7E as \xNN; the backslash that separates values
+    // stays single.
+    std::string out;
+    for (const char c : value) out += c == '\\' ? std::string(1, c) : printableName(std::string_view(&c, 1));
     constexpr std::size_t kMost = 72;
     if (out.size() > kMost) out = out.substr(0, kMost) + "...";
     if (count > 1) out += " (" + std::to_string(count) + " values)";
