@@ -22,31 +22,22 @@ namespace {
 // the rest 0.
 std::unique_ptr<DcmDataset> object(int bits, int stored, int signedness, int side, const std::vector<Uint16>& samples) {
     auto d = std::make_unique<DcmDataset>();
-    d->putAndInsertString(DCM_SOPClassUID, UID_NuclearMedicineImageStorage);
-    d->putAndInsertString(DCM_ImageType, "ORIGINAL\\PRIMARY\\TOMO\\EMISSION");
-    d->putAndInsertString(DCM_NumberOfFrames, "1");
+    const std::pair<DcmTagKey, std::string> values[] = {
+        {DCM_SOPClassUID, UID_NuclearMedicineImageStorage}, {DCM_ImageType, "ORIGINAL\\PRIMARY\\TOMO\\EMISSION"},
+        {DCM_NumberOfFrames, "1"}, {DCM_DetectorVector, "1"}, {DCM_AngularViewVector, "1"},
+        {DCM_Rows, std::to_string(side)}, {DCM_Columns, std::to_string(side)}, {DCM_BitsAllocated, std::to_string(bits)},
+        {DCM_BitsStored, std::to_string(stored)}, {DCM_HighBit, std::to_string(stored - 1)},
+        {DCM_PixelRepresentation, std::to_string(signedness)}};
+    for (const auto& [tag, value] : values) d->putAndInsertString(tag, value.c_str());
     auto* pointer = new DcmAttributeTag(DCM_FrameIncrementPointer);
     pointer->putTagVal(DCM_DetectorVector, 0);
     pointer->putTagVal(DCM_AngularViewVector, 1);
     d->insert(pointer);
-    d->putAndInsertUint16(DCM_DetectorVector, 1);
-    d->putAndInsertUint16(DCM_AngularViewVector, 1);
-    d->putAndInsertUint16(DCM_Rows, static_cast<Uint16>(side));
-    d->putAndInsertUint16(DCM_Columns, static_cast<Uint16>(side));
-    d->putAndInsertUint16(DCM_BitsAllocated, static_cast<Uint16>(bits));
-    d->putAndInsertUint16(DCM_BitsStored, static_cast<Uint16>(stored));
-    d->putAndInsertUint16(DCM_HighBit, static_cast<Uint16>(stored - 1));
-    d->putAndInsertUint16(DCM_PixelRepresentation, static_cast<Uint16>(signedness));
-    const std::size_t count = static_cast<std::size_t>(side) * side;
-    if (bits == 8) {
-        std::vector<Uint8> bytes(count, 0);
-        for (std::size_t i = 0; i < samples.size(); ++i) bytes[i] = static_cast<Uint8>(samples[i]);
-        d->putAndInsertUint8Array(DCM_PixelData, bytes.data(), count);
-    } else {
-        std::vector<Uint16> words(count, 0);
-        std::copy(samples.begin(), samples.end(), words.begin());
-        d->putAndInsertUint16Array(DCM_PixelData, words.data(), count);
-    }
+    std::vector<Uint16> words(static_cast<std::size_t>(side) * side, 0);
+    std::copy(samples.begin(), samples.end(), words.begin());
+    std::vector<Uint8> bytes(words.begin(), words.end());
+    if (bits == 8) d->putAndInsertUint8Array(DCM_PixelData, bytes.data(), bytes.size());
+    else d->putAndInsertUint16Array(DCM_PixelData, words.data(), words.size());
     return d;
 }
 
