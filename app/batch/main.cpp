@@ -3,7 +3,8 @@
 // decide the mode. Exactly two (source file, output file) convert one study
 // and report the outcome through the exit code: 0 written, or the first
 // non-zero result of the load or the write (1, 2, 4, 8), with one line on
-// standard error that says why. Any other count
+// standard error that says why; a DICOM source is handed to
+// "trevik-dicom import", whose code and line they then are. Any other count
 // replaces the process with the window program, which is given a single
 // argument as the file to open. An unknown option gives the usage on
 // standard error and exit code 1.
