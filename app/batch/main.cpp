@@ -3,7 +3,8 @@
 // decide the mode. Exactly two (source file, output file) convert one study
 // and report the outcome through the exit code: 0 written, or the first
 // non-zero result of the load or the write (1, 2, 4, 8), with one line on
-// standard error that says why. Any other count
+// standard error that says why; a DICOM source is handed to
+// "trevik-dicom import", whose code and line they then are. Any other count
 // replaces the process with the window program, which is given a single
 // argument as the file to open. An unknown option gives the usage on
 // standard error and exit code 1.
@@ -19,6 +20,8 @@
 #include <vector>
 
 #include "app/conversion/conversion.h"
+#include "app/launch/companion.h"
+#include "reader/dicom/part10.h"
 #include "study/study.h"
 #include "writer/output_file.h"
 
@@ -32,9 +35,10 @@ PathBuffer inputPath;
 PathBuffer outputPath;
 
 constexpr const char* kWindowProgram = "trevik-window";
-// Where the window program lies, relative to this program's directory: the
-// build tree puts it beside trevik, an installation under lib/trevik.
-constexpr const char* kWindowPlaces[] = {"", "../lib/trevik/"};
+// The converter of DICOM sources, in its own package (it links DCMTK, which
+// trevik never does). Both lie where app/launch/companion.h looks: beside
+// trevik in the build tree, under lib/trevik in an installation.
+constexpr const char* kDicomProgram = "trevik-dicom";
 
 constexpr const char kUsage[] =
     "Usage: trevik SOURCE OUTPUT   convert one study without a window\n"
@@ -42,13 +46,16 @@ constexpr const char kUsage[] =
     "       trevik --help | --version\n"
     "\n"
     "\"--\" ends the options: \"trevik -- -a.prj out.gsd\" converts -a.prj.\n"
+    "A DICOM source (a Part 10 file of an NM object) is converted by\n"
+    "\"trevik-dicom import\" (package trevik-dicom) with the same exit codes.\n"
     "\n"
     "Exit codes:\n"
     "  0    the output file was written completely\n"
     "  1    the source cannot be opened, the output cannot be written or is a\n"
-    "       projection file (kept: a projection file is never replaced), or an\n"
-    "       unknown option was given\n"
-    "  2    the source is not a projection file, or a study the converter cannot hold\n"
+    "       source file (kept: a projection or DICOM file is never replaced), an\n"
+    "       unknown option was given, or trevik-dicom cannot start\n"
+    "  2    the source is not a projection or DICOM NM file, or a study the\n"
+    "       converter cannot hold, or a DICOM source without trevik-dicom installed\n"
     "  4    the source ends early\n"
     "  8    not enough memory\n"
     "  255  the window was cancelled; nothing was written\n";
@@ -87,25 +94,13 @@ int convert(const char* source, const char* output) {
     }
 }
 
-// The directory this program was started from, with a trailing slash;
-// empty when the kernel cannot tell.
-std::string ownDirectory() {
-    std::string buffer(4096, '\0');
-    const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (n <= 0 || static_cast<std::size_t>(n) >= buffer.size()) return {};
-    buffer.resize(static_cast<std::size_t>(n));
-    const std::size_t slash = buffer.rfind('/');
-    if (slash == std::string::npos) return {};
-    return buffer.substr(0, slash + 1);
-}
-
 // Replaces this process with the window program, so that the run's exit
 // code is the window's. A single argument is handed on as the file to open
 // (after "--", so that the window program takes no name for an option);
 // other counts start it without arguments. Returns only when the program
 // cannot be started.
 int startWindow(const std::vector<const char*>& arguments) {
-    const std::string directory = ownDirectory();
+    const std::string directory = launch::ownDirectory();
     if (directory.empty()) {
         std::fprintf(stderr, "trevik: cannot find its own directory to start %s\n", kWindowProgram);
         return 1;
@@ -116,7 +111,7 @@ int startWindow(const std::vector<const char*>& arguments) {
         argv.push_back(const_cast<char*>(arguments.front()));
     }
     argv.push_back(nullptr);
-    for (const char* place : kWindowPlaces) {
+    for (const char* place : launch::kCompanionPlaces) {
         const std::string program = directory + place + kWindowProgram;
         ::execv(program.c_str(), argv.data());
         const int error = errno;
@@ -127,6 +122,39 @@ int startWindow(const std::vector<const char*>& arguments) {
     }
     std::fprintf(stderr, "trevik: the window program is not installed; install the package %s\n", kWindowProgram);
     return 1;
+}
+
+// A DICOM source: the conversion is handed to "trevik-dicom import" in a
+// child process, whose exit code (0, 1, 2, 4, 8) and failure line become
+// this run's. Without trevik-dicom: 2, naming its package. A trevik-dicom
+// that the dynamic loader cannot start (a library missing) exits 126 or
+// 127, codes of no conversion: this run gives 1 with the reason instead.
+int handOverDicom(const char* source, const char* output) {
+    const launch::Outcome outcome = launch::runCompanion(kDicomProgram, {"import", "--", source, output});
+    auto line = [&](const std::string& words) {
+        const std::string text = "trevik: " + printableName(source) + ": " + words + "\n";
+        std::fputs(text.c_str(), stderr);
+    };
+    switch (outcome.kind) {
+    case launch::Outcome::Kind::Exited: return outcome.code;
+    case launch::Outcome::Kind::NotFound:
+        line("a DICOM file, which trevik-dicom converts; it is not installed: install the package trevik-dicom");
+        return kNotSupported;
+    case launch::Outcome::Kind::CannotStart:
+        line(outcome.error != 0 ? "cannot start " + outcome.path + " to convert this DICOM file: " +
+                                      std::strerror(outcome.error)
+                                : "cannot start " + outcome.path +
+                                      " to convert this DICOM file: a library it needs is missing or unusable "
+                                      "(the loader's message is above); reinstall the package trevik-dicom");
+        return kCannotOpen;
+    case launch::Outcome::Kind::Signalled:
+        // An interruption ends this run as it ended the conversion.
+        ::signal(outcome.signal, SIG_DFL);
+        ::raise(outcome.signal);
+        line("trevik-dicom ended by signal " + std::to_string(outcome.signal));
+        return kCannotOpen;
+    }
+    return kCannotOpen;
 }
 
 }  // namespace
@@ -163,5 +191,8 @@ int main(int argc, char** argv) {
     if (help) return std::fputs(kUsage, stdout) < 0 || std::fflush(stdout) != 0;
     if (version) return std::printf("trevik %s\n", TREVIK_VERSION) < 0 || std::fflush(stdout) != 0;
     if (arguments.size() != 2) return startWindow(arguments);
+    // A DICOM source is recognised by its marker alone, before the signal
+    // handling of a conversion is set up: the conversion runs elsewhere.
+    if (dicom::isDicomFile(arguments[0])) return handOverDicom(arguments[0], arguments[1]);
     return convert(arguments[0], arguments[1]);
 }

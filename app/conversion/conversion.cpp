@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "reader/dicom/part10.h"
 #include "reader/projection/element_stream.h"
 #include "study/rules.h"
 #include "study/store_sink.h"
@@ -10,6 +11,8 @@
 #include "writer/output_file.h"
 
 namespace trevik {
+
+bool isSourceFile(int fd) { return isProjectionFile(fd) || dicom::isDicomFile(fd); }
 
 Status takePath(PathBuffer& buffer, std::string_view path) {
     if (path.size() >= PathBuffer::kCapacity) return statusOf(Reason::PathTooLong);
@@ -25,14 +28,21 @@ Status Conversion::load(std::string_view source) {
 Status Conversion::load(std::string_view source, FrameSink& sink, const LoadOptions& options) {
     if (Status s = takePath(inputPath_, source); !s.ok()) return s;
     resetGating(study_.record);
+    if (dicom::isDicomFile(inputPath_.c_str())) {
+        if (dicomReader_) return dicomReader_(inputPath_.c_str(), study_, sink, choice_, options);
+        Status s = statusOf(Reason::NotSupported);
+        s.where.detail = "a DICOM file: converted by trevik-dicom (install the package trevik-dicom)";
+        return s;
+    }
     return loadStudy(inputPath_.c_str(), study_, sink, options);
 }
 
 Status Conversion::write(std::string_view output) {
     Status s = takePath(outputPath_, output);
-    // A projection file at the output (the source itself, or another study
-    // caught by a shell glob) is the camera's only copy: it is kept.
-    if (s.ok()) s = writeGsd(outputPath_.c_str(), study_, isProjectionFile);
+    // A source file at the output (the source itself, or another study
+    // caught by a shell glob: a projection file or a DICOM file) may be the
+    // camera's only copy: it is kept.
+    if (s.ok()) s = writeGsd(outputPath_.c_str(), study_, isSourceFile);
     s.where.output = !s.ok();
     return s;
 }
@@ -50,10 +60,9 @@ Status Conversion::convert(std::string_view source, std::string_view output) {
     // failed load then leaves nothing behind.
     (void)takePath(outputPath_, output);
     std::optional<detail::OutputFile> file(std::in_place);
-    // A projection file at the output (the source itself, or another study
-    // caught by a shell glob) is the camera's only copy: it is kept.
+    // A source file at the output is kept, as write() keeps it.
     Status refused;
-    if (!file->open(outputPath_.c_str(), isProjectionFile)) {
+    if (!file->open(outputPath_.c_str(), isSourceFile)) {
         refused = refusedOutput(*file);
         file.reset();  // nothing of it stays open during the load
     }

@@ -5,11 +5,22 @@
 
 #include <string_view>
 
+#include "reader/dicom/dicom_source.h"
 #include "reader/projection/loader.h"
 #include "study/status.h"
 #include "study/study.h"
 
 namespace trevik {
+
+// The reader of DICOM sources, for the programs that link one (through
+// DCMTK); the flow itself stays free of DCMTK and recognises a DICOM file
+// by its marker alone.
+using DicomReader = Status (*)(const char* path, Study& study, FrameSink& sink, const dicom::SourceChoice& choice,
+                               const LoadOptions& options);
+
+// Whether the open file `fd` is a source this product reads (a projection
+// file or a DICOM Part 10 file): such a file is never replaced by an output.
+bool isSourceFile(int fd);
 
 // Copies `path` whole into `buffer`; a path longer than 255 bytes or
 // holding a zero byte is refused (PathTooLong, PathHasZero) and the buffer
@@ -22,8 +33,16 @@ public:
     Conversion(Study& study, PathBuffer& inputPath, PathBuffer& outputPath)
         : study_(study), inputPath_(inputPath), outputPath_(outputPath) {}
 
+    // DICOM sources are read with `reader`, taking `choice`'s energy window
+    // and R-R interval; without a reader a DICOM source is refused.
+    void readDicomWith(DicomReader reader, dicom::SourceChoice choice = {}) {
+        dicomReader_ = reader;
+        choice_ = choice;
+    }
+
     // Takes `source` into the input path, sets the gating to ungated, and
-    // loads the source: into the study's frame store, or into `sink`.
+    // loads the source (a DICOM file, else a projection file): into the
+    // study's frame store, or into `sink`.
     Status load(std::string_view source);
     Status load(std::string_view source, FrameSink& sink, const LoadOptions& options);
 
@@ -44,6 +63,8 @@ private:
     Study& study_;
     PathBuffer& inputPath_;
     PathBuffer& outputPath_;
+    DicomReader dicomReader_ = nullptr;
+    dicom::SourceChoice choice_{};
 };
 
 }  // namespace trevik

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "study/status.h"
+#include "reader/dicom/dicom_source.h"
 #include "writer/dicom/nm_object.h"
 
 namespace trevik::dicom {
@@ -21,6 +22,12 @@ struct Command {
 
 int exportCommand(const std::vector<std::string>& args);
 int sendCommand(const std::vector<std::string>& args);
+int importCommand(const std::vector<std::string>& args);
+int inspectCommand(const std::vector<std::string>& args);
+
+// --energy-window N / --rr-interval N at args[i]: 0 when taken, 2 after a
+// usage error, -1 when args[i] is not one.
+int takeChoiceOption(const char* command, const std::vector<std::string>& args, std::size_t& i, SourceChoice& choice);
 int receiveCommand(const std::vector<std::string>& args);
 
 // An AE title: 1 to 16 characters, no backslash or control character, not

@@ -18,6 +18,8 @@ constexpr Command kCommands[] = {
     {"export", "[--start-angle DEG] [--arc DEG] [--direction CW|CC] SOURCE OUTPUT.dcm",
      trevik::dicom::exportCommand},
     {"send", "--to AET@HOST:PORT [--calling-aet AET] [--timeout S] FILE...", trevik::dicom::sendCommand},
+    {"import", "[--energy-window N] [--rr-interval N] SOURCE.dcm OUTPUT.gsd", trevik::dicom::importCommand},
+    {"inspect", "FILE", trevik::dicom::inspectCommand},
     {"receive", "--aet AET --port PORT --inbox DIR [--allow AET[@HOST]]... [--keep DIR] [--max-associations N]",
      trevik::dicom::receiveCommand},
 };
@@ -28,18 +30,25 @@ void usage(std::FILE* out) {
     std::fputs("  trevik-dicom --help | --version\n"
                "\n"
                "export writes one projection source as a DICOM NM object (Part 10 file);\n"
-               "send stores DICOM files and projection sources in a PACS over one association;\n"
+               "send stores DICOM files and projection sources in a PACS over one association.\n"
+               "import converts a DICOM NM object (gated or ungated SPECT projections) to a\n"
+               "Gated SPECT data file as trevik converts a projection file; an object with\n"
+               "several energy windows or R-R intervals needs --energy-window N or\n"
+               "--rr-interval N. Two detectors: the views of detector 2 follow those of\n"
+               "detector 1 in every division. The output never replaces a source file.\n"
                "receive is a DICOM node: NM objects stored to it by C-STORE become .gsd files\n"
                "in the inbox, from the callers named with --allow only; it runs until SIGTERM.\n"
+               "inspect shows the verdict trevik gives a DICOM file and the attributes used.\n"
                "Defaults for what the camera does not record: start angle 0, arc 180 degrees,\n"
                "clockwise, one detector, one energy window.\n"
                "\n"
                "Exit codes:\n"
-               "  0  done: the file was written, every file was stored, or the node was stopped\n"
+               "  0  done: the file was written, every file was stored, inspected, or the node\n"
+               "     was stopped\n"
                "  1  a file cannot be read or written, a file was not stored, or the node\n"
                "     cannot listen on its port or write its folders\n"
-               "  2  not a projection source the converter reads, or a wrong command line\n"
-               "  4  the source ends early\n"
+               "  2  not a source the converter reads, or a wrong command line\n"
+               "  4  the source ends early (or its pixel data is shorter than its frames)\n"
                "  8  not enough memory\n",
                out);
 }

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <new>
 
 #include "app/conversion/conversion.h"
@@ -12,6 +13,8 @@
 #include "app/inspect/report_text.h"
 #include "app/inspect/source_listing.h"
 #include "app/inspect/wraps.h"
+#include "app/launch/companion.h"
+#include "reader/dicom/part10.h"
 #include "reader/projection/element_stream.h"
 #include "study/store_sink.h"
 
@@ -55,12 +58,45 @@ std::int64_t fileSize(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<std::int64_t>(st.st_size) : -1;
 }
 
+// A DICOM file: trevik-dicom (which links DCMTK; this program does not)
+// inspects it and gives the verdict trevik gives, since trevik hands the
+// file to it. Its lines go into the report; its last line is the verdict.
+void reportDicom(Text& t, const std::string& path, Verdict& v) {
+    const launch::Outcome run = launch::runCompanion("trevik-dicom", {"inspect", "--", path}, true);
+    if (run.kind == launch::Outcome::Kind::NotFound) {
+        t << "kind: DICOM file\n";
+        v.code = kNotSupported;
+        v.reason = "a DICOM file, which trevik-dicom converts; it is not installed: install the package trevik-dicom";
+        return;
+    }
+    const std::string& out = run.output;
+    const std::size_t last = out.rfind("verdict: ");
+    if (run.kind != launch::Outcome::Kind::Exited || run.code != 0 || last == std::string::npos ||
+        (last > 0 && out[last - 1] != '\n')) {
+        // What trevik gives when trevik-dicom cannot start: 1.
+        t << "kind: DICOM file\n";
+        v.code = kCannotOpen;
+        v.reason = "trevik-dicom (" + run.path + ") cannot start or did not inspect the file; reinstall the "
+                   "package trevik-dicom";
+        v.unreadable = true;
+        return;
+    }
+    t << out.substr(0, last);
+    std::string verdict = out.substr(last + 9);
+    while (!verdict.empty() && verdict.back() == '\n') verdict.pop_back();
+    const std::size_t colon = verdict.find(": ");
+    v.code = colon == std::string::npos ? kCannotOpen : std::atoi(verdict.substr(0, colon).c_str());
+    v.reason = colon == std::string::npos ? verdict : verdict.substr(colon + 2);
+    v.unreadable = v.code == kCannotOpen;
+}
+
 }  // namespace
 
 const char* kindName(FileKind kind) {
     switch (kind) {
     case FileKind::Source: return "source";
     case FileKind::Gsd: return "gsd";
+    case FileKind::Dicom: return "dicom";
     case FileKind::Unknown: return "unknown";
     }
     return "unknown";
@@ -78,6 +114,13 @@ Inspection inspectFile(const std::string& path, bool drawMontage) {
         if (drawMontage && ins.montage.width == 0 && ins.noMontage.empty()) ins.noMontage = "nothing to draw";
         return std::move(ins);
     };
+
+    if (dicom::isDicomFile(path.c_str())) {
+        v.kind = FileKind::Dicom;
+        reportDicom(t, path, v);
+        if (drawMontage) ins.noMontage = "no montage of a DICOM file";
+        return finish();
+    }
 
     // The one load that gives the verdict also lists the header and counts
     // the wrapped samples; the study is a fresh one, as trevik starts.

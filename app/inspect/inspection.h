@@ -11,9 +11,10 @@
 
 namespace trevik::inspect {
 
-enum class FileKind { Source, Gsd, Unknown };
+// Dicom: a DICOM Part 10 file, inspected by trevik-dicom where installed.
+enum class FileKind { Source, Gsd, Dicom, Unknown };
 
-// "source", "gsd" or "unknown".
+// "source", "gsd", "dicom" or "unknown".
 const char* kindName(FileKind kind);
 
 // What trevik answers for a file given as its source, and why.

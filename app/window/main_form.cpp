@@ -147,6 +147,12 @@ TMainForm::TMainForm(Study& study, PathBuffer& inputPath, PathBuffer& outputPath
       outputPath_(outputPath),
       seams_(std::move(seams)),
       conversion_(study, inputPath, outputPath) {
+#ifdef TREVIK_WINDOW_DICOM
+    // DICOM sources load into the same fields; an object with several
+    // energy windows or R-R intervals is refused with the option that
+    // chooses one (trevik-dicom import takes it).
+    conversion_.readDicomWith(dicom::loadDicomStudy);
+#endif
     buildControls();
     FormCreate();
 }
@@ -475,7 +481,9 @@ void TMainForm::BtOKClick() {
     // Nothing at the output has changed; the window stays as it is, so that
     // the user can save elsewhere or cancel.
     if (written.reason == Reason::KeptSource) {
-        seams_.showError(this, tr("%1 is a projection file and is kept.").arg(*chosen));
+        seams_.showError(this, dicom::isDicomFile(outputPath_.c_str())
+                                   ? tr("%1 is a DICOM source file and is kept.").arg(*chosen)
+                                   : tr("%1 is a projection file and is kept.").arg(*chosen));
         return;
     }
     const QString why = written.where.error != 0 ? QString::fromLocal8Bit(std::strerror(written.where.error))

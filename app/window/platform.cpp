@@ -67,7 +67,10 @@ QString allFiles() { return QCoreApplication::translate("trevik::window::Dialogs
 
 std::unique_ptr<QFileDialog> makeOpenDialog(QWidget* parent) {
     auto dialog = makeFileDialog(parent, "OpenDlg", QFileDialog::AcceptOpen);
-    dialog->setNameFilter(allFiles());
+    // Every file first, as before; the DICOM filter narrows the list to
+    // the names DICOM files usually have.
+    dialog->setNameFilters({allFiles(), QCoreApplication::translate("trevik::window::Dialogs",
+                                                                     "DICOM Files (*.dcm *.DCM *.dicom)")});
     return dialog;
 }
 

@@ -110,6 +110,10 @@
         <source>All Files (*)</source>
         <translation>すべてのファイル (*)</translation>
     </message>
+    <message>
+        <source>DICOM Files (*.dcm *.DCM *.dicom)</source>
+        <translation>DICOM ファイル (*.dcm *.DCM *.dicom)</translation>
+    </message>
 </context>
 <context>
     <name>trevik::window::Help</name>
@@ -143,6 +147,10 @@
     <message>
         <source>Cannot load %1: %2.</source>
         <translation>%1 を読み込めません: %2。</translation>
+    </message>
+    <message>
+        <source>%1 is a DICOM source file and is kept.</source>
+        <translation>%1 は DICOM のソースファイルのため、書き換えずに残します。</translation>
     </message>
     <message>
         <source>%1 is a projection file and is kept.</source>

@@ -3,6 +3,9 @@
 // placed by their detector, time slot and angular view.
 #pragma once
 
+#include <cstdint>
+#include <span>
+
 #include "reader/projection/loader.h"
 #include "study/frame_sink.h"
 #include "study/status.h"
@@ -20,7 +23,16 @@ struct SourceChoice {
 };
 
 // Whether the file at `path` is a DICOM Part 10 file ("DICM" at offset 128).
+// Plain C++ (reader/dicom/part10.h): programs without DCMTK use it too.
 bool isDicomFile(const char* path);
+
+// An attribute the reader takes into account, for the inspection to list.
+struct UsedAttribute {
+    std::uint16_t group;
+    std::uint16_t element;
+    const char* name;
+};
+std::span<const UsedAttribute> attributesUsed();
 
 // Loads the NM object of the DICOM file at `path` into `study` and `sink`,
 // as loadStudy loads a projection file: the same codes (1 cannot open, 2 not
@@ -30,7 +42,9 @@ Status loadDicomStudy(const char* path, Study& study, FrameSink& sink, const Sou
                       const LoadOptions& options = {});
 
 // The same from a data set already in memory (an object received over the
-// network).
+// network). Compressed pixel data is decoded in place: the data set gains
+// its uncompressed representation (the compressed one stays). An object of
+// more than 8192 frames is refused.
 Status loadDicomDataset(DcmDataset& dataset, Study& study, FrameSink& sink, const SourceChoice& choice,
                         const LoadOptions& options = {});
 

@@ -31,6 +31,7 @@ target_names=()
 target() { target_names+=("$1"); target_seeds[$1]="${*:2}"; }
 target fuzz_convert "$seeds" "$root/tests/fuzz/regression"
 target fuzz_inspect "$seeds" "$root/tests/fuzz/regression"
+target fuzz_dicom "$work/dicom-seeds"
 
 read -r -a selected <<< "${TREVIK_FUZZ_TARGETS:-${target_names[*]}}"
 for t in "${selected[@]}"; do
@@ -44,6 +45,17 @@ cmake --build "$build" -j2 --target "${selected[@]}" fuzz-seeds >&2
 
 rm -rf "$seeds"
 "$build/tests/fuzz/fuzz-seeds" "$seeds" >&2
+# The DICOM source's seeds: exported studies of three kinds.
+if [[ " ${selected[*]} " == *" fuzz_dicom "* ]]; then
+  cmake --build "$build" -j2 --target make-study trevik-dicom >&2
+  rm -rf "$work/dicom-seeds"
+  mkdir -p "$work/dicom-seeds"
+  for kind in "--divisions 4 --frames 8" "--matrix 128 --divisions 2 --frames 4" "--divisions 0 --frames 6 --reverse"; do
+    # shellcheck disable=SC2086  # the options are separate words
+    "$build/make-study" $kind --output "$work/dicom-seed.prj" >&2
+    "$build/trevik-dicom" export "$work/dicom-seed.prj" "$work/dicom-seeds/$(echo "$kind" | tr -d ' -').dcm" >&2
+  done
+fi
 
 # The targets write their inputs and outputs as files; a memory file system
 # keeps that off the disk where there is one.

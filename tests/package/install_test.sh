@@ -61,6 +61,8 @@ if [ -n "$dicom" ]; then
     grep -Eq "(^|, )$needed" <<<"$dicom_depends" || fail "trevik-dicom lacks $needed: $dicom_depends"
   done
   ! grep -qi dcmtk <<<"$batch_depends" || fail "trevik depends on: $batch_depends"
+  # The window reads DICOM sources through DCMTK.
+  grep -q 'libdcmtk' <<<"$window_depends" || fail "trevik-window lacks DCMTK: $window_depends"
 fi
 lintian --fail-on error "$batch" "$window" $dicom >lintian.log 2>&1 || fail "lintian: $(cat lintian.log)"
 
@@ -87,6 +89,14 @@ fi
 /usr/bin/trevik study.prj installed.gsd || fail "/usr/bin/trevik ended with $?"
 "$build/trevik" study.prj built.gsd || fail "the build tree's trevik ended with $?"
 cmp installed.gsd built.gsd || fail "the installed converter writes another file"
+if [ -n "$dicom" ]; then
+  # A DICOM source handed from /usr/bin/trevik to /usr/bin/trevik-dicom.
+  "$build/make-study" --divisions 4 --frames 16 --output integer.prj >/dev/null || fail "make-study"
+  /usr/bin/trevik integer.prj integer.gsd || fail "/usr/bin/trevik ended with $?"
+  /usr/bin/trevik-dicom export integer.prj integer.dcm || fail "trevik-dicom export ended with $?"
+  /usr/bin/trevik integer.dcm dicom.gsd || fail "/usr/bin/trevik with a DICOM source ended with $?"
+  cmp integer.gsd dicom.gsd || fail "the DICOM source converts to another file"
+fi
 [ "$(man -w trevik)" = /usr/share/man/man1/trevik.1.gz ] || fail "man -w trevik: $(man -w trevik 2>&1)"
 if [ -x "$build/trevik-inspect" ]; then
   [ -x /usr/bin/trevik-inspect ] && [ "$(man -w trevik-inspect)" = /usr/share/man/man1/trevik-inspect.1.gz ] ||

@@ -30,7 +30,8 @@ TEST(Dialogs, OpenListsEveryFileAndAcceptsANameThatDoesNotExist) {
     auto dialog = makeOpenDialog(nullptr);
     EXPECT_EQ(dialog->objectName(), QStringLiteral("OpenDlg"));
     EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptOpen);
-    EXPECT_EQ(dialog->nameFilters(), QStringList{QStringLiteral("All Files (*)")});
+    EXPECT_EQ(dialog->nameFilters(), (QStringList{QStringLiteral("All Files (*)"),
+                                                  QStringLiteral("DICOM Files (*.dcm *.DCM *.dicom)")}));
     EXPECT_TRUE(dialog->defaultSuffix().isEmpty());
     dialog->setDirectory(QString::fromStdString(dir.path()));
     EXPECT_EQ(accept(*dialog, QStringLiteral("missing")), QString::fromStdString(dir.file("missing")));

@@ -24,6 +24,7 @@
 
 #include "app/window/catalogue.h"
 #include "reader/projection/loader.h"
+#include "tests/app/process.h"
 #include "tests/support/temp_dir.h"
 #include "tests/window/window_test_support.h"
 #include "writer/gsd/gsd_writer.h"
@@ -249,6 +250,25 @@ TEST(MainForm, OpeningANamedFileIsASelectWithoutTheDialog) {
         EXPECT_EQ(opened.form->BtOK->isEnabled(), selected.form->BtOK->isEnabled());
     }
 }
+
+#ifdef TREVIK_DICOM_BIN
+TEST(MainForm, ADicomExportFillsTheFieldsAsItsSourceDoes) {
+    TempDir dir;
+    synth::StudyPlan plan;
+    plan.sex = "F";
+    const std::string source = saveSource(plan, dir.file("a.prj"));
+    ASSERT_EQ(::trevik::test::runProcess(TREVIK_DICOM_BIN, {"export", source, dir.file("a.dcm")}).exitCode, 0);
+    WindowUnderTest fromSource, fromDicom;
+    fromSource.select(source);
+    fromDicom.select(dir.file("a.dcm"));
+    EXPECT_TRUE(fromDicom.desktop.errors.empty());
+    for (const char* box : {"edID", "edName", "edDate", "edTime", "edHR", "edTracer", "edPix", "edThick"})
+        EXPECT_EQ(fromDicom.form->findChild<QObject*>(box)->property("text"),
+                  fromSource.form->findChild<QObject*>(box)->property("text")) << box;
+    EXPECT_TRUE(fromDicom.form->rbF->isChecked());
+    EXPECT_TRUE(fromDicom.form->BtOK->isEnabled());
+}
+#endif
 
 TEST(MainForm, SelectShowsTheSourceAndASecondSelectKeepsTypedFacts) {
     TempDir dir;
@@ -646,7 +666,8 @@ TEST(MainForm, JapaneseInterfaceShowsTheJapaneseCatalogue) {
     typeInto(w.form->edHeight, QStringLiteral("abc"));
     w.save(dir.file("a.gsd"));
     w.select(dir.file("missing.prj"));
-    EXPECT_EQ(makeOpenDialog(nullptr)->nameFilters(), QStringList{QStringLiteral("すべてのファイル (*)")});
+    EXPECT_EQ(makeOpenDialog(nullptr)->nameFilters(),
+              (QStringList{QStringLiteral("すべてのファイル (*)"), QStringLiteral("DICOM ファイル (*.dcm *.DCM *.dicom)")}));
     QCoreApplication::removeTranslator(&japanese);
     const QString missing = QString::fromStdString(dir.file("missing.prj"));
     EXPECT_EQ(w.desktop.errors, (std::vector<QString>{QStringLiteral("'abc' は浮動小数点数ではありません."),

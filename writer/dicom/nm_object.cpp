@@ -121,6 +121,12 @@ const NuclideCode* nuclideCode(std::string_view tracer) {
     return nullptr;
 }
 
+const NuclideCode* nuclideOfCode(std::string_view code) {
+    for (const NuclideCode& nuclide : kNuclides)
+        if (code == nuclide.code) return &nuclide;
+    return nullptr;
+}
+
 Status composeNm(const CameraStudy& study, const NmOptions& options, DcmFileFormat& file,
                  std::vector<std::string>* warnings) {
     const FrameLayout& layout = study.layout;
@@ -197,7 +203,8 @@ Status composeNm(const CameraStudy& study, const NmOptions& options, DcmFileForm
         const double pixel = r.pixel;
         const double thickness = study.geometry.slicePixels * pixel;
         if (std::isfinite(thickness) && thickness > 0) b.text(data, DCM_SliceThickness, decimal(thickness));
-        if (gated && r.hr > 0) b.text(data, DCM_HeartRate, integer(r.hr));
+        // The heart rate of an ungated study too: the .gsd keeps it.
+        if (r.hr > 0) b.text(data, DCM_HeartRate, integer(r.hr));
         b.text(data, DCM_StudyInstanceUID, studyUid);
         b.text(data, DCM_SeriesInstanceUID, seriesUid);
         b.empty(data, DCM_StudyID);

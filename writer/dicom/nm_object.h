@@ -84,5 +84,7 @@ struct NuclideCode {
     const char* meaning;
 };
 const NuclideCode* nuclideCode(std::string_view tracer);
+// The nuclide of a SNOMED CT code value; null for any other code.
+const NuclideCode* nuclideOfCode(std::string_view code);
 
 }  // namespace trevik::dicom

@@ -1,0 +1,265 @@
+// trevik-dicom import (and trevik handing DICOM sources to it) run as
+// processes: exported studies come back byte-identical to trevik's own
+// conversion, also re-encoded by DCMTK's tools, shuffled, split over two
+// detectors or rewritten by XMedCon; every refusal has its case.
+#include <dcmtk/dcmdata/dcvrat.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <functional>
+#include <random>
+
+#include "tests/app/dicom/dicom_fixtures.h"
+
+namespace trevik::test {
+namespace {
+
+const std::string kTrevik = TREVIK_BIN;
+
+ProcessResult importObject(const std::string& object, const std::string& output, std::vector<std::string> options = {}) {
+    options.insert(options.begin(), "import");
+    options.insert(options.end(), {object, output});
+    return runProcess(kTrevikDicom, options);
+}
+
+// A study synthesised and converted by trevik (the reference .gsd), and
+// exported: the path of the export.
+std::string referenceAndExport(const std::vector<std::string>& options, const TempDir& dir, const std::string& name) {
+    const std::string object = synthesiseAndExport(options, dir, name);
+    EXPECT_EQ(runProcess(kTrevik, {dir.file(name + ".prj"), dir.file(name + ".ref.gsd")}).exitCode, 0);
+    return object;
+}
+
+// The object at `from` changed by `edit` (frames as 16-bit words, the
+// number of frames and the side) and saved at `to` in explicit little endian.
+void rewrite(const std::string& from, const std::string& to,
+             const std::function<void(DcmDataset&, std::vector<Uint16>&, long frames)>& edit) {
+    DcmFileFormat file;
+    ASSERT_TRUE(file.loadFile(from.c_str()).good());
+    DcmDataset& data = *file.getDataset();
+    const Uint16* words = nullptr;
+    unsigned long count = 0;
+    ASSERT_TRUE(data.findAndGetUint16Array(DCM_PixelData, words, &count).good());
+    std::vector<Uint16> pixels(words, words + count);
+    Sint32 frames = 0;
+    data.findAndGetSint32(DCM_NumberOfFrames, frames);
+    edit(data, pixels, frames);
+    ASSERT_TRUE(data.putAndInsertUint16Array(DCM_PixelData, pixels.data(), pixels.size()).good());
+    ASSERT_TRUE(file.saveFile(to.c_str(), EXS_LittleEndianExplicit).good());
+}
+
+std::vector<Uint16> vectorOf(DcmDataset& data, const DcmTagKey& tag) {
+    const Uint16* values = nullptr;
+    unsigned long count = 0;
+    data.findAndGetUint16Array(tag, values, &count);
+    return std::vector<Uint16>(values, values + count);
+}
+void setVector(DcmDataset& data, const DcmTagKey& tag, const std::vector<Uint16>& v) {
+    data.putAndInsertUint16Array(tag, v.data(), v.size());
+}
+
+// Every frame twice: the copies carry value 2 in `tag`'s vector.
+void doubleFrames(DcmDataset& data, std::vector<Uint16>& pixels, long frames, const DcmTagKey& tag) {
+    const DcmTagKey all[] = {DCM_EnergyWindowVector, DCM_DetectorVector,  DCM_RotationVector,
+                             DCM_RRIntervalVector,   DCM_TimeSlotVector,  DCM_AngularViewVector};
+    for (const DcmTagKey& vector : all) {
+        std::vector<Uint16> v = vectorOf(data, vector);
+        v.resize(2 * v.size(), 2);
+        if (vector != tag) std::copy_n(v.begin(), frames, v.begin() + frames);
+        setVector(data, vector, v);
+    }
+    pixels.resize(2 * pixels.size(), 7);
+    data.putAndInsertString(DCM_NumberOfFrames, std::to_string(2 * frames).c_str());
+}
+
+TEST(Import, EveryIntegerStudyComesBackAsTrevikConvertsItsSource) {
+    TempDir dir;
+    const std::vector<std::vector<std::string>> kinds = {
+        {"--matrix", "64", "--divisions", "8", "--frames", "32"},
+        {"--matrix", "128", "--divisions", "16", "--frames", "64", "--slice", "3"},
+        {"--matrix", "64", "--divisions", "0", "--frames", "60", "--tracer", "Tc99m-MIBI"},
+        {"--matrix", "128", "--divisions", "1", "--frames", "64", "--reverse", "--sex", ""},
+        {"--matrix", "64", "--divisions", "4", "--frames", "20", "--reverse", "--tracer", "201Tl", "--sex", "F"},
+    };
+    for (std::size_t k = 0; k < kinds.size(); ++k) {
+        const std::string name = std::string(1, static_cast<char>('a' + k));
+        const std::string object = referenceAndExport(kinds[k], dir, name);
+        const ProcessResult run = importObject(object, dir.file(name + ".gsd"));
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(readFile(dir.file(name + ".gsd")), readFile(dir.file(name + ".ref.gsd"))) << name;
+        // trevik hands the DICOM source over and gives the same file.
+        EXPECT_EQ(runProcess(kTrevik, {object, dir.file(name + ".batch.gsd")}).exitCode, 0);
+        EXPECT_EQ(readFile(dir.file(name + ".batch.gsd")), readFile(dir.file(name + ".ref.gsd"))) << name;
+    }
+    // A DICOM file at the output is a source: kept, 1.
+    const std::string kept = readFile(dir.file("b.dcm"));
+    EXPECT_EQ(runProcess(kTrevik, {dir.file("a.dcm"), dir.file("b.dcm")}).exitCode, 1);
+    EXPECT_EQ(readFile(dir.file("b.dcm")), kept);
+}
+
+TEST(Import, ObjectsReencodedShuffledOrSplitOverTwoDetectorsGiveTheSameFile) {
+    TempDir dir;
+    const std::string object =
+        referenceAndExport({"--matrix", "128", "--divisions", "8", "--frames", "32", "--reverse"}, dir, "s");
+    const std::string reference = readFile(dir.file("s.ref.gsd"));
+    const std::vector<std::vector<std::string>> encoders = {{"dcmconv", "+ti"}, {"dcmconv", "+tb"},
+                                                            {"dcmcjpls"},       {"dcmcrle"},
+                                                            {"dcmcjpeg", "+e1"}};
+    for (std::size_t k = 0; k < encoders.size(); ++k) {
+        std::vector<std::string> args(encoders[k].begin() + 1, encoders[k].end());
+        const std::string encoded = dir.file(std::string(1, static_cast<char>('a' + k)) + ".dcm");
+        args.insert(args.end(), {object, encoded});
+        ASSERT_EQ(runProcess(encoders[k][0], args).exitCode, 0) << encoders[k][0];
+        EXPECT_EQ(importObject(encoded, dir.file("e.gsd")).exitCode, 0) << encoders[k][0];
+        EXPECT_EQ(readFile(dir.file("e.gsd")), reference) << encoders[k][0];
+    }
+
+    // Frames and vectors permuted together.
+    rewrite(object, dir.file("shuffled.dcm"), [](DcmDataset& data, std::vector<Uint16>& pixels, long frames) {
+        std::vector<std::size_t> order(static_cast<std::size_t>(frames));
+        for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+        std::shuffle(order.begin(), order.end(), std::mt19937(21));
+        const std::size_t side = pixels.size() / order.size();
+        std::vector<Uint16> moved(pixels.size());
+        for (std::size_t i = 0; i < order.size(); ++i)
+            std::copy_n(pixels.begin() + static_cast<long>(order[i] * side), side, moved.begin() + static_cast<long>(i * side));
+        pixels = moved;
+        for (const DcmTagKey& tag : {DCM_TimeSlotVector, DCM_AngularViewVector}) {
+            const std::vector<Uint16> v = vectorOf(data, tag);
+            std::vector<Uint16> w(v.size());
+            for (std::size_t i = 0; i < order.size(); ++i) w[i] = v[order[i]];
+            setVector(data, tag, w);
+        }
+    });
+    // Views 17..32 as detector 2's views 1..16.
+    rewrite(object, dir.file("heads.dcm"), [](DcmDataset& data, std::vector<Uint16>&, long) {
+        std::vector<Uint16> views = vectorOf(data, DCM_AngularViewVector), detectors(views.size(), 1);
+        for (std::size_t i = 0; i < views.size(); ++i)
+            if (views[i] > 16) views[i] -= 16, detectors[i] = 2;
+        setVector(data, DCM_AngularViewVector, views);
+        setVector(data, DCM_DetectorVector, detectors);
+    });
+    // A second energy window and R-R interval, taken only when chosen.
+    for (const auto& [name, tag] : {std::pair{"windows.dcm", DCM_EnergyWindowVector}, {"intervals.dcm", DCM_RRIntervalVector}})
+        rewrite(object, dir.file(name), [tag](DcmDataset& d, std::vector<Uint16>& p, long n) { doubleFrames(d, p, n, tag); });
+    const std::vector<std::pair<std::string, std::vector<std::string>>> same = {
+        {"shuffled.dcm", {}}, {"heads.dcm", {}}, {"windows.dcm", {"--energy-window", "1"}},
+        {"intervals.dcm", {"--rr-interval=1"}}};
+    for (const auto& [name, options] : same) {
+        const ProcessResult run = importObject(dir.file(name), dir.file("x.gsd"), options);
+        EXPECT_EQ(run.exitCode, 0) << name << run.err;
+        EXPECT_EQ(readFile(dir.file("x.gsd")), reference) << name;
+    }
+}
+
+TEST(Import, AnObjectRewrittenByXMedConHasTheSameFramesAndGeometry) {
+    TempDir dir;
+    const std::string object = referenceAndExport({"--matrix", "64", "--divisions", "8", "--frames", "32"}, dir, "s");
+    ASSERT_EQ(runProcess("medcon", {"-f", object, "-c", "intf", "-o", dir.file("m")}).exitCode, 0);
+    ASSERT_EQ(runProcess("medcon", {"-f", dir.file("m.h33"), "-c", "dicom", "-o", dir.file("m2")}).exitCode, 0);
+    ASSERT_EQ(importObject(dir.file("m2.dcm"), dir.file("m.gsd")).exitCode, 0);
+    const std::string got = readFile(dir.file("m.gsd")), want = readFile(dir.file("s.ref.gsd"));
+    const std::string separator = "\x0C\r\n";
+    ASSERT_NE(got.find(separator), std::string::npos);
+    EXPECT_EQ(got.substr(got.find(separator)), want.substr(want.find(separator)));  // the frames
+    for (const char* line : {"matrix = 64;", "pixel =     6.4000000000;", "division = 8;", "frames = 32;"})
+        EXPECT_NE(got.find(line), std::string::npos) << line;
+}
+
+TEST(Import, EveryRefusalHasItsCodeAndReason) {
+    TempDir dir;
+    const std::string object = referenceAndExport({"--matrix", "64", "--divisions", "4", "--frames", "8"}, dir, "s");
+    using Edit = std::function<void(DcmDataset&, std::vector<Uint16>&, long)>;
+    auto set = [](const DcmTagKey& tag, const char* value) -> Edit {
+        return [=](DcmDataset& d, std::vector<Uint16>&, long) { d.putAndInsertString(tag, value); };
+    };
+    auto vectorValue = [](const DcmTagKey& tag, std::size_t at, Uint16 value) -> Edit {
+        return [=](DcmDataset& d, std::vector<Uint16>&, long) {
+            std::vector<Uint16> v = vectorOf(d, tag);
+            v[at] = value;
+            setVector(d, tag, v);
+        };
+    };
+    struct Case {
+        const char* name;
+        Edit edit;
+        std::vector<std::string> options;
+        int code;
+        const char* reason;
+    };
+    const std::vector<Case> cases = {
+        {"matrix", set(DCM_Rows, "32"), {}, 2, "64 x 32 images"},
+        {"form", set(DCM_BitsStored, "17"), {}, 2, "sample form"},
+        {"rotations", vectorValue(DCM_RotationVector, 3, 2), {}, 2, "more than one rotation"},
+        {"windows", vectorValue(DCM_EnergyWindowVector, 3, 2), {}, 2, "--energy-window N"},
+        {"chosen", {}, {"--energy-window", "2"}, 2, "chosen energy window"},
+        {"intervals", vectorValue(DCM_RRIntervalVector, 0, 3), {}, 2, "--rr-interval N"},
+        {"duplicate", vectorValue(DCM_AngularViewVector, 1, 1), {}, 2, "more than one frame"},
+        {"gap", vectorValue(DCM_AngularViewVector, 31, 9), {}, 2, "has no frame"},
+        {"class", set(DCM_SOPClassUID, "1.2.840.10008.5.1.4.1.1.7"), {}, 2, "not a DICOM NM image"},
+        {"cut", [](DcmDataset&, std::vector<Uint16>& p, long) { p.resize(p.size() - 5000); }, {}, 4,
+         "pixel data ends in image 31"},
+    };
+    for (const Case& c : cases) {
+        const std::string file = dir.file(std::string(c.name) + ".dcm");
+        rewrite(object, file, c.edit ? c.edit : [](DcmDataset&, std::vector<Uint16>&, long) {});
+        const ProcessResult run = importObject(file, dir.file("x.gsd"), c.options);
+        EXPECT_EQ(run.exitCode, c.code) << c.name;
+        EXPECT_NE(run.err.find(c.reason), std::string::npos) << c.name << ": " << run.err;
+        EXPECT_FALSE(fileExists(dir.file("x.gsd"))) << c.name;
+    }
+    // Lossy JPEG; lossy JPEG-LS and JPEG 2000 as transfer syntaxes of the
+    // same length put in place of lossless JPEG-LS's (DCMTK makes neither
+    // of signed samples): refused before any decoding.
+    ASSERT_EQ(runProcess("dcmcjpeg", {"+ee", object, dir.file("lossy.dcm")}).exitCode, 0);
+    ASSERT_EQ(runProcess("dcmcjpls", {object, dir.file("ls.dcm")}).exitCode, 0);
+    const std::string lossless = readFile(dir.file("ls.dcm"));
+    const std::size_t uid = lossless.find("1.2.840.10008.1.2.4.80");
+    ASSERT_LT(uid, 400u);
+    for (const auto& [name, last] : {std::pair{"lossyls.dcm", "81"}, {"j2k.dcm", "90"}}) {
+        std::string bytes = lossless;
+        bytes.replace(uid + 20, 2, last);
+        writeText(dir.file(name), bytes);
+    }
+    for (const auto& [name, reason] : {std::pair{"lossy.dcm", "lossy compressed"}, {"lossyls.dcm", "lossy compressed"},
+                                       {"j2k.dcm", "JPEG 2000"}}) {
+        const ProcessResult run = importObject(dir.file(name), dir.file("x.gsd"));
+        EXPECT_EQ(run.exitCode, 2) << name;
+        EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
+    }
+    // A file that ends inside an element.
+    const std::string whole = readFile(object);
+    writeText(dir.file("short.dcm"), whole.substr(0, 3000));
+    EXPECT_EQ(importObject(dir.file("short.dcm"), dir.file("x.gsd")).exitCode, 4);
+}
+
+TEST(Import, TrevikAndTrevikInspectWithoutTrevikDicomOrWithOneThatCannotStart) {
+    TempDir dir;
+    const std::string object = synthesiseAndExport({"--divisions", "2", "--frames", "4"}, dir);
+    // Beside trevik-dicom: the verdict and the attributes used.
+    ProcessResult run = runProcess(TREVIK_INSPECT_BIN, {object});
+    EXPECT_NE(run.out.find("attribute (0028,0010) Rows: 64\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("verdict: 0: converts 2 divisions of 4 frames, 64 x 64\n"), std::string::npos);
+    ASSERT_EQ(mkdir(dir.file("bin").c_str(), 0755), 0);
+    for (const std::string& program : {kTrevik, std::string(TREVIK_INSPECT_BIN)}) {
+        const std::string copy = dir.file("bin/" + program.substr(program.rfind('/') + 1));
+        writeText(copy, readFile(program));
+        ASSERT_EQ(chmod(copy.c_str(), 0755), 0);
+    }
+    const std::string trevik = dir.file("bin/trevik");
+    run = runProcess(trevik, {object, dir.file("x.gsd")});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_NE(run.err.find("install the package trevik-dicom"), std::string::npos) << run.err;
+    run = runProcess(dir.file("bin/trevik-inspect"), {object});
+    EXPECT_NE(run.out.find("verdict: 2: a DICOM file"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("install the package trevik-dicom\n"), std::string::npos);
+    // The loader's 127 (a library missing) becomes 1 with the reason.
+    writeText(dir.file("bin/trevik-dicom"), "#!/bin/sh\necho 'error while loading shared libraries' >&2\nexit 127\n");
+    ASSERT_EQ(chmod(dir.file("bin/trevik-dicom").c_str(), 0755), 0);
+    run = runProcess(trevik, {object, dir.file("x.gsd")});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("a library it needs is missing"), std::string::npos) << run.err;
+}
+
+}  // namespace
+}  // namespace trevik::test

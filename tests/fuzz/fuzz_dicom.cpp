@@ -1,0 +1,79 @@
+// The fuzz target over the DICOM source: the input bytes become a file
+// (DCMTK checks declared lengths against what a file holds, where a buffer
+// in memory would have it allocate them first) that loadDicomStudy reads
+// into a fresh study, as trevik-dicom import does. Any broken promise
+// aborts with a message.
+//
+// The promises checked:
+// - loadDicomStudy answers 0, 2, 4 or 8 (never 1: the file exists);
+// - after 0: the frames are 64 x 64, there is at least one and they fit the
+//   frame store, the division count is not negative, and every text field
+//   ends within its width and holds ASCII only.
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/oflog/oflog.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "reader/dicom/dicom_source.h"
+#include "study/rules.h"
+#include "study/store_sink.h"
+
+namespace {
+
+[[noreturn]] void broken(const std::string& what) {
+    std::fprintf(stderr, "fuzz_dicom: contract broken: %s\n", what.c_str());
+    std::fflush(stderr);
+    std::abort();
+}
+
+template <std::size_t N>
+void checkText(const char (&field)[N], const char* name) {
+    std::size_t length = ::strnlen(field, N);
+    for (std::size_t i = 0; i < length; ++i)
+        if (static_cast<unsigned char>(field[i]) >= 0x80) length = N;
+    if (length == N) broken(std::string(name) + " is not terminated or holds a byte beyond ASCII");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const bool quiet = [] {
+        OFLog::configure(OFLogger::OFF_LOG_LEVEL);
+        return true;
+    }();
+    (void)quiet;
+    static std::unique_ptr<trevik::Study> study(new trevik::Study());
+
+    // One scratch file for the whole process, in memory where there is one.
+    static const std::string path = [] {
+        const char* base = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        std::string pattern = std::string(base) + "/trevik-fuzz-dicom-XXXXXX";
+        const int fd = ::mkstemp(pattern.data());
+        if (fd < 0) broken("cannot create a scratch file");
+        ::close(fd);
+        std::atexit([] { ::unlink(path.c_str()); });
+        return pattern;
+    }();
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    if (!out || std::fwrite(data, 1, size, out) != size || std::fclose(out) != 0) broken("cannot write the scratch file");
+
+    *study = trevik::Study{};
+    trevik::StoreSink sink(study->store);
+    const trevik::Status status = trevik::dicom::loadDicomStudy(path.c_str(), *study, sink, {});
+    if (status.code != 0 && status.code != 2 && status.code != 4 && status.code != 8)
+        broken("code " + std::to_string(status.code));
+    if (status.code != 0) return 0;
+    const trevik::Study& s = *study;
+    if (s.geometry.columns != 64 || s.geometry.rows != 64) broken("frames other than 64 x 64");
+    if (s.record.frames <= 0 || s.record.division < 0 || !trevik::framesFitStore(s.record))
+        broken("frames that do not fit the store");
+    checkText(s.record.name, "name"), checkText(s.record.id, "id"), checkText(s.record.sex, "sex");
+    checkText(s.record.date, "date"), checkText(s.record.time, "time"), checkText(s.record.tracer, "tracer");
+    return 0;
+}

@@ -1,0 +1,115 @@
+// The DICOM source read from objects composed in memory: the sample rules
+// (Bits Stored masking and sign extension, 8-bit samples, rescaled values as
+// float samples, both frame forms) and the texts (character sets to ASCII,
+// the name's alphabetic group, date and time).
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdatset.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcuid.h>
+#include <dcmtk/dcmdata/dcvrat.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "reader/dicom/charset.h"
+#include "reader/dicom/dicom_source.h"
+
+namespace trevik::dicom {
+namespace {
+
+// One TOMO frame of `side` x `side` samples, the first ones `samples`,
+// the rest 0.
+std::unique_ptr<DcmDataset> object(int bits, int stored, int signedness, int side, const std::vector<Uint16>& samples) {
+    auto d = std::make_unique<DcmDataset>();
+    const std::pair<DcmTagKey, std::string> values[] = {
+        {DCM_SOPClassUID, UID_NuclearMedicineImageStorage}, {DCM_ImageType, "ORIGINAL\\PRIMARY\\TOMO\\EMISSION"},
+        {DCM_NumberOfFrames, "1"}, {DCM_DetectorVector, "1"}, {DCM_AngularViewVector, "1"},
+        {DCM_Rows, std::to_string(side)}, {DCM_Columns, std::to_string(side)}, {DCM_BitsAllocated, std::to_string(bits)},
+        {DCM_BitsStored, std::to_string(stored)}, {DCM_HighBit, std::to_string(stored - 1)},
+        {DCM_PixelRepresentation, std::to_string(signedness)}};
+    for (const auto& [tag, value] : values) d->putAndInsertString(tag, value.c_str());
+    auto* pointer = new DcmAttributeTag(DCM_FrameIncrementPointer);
+    pointer->putTagVal(DCM_DetectorVector, 0);
+    pointer->putTagVal(DCM_AngularViewVector, 1);
+    d->insert(pointer);
+    std::vector<Uint16> words(static_cast<std::size_t>(side) * side, 0);
+    std::copy(samples.begin(), samples.end(), words.begin());
+    std::vector<Uint8> bytes(words.begin(), words.end());
+    if (bits == 8) d->putAndInsertUint8Array(DCM_PixelData, bytes.data(), bytes.size());
+    else d->putAndInsertUint16Array(DCM_PixelData, words.data(), words.size());
+    return d;
+}
+
+// Keeps the one frame delivered, in whatever side.
+struct FrameKeeper : FrameSink {
+    std::vector<std::int16_t> frame;
+    Status begin(const Study&, const FrameLayout& layout) override {
+        frame.assign(static_cast<std::size_t>(layout.side) * layout.side, 0);
+        return {};
+    }
+    std::int16_t* slot(int, int) override { return frame.data(); }
+    Status stored(int, int) override { return {}; }
+};
+
+std::vector<std::int16_t> load(DcmDataset& d, FrameForm form = {}) {
+    auto study = std::make_unique<Study>();
+    FrameKeeper keeper;
+    LoadOptions options;
+    options.form = form;
+    const Status s = loadDicomDataset(d, *study, keeper, {}, options);
+    EXPECT_EQ(s.code, kOk) << statusWords(s);
+    return keeper.frame;
+}
+
+TEST(DicomSamples, MaskedSignExtendedEightBitAndRescaledAsTheProjectionRulesSay) {
+    // 12 of 16 bits, signed: the bits above are dropped, bit 11 is the sign.
+    auto twelve = object(16, 12, 1, 64, {0xF801, 0xA7FF, 0x0005});
+    std::vector<std::int16_t> f = load(*twelve);
+    EXPECT_EQ(f[0], -20470);
+    EXPECT_EQ(f[1], 20470);
+    EXPECT_EQ(f[2], 50);
+    // 8 bits; unsigned 16 bits wrap as a projection file's integers do.
+    EXPECT_EQ(load(*object(8, 8, 0, 64, {200}))[0], 2000);
+    EXPECT_EQ(load(*object(16, 16, 0, 64, {40000}))[0], 400000 % 65536);
+    // 2.5 as a float sample: 25 tenfold, 3 as the camera's count.
+    auto rescaled = object(16, 16, 1, 64, {3});
+    rescaled->putAndInsertString(DCM_RescaleSlope, "0.5");
+    rescaled->putAndInsertString(DCM_RescaleIntercept, "1");
+    EXPECT_EQ(load(*rescaled)[0], 25);
+    EXPECT_EQ(load(*rescaled, {FrameForm::Matrix::Reduced, FrameForm::Samples::Counts})[0], 3);
+    // 128 x 128: summed over 2 x 2 when reduced, kept whole as the source.
+    auto large = object(16, 16, 1, 128, {1, 2});
+    EXPECT_EQ(load(*large)[0], 30);
+    const std::vector<std::int16_t> whole = load(*large, {FrameForm::Matrix::Source, FrameForm::Samples::Counts});
+    ASSERT_EQ(whole.size(), 128u * 128u);
+    EXPECT_EQ(whole[1], 2);
+}
+
+TEST(DicomTexts, DeclaredCharacterSetsBecomeAsciiByTheFixedTable) {
+    EXPECT_EQ(asciiOfUtf8("Jos\xC3\xA9 \xC5\x81\xC3\xB3" "d\xC5\xBA"), "Jose Lodz");
+    EXPECT_EQ(asciiOfUtf8("\xE5\xB1\xB1\xE7\x94\xB0 \xC3\x86 \xFF"), "__ _ _");
+    auto latin = object(16, 16, 1, 64, {});
+    latin->putAndInsertString(DCM_SpecificCharacterSet, "ISO_IR 100");
+    latin->putAndInsertString(DCM_PatientName, "M\xFCller^Ren\xE9=^^^");
+    latin->putAndInsertString(DCM_StudyDate, "20240105");
+    latin->putAndInsertString(DCM_StudyTime, "0930");
+    latin->putAndInsertString(DCM_PatientSex, "F");
+    auto study = std::make_unique<Study>();
+    FrameKeeper keeper;
+    ASSERT_EQ(loadDicomDataset(*latin, *study, keeper, {}).code, kOk);
+    EXPECT_STREQ(study->record.name, "Muller^Rene");
+    EXPECT_EQ(std::string(study->record.date) + " " + study->record.time + " " + study->record.sex + " " +
+                  study->record.tracer,
+              "2024.01.05 09:30:00 F 99mTc");
+    auto utf8 = object(16, 16, 1, 64, {});
+    utf8->putAndInsertString(DCM_SpecificCharacterSet, "ISO_IR 192");
+    utf8->putAndInsertString(DCM_PatientName, "Yamada^Tar\xC5\x8D=\xE5\xB1\xB1\xE7\x94\xB0^\xE5\xA4\xAA\xE9\x83\x8E");
+    utf8->putAndInsertString(DCM_PatientID, "\xE5\xB1\xB1-1");
+    ASSERT_EQ(loadDicomDataset(*utf8, *study, keeper, {}).code, kOk);
+    EXPECT_STREQ(study->record.name, "Yamada^Taro");
+    EXPECT_STREQ(study->record.id, "_-1");
+}
+
+}  // namespace
+}  // namespace trevik::dicom
