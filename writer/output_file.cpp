@@ -316,12 +316,13 @@ bool OutputFile::fail(int error) noexcept {
     return false;
 }
 
-bool OutputFile::open(const char* path, const KeepTest& keep) {
+bool OutputFile::open(const char* path, const KeepTest& keep, Existing existing) {
     if (path == nullptr || *path == '\0') return fail(ENOENT);
 
     // One of our own descriptors (the shell's redirection, a pipe): write
     // where it stands, never replace what it refers to.
-    if (const int own = ownDescriptor(path); own != kNotOwn) {
+    const bool refuse = existing == Existing::Refuse;
+    if (const int own = refuse ? kNotOwn : ownDescriptor(path); own != kNotOwn) {
         if (own == kNoSuchDescriptor) return fail(EBADF);
         direct_.reset(::fcntl(own, F_DUPFD_CLOEXEC, 0));
         if (!direct_) return fail(errno);
@@ -331,8 +332,8 @@ bool OutputFile::open(const char* path, const KeepTest& keep) {
 
     struct stat st {};
     bool exists = false;
-    if (!resolve(path, st, exists)) return false;
-    if (exists) return openExisting(st, keep);
+    if (!resolve(path, st, exists, refuse)) return false;
+    if (exists) return refuse ? fail(EEXIST) : openExisting(st, keep);
     strategy_ = decideStrategy(false, nullptr);
     return prepareTemporary(0666) ? true : fail(errno);
 }
@@ -341,7 +342,8 @@ bool OutputFile::open(const char* path, const KeepTest& keep) {
 // links in the last component the way open() does (a dangling link names
 // the file to create), but relative to directory descriptors, and in a
 // directory where others may plant links only through a trusted link.
-bool OutputFile::resolve(const char* path, struct stat& st, bool& exists) {
+// With `noFollow` a link in the last component is an existing entry.
+bool OutputFile::resolve(const char* path, struct stat& st, bool& exists, bool noFollow) {
     std::string current = path;
     for (int hop = 0;; ++hop) {
         const std::string directory = directoryPrefix(current);
@@ -356,7 +358,7 @@ bool OutputFile::resolve(const char* path, struct stat& st, bool& exists) {
             exists = false;
             return true;
         }
-        if (!S_ISLNK(st.st_mode)) {
+        if (!S_ISLNK(st.st_mode) || noFollow) {
             exists = true;
             return true;
         }

@@ -94,6 +94,12 @@ using KeepTest = std::function<bool(int fd)>;
 class OutputFile {
 public:
     enum class Strategy { None, OwnDescriptor, Stream, Create, Replace, InPlace };
+    // What open does with a name that exists. Replace: as described above.
+    // Refuse: any entry of that name (a file, a symbolic link, dangling or
+    // not, a device, one of our descriptors) fails with EEXIST and is left
+    // alone, before and at the naming: a write that only ever creates,
+    // whose caller picks another name.
+    enum class Existing { Replace, Refuse };
 
     OutputFile() = default;
     ~OutputFile();  // removes a temporary that was not given the name
@@ -104,7 +110,7 @@ public:
     // content. False when the destination cannot or must not be written
     // (`keep` says so for an existing regular file: keptSource()); then
     // nothing has changed on disk.
-    bool open(const char* path, const KeepTest& keep = {});
+    bool open(const char* path, const KeepTest& keep = {}, Existing existing = Existing::Replace);
 
     // Writes the content, exactly `size` bytes, closes, and (for a
     // temporary) gives it the destination's name. True only when the
@@ -132,7 +138,7 @@ public:
 
 private:
     bool fail(int error) noexcept;
-    bool resolve(const char* path, struct stat& st, bool& exists);
+    bool resolve(const char* path, struct stat& st, bool& exists, bool noFollow);
     bool openExisting(const struct stat& st, const KeepTest& keep);
     bool prepareTemporary(unsigned mode);
     bool copyAttributes(const struct stat& st);

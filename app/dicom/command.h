@@ -28,6 +28,11 @@ int inspectCommand(const std::vector<std::string>& args);
 // --energy-window N / --rr-interval N at args[i]: 0 when taken, 2 after a
 // usage error, -1 when args[i] is not one.
 int takeChoiceOption(const char* command, const std::vector<std::string>& args, std::size_t& i, SourceChoice& choice);
+int receiveCommand(const std::vector<std::string>& args);
+
+// An AE title: 1 to 16 characters, no backslash or control character, not
+// only spaces.
+bool validAeTitle(const std::string& title);
 
 // A wrong command line: one message and the usage hint on standard error.
 // Returns 2.

@@ -20,6 +20,8 @@ constexpr Command kCommands[] = {
     {"send", "--to AET@HOST:PORT [--calling-aet AET] [--timeout S] FILE...", trevik::dicom::sendCommand},
     {"import", "[--energy-window N] [--rr-interval N] SOURCE.dcm OUTPUT.gsd", trevik::dicom::importCommand},
     {"inspect", "FILE", trevik::dicom::inspectCommand},
+    {"receive", "--aet AET --port PORT --inbox DIR [--allow AET[@HOST]]... [--keep DIR] [--max-associations N]",
+     trevik::dicom::receiveCommand},
 };
 
 void usage(std::FILE* out) {
@@ -34,13 +36,17 @@ void usage(std::FILE* out) {
                "several energy windows or R-R intervals needs --energy-window N or\n"
                "--rr-interval N. Two detectors: the views of detector 2 follow those of\n"
                "detector 1 in every division. The output never replaces a source file.\n"
+               "receive is a DICOM node: NM objects stored to it by C-STORE become .gsd files\n"
+               "in the inbox, from the callers named with --allow only; it runs until SIGTERM.\n"
                "inspect shows the verdict trevik gives a DICOM file and the attributes used.\n"
                "Defaults for what the camera does not record: start angle 0, arc 180 degrees,\n"
                "clockwise, one detector, one energy window.\n"
                "\n"
                "Exit codes:\n"
-               "  0  done: the file was written, every file was stored, or inspected\n"
-               "  1  a file cannot be read or written, or a file was not stored\n"
+               "  0  done: the file was written, every file was stored, inspected, or the node\n"
+               "     was stopped\n"
+               "  1  a file cannot be read or written, a file was not stored, or the node\n"
+               "     cannot listen on its port or write its folders\n"
                "  2  not a source the converter reads, or a wrong command line\n"
                "  4  the source ends early (or its pixel data is shorter than its frames)\n"
                "  8  not enough memory\n",

@@ -41,15 +41,6 @@ struct Destination {
     Uint16 port = 0;
 };
 
-// An AE title: 1 to 16 characters, no backslash or control character, not
-// only spaces.
-bool validTitle(const std::string& title) {
-    if (title.empty() || title.size() > 16 || title.find_first_not_of(' ') == std::string::npos) return false;
-    for (unsigned char c : title)
-        if (c < 0x20 || c >= 0x7F || c == '\\') return false;
-    return true;
-}
-
 // AET@HOST:PORT; the title may itself hold "@", the host ":" (IPv6 in
 // brackets is not needed on the loopback tests, but a bare name or address is).
 bool parseDestination(const std::string& text, Destination& to) {
@@ -64,7 +55,7 @@ bool parseDestination(const std::string& text, Destination& to) {
     if (port.empty() || error != std::errc{} || end != port.data() + port.size() || value < 1 || value > 65535)
         return false;
     to.port = static_cast<Uint16>(value);
-    return validTitle(to.aet) && !to.host.empty();
+    return validAeTitle(to.aet) && !to.host.empty();
 }
 
 // One file to store: its SOP class and the transfer syntax it is in.
@@ -215,7 +206,7 @@ int sendCommand(const std::vector<std::string>& args) {
                 return usageError("send", "--to takes AET@HOST:PORT (an AE title of 1 to 16 characters)");
             haveDestination = true;
         } else if (optionValue(args, i, "--calling-aet", value, missing)) {
-            if (missing || !validTitle(value))
+            if (missing || !validAeTitle(value))
                 return usageError("send", "--calling-aet takes an AE title of 1 to 16 characters");
             calling = value;
         } else if (optionValue(args, i, "--timeout", value, missing)) {

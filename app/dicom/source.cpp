@@ -22,6 +22,13 @@ int usageError(const char* command, const std::string& message) {
     return 2;
 }
 
+bool validAeTitle(const std::string& title) {
+    if (title.empty() || title.size() > 16 || title.find_first_not_of(' ') == std::string::npos) return false;
+    for (unsigned char c : title)
+        if (c < 0x20 || c >= 0x7F || c == '\\') return false;
+    return true;
+}
+
 bool optionValue(const std::vector<std::string>& args, std::size_t& i, std::string_view name, std::string& value,
                  bool& missing) {
     const std::string_view arg = args[i];

@@ -73,6 +73,16 @@ dpkg_waiting -i "$batch" "$window" $dicom >/dev/null || fail "dpkg -i"
 if [ -n "$dicom" ]; then
   /usr/bin/trevik-dicom --version | grep -q '^trevik-dicom ' || fail "/usr/bin/trevik-dicom --version"
   [ "$(man -w trevik-dicom)" = /usr/share/man/man1/trevik-dicom.1.gz ] || fail "man -w trevik-dicom"
+  # The node as a service: installed, disabled, with its user, inbox and options.
+  [ -s /lib/systemd/system/trevik-receive.service ] || fail "trevik-receive.service is not installed"
+  ! ls /etc/systemd/system/*/trevik-receive.service 2>/dev/null || fail "trevik-receive.service is enabled"
+  getent passwd trevik-receive >/dev/null || fail "no user trevik-receive"
+  [ "$(stat -c %U /var/lib/trevik-receive/inbox)" = trevik-receive ] || fail "the inbox is not trevik-receive's"
+  grep -q '^TREVIK_RECEIVE_OPTIONS=' /etc/default/trevik-receive || fail "/etc/default/trevik-receive"
+  if command -v systemd-analyze >/dev/null; then
+    systemd-analyze verify /lib/systemd/system/trevik-receive.service >/dev/null 2>verify.log ||
+      fail "systemd-analyze verify: $(cat verify.log)"
+  fi
 fi
 "$build/make-study" --matrix 128 --float --divisions 4 --frames 16 --hr 72 --output study.prj >/dev/null ||
   fail "make-study"

@@ -113,6 +113,27 @@ TEST_P(OutputFileTest, NamesChangedDuringTheWriteAreLeftAlone) {
     EXPECT_EQ(entries(file("b")), std::set<std::string>{"out"});
 }
 
+// Only creating: every kind of existing name stays as it was, a dangling
+// link included, and so does a name that appears during the write.
+TEST_P(OutputFileTest, CreateOnlyLeavesEveryExistingNameAlone) {
+    putFile(file("old"), "old", 0644);
+    fs::create_symlink("nowhere", file("dangling"));
+    auto create = [&](const std::string& name, std::function<void()> meanwhile = {}) {
+        detail::outputFileSeams().beforeNaming = std::move(meanwhile);
+        OutputFile out;
+        const bool done = out.open(file(name).c_str(), {}, OutputFile::Existing::Refuse) &&
+                          out.commit([](int fd) { return detail::writeAll(fd, "new", 3); }, 3);
+        EXPECT_EQ(done ? 0 : out.error(), done ? 0 : EEXIST) << name;
+        return done;
+    };
+    EXPECT_FALSE(create("old"));
+    EXPECT_FALSE(create("dangling"));
+    EXPECT_FALSE(create("late", [&] { putFile(file("late"), "theirs", 0644); }));
+    EXPECT_TRUE(create("fresh"));
+    EXPECT_EQ(readFile(file("old")) + readFile(file("late")) + readFile(file("fresh")), "oldtheirsnew");
+    EXPECT_EQ(entries(dir_.path()), (std::set<std::string>{"dangling", "fresh", "late", "old"}));
+}
+
 TEST_P(OutputFileTest, SharedStickyDirectoriesTrustOnlyTheCallerAndTheirOwner) {
     NEEDS_ROOT();
     putFile(file("victim"), "secret", 0600);

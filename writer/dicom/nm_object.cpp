@@ -324,11 +324,11 @@ Status composeNm(const CameraStudy& study, const NmOptions& options, DcmFileForm
     return {};
 }
 
-Status encodeFile(DcmFileFormat& file, std::vector<unsigned char>& bytes) {
+Status encodeFile(DcmFileFormat& file, std::vector<unsigned char>& bytes, E_TransferSyntax syntax) {
     try {
         bytes.clear();
-        bytes.reserve(file.getDataset()->calcElementLength(EXS_LittleEndianExplicit, EET_UndefinedLength) + 4096);
-        if (file.validateMetaInfo(EXS_LittleEndianExplicit).bad()) return noMemory();
+        bytes.reserve(file.getDataset()->calcElementLength(syntax, EET_UndefinedLength) + 4096);
+        if (file.validateMetaInfo(syntax).bad()) return noMemory();
         std::vector<unsigned char> buffer(1 << 20);
         DcmOutputBufferStream out(buffer.data(), buffer.size());
         // Sequences and items of undefined length: older readers (XMedCon)
@@ -336,7 +336,7 @@ Status encodeFile(DcmFileFormat& file, std::vector<unsigned char>& bytes) {
         file.transferInit();
         OFCondition condition = EC_StreamNotifyClient;
         while (condition == EC_StreamNotifyClient) {
-            condition = file.write(out, EXS_LittleEndianExplicit, EET_UndefinedLength, nullptr);
+            condition = file.write(out, syntax, EET_UndefinedLength, nullptr);
             void* chunk = nullptr;
             offile_off_t length = 0;
             out.flushBuffer(chunk, length);
@@ -351,10 +351,11 @@ Status encodeFile(DcmFileFormat& file, std::vector<unsigned char>& bytes) {
     return {};
 }
 
-Status writeBytes(const char* path, const std::vector<unsigned char>& bytes, const detail::KeepTest& keep) {
+Status writeBytes(const char* path, const std::vector<unsigned char>& bytes, const detail::KeepTest& keep,
+                  detail::OutputFile::Existing existing) {
     detail::OutputFile output;
     const bool written =
-        output.open(path, keep) &&
+        output.open(path, keep, existing) &&
         output.commit([&](int fd) { return detail::writeAll(fd, bytes.data(), bytes.size()); }, bytes.size());
     Status status;
     if (!written)

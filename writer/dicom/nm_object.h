@@ -5,6 +5,9 @@
 // the same output-file rules as every other format.
 #pragma once
 
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcxfer.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -62,12 +65,16 @@ struct NmOptions {
 Status composeNm(const CameraStudy& study, const NmOptions& options, DcmFileFormat& file,
                  std::vector<std::string>* warnings = nullptr);
 
-// The object as a DICOM Part 10 file in explicit VR little endian.
-Status encodeFile(DcmFileFormat& file, std::vector<unsigned char>& bytes);
+// The object as a DICOM Part 10 file, in explicit VR little endian unless
+// another transfer syntax is named (one the data set's pixel data is in).
+Status encodeFile(DcmFileFormat& file, std::vector<unsigned char>& bytes,
+                  E_TransferSyntax syntax = EXS_LittleEndianExplicit);
 
 // Writes `bytes` to `path` through the output-file rules (writer/output_file.h);
-// an existing file for which `keep` says so is kept (KeptSource).
-Status writeBytes(const char* path, const std::vector<unsigned char>& bytes, const detail::KeepTest& keep = {});
+// an existing file for which `keep` says so is kept (KeptSource). With
+// Existing::Refuse any existing name is CannotWrite with EEXIST.
+Status writeBytes(const char* path, const std::vector<unsigned char>& bytes, const detail::KeepTest& keep = {},
+                  detail::OutputFile::Existing existing = detail::OutputFile::Existing::Replace);
 
 // The SNOMED CT code of a radionuclide the camera names in one of the
 // spellings it uses ("99mTc", "201Tl", ...); null for any other text.

@@ -98,6 +98,17 @@ Status writeGsd(detail::OutputFile& output, const Study& study) {
     }
 }
 
+Status createGsd(const char* path, const Study& study) {
+    if (!framesFitStore(study.record)) return statusOf(Reason::CannotWrite, 0);
+    try {
+        detail::OutputFile output;
+        if (!output.open(path, {}, detail::OutputFile::Existing::Refuse)) return refusedOutput(output);
+        return writeGsd(output, study);
+    } catch (const std::bad_alloc&) {
+        return statusOf(Reason::NoMemory, ENOMEM);
+    }
+}
+
 Status refusedOutput(const detail::OutputFile& output) {
     return output.keptSource() ? statusOf(Reason::KeptSource) : statusOf(Reason::CannotWrite, output.error());
 }

@@ -26,6 +26,11 @@ class OutputFile;
 // of it) is true is left as it is: KeptSource.
 Status writeGsd(const char* path, const Study& study, const std::function<bool(int fd)>& keep = {});
 
+// The same, but only ever creating: a name that exists, whatever it is,
+// is left alone and the write fails with CannotWrite and EEXIST, also when
+// the name appears while the file is written.
+Status createGsd(const char* path, const Study& study);
+
 // The same into an output opened already (detail::OutputFile::open was true).
 Status writeGsd(detail::OutputFile& output, const Study& study);
 

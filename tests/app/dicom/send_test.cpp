@@ -26,103 +26,12 @@
 #include <thread>
 
 #include "tests/app/dicom/dicom_fixtures.h"
+#include "tests/app/dicom/pacs_fixture.h"
 
 namespace trevik::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// A port nothing listens on now (the kernel's choice for port 0).
-int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
-// The body of an HTTP GET to 127.0.0.1; empty unless the answer is 200.
-std::string httpGet(int port, const std::string& path) {
-    const ProcessResult got =
-        runProcess("curl", {"-sf", "--noproxy", "*", "--max-time", "10", "http://127.0.0.1:" + std::to_string(port) + path});
-    return got.exitCode == 0 ? got.out : std::string();
-}
-
-// Starts `program` (found through PATH) with its standard output and error
-// in `log`, without waiting.
-pid_t spawn(const std::string& program, const std::vector<std::string>& args, const std::string& log) {
-    std::vector<std::string> strings = {program};
-    strings.insert(strings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& s : strings) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(fd, STDOUT_FILENO);
-        ::dup2(fd, STDERR_FILENO);
-        ::execvp(program.c_str(), argv.data());
-        ::_exit(127);
-    }
-    ::close(fd);
-    return pid;
-}
-
-// One Orthanc of the test's own, called TESTPACS.
-class Pacs {
-public:
-    Pacs() {
-        // As root the test gets a network of its own, where only the
-        // loopback exists; everything it starts shares it.
-        if (::geteuid() == 0 && ::unshare(CLONE_NEWNET) == 0) runProcess("ip", {"link", "set", "lo", "up"});
-        http_ = freePort();
-        dicom_ = freePort();
-        std::ofstream(dir_.file("orthanc.json"))
-            << "{\"Name\":\"trevik-test\",\"StorageDirectory\":\"" << dir_.file("storage")
-            << "\",\"IndexDirectory\":\"" << dir_.file("storage") << "\",\"Plugins\":[],\"HttpPort\":" << http_
-            << ",\"DicomPort\":" << dicom_
-            << ",\"DicomAet\":\"TESTPACS\",\"DicomCheckCalledAet\":true,\"RemoteAccessAllowed\":false,"
-               "\"AuthenticationEnabled\":false}\n";
-        pid_ = spawn("Orthanc", {dir_.file("orthanc.json")}, dir_.file("orthanc.log"));
-        for (int i = 0; i < 200 && httpGet(http_, "/system").empty(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ~Pacs() { stop(SIGTERM); }
-    void stop(int signal) {
-        if (pid_ <= 0) return;
-        ::kill(pid_, signal);
-        if (signal != SIGSTOP && signal != SIGCONT) {
-            ::waitpid(pid_, nullptr, 0);
-            pid_ = -1;
-        }
-    }
-    bool ready() const { return !httpGet(http_, "/system").empty(); }
-    std::string to(const std::string& title = "TESTPACS") const {
-        return title + "@127.0.0.1:" + std::to_string(dicom_);
-    }
-    std::vector<std::string> instances() const {
-        const std::string list = httpGet(http_, "/instances");
-        std::vector<std::string> ids;  // the quoted strings of a JSON array
-        for (std::size_t open = list.find('"'); open != std::string::npos; open = list.find('"', open)) {
-            const std::size_t close = list.find('"', open + 1);
-            if (close == std::string::npos) break;
-            ids.push_back(list.substr(open + 1, close - open - 1));
-            open = close + 1;
-        }
-        return ids;
-    }
-    std::string file(const std::string& id) const { return httpGet(http_, "/instances/" + id + "/file"); }
-    const TempDir& dir() const { return dir_; }
-
-private:
-    TempDir dir_;
-    int http_ = 0, dicom_ = 0;
-    pid_t pid_ = -1;
-};
 
 double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 

@@ -1,0 +1,202 @@
+// trevik-dicom receive as cameras and a PACS meet it: the node started by
+// the test on 127.0.0.1 (in a private network namespace when root), sent to
+// with DCMTK's storescu and echoscu and by Orthanc, stopped by its process
+// id. Every .gsd must equal `trevik-dicom import` of the object sent.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <set>
+
+#include "tests/app/dicom/dicom_fixtures.h"
+#include "tests/app/dicom/pacs_fixture.h"
+
+namespace trevik::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::set<std::string> names(const std::string& dir) {
+    std::set<std::string> found;
+    for (const auto& entry : fs::directory_iterator(dir)) found.insert(entry.path().filename().string());
+    return found;
+}
+
+void waitFor(const std::function<bool()>& done, int seconds) {
+    for (int i = 0; i < seconds * 20 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}
+
+int endOf(pid_t pid) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// One node called NODE with an inbox and a keep folder of its own.
+class Node {
+public:
+    explicit Node(const std::vector<std::string>& options, int port = freePort()) : port_(port) {
+        fs::create_directory(inbox()), fs::create_directory(keep());
+        std::vector<std::string> args = {"receive", "--aet", "NODE", "--port", std::to_string(port_),
+                                         "--inbox", inbox(), "--keep", keep()};
+        args.insert(args.end(), options.begin(), options.end());
+        pid_ = spawn(kTrevikDicom, args, dir_.file("node.log"));
+        waitFor([&] { return log().find("listening as NODE") != std::string::npos; }, 10);
+    }
+    ~Node() { stop(SIGKILL); }
+    int stop(int signal) {
+        if (pid_ <= 0) return -1;
+        ::kill(pid_, signal);
+        const int end = endOf(pid_);
+        pid_ = -1;
+        return end;
+    }
+    std::vector<std::string> storescu(const std::string& calling) const {
+        return {"-aet", calling, "-aec", "NODE", "127.0.0.1", std::to_string(port_)};
+    }
+    ProcessResult store(const std::string& calling, const std::vector<std::string>& files) const {
+        std::vector<std::string> args = storescu(calling);
+        args.insert(args.begin(), "-d");
+        args.insert(args.end(), files.begin(), files.end());
+        return runProcess("storescu", args);
+    }
+    std::string log() const { return readFile(dir_.file("node.log")); }
+    std::string inbox() const { return dir_.file("in"); }
+    std::string keep() const { return dir_.file("keep"); }
+    const TempDir& dir() const { return dir_; }
+
+private:
+    TempDir dir_;
+    int port_;
+    pid_t pid_ = -1;
+};
+
+// Each file in `folder` equals `expected` (a name there -> the file it equals).
+void expectFiles(const std::string& folder, const std::map<std::string, std::string>& expected) {
+    std::set<std::string> want;
+    for (const auto& [name, file] : expected) want.insert(name);
+    EXPECT_EQ(names(folder), want);
+    for (const auto& [name, file] : expected) EXPECT_EQ(readFile(folder + "/" + name), readFile(file)) << name;
+}
+
+TEST(Receive, ParallelAssociationsEachGiveWhatImportGives) {
+    privateNetwork();
+    TempDir dir;
+    Node node({"--allow", "CAM@127.0.0.1", "--max-associations", "4"});
+    std::vector<std::string> ids = {"A1", "../B 2", "C\xC3\xA9", "D4"}, bases;
+    std::vector<pid_t> senders;
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        const std::string name = "s" + std::to_string(i);
+        const std::string dcm = synthesiseAndExport({"--id", ids[i], "--matrix", i % 2 ? "128" : "64"}, dir, name);
+        ASSERT_EQ(runProcess(kTrevikDicom, {"import", dcm, dir.file(name + ".gsd")}).exitCode, 0);
+        std::vector<std::string> args = node.storescu("CAM");
+        args.insert(args.end(), {dcm, dcm});  // the same object twice: a second, numbered file
+        senders.push_back(spawn("storescu", args, dir.file(name + ".log")));
+    }
+    for (const pid_t sender : senders) EXPECT_EQ(endOf(sender), 0);
+    std::map<std::string, std::string> expected;
+    const std::vector<std::string> safe = {"A1", "_._B_2", "C__", "D4"};
+    for (std::size_t i = 0; i < ids.size(); ++i)
+        for (const char* suffix : {"", "-2"})
+            expected[safe[i] + "_20010514_102345_1" + suffix + ".gsd"] = dir.file("s" + std::to_string(i) + ".gsd");
+    expectFiles(node.inbox(), expected);
+    EXPECT_EQ(node.stop(SIGINT), 0);
+}
+
+TEST(Receive, OnlyAllowedCallersMayStoreAndEchoIsAnswered) {
+    privateNetwork();
+    TempDir dir;
+    const std::string dcm = synthesiseAndExport({"--frames", "8"}, dir);
+    {
+        Node nobody({});
+        EXPECT_NE(nobody.log().find("no caller is allowed"), std::string::npos) << nobody.log();
+        EXPECT_NE(runProcess("echoscu", nobody.storescu("CAM")).exitCode, 0);
+    }
+    Node node({"--allow", "CAM@127.0.0.1", "--allow", "PACS@10.0.0.9"});
+    EXPECT_EQ(runProcess("echoscu", node.storescu("CAM")).exitCode, 0);
+    EXPECT_NE(node.store("PACS", {dcm}).exitCode, 0);
+    EXPECT_NE(node.store("OTHER", {dcm}).exitCode, 0);
+    std::vector<std::string> wrongCalled = node.storescu("CAM");
+    wrongCalled[3] = "ELSEWHERE";
+    EXPECT_NE(runProcess("echoscu", wrongCalled).exitCode, 0);
+    for (const char* line : {"C-ECHO from CAM@127.0.0.1 answered", "PACS from 127.0.0.1 is not allowed",
+                             "OTHER from 127.0.0.1 is not allowed", "called ELSEWHERE, but this node is NODE"})
+        EXPECT_NE(node.log().find(line), std::string::npos) << line << "\n" << node.log();
+    EXPECT_TRUE(names(node.inbox()).empty() && names(node.keep()).empty());
+}
+
+TEST(Receive, AnObjectThatCannotBeConvertedFailsWithItsReasonAndIsOnlyKept) {
+    privateNetwork();
+    TempDir dir;
+    const std::string dcm = synthesiseAndExport({"--frames", "8"}, dir);
+    ASSERT_EQ(runProcess("dcmodify", {"-nb", "-m", "(0008,0008)=ORIGINAL\\PRIMARY\\STATIC\\EMISSION", dcm}).exitCode, 0);
+    Node node({"--allow", "CAM"});
+    const ProcessResult sent = node.store("CAM", {dcm});
+    EXPECT_NE(sent.exitCode, 0);
+    EXPECT_NE(sent.err.find("0xc000"), std::string::npos) << sent.err;
+    EXPECT_NE(sent.err.find("ErrorComment"), std::string::npos) << sent.err;
+    EXPECT_TRUE(names(node.inbox()).empty());
+    ASSERT_EQ(names(node.keep()), std::set<std::string>{"A123-45_20010514_102345_1.dcm"});
+    DcmFileFormat original, kept;
+    ASSERT_TRUE(original.loadFile(dcm.c_str()).good());
+    ASSERT_TRUE(kept.loadFile((node.keep() + "/A123-45_20010514_102345_1.dcm").c_str()).good());
+    expectSameDataset(*original.getDataset(), *kept.getDataset());
+}
+
+// A large object sent over and over; the node ended by `signal` while the
+// first is on its way: whatever is in the inbox and the keep folder is
+// whole; SIGTERM lets that first object land, and only that one.
+void endMidTransfer(int signal, int expectedEnd) {
+    privateNetwork();
+    TempDir dir;
+    const std::string dcm = synthesiseAndExport({"--matrix", "128", "--divisions", "16", "--frames", "64"}, dir);
+    ASSERT_EQ(runProcess(kTrevikDicom, {"import", dcm, dir.file("study.gsd")}).exitCode, 0);
+    Node node({"--allow", "CAM"});
+    std::vector<std::string> args = node.storescu("CAM");
+    args.insert(args.begin(), "-v");
+    args.insert(args.end(), 10, dcm);
+    const pid_t sender = spawn("storescu", args, dir.file("storescu.log"));
+    waitFor([&] { return readFile(dir.file("storescu.log")).find("Sending Store Request") != std::string::npos; }, 30);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(node.stop(signal), expectedEnd) << node.log();
+    EXPECT_NE(endOf(sender), 0);
+    const std::set<std::string> kept = names(node.keep()), stored = names(node.inbox());
+    if (signal == SIGTERM) {
+        EXPECT_EQ(kept.size(), 1u) << node.log();
+        EXPECT_EQ(stored.size(), 1u) << node.log();
+        EXPECT_NE(node.log().find("stopped"), std::string::npos) << node.log();
+    }
+    DcmFileFormat original;
+    ASSERT_TRUE(original.loadFile(dcm.c_str()).good());
+    for (const std::string& name : kept) {
+        DcmFileFormat copy;
+        ASSERT_TRUE(copy.loadFile((node.keep() + "/" + name).c_str()).good()) << name;
+        expectSameDataset(*original.getDataset(), *copy.getDataset());
+    }
+    for (const std::string& name : stored) EXPECT_EQ(readFile(node.inbox() + "/" + name), readFile(dir.file("study.gsd")));
+}
+
+TEST(Receive, SigtermMidTransferEndsWithZeroAndLeavesNoPartialFile) { endMidTransfer(SIGTERM, 0); }
+
+TEST(Receive, SigkillLeavesOnlyCompleteFiles) { endMidTransfer(SIGKILL, 128 + SIGKILL); }
+
+TEST(Receive, OrthancPushesAStudyThatArrivesAsAGsd) {
+    const int port = freePort();
+    Pacs pacs("\"DicomModalities\":{\"node\":[\"NODE\",\"127.0.0.1\"," + std::to_string(port) + "]},");
+    ASSERT_TRUE(pacs.ready()) << readFile(pacs.dir().file("orthanc.log"));
+    TempDir dir;
+    const std::string dcm = synthesiseAndExport({"--divisions", "8", "--frames", "32"}, dir);
+    ASSERT_EQ(runProcess(kTrevikDicom, {"send", "--to", pacs.to(), dcm}).exitCode, 0);
+    ASSERT_EQ(pacs.instances().size(), 1u);
+    Node node({"--allow", "TESTPACS@127.0.0.1"}, port);
+    const std::string pushed = pacs.post("/modalities/node/store", "[\"" + pacs.instances()[0] + "\"]");
+    waitFor([&] { return !names(node.keep()).empty(); }, 30);
+    EXPECT_EQ(names(node.keep()), std::set<std::string>{"A123-45_20010514_102345_1.dcm"}) << node.log();
+    EXPECT_FALSE(pushed.empty());
+    ASSERT_EQ(runProcess(kTrevikDicom, {"import", dcm, dir.file("study.gsd")}).exitCode, 0);
+    expectFiles(node.inbox(), {{"A123-45_20010514_102345_1.gsd", dir.file("study.gsd")}});
+}
+
+}  // namespace
+}  // namespace trevik::test
