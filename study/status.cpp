@@ -102,13 +102,13 @@ std::string tagText(std::uint16_t group, std::uint16_t element) {
     return s;
 }
 
-std::string printableName(std::string_view name) {
+void appendPrintable(std::string& out, std::string_view bytes, char quote) {
     constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (const char c : name) {
+    for (const char c : bytes) {
         const auto u = static_cast<unsigned char>(c);
-        if (c == '\\') {
-            out += "\\\\";
+        if (c == '\\' || (quote && c == quote)) {
+            out += '\\';
+            out += c;
         } else if (u >= 0x20 && u <= 0x7E) {
             out += c;
         } else {
@@ -117,6 +117,11 @@ std::string printableName(std::string_view name) {
             out += kHex[u & 0xF];
         }
     }
+}
+
+std::string printableName(std::string_view name) {
+    std::string out;
+    appendPrintable(out, name);
     return out;
 }
 

@@ -100,9 +100,11 @@ const StatusWords& statusWordsEntry(const Status& status);
 // Argument `index` (from 1) of the entry's placeholders, as text.
 std::string statusArgument(const Status& status, int index);
 
-// A file name as messages show it: every byte outside 0x20..0x7E as \xNN
-// and the backslash doubled, so that no name can end a line or move the
-// terminal.
+// Appends `bytes` as messages show them: every byte outside 0x20..0x7E as
+// \xNN, the backslash (and `quote`, when given) escaped with a backslash,
+// so that no text can end a line or move the terminal.
+void appendPrintable(std::string& out, std::string_view bytes, char quote = 0);
+// A file name as messages show it (appendPrintable).
 std::string printableName(std::string_view name);
 
 // "(gggg,eeee)" in upper-case hexadecimal, as the words name an element.

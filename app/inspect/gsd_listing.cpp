@@ -73,7 +73,7 @@ std::string reportGsd(Text& t, std::FILE* stream, std::int64_t size, bool drawMo
     if (h.problem != gsd::Header::Problem::NoMagic) t << "  qubrix\n";
     for (const gsd::Line& line : h.lines) {
         std::string shown;
-        appendEscaped(shown, std::string(line.key) + " = " + line.value + ";", 0);
+        appendPrintable(shown, std::string(line.key) + " = " + line.value + ";");
         t << "  " << shown << "\n";
     }
     if (h.problem == gsd::Header::Problem::None) t << "  \\x0C\n";

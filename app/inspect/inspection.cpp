@@ -107,7 +107,7 @@ Inspection inspectFile(const std::string& path, bool drawMontage) {
     ins.path = path;
     Verdict& v = ins.verdict;
     Text t;
-    t << "== " << printablePath(path) << "\n";
+    t << "== " << printableName(path) << "\n";
     auto finish = [&] {
         t << "verdict: " << v.code << ": " << v.reason << "\n";
         ins.report = std::move(t.str());
@@ -183,7 +183,7 @@ Inspection inspectOrNoMemory(const std::string& path, bool drawMontage, InspectF
         ins.verdict.code = kNoMemory;
         ins.verdict.reason = statusWords(statusOf(Reason::NoMemory)) + " to inspect the file";
         ins.verdict.unreadable = true;
-        ins.report = "== " + printablePath(path) + "\nverdict: " + toText(ins.verdict.code) + ": " + ins.verdict.reason + "\n";
+        ins.report = "== " + printableName(path) + "\nverdict: " + toText(ins.verdict.code) + ": " + ins.verdict.reason + "\n";
         if (drawMontage) ins.noMontage = "not enough memory";
         return ins;
     }

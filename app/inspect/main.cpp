@@ -31,6 +31,7 @@
 
 #include "app/inspect/inspection.h"
 #include "app/inspect/png_montage.h"
+#include "study/status.h"
 
 namespace {
 
@@ -63,26 +64,6 @@ constexpr const char* kHelp =
     "Exit codes: 0 every file inspected, 1 a file could not be read or a picture\n"
     "not written (or refused), 2 a wrong command line.\n";
 
-// A name as the report writes it: every byte outside 0x20..0x7E as \xNN and
-// the backslash doubled, so that no name can end a line or forge one.
-std::string printable(std::string_view name) {
-    constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (const char c : name) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '\\') {
-            out += "\\\\";
-        } else if (u >= 0x20 && u <= 0x7E) {
-            out += c;
-        } else {
-            out += "\\x";
-            out += kHex[u >> 4];
-            out += kHex[u & 0xF];
-        }
-    }
-    return out;
-}
-
 int usageError(const std::string& message) {
     std::fprintf(stderr, "trevik-inspect: %s\n%s", message.c_str(), kUsageLine);
     return 2;
@@ -103,7 +84,7 @@ bool walkDirectory(const std::string& path, std::vector<std::string>& files,
                    std::set<std::pair<dev_t, ino_t>>& open) {
     DIR* directory = ::opendir(path.c_str());
     if (!directory) {
-        std::fprintf(stderr, "trevik-inspect: %s: the directory cannot be read: %s\n", printable(path).c_str(),
+        std::fprintf(stderr, "trevik-inspect: %s: the directory cannot be read: %s\n", trevik::printableName(path).c_str(),
                      std::strerror(errno));
         return false;
     }
@@ -122,7 +103,7 @@ bool walkDirectory(const std::string& path, std::vector<std::string>& files,
     }
     if (errno != 0) {
         std::fprintf(stderr, "trevik-inspect: %s: the directory cannot be read to its end: %s\n",
-                     printable(path).c_str(), std::strerror(errno));
+                     trevik::printableName(path).c_str(), std::strerror(errno));
         complete = false;
     }
     // std::string compares its bytes as unsigned char: byte order.
@@ -131,7 +112,7 @@ bool walkDirectory(const std::string& path, std::vector<std::string>& files,
         struct stat entry {};
         const std::string full = joinPath(path, name);
         if (::fstatat(::dirfd(directory), name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) {
-            std::fprintf(stderr, "trevik-inspect: %s: %s\n", printable(full).c_str(), std::strerror(errno));
+            std::fprintf(stderr, "trevik-inspect: %s: %s\n", trevik::printableName(full).c_str(), std::strerror(errno));
             complete = false;
         } else if (S_ISREG(entry.st_mode)) {
             files.push_back(full);
@@ -248,7 +229,7 @@ int main(int argc, char** argv) {
                 png = arg == "--png" ? std::string(argv[++i]) : std::string(arg.substr(6));
                 if (png->empty()) return usageError("--png needs a file name");
             } else {
-                return usageError("unknown option " + printable(arg));
+                return usageError("unknown option " + trevik::printableName(arg));
             }
             continue;
         }
@@ -277,7 +258,7 @@ int main(int argc, char** argv) {
         for (std::size_t i = 0; i < files.size(); ++i) {
             const std::string name = pictureName(*png, i, files.size());
             if (const char* refusal = pictureRefusal(name, inputs)) {
-                std::fprintf(stderr, "trevik-inspect: no picture is written to %s: %s\n", printable(name).c_str(),
+                std::fprintf(stderr, "trevik-inspect: no picture is written to %s: %s\n", trevik::printableName(name).c_str(),
                              refusal);
                 return 1;
             }
@@ -317,12 +298,12 @@ int main(int argc, char** argv) {
             }
             if (!problem.empty()) {
                 progress.clear();
-                std::fprintf(stderr, "trevik-inspect: no picture %s for %s: %s\n", printable(name).c_str(),
-                             printable(path).c_str(), problem.c_str());
+                std::fprintf(stderr, "trevik-inspect: no picture %s for %s: %s\n", trevik::printableName(name).c_str(),
+                             trevik::printableName(path).c_str(), problem.c_str());
                 failed = true;
                 pictureLine = "picture: none: " + problem + "\n";
             } else {
-                pictureLine = "picture: " + printable(picture) + "\n";
+                pictureLine = "picture: " + trevik::printableName(picture) + "\n";
             }
         }
         if (tsv) {

@@ -72,7 +72,7 @@ private:
 std::string titleOf(std::string_view path, int most) {
     if (const auto slash = path.find_last_of('/'); slash != std::string_view::npos && slash + 1 < path.size())
         path.remove_prefix(slash + 1);
-    std::string title = printablePath(path);
+    std::string title = printableName(path);
     const auto fits = static_cast<std::size_t>(std::max(0, (most + kScale) / kAdvance));
     if (title.size() > fits && fits > 3) title = "..." + title.substr(title.size() - (fits - 3));
     return title;

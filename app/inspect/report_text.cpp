@@ -29,31 +29,12 @@ std::string padRight(std::string s, std::size_t width) {
     return s;
 }
 
-void appendEscaped(std::string& out, std::string_view bytes, char quote) {
-    constexpr char kHex[] = "0123456789ABCDEF";
-    for (const char c : bytes) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '\\' || (quote && c == quote)) {
-            out += '\\';
-            out += c;
-        } else if (u >= 0x20 && u <= 0x7E) {
-            out += c;
-        } else {
-            out += "\\x";
-            out += kHex[u >> 4];
-            out += kHex[u & 0xF];
-        }
-    }
-}
-
 std::string quoted(std::string_view bytes) {
     std::string s = "\"";
-    appendEscaped(s, bytes, '"');
+    appendPrintable(s, bytes, '"');
     s += '"';
     return s;
 }
-
-std::string printablePath(std::string_view path) { return printableName(path); }
 
 std::string plural(long long count, std::string_view one, std::string_view many) {
     return toText(count) + " " + std::string(count == 1 ? one : many);

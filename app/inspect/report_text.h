@@ -41,11 +41,7 @@ std::string toText(T value) {
 
 std::string padLeft(std::string s, std::size_t width);
 std::string padRight(std::string s, std::size_t width);
-// The bytes with everything outside 0x20..0x7E, and `quote` and the
-// backslash, written as escapes.
-void appendEscaped(std::string& out, std::string_view bytes, char quote);
 std::string quoted(std::string_view bytes);
-std::string printablePath(std::string_view path);
 std::string plural(long long count, std::string_view one, std::string_view many);
 
 }  // namespace trevik::inspect

@@ -113,7 +113,7 @@ TEST(Receive, OnlyAllowedCallersMayStoreAndEchoIsAnswered) {
         EXPECT_NE(nobody.log().find("no caller is allowed"), std::string::npos) << nobody.log();
         EXPECT_NE(runProcess("echoscu", nobody.storescu("CAM")).exitCode, 0);
     }
-    Node node({"--allow", "CAM@127.0.0.1", "--allow", "PACS@10.0.0.9"});
+    Node node({"--allow", "CAM@127.0.0.1", "--allow", "PACS@127.0.0.9"});
     EXPECT_EQ(runProcess("echoscu", node.storescu("CAM")).exitCode, 0);
     EXPECT_NE(node.store("PACS", {dcm}).exitCode, 0);
     EXPECT_NE(node.store("OTHER", {dcm}).exitCode, 0);
