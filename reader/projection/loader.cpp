@@ -90,6 +90,20 @@ TREVIK_BODY std::uint32_t bitsAt(const unsigned char* bigEndian) {
     return fromBigEndian(bits);
 }
 
+// The bits of the largest magnitude among `N` big-endian floats: compared as
+// integers, they order the magnitudes (a NaN or an infinity above every
+// finite value).
+template <int N>
+TREVIK_BODY std::uint32_t largestMagnitude(const unsigned char* bigEndian) {
+    constexpr std::uint32_t kMagnitude = 0x7FFFFFFFu;
+    std::uint32_t largest = 0;
+    for (int j = 0; j < N; ++j) {
+        const std::uint32_t magnitude = bitsAt(bigEndian + 4 * j) & kMagnitude;
+        largest = magnitude > largest ? magnitude : largest;
+    }
+    return largest;
+}
+
 // scaleSample of `N` big-endian floats, as 32-bit values of which only the
 // low 16 bits count. A block whose every sample is below 2^27 in magnitude
 // (so finite, and no NaN) takes the short path: the tenfold product, exact
@@ -99,14 +113,8 @@ TREVIK_BODY std::uint32_t bitsAt(const unsigned char* bigEndian) {
 // and the conversion again: neither needs to keep it in registers.
 template <int N>
 TREVIK_BODY void tenfoldBlock(const unsigned char* bigEndian, std::uint32_t* out) {
-    constexpr std::uint32_t kMagnitude = 0x7FFFFFFFu;
     constexpr std::uint32_t kTwoTo27 = 0x4D000000u;  // the bit pattern of 2^27
-    std::uint32_t largest = 0;
-    for (int j = 0; j < N; ++j) {
-        const std::uint32_t magnitude = bitsAt(bigEndian + 4 * j) & kMagnitude;
-        largest = magnitude > largest ? magnitude : largest;
-    }
-    if (largest < kTwoTo27) {
+    if (largestMagnitude<N>(bigEndian) < kTwoTo27) {
         for (int j = 0; j < N; ++j) {
             const auto sample = std::bit_cast<float>(bitsAt(bigEndian + 4 * j));
             out[j] = static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<double>(sample) * 10.0));
@@ -140,14 +148,8 @@ struct ProductsTowardZero {
     struct Scope {};  // the rounding is in the instruction
     template <int N>
     __attribute__((target(TREVIK_AVX512))) static void tenfold(const unsigned char* bigEndian, std::uint32_t* out) {
-        constexpr std::uint32_t kMagnitude = 0x7FFFFFFFu;
         constexpr std::uint32_t kTwoTo20 = 0x49800000u;  // the bit pattern of 2^20
-        std::uint32_t largest = 0;
-        for (int j = 0; j < N; ++j) {
-            const std::uint32_t magnitude = bitsAt(bigEndian + 4 * j) & kMagnitude;
-            largest = magnitude > largest ? magnitude : largest;
-        }
-        if (largest >= kTwoTo20) return tenfoldBlock<N>(bigEndian, out);
+        if (largestMagnitude<N>(bigEndian) >= kTwoTo20) return tenfoldBlock<N>(bigEndian, out);
         // Reverses the bytes of every 32-bit sample.
         const __m512i swap = _mm512_set4_epi32(0x0C0D0E0F, 0x08090A0B, 0x04050607, 0x00010203);
         const __m512 ten = _mm512_set1_ps(10.0f);
@@ -185,14 +187,8 @@ struct ProductsTowardZeroAvx2 {
 
     template <int N>
     __attribute__((target("avx2"))) static void tenfold(const unsigned char* bigEndian, std::uint32_t* out) {
-        constexpr std::uint32_t kMagnitude = 0x7FFFFFFFu;
         constexpr std::uint32_t kTwoTo20 = 0x49800000u;  // the bit pattern of 2^20
-        std::uint32_t largest = 0;
-        for (int j = 0; j < N; ++j) {
-            const std::uint32_t magnitude = bitsAt(bigEndian + 4 * j) & kMagnitude;
-            largest = magnitude > largest ? magnitude : largest;
-        }
-        if (largest >= kTwoTo20) return tenfoldBlock<N>(bigEndian, out);
+        if (largestMagnitude<N>(bigEndian) >= kTwoTo20) return tenfoldBlock<N>(bigEndian, out);
         const __m256i swap = _mm256_set_epi8(12, 13, 14, 15, 8, 9, 10, 11, 4, 5, 6, 7, 0, 1, 2, 3, 12, 13, 14, 15, 8,
                                              9, 10, 11, 4, 5, 6, 7, 0, 1, 2, 3);
         const __m256 ten = _mm256_set1_ps(10.0f);
