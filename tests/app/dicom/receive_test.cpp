@@ -146,7 +146,7 @@ TEST(Receive, AnObjectThatCannotBeConvertedFailsWithItsReasonAndIsOnlyKept) {
 
 // A large object sent over and over; the node ended by `signal` while the
 // first is on its way: whatever is in the inbox and the keep folder is
-// whole; SIGTERM lets that first object land, and only that one.
+// whole; SIGTERM lets at most that first object land.
 void endMidTransfer(int signal, int expectedEnd) {
     privateNetwork();
     TempDir dir;
@@ -163,8 +163,10 @@ void endMidTransfer(int signal, int expectedEnd) {
     EXPECT_NE(endOf(sender), 0);
     const std::set<std::string> kept = names(node.keep()), stored = names(node.inbox());
     if (signal == SIGTERM) {
-        EXPECT_EQ(kept.size(), 1u) << node.log();
-        EXPECT_EQ(stored.size(), 1u) << node.log();
+        // The first object lands when the node had begun to take it, and is
+        // refused when the signal came first; nothing after it is taken.
+        EXPECT_LE(stored.size(), 1u) << node.log();
+        EXPECT_EQ(kept.size(), stored.size()) << node.log();
         EXPECT_NE(node.log().find("stopped"), std::string::npos) << node.log();
     }
     DcmFileFormat original;
