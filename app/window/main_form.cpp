@@ -385,7 +385,12 @@ QString TMainForm::statusText(const Status& status) {
     for (qsizetype i = 0; i < text.size(); ++i) {
         if (text[i] == QLatin1Char('%') && i + 1 < text.size() && text[i + 1] >= QLatin1Char('1') &&
             text[i + 1] <= QLatin1Char('9')) {
-            out += QString::fromStdString(statusArgument(status, text[i + 1].unicode() - '0'));
+            // A reader's own reason (a DICOM object refused) is in the
+            // catalogue too; any other argument is a name or a number.
+            const bool reason = status.where.detail &&
+                                (status.reason == Reason::NotSupported || status.reason == Reason::CannotRead);
+            out += reason ? QCoreApplication::translate("dicom", status.where.detail)
+                          : QString::fromStdString(statusArgument(status, text[i + 1].unicode() - '0'));
             ++i;
         } else {
             out += text[i];

@@ -28,6 +28,12 @@
 #include "study/sample.h"
 #include "writer/dicom/nm_object.h"
 
+// The reasons a DICOM object is refused are marked for the window's
+// translation catalogue (context "dicom"); they stay plain text here.
+#ifndef QT_TRANSLATE_NOOP
+#define QT_TRANSLATE_NOOP(context, text) text
+#endif
+
 namespace trevik::dicom {
 
 namespace {
@@ -175,7 +181,7 @@ Status readVector(DcmItem& data, const std::vector<DcmTagKey>& pointer, const Dc
         unsigned long count = 0;
         if (data.findAndGetUint16Array(tag, values, &count).bad() || !values ||
             count != static_cast<unsigned long>(frames))
-            return refused("a frame vector does not hold one value for every frame");
+            return refused(QT_TRANSLATE_NOOP("dicom", "a frame vector does not hold one value for every frame"));
         out.values.assign(values, values + count);
     }
     return {};
@@ -250,11 +256,12 @@ Status loadObject(DcmDataset& data, E_TransferSyntax xfer, Study& study, FrameSi
 
     // What the object is.
     if (stringOf(data, DCM_SOPClassUID) != UID_NuclearMedicineImageStorage)
-        return refused("not a DICOM NM image (its SOP class is not NM Image Storage)");
+        return refused(QT_TRANSLATE_NOOP("dicom", "not a DICOM NM image (its SOP class is not NM Image Storage)"));
     const std::string kind = stringOf(data, DCM_ImageType, 2);
     const bool gated = kind == "GATED TOMO";
     if (!gated && kind != "TOMO")
-        return refused("not a SPECT projection acquisition (Image Type value 3 is neither GATED TOMO nor TOMO)");
+        return refused(QT_TRANSLATE_NOOP(
+            "dicom", "not a SPECT projection acquisition (Image Type value 3 is neither GATED TOMO nor TOMO)"));
 
     // The sample form.
     long samplesPerPixel = 1, bitsAllocated = 0, bitsStored = 0, highBit = -1, representation = 0;
@@ -265,8 +272,9 @@ Status loadObject(DcmDataset& data, E_TransferSyntax xfer, Study& study, FrameSi
     integerOf(data, DCM_PixelRepresentation, representation);
     if (samplesPerPixel != 1 || (bitsAllocated != 8 && bitsAllocated != 16) || bitsStored < 1 ||
         bitsStored > bitsAllocated || highBit != bitsStored - 1 || (representation != 0 && representation != 1))
-        return refused("a sample form other than one 8- or 16-bit integer per pixel (Samples per Pixel, Bits "
-                       "Allocated, Bits Stored, High Bit, Pixel Representation)");
+        return refused(QT_TRANSLATE_NOOP(
+            "dicom", "a sample form other than one 8- or 16-bit integer per pixel (Samples per Pixel, Bits "
+                     "Allocated, Bits Stored, High Bit, Pixel Representation)"));
     SampleForm form{static_cast<int>(bitsAllocated), static_cast<int>(bitsStored), representation == 1, false, 1.0,
                     0.0};
     const bool hasSlope = decimalOf(data, DCM_RescaleSlope, form.slope);
@@ -298,7 +306,7 @@ Status loadObject(DcmDataset& data, E_TransferSyntax xfer, Study& study, FrameSi
     // the bound also keeps the decoding of compressed data within 256 MiB.
     constexpr long kMostFrames = 8 * FrameStore::kSlots;
     if (!integerOf(data, DCM_NumberOfFrames, frames) || frames < 1 || frames > kMostFrames)
-        return refused("no Number of Frames, or more than 8192");
+        return refused(QT_TRANSLATE_NOOP("dicom", "no Number of Frames, or more than 8192"));
     std::vector<DcmTagKey> pointer;
     DcmElement* pointerElement = nullptr;
     if (data.findAndGetElement(DCM_FrameIncrementPointer, pointerElement).good() && pointerElement)
@@ -311,17 +319,22 @@ Status loadObject(DcmDataset& data, E_TransferSyntax xfer, Study& study, FrameSi
                                {DCM_RotationVector, &rotations}, {DCM_RRIntervalVector, &intervals},
                                {DCM_TimeSlotVector, &slots}, {DCM_AngularViewVector, &views}})
         if (Status s = readVector(data, pointer, tag, frames, *vector); !s.ok()) return s;
-    if (!views.listed) return refused("the Frame Increment Pointer lists no Angular View Vector");
-    if (gated && !slots.listed) return refused("a gated object whose Frame Increment Pointer lists no Time Slot Vector");
-    if (several(rotations)) return refused("more than one rotation");
+    if (!views.listed)
+        return refused(QT_TRANSLATE_NOOP("dicom", "the Frame Increment Pointer lists no Angular View Vector"));
+    if (gated && !slots.listed)
+        return refused(QT_TRANSLATE_NOOP(
+            "dicom", "a gated object whose Frame Increment Pointer lists no Time Slot Vector"));
+    if (several(rotations)) return refused(QT_TRANSLATE_NOOP("dicom", "more than one rotation"));
     if (choice.energyWindow == 0 && several(windows))
-        return refused("more than one energy window: choose one with --energy-window N");
+        return refused(QT_TRANSLATE_NOOP("dicom", "more than one energy window: choose one with --energy-window N"));
     if (choice.energyWindow != 0 && !holds(windows, choice.energyWindow))
-        return refused("the object holds no frame of the chosen energy window (--energy-window)");
+        return refused(QT_TRANSLATE_NOOP(
+            "dicom", "the object holds no frame of the chosen energy window (--energy-window)"));
     if (gated && choice.rrInterval == 0 && several(intervals))
-        return refused("more than one R-R interval: choose one with --rr-interval N");
+        return refused(QT_TRANSLATE_NOOP("dicom", "more than one R-R interval: choose one with --rr-interval N"));
     if (gated && choice.rrInterval != 0 && !holds(intervals, choice.rrInterval))
-        return refused("the object holds no frame of the chosen R-R interval (--rr-interval)");
+        return refused(QT_TRANSLATE_NOOP(
+            "dicom", "the object holds no frame of the chosen R-R interval (--rr-interval)"));
 
     // The frames taken, and the extent of (detector, time slot, view).
     std::vector<int> taken;
@@ -331,7 +344,8 @@ Status loadObject(DcmDataset& data, E_TransferSyntax xfer, Study& study, FrameSi
         if (choice.energyWindow != 0 && windows.values[k] != choice.energyWindow) continue;
         if (gated && choice.rrInterval != 0 && intervals.values[k] != choice.rrInterval) continue;
         const int d = detectors.values[k], t = gated ? slots.values[k] : 1, v = views.values[k];
-        if (d < 1 || t < 1 || v < 1) return refused("a detector, time slot or angular view numbered 0");
+        if (d < 1 || t < 1 || v < 1)
+            return refused(QT_TRANSLATE_NOOP("dicom", "a detector, time slot or angular view numbered 0"));
         detectorCount = std::max(detectorCount, d);
         slotCount = std::max(slotCount, t);
         viewCount = std::max(viewCount, v);
@@ -403,29 +417,35 @@ Status loadObject(DcmDataset& data, E_TransferSyntax xfer, Study& study, FrameSi
         const auto k = static_cast<std::size_t>(i);
         const std::size_t at = (static_cast<std::size_t>(gated ? slots.values[k] : 1) - 1) * r.frames +
                                (static_cast<std::size_t>(detectors.values[k]) - 1) * viewCount + views.values[k] - 1;
-        if (place[at] >= 0) return refused("a (detector, time slot, angular view) occurs in more than one frame");
+        if (place[at] >= 0)
+            return refused(QT_TRANSLATE_NOOP(
+                "dicom", "a (detector, time slot, angular view) occurs in more than one frame"));
         place[at] = i;
     }
     for (const int i : place)
-        if (i < 0) return refused("a (detector, time slot, angular view) has no frame");
+        if (i < 0) return refused(QT_TRANSLATE_NOOP("dicom", "a (detector, time slot, angular view) has no frame"));
 
     // The pixel data: decoded where it is compressed, then frame by frame.
     const DcmXfer transfer(xfer);
     if (transfer.isEncapsulated()) {
         if (xfer == EXS_JPEG2000 || xfer == EXS_JPEG2000LosslessOnly || xfer == EXS_JPEG2000Multicomponent ||
             xfer == EXS_JPEG2000MulticomponentLosslessOnly)
-            return refused("JPEG 2000 pixel data, which the converter does not decode");
+            return refused(QT_TRANSLATE_NOOP("dicom", "JPEG 2000 pixel data, which the converter does not decode"));
         if (transfer.isLossy())
-            return refused("lossy compressed pixel data: the counts are no longer the camera's");
+            return refused(QT_TRANSLATE_NOOP(
+                "dicom", "lossy compressed pixel data: the counts are no longer the camera's"));
         if (xfer != EXS_JPEGProcess14 && xfer != EXS_JPEGProcess14SV1 && xfer != EXS_JPEGLSLossless &&
             xfer != EXS_RLELossless)
-            return refused("compressed pixel data in a form the converter does not decode");
+            return refused(QT_TRANSLATE_NOOP("dicom", "compressed pixel data in a form the converter does not decode"));
         const OFCondition decoded = data.chooseRepresentation(EXS_LittleEndianExplicit, nullptr);
         if (decoded == EC_MemoryExhausted) return statusOf(Reason::NoMemory);
-        if (decoded.bad()) return cut("the compressed pixel data cannot be decoded: it is damaged or cut short");
+        if (decoded.bad())
+            return cut(QT_TRANSLATE_NOOP(
+                "dicom", "the compressed pixel data cannot be decoded: it is damaged or cut short"));
     }
     DcmElement* pixels = nullptr;
-    if (data.findAndGetElement(DCM_PixelData, pixels).bad() || !pixels) return refused("no Pixel Data");
+    if (data.findAndGetElement(DCM_PixelData, pixels).bad() || !pixels)
+        return refused(QT_TRANSLATE_NOOP("dicom", "no Pixel Data"));
     Uint8* bytes8 = nullptr;
     Uint16* words16 = nullptr;
     const OFCondition got = bitsAllocated == 8 ? pixels->getUint8Array(bytes8) : pixels->getUint16Array(words16);
@@ -495,7 +515,7 @@ Status loadDicomStudy(const char* path, Study& study, FrameSink& sink, const Sou
         const bool dicom = regular && isDicomFile(fd);
         ::close(fd);
         if (!regular) return statusOf(Reason::CannotOpen, S_ISDIR(st.st_mode) ? 0 : ESPIPE);
-        if (!dicom) return refused("not a DICOM file: no \"DICM\" at offset 128");
+        if (!dicom) return refused(QT_TRANSLATE_NOOP("dicom", "not a DICOM file: no \"DICM\" at offset 128"));
         DcmFileFormat file;
         const OFCondition loaded = file.loadFile(path, EXS_Unknown, EGL_noChange, DCM_MaxReadLength, ERM_fileOnly);
         if (loaded == EC_MemoryExhausted) return statusOf(Reason::NoMemory);
@@ -504,8 +524,8 @@ Status loadDicomStudy(const char* path, Study& study, FrameSink& sink, const Sou
             // invalid stream, or as a stream that wants more data.
             if (loaded == EC_StreamNotifyClient || loaded == EC_InvalidStream || loaded == EC_PrematureSequDelimitationItem ||
                 loaded == EC_SequEnd || loaded == EC_ItemEnd)
-                return cut("the file ends early, inside an element");
-            return refused("not a DICOM object the converter can parse");
+                return cut(QT_TRANSLATE_NOOP("dicom", "the file ends early, inside an element"));
+            return refused(QT_TRANSLATE_NOOP("dicom", "not a DICOM object the converter can parse"));
         }
         return loadObject(*file.getDataset(), file.getDataset()->getOriginalXfer(), study, sink, choice, options);
     } catch (const std::bad_alloc&) {
