@@ -20,7 +20,8 @@ constexpr Command kCommands[] = {
     {"send", "--to AET@HOST:PORT [--calling-aet AET] [--timeout S] FILE...", trevik::dicom::sendCommand},
     {"import", "[--energy-window N] [--rr-interval N] SOURCE.dcm OUTPUT.gsd", trevik::dicom::importCommand},
     {"inspect", "FILE", trevik::dicom::inspectCommand},
-    {"receive", "--aet AET --port PORT --inbox DIR [--allow AET[@HOST]]... [--keep DIR] [--max-associations N]",
+    {"receive", "--aet AET --port PORT --inbox DIR [--allow AET[@HOST]]... [--keep DIR] [--max-associations N]"
+                " [--max-object-size MIB]",
      trevik::dicom::receiveCommand},
 };
 

@@ -56,6 +56,12 @@ constexpr int kStopSeconds = 30;
 constexpr int kAcseSeconds = 10;  // also bounds a connection that never asks
 constexpr int kDimseSeconds = 60;  // a caller silent this long is aborted
 constexpr int kMostAssociations = 64;
+// The largest object taken, in MiB, unless --max-object-size says less or
+// more: twice the largest uncompressed object the conversion reads (8192
+// frames of 128 x 128 16-bit samples, 256 MiB), so nothing convertible is
+// refused while a sender cannot fill the node's memory with one object.
+constexpr int kDefaultObjectMiB = 512;
+constexpr int kMostObjectMiB = 4095;
 constexpr std::size_t kMostComment = 64;  // Error Comment is LO
 constexpr Uint16 kSuccess = 0x0000;
 constexpr Uint16 kOutOfResources = 0xA700;
@@ -76,6 +82,7 @@ struct Settings {
     std::string keep;
     std::vector<Caller> allowed;
     int maxAssociations = 4;
+    unsigned long long maxObjectBytes = static_cast<unsigned long long>(kDefaultObjectMiB) << 20;
 };
 
 std::string trimmed(const char* text) {
@@ -257,9 +264,20 @@ protected:
     void notifyReleaseRequest() override { end_ = "released"; }
     void notifyAbortRequest() override { end_ = "aborted by the caller"; }
     void notifyDIMSEError(const OFCondition& condition) override {
-        end_ = std::string("aborted: ") + (condition == DIMSE_NODATAAVAILABLE
-                                               ? "nothing received for " + std::to_string(kDimseSeconds) + " s"
-                                               : condition.text());
+        if (tooLarge_)
+            end_ = "aborted: an object over the size limit";
+        else if (condition == DIMSE_NODATAAVAILABLE)
+            end_ = "aborted: nothing received for " + std::to_string(kDimseSeconds) + " s";
+        else
+            end_ = std::string("aborted: ") + condition.text();
+    }
+    // Called as each part of an object's data set arrives (the object is
+    // held in memory until it is whole): past the limit, the association
+    // is aborted, which ends the receive at once.
+    void notifyRECEIVEProgress(const unsigned long bytes) override {
+        if (!receiving_ || tooLarge_ || bytes <= node_.settings().maxObjectBytes) return;
+        tooLarge_ = true;
+        abortAssociation();
     }
     void notifyAssociationTermination() override {
         if (!accepted_) return;
@@ -287,8 +305,17 @@ protected:
             ~Landed() { node.objectEnds(); }
         } landed{node_};
         DcmDataset* dataset = nullptr;
+        receiving_ = true;
         OFCondition condition = receiveSTORERequest(request, info.presentationContextID, dataset);
+        receiving_ = false;
         std::unique_ptr<DcmDataset> received(dataset);
+        if (tooLarge_) {
+            received.reset();
+            node_.log(what + " not received: larger than " + std::to_string(node_.settings().maxObjectBytes >> 20) +
+                      " MiB (--max-object-size); association aborted");
+            ++failed_;
+            return condition.bad() ? condition : makeOFCondition(0, 2, OF_error, "object too large");
+        }
         if (condition.bad()) {
             node_.log(what + " not received: " + condition.text());
             ++failed_;
@@ -324,6 +351,7 @@ private:
     std::string address_, peer_, refusal_;
     std::string end_ = "ended";
     bool wrongCalled_ = false, notAllowed_ = false, accepted_ = false;
+    bool receiving_ = false, tooLarge_ = false;
     int stored_ = 0, failed_ = 0;
 };
 
@@ -434,6 +462,11 @@ int receiveCommand(const std::vector<std::string>& args) {
             if (missing || !parseNumber(value, 1, kMostAssociations, settings.maxAssociations))
                 return usageError("receive", "--max-associations takes a number from 1 to " +
                                                  std::to_string(kMostAssociations));
+        } else if (optionValue(args, i, "--max-object-size", value, missing)) {
+            if (missing || !parseNumber(value, 1, kMostObjectMiB, number))
+                return usageError("receive", "--max-object-size takes a size in MiB from 1 to " +
+                                                 std::to_string(kMostObjectMiB));
+            settings.maxObjectBytes = static_cast<unsigned long long>(number) << 20;
         } else {
             return usageError("receive", "unknown argument " + args[i]);
         }
@@ -470,6 +503,7 @@ int receiveCommand(const std::vector<std::string>& args) {
     config->setDIMSEBlockingMode(DIMSE_NONBLOCKING);
     config->setDIMSETimeout(kDimseSeconds);
     config->setHostLookupEnabled(OFFalse);
+    config->setProgressNotificationMode(OFTrue);  // the object size limit is checked as data arrives
     OFList<OFString> uncompressed, nm;
     for (const char* syntax : {UID_LittleEndianExplicitTransferSyntax, UID_BigEndianExplicitTransferSyntax,
                                UID_LittleEndianImplicitTransferSyntax})
@@ -501,7 +535,8 @@ int receiveCommand(const std::vector<std::string>& args) {
         callers += (callers.empty() ? "" : ", ") + caller.title + (caller.host.empty() ? "" : "@" + caller.host);
     node.log("listening as " + settings.title + " on port " + std::to_string(settings.port) + ", inbox " +
              settings.inbox + (settings.keep.empty() ? "" : ", keeping objects in " + settings.keep) + ", at most " +
-             std::to_string(settings.maxAssociations) + " associations at once");
+             std::to_string(settings.maxAssociations) + " associations at once, objects up to " +
+             std::to_string(settings.maxObjectBytes >> 20) + " MiB");
     node.log(callers.empty() ? "no caller is allowed: every association will be refused (give --allow AET[@HOST])"
                              : "allowed to store: " + callers);
 

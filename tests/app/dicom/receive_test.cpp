@@ -144,6 +144,24 @@ TEST(Receive, AnObjectThatCannotBeConvertedFailsWithItsReasonAndIsOnlyKept) {
     expectSameDataset(*original.getDataset(), *kept.getDataset());
 }
 
+TEST(Receive, AnObjectOverTheSizeLimitAbortsItsAssociationAndLeavesNothing) {
+    privateNetwork();
+    TempDir dir;
+    const std::string big = synthesiseAndExport({"--matrix", "128", "--frames", "64"}, dir, "big");  // 2 MiB
+    const std::string small = synthesiseAndExport({"--frames", "8"}, dir, "small");
+    EXPECT_NE(runProcess(kTrevikDicom, {"receive", "--aet", "NODE", "--port", "104", "--inbox", dir.path(),
+                                        "--max-object-size", "0"})
+                  .exitCode,
+              0);
+    Node node({"--allow", "CAM", "--max-object-size", "1"});
+    EXPECT_NE(node.store("CAM", {big, small}).exitCode, 0);
+    EXPECT_NE(node.log().find("not received: larger than 1 MiB"), std::string::npos) << node.log();
+    EXPECT_TRUE(names(node.inbox()).empty() && names(node.keep()).empty());
+    // The node goes on taking what fits.
+    EXPECT_EQ(node.store("CAM", {small}).exitCode, 0) << node.log();
+    EXPECT_EQ(names(node.inbox()).size(), 1u);
+}
+
 // A large object sent over and over; the node ended by `signal` while the
 // first is on its way: whatever is in the inbox and the keep folder is
 // whole; SIGTERM lets at most that first object land.
