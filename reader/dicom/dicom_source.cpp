@@ -368,7 +368,11 @@ Status loadObject(DcmDataset& data, E_TransferSyntax xfer, Study& study, FrameSi
         copyText(r.name, trimmed(OFString(decode.ascii(text, true).c_str())));
     }
     copyText(r.id, decode.ascii(stringOf(data, DCM_PatientID)));
-    copyText(r.sex, stringOf(data, DCM_PatientSex).substr(0, 1));
+    // Patient's Sex is a code string, ASCII by definition: any other byte
+    // stands as "_", as the projection reader writes a byte it cannot show.
+    std::string sex = stringOf(data, DCM_PatientSex).substr(0, 1);
+    if (!sex.empty() && static_cast<unsigned char>(sex[0]) >= 0x80) sex = "_";
+    copyText(r.sex, sex);
     copyText(r.date, dateText(stringOf(data, DCM_StudyDate)));
     copyText(r.time, timeText(stringOf(data, DCM_StudyTime)));
     long hr = 0;

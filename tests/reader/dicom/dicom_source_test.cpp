@@ -106,9 +106,11 @@ TEST(DicomTexts, DeclaredCharacterSetsBecomeAsciiByTheFixedTable) {
     utf8->putAndInsertString(DCM_SpecificCharacterSet, "ISO_IR 192");
     utf8->putAndInsertString(DCM_PatientName, "Yamada^Tar\xC5\x8D=\xE5\xB1\xB1\xE7\x94\xB0^\xE5\xA4\xAA\xE9\x83\x8E");
     utf8->putAndInsertString(DCM_PatientID, "\xE5\xB1\xB1-1");
+    utf8->putAndInsertString(DCM_PatientSex, "\xC3\x89");  // not a code string: no byte beyond ASCII passes
     ASSERT_EQ(loadDicomDataset(*utf8, *study, keeper, {}).code, kOk);
     EXPECT_STREQ(study->record.name, "Yamada^Taro");
     EXPECT_STREQ(study->record.id, "_-1");
+    EXPECT_STREQ(study->record.sex, "_");
 }
 
 }  // namespace
