@@ -8,7 +8,7 @@ TREVIK_SUDO=()
 if [ "$(id -u)" -ne 0 ]; then TREVIK_SUDO=(sudo); fi
 # What building and running need (./run).
 TREVIK_PACKAGES=(
-  cmake make g++ pkg-config qt6-base-dev qt6-tools-dev libpng-dev
+  cmake make g++ pkg-config qt6-base-dev qt6-tools-dev libpng-dev libgif-dev
   fonts-liberation fonts-ipafont-gothic xdg-utils fp-utils qt6-translations-l10n
   libdcmtk-dev
 )

@@ -27,13 +27,20 @@ Plot::Plot(int left, int top, int width, int height, double x0, double x1, doubl
     : left_(left), top_(top), width_(width), height_(height), x0_(x0), x1_(x1 > x0 ? x1 : x0 + 1), y0_(y0),
       y1_(y1 > y0 ? y1 : y0 + 1) {}
 
-int Plot::px(double x) const {
-    return left_ + static_cast<int>(std::lround((x - x0_) / (x1_ - x0_) * (width_ - 1)));
+namespace {
+
+// A pixel offset for a fraction of `length`, held far inside int's range
+// whatever the value (the canvas clips what falls outside).
+int offsetOf(double fraction, int length) {
+    const double offset = fraction * (length - 1);
+    return offset == offset ? static_cast<int>(std::lround(std::clamp(offset, -1e6, 1e6))) : -1000000;
 }
 
-int Plot::py(double y) const {
-    return top_ + height_ - 1 - static_cast<int>(std::lround((y - y0_) / (y1_ - y0_) * (height_ - 1)));
-}
+}  // namespace
+
+int Plot::px(double x) const { return left_ + offsetOf((x - x0_) / (x1_ - x0_), width_); }
+
+int Plot::py(double y) const { return top_ + height_ - 1 - offsetOf((y - y0_) / (y1_ - y0_), height_); }
 
 void Plot::axes(Canvas& c, double xStep, double yStep, std::string_view caption, std::string_view xName) const {
     const int xDecimals = xStep >= 1 ? 0 : 1;
@@ -66,7 +73,10 @@ void Plot::threshold(Canvas& c, double y, std::string_view label) const {
     if (!insideY(y)) return;
     const int p = py(y);
     c.line(left_ + 1, p, left_ + width_ - 2, p, kThreshold, 4);
-    c.text(left_ + width_ - 4 - textWidth(label), p - 12, label, kThreshold);
+    // On white, so that the curve and the grid do not cross the words.
+    const int x = left_ + width_ - 4 - textWidth(label);
+    c.fill(x - 2, p - 12, textWidth(label) + 4, 10, Colour{255, 255, 255});
+    c.text(x, p - 11, label, kThreshold);
 }
 
 void Plot::marker(Canvas& c, double x, std::string_view label, Colour colour) const {
