@@ -58,10 +58,12 @@ void Canvas::pixel(int x, int y, Colour c) {
 }
 
 void Canvas::fill(int x, int y, int w, int h, Colour c) {
-    const int x0 = std::max(x, 0), y0 = std::max(y, 0);
-    const int x1 = std::min(x + std::max(w, 0), image_.width), y1 = std::min(y + std::max(h, 0), image_.height);
-    for (int j = y0; j < y1; ++j)
-        for (int i = x0; i < x1; ++i) pixel(i, j, c);
+    // In 64 bits, so that no corner far outside the canvas overflows.
+    const long long x0 = std::max<long long>(x, 0), y0 = std::max<long long>(y, 0);
+    const long long x1 = std::min<long long>(static_cast<long long>(x) + std::max(w, 0), image_.width);
+    const long long y1 = std::min<long long>(static_cast<long long>(y) + std::max(h, 0), image_.height);
+    for (long long j = y0; j < y1; ++j)
+        for (long long i = x0; i < x1; ++i) pixel(static_cast<int>(i), static_cast<int>(j), c);
 }
 
 void Canvas::rectangle(int x, int y, int w, int h, Colour c) {
@@ -75,8 +77,8 @@ void Canvas::rectangle(int x, int y, int w, int h, Colour c) {
 void Canvas::line(int x0, int y0, int x1, int y1, Colour c, int dash) {
     // Far outside the canvas nothing is drawn, which also keeps the
     // arithmetic below far from overflow.
-    constexpr int kFar = 1 << 20;
-    if (std::abs(x0) > kFar || std::abs(y0) > kFar || std::abs(x1) > kFar || std::abs(y1) > kFar) return;
+    const auto far = [](int v) { return v < -(1 << 20) || v > (1 << 20); };
+    if (far(x0) || far(y0) || far(x1) || far(y1)) return;
     const int dx = std::abs(x1 - x0), dy = -std::abs(y1 - y0);
     const int sx = x0 < x1 ? 1 : -1, sy = y0 < y1 ? 1 : -1;
     int error = dx + dy;
@@ -97,6 +99,7 @@ void Canvas::line(int x0, int y0, int x1, int y1, Colour c, int dash) {
 
 int Canvas::text(int x, int y, std::string_view text, Colour c, int scale) {
     for (const char ch : text) {
+        if (x >= image_.width) break;  // the rest is outside too
         const auto u = static_cast<unsigned char>(ch);
         for (int row = 0; row < 9; ++row)
             for (int column = 0; column < 5; ++column)
