@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 
@@ -94,14 +95,24 @@ TEST(QcPage, NeverReplacesWhatIsNotAPngNorWritesWrongSizes) {
     EXPECT_FALSE(trevik::test::fileExists(fresh));
 }
 
-TEST(QcPage, DrawsAnUngatedStudyWithoutTracks) {
+TEST(QcPage, DrawsAnUngatedStudyWithoutTracksAndValuesOutOfAnyRange) {
     QcPicture p = moving();
     p.gatePercent.clear();
     p.axial.clear();
     p.lateral.clear();
     p.detectors = 2;
-    const RgbImage page = drawQcPage(p);
-    EXPECT_EQ(page.rgb.size(), static_cast<std::size_t>(kPageWidth) * kPageHeight * 3);
+    EXPECT_EQ(drawQcPage(p).rgb.size(), static_cast<std::size_t>(kPageWidth) * kPageHeight * 3);
+
+    QcPicture odd = moving();
+    odd.gatePercent = {NAN, 1e308, -1e308, 100};
+    odd.axial[3] = INFINITY;
+    odd.lateral.assign(odd.lateral.size(), NAN);
+    odd.sinogram[5] = NAN;
+    odd.motionPixels = -1;
+    odd.detectors = 1000;
+    odd.warnView = 1 << 30;
+    odd.verdict.assign(20, std::string(400, '\xff'));
+    EXPECT_EQ(drawQcPage(odd).width, kPageWidth);
 }
 
 TEST(CineGif, ReadsBackOneLoopingFramePerView) {
@@ -128,6 +139,7 @@ TEST(CineGif, ReadsBackOneLoopingFramePerView) {
     DGifCloseFile(gif, &error);
 
     // An independent reader counts the same frames.
+    ASSERT_EQ(std::system("identify -version >/dev/null 2>&1"), 0) << "identify (ImageMagick) is not installed";
     const std::string command = "identify " + path + " 2>/dev/null | wc -l";
     std::FILE* pipe = ::popen(command.c_str(), "r");
     ASSERT_NE(pipe, nullptr);
