@@ -129,8 +129,7 @@ Status writeCineGif(const char* path, const CineFrames& cine) {
     try {
         std::vector<unsigned char> gif;
         if (Status s = encodeCineGif(cine, gif); !s.ok()) return s;
-        // Either version of the signature (GIF87a, GIF89a) is a GIF picture.
-        return detail::writePicture(path, gif, "GIF8");
+        return detail::writePicture(path, gif, PictureKind::Gif);
     } catch (const std::bad_alloc&) {
         return statusOf(Reason::NoMemory);
     }

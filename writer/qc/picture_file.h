@@ -2,19 +2,18 @@
 // replace anything that is not a picture of the same kind.
 #pragma once
 
-#include <string_view>
 #include <vector>
 
 #include "study/status.h"
+#include "writer/qc/qc_picture.h"
 
 namespace trevik::qc::detail {
 
 // The status of a picture whose sizes disagree: CannotWrite with EINVAL.
 Status invalidPicture();
 
-// Writes `bytes` to `path`. An existing destination must be a regular file
-// that starts with `signature`; anything else there (another file, a
-// directory, a device, a FIFO) is left alone: CannotWrite with EEXIST.
-Status writePicture(const char* path, const std::vector<unsigned char>& bytes, std::string_view signature);
+// Writes `bytes` to `path` when mayWritePicture allows it; anything else
+// there is left alone: CannotWrite with EEXIST.
+Status writePicture(const char* path, const std::vector<unsigned char>& bytes, PictureKind kind);
 
 }  // namespace trevik::qc::detail

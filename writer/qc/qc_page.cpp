@@ -234,7 +234,7 @@ Status writeQcPage(const char* path, const QcPicture& picture) {
         png_image_free(&image);
         if (!encoded) return statusOf(Reason::NoMemory);
         png.resize(size);
-        return detail::writePicture(path, png, "\x89PNG\r\n\x1A\n");
+        return detail::writePicture(path, png, PictureKind::Png);
     } catch (const std::bad_alloc&) {
         return statusOf(Reason::NoMemory);
     }

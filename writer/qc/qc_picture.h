@@ -55,6 +55,14 @@ inline constexpr int kPageHeight = 900;
 inline constexpr int kCineScale = 4;
 inline constexpr int kCineDelayHundredths = 10;
 
+enum class PictureKind { Png, Gif };
+
+// True when a picture of `kind` may be written to `path`: nothing is there,
+// or a regular file that starts with that kind's signature (a PNG may
+// replace a PNG, a GIF a GIF). A caller checks its names with it before it
+// reads anything, as --png does; the writers below check again.
+bool mayWritePicture(const char* path, PictureKind kind);
+
 // Draws the page. Arrays shorter than the views they should cover are drawn
 // as far as they go; a picture without views gets its frames empty.
 RgbImage drawQcPage(const QcPicture& picture);

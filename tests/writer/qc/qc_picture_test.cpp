@@ -75,6 +75,7 @@ TEST(QcPage, NeverReplacesWhatIsNotAPngNorWritesWrongSizes) {
     TempDir dir;
     const std::string notes = dir.file("notes.png");
     writeText(notes, "not a picture");
+    EXPECT_FALSE(mayWritePicture(notes.c_str(), PictureKind::Png));
     const Status s = writeQcPage(notes.c_str(), moving());
     EXPECT_EQ(s.reason, Reason::CannotWrite);
     EXPECT_EQ(s.where.error, EEXIST);
@@ -83,6 +84,8 @@ TEST(QcPage, NeverReplacesWhatIsNotAPngNorWritesWrongSizes) {
     const std::string gif = dir.file("cine.png");
     ASSERT_TRUE(writeCineGif(gif.c_str(), cine(2)).ok());
     const std::string gifBytes = readFile(gif);
+    EXPECT_TRUE(mayWritePicture(gif.c_str(), PictureKind::Gif));
+    EXPECT_FALSE(mayWritePicture(gif.c_str(), PictureKind::Png));
     EXPECT_EQ(writeQcPage(gif.c_str(), moving()).where.error, EEXIST);
     EXPECT_EQ(readFile(gif), gifBytes);
 
