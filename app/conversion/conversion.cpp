@@ -37,6 +37,19 @@ Status Conversion::load(std::string_view source, FrameSink& sink, const LoadOpti
     return loadStudy(inputPath_.c_str(), study_, sink, options);
 }
 
+Status Conversion::loadHeld(const HeldDicomReader& reader) {
+    StoreSink store(study_.store);
+    return loadHeld(reader, store, {});
+}
+
+Status Conversion::loadHeld(const HeldDicomReader& reader, FrameSink& sink, const LoadOptions& options) {
+    study_.record = {};
+    study_.geometry = {};
+    study_.flags = {};
+    resetGating(study_.record);
+    return reader(study_, sink, choice_, options);
+}
+
 Status Conversion::write(std::string_view output) {
     Status s = takePath(outputPath_, output);
     // A source file at the output (the source itself, or another study
