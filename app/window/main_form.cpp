@@ -378,25 +378,19 @@ std::string TMainForm::boxBytes(const QLineEdit* box, const ShownText& memory, s
 }
 
 QString TMainForm::statusText(const Status& status) {
-    // The words of the status table, through the translation catalogue.
-    const StatusWords& entry = statusWordsEntry(status);
-    QString text = QCoreApplication::translate("status", entry.text);
-    QString out;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == QLatin1Char('%') && i + 1 < text.size() && text[i + 1] >= QLatin1Char('1') &&
-            text[i + 1] <= QLatin1Char('9')) {
-            // A reader's own reason (a DICOM object refused) is in the
-            // catalogue too; any other argument is a name or a number.
-            const bool reason = status.where.detail &&
-                                (status.reason == Reason::NotSupported || status.reason == Reason::CannotRead);
-            out += reason ? QCoreApplication::translate("dicom", status.where.detail)
-                          : QString::fromStdString(statusArgument(status, text[i + 1].unicode() - '0'));
-            ++i;
-        } else {
-            out += text[i];
-        }
+    // The words of the status table through the translation catalogue,
+    // expanded as the table expands them. A reader's own reason (a DICOM
+    // object refused) is in the catalogue too: the argument is its
+    // translation.
+    Status shown = status;
+    QByteArray reason;
+    if (status.where.detail && (status.reason == Reason::NotSupported || status.reason == Reason::CannotRead)) {
+        reason = QCoreApplication::translate("dicom", status.where.detail).toUtf8();
+        shown.where.detail = reason.constData();
     }
-    return out;
+    const QByteArray text = QCoreApplication::translate("status", statusWordsEntry(status).text).toUtf8();
+    return QString::fromStdString(
+        expandStatusWords(std::string_view(text.constData(), static_cast<std::size_t>(text.size())), shown));
 }
 
 QString TMainForm::loadFailureText(const Status& status, const QString& name) const {
