@@ -31,10 +31,23 @@ Status Conversion::load(std::string_view source, FrameSink& sink, const LoadOpti
     if (dicom::isDicomFile(inputPath_.c_str())) {
         if (dicomReader_) return dicomReader_(inputPath_.c_str(), study_, sink, choice_, options);
         Status s = statusOf(Reason::NotSupported);
-        s.where.detail = "a DICOM file: converted by trevik-dicom (install the package trevik-dicom)";
+        s.where.detail = kDicomNeedsTrevikDicom;
         return s;
     }
     return loadStudy(inputPath_.c_str(), study_, sink, options);
+}
+
+Status Conversion::loadHeld(const HeldDicomReader& reader) {
+    StoreSink store(study_.store);
+    return loadHeld(reader, store, {});
+}
+
+Status Conversion::loadHeld(const HeldDicomReader& reader, FrameSink& sink, const LoadOptions& options) {
+    study_.record = {};
+    study_.geometry = {};
+    study_.flags = {};
+    resetGating(study_.record);
+    return reader(study_, sink, choice_, options);
 }
 
 Status Conversion::write(std::string_view output) {

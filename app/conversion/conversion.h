@@ -3,6 +3,7 @@
 // into a frame sink, the caller's edits in between, the write.
 #pragma once
 
+#include <functional>
 #include <string_view>
 
 #include "reader/dicom/dicom_source.h"
@@ -17,6 +18,19 @@ namespace trevik {
 // by its marker alone.
 using DicomReader = Status (*)(const char* path, Study& study, FrameSink& sink, const dicom::SourceChoice& choice,
                                const LoadOptions& options);
+
+// A reader of a DICOM data set that the caller holds in memory (an object
+// received over the network): the caller binds the data set and its reader,
+// so that the flow stays free of DCMTK while every entry converts through it.
+using HeldDicomReader = std::function<Status(Study& study, FrameSink& sink, const dicom::SourceChoice& choice,
+                                             const LoadOptions& options)>;
+
+// The reason for a DICOM file where trevik-dicom is not installed, in one
+// wording for the flow, the batch program and the inspection (the window's
+// catalogue translates it in the context "dicom", as the DICOM reader's
+// reasons).
+inline constexpr char kDicomNeedsTrevikDicom[] =
+    "a DICOM file, which trevik-dicom converts; it is not installed: install the package trevik-dicom";
 
 // Whether the open file `fd` is a source this product reads (a projection
 // file or a DICOM Part 10 file): such a file is never replaced by an output.
@@ -33,7 +47,7 @@ public:
     Conversion(Study& study, PathBuffer& inputPath, PathBuffer& outputPath)
         : study_(study), inputPath_(inputPath), outputPath_(outputPath) {}
 
-    // DICOM sources are read with `reader`, taking `choice`'s energy window
+    // DICOM files are read with `reader`, taking `choice`'s energy window
     // and R-R interval; without a reader a DICOM source is refused.
     void readDicomWith(DicomReader reader, dicom::SourceChoice choice = {}) {
         dicomReader_ = reader;
@@ -45,6 +59,13 @@ public:
     // study's frame store, or into `sink`.
     Status load(std::string_view source);
     Status load(std::string_view source, FrameSink& sink, const LoadOptions& options);
+
+    // Loads a data set the caller holds through `reader` (with the choice
+    // of readDicomWith), as a fresh program loads it: every fact of the
+    // study from this object alone, the gating reset first; into the
+    // study's frame store, or into `sink`. The input path is not used.
+    Status loadHeld(const HeldDicomReader& reader);
+    Status loadHeld(const HeldDicomReader& reader, FrameSink& sink, const LoadOptions& options);
 
     // Takes `output` into the output path and writes the study there.
     Status write(std::string_view output);

@@ -6,9 +6,8 @@
 
 #include <cerrno>
 
+#include "app/conversion/conversion.h"
 #include "reader/dicom/dicom_source.h"
-#include "study/rules.h"
-#include "study/store_sink.h"
 
 namespace trevik::dicom {
 
@@ -47,13 +46,12 @@ std::string receivedBaseName(DcmDataset& dataset) {
 }
 
 Status convertReceived(DcmDataset& dataset, Study& study) {
-    // As a fresh program's study: every fact from this object alone.
-    study.record = {};
-    study.geometry = {};
-    study.flags = {};
-    resetGating(study.record);
-    StoreSink store(study.store);
-    return loadDicomDataset(dataset, study, store, SourceChoice{}, LoadOptions{});
+    PathBuffer input{}, output{};
+    Conversion conversion(study, input, output);
+    return conversion.loadHeld(
+        [&dataset](Study& into, FrameSink& sink, const SourceChoice& choice, const LoadOptions& options) {
+            return loadDicomDataset(dataset, into, sink, choice, options);
+        });
 }
 
 Status createNumbered(const std::string& directory, const std::string& base, const std::string& extension,

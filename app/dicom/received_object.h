@@ -19,9 +19,10 @@ namespace trevik::dicom {
 // seen), each value cut to 64 bytes.
 std::string receivedBaseName(DcmDataset& dataset);
 
-// Converts the object exactly as `trevik-dicom import` converts a file:
-// the gating reset, then the DICOM source into the study's record and
-// frame store. The one place the node reaches the DICOM source.
+// Converts the object through the conversion flow that `trevik-dicom
+// import` converts a file through: the data set held here is handed to the
+// flow with the DICOM source's reader of data sets; every fact of the study
+// from this object alone, the frames into the study's frame store.
 Status convertReceived(DcmDataset& dataset, Study& study);
 
 // Writes a new file in `directory` through `create` (which must fail with

@@ -1,0 +1,146 @@
+#include "app/dicom/receive_options.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+
+#include "app/dicom/command.h"
+
+namespace trevik::dicom {
+
+namespace {
+
+constexpr const char* kWho = "trevik-dicom receive";
+constexpr int kMostAssociations = 64;
+constexpr int kMostObjectMiB = 4095;
+
+// --allow AET[@HOST]: a host name is resolved once, at start.
+bool parseCaller(const std::string& text, Caller& caller, std::string& error) {
+    const std::size_t at = text.rfind('@');
+    caller.title = text.substr(0, at);
+    if (!validAeTitle(caller.title)) {
+        error = "--allow takes AET[@HOST] with an AE title of 1 to 16 characters, not \"" + text + "\"";
+        return false;
+    }
+    caller.title = trimmedTitle(caller.title.c_str());
+    if (at == std::string::npos) return true;
+    caller.host = text.substr(at + 1);
+    in_addr numeric{};
+    if (::inet_pton(AF_INET, caller.host.c_str(), &numeric) == 1) {
+        caller.addresses.insert(caller.host);
+        return true;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (caller.host.empty() || ::getaddrinfo(caller.host.c_str(), nullptr, &hints, &found) != 0) {
+        error = "--allow " + text + ": the host \"" + caller.host + "\" cannot be resolved";
+        return false;
+    }
+    for (const addrinfo* a = found; a; a = a->ai_next) {
+        char address[INET_ADDRSTRLEN] = "";
+        const auto* in = reinterpret_cast<const sockaddr_in*>(a->ai_addr);
+        if (::inet_ntop(AF_INET, &in->sin_addr, address, sizeof address)) caller.addresses.insert(address);
+    }
+    ::freeaddrinfo(found);
+    return true;
+}
+
+bool parseNumber(const std::string& text, int low, int high, int& value) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return !text.empty() && error == std::errc{} && end == text.data() + text.size() && value >= low && value <= high;
+}
+
+// A folder the node can write into; the reason when not.
+bool writableFolder(const std::string& path, std::string& reason) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        reason = "not a folder";
+        return false;
+    }
+    if (::access(path.c_str(), W_OK | X_OK) != 0) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+// The option at args[i]: 0 when taken, else the exit code of a usage error.
+int takeOption(const std::vector<std::string>& args, std::size_t& i, ReceiveSettings& settings, bool& haveTitle,
+               bool& havePort) {
+    std::string value, error;
+    bool missing = false;
+    int number = 0;
+    if (optionValue(args, i, "--aet", value, missing)) {
+        if (missing || !validAeTitle(value)) return usageError("receive", "--aet takes an AE title of 1 to 16 characters");
+        settings.title = trimmedTitle(value.c_str());
+        haveTitle = true;
+    } else if (optionValue(args, i, "--port", value, missing)) {
+        if (missing || !parseNumber(value, 1, 65535, number))
+            return usageError("receive", "--port takes a port from 1 to 65535");
+        settings.port = static_cast<std::uint16_t>(number);
+        havePort = true;
+    } else if (optionValue(args, i, "--inbox", value, missing)) {
+        if (missing || value.empty()) return usageError("receive", "--inbox needs a folder");
+        settings.inbox = value;
+    } else if (optionValue(args, i, "--keep", value, missing)) {
+        if (missing || value.empty()) return usageError("receive", "--keep needs a folder");
+        settings.keep = value;
+    } else if (optionValue(args, i, "--allow", value, missing)) {
+        Caller caller;
+        if (missing) return usageError("receive", "--allow needs AET[@HOST]");
+        if (!parseCaller(value, caller, error)) return usageError("receive", error);
+        settings.allowed.push_back(caller);
+    } else if (optionValue(args, i, "--max-associations", value, missing)) {
+        if (missing || !parseNumber(value, 1, kMostAssociations, settings.maxAssociations))
+            return usageError("receive",
+                              "--max-associations takes a number from 1 to " + std::to_string(kMostAssociations));
+    } else if (optionValue(args, i, "--max-object-size", value, missing)) {
+        if (missing || !parseNumber(value, 1, kMostObjectMiB, number))
+            return usageError("receive",
+                              "--max-object-size takes a size in MiB from 1 to " + std::to_string(kMostObjectMiB));
+        settings.maxObjectBytes = static_cast<unsigned long long>(number) << 20;
+    } else {
+        return usageError("receive", "unknown argument " + args[i]);
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::string trimmedTitle(const char* text) {
+    std::string s = text;
+    const std::size_t first = s.find_first_not_of(' ');
+    if (first == std::string::npos) return {};
+    return s.substr(first, s.find_last_not_of(' ') - first + 1);
+}
+
+int readReceiveOptions(const std::vector<std::string>& args, ReceiveSettings& settings) {
+    bool haveTitle = false, havePort = false;
+    for (std::size_t i = 0; i < args.size(); ++i)
+        if (const int code = takeOption(args, i, settings, haveTitle, havePort); code != 0) return code;
+    if (!haveTitle || !havePort || settings.inbox.empty())
+        return usageError("receive", "needs --aet AET, --port PORT and --inbox DIR");
+    for (const auto& [option, folder] : {std::pair<const char*, std::string>{"inbox", settings.inbox},
+                                         std::pair<const char*, std::string>{"keep", settings.keep}}) {
+        std::string reason;
+        if (!folder.empty() && !writableFolder(folder, reason)) {
+            std::fprintf(stderr, "%s: --%s %s: %s\n", kWho, option, printableName(folder).c_str(), reason.c_str());
+            return kCannotOpen;
+        }
+    }
+    return 0;
+}
+
+}  // namespace trevik::dicom
