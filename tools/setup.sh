@@ -22,6 +22,9 @@ TREVIK_TEST_PACKAGES=(
   # The DICOM tests: validator, PACS and its REST client, DCMTK's tools,
   # another reader, and ip for the loopback of a private network namespace.
   dicom3tools orthanc curl dcmtk medcon iproute2
+  # The exposure rating of the node's unit (systemd-analyze), and the
+  # certificates of the TLS tests.
+  systemd openssl
 )
 
 # trevik_install_packages [test]: the packages ./run needs, and with "test"
