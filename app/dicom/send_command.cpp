@@ -377,8 +377,16 @@ int sendCommand(const std::vector<std::string>& args) {
     const std::string where = to.aet + "@" + to.host + ":" + std::to_string(to.port);
     OFCondition condition = openAssociation(scu, settings, contexts, tls.get());
     if (condition.bad()) {
-        std::fprintf(stderr, "%s: cannot store in %s: %s\n", kWho, where.c_str(),
-                     interrupted ? "interrupted" : networkReason(condition, to, timeout).c_str());
+        std::string reason = interrupted ? "interrupted" : networkReason(condition, to, timeout);
+        // Over TLS, a connection made and then lost before any answer is the
+        // handshake's failure, on either side.
+        const bool connected = std::string(condition.text()).rfind("TCP Initialization Error", 0) != 0;
+        if (tls && connected && condition != DUL_ASSOCIATIONREJECTED && condition != DUL_READTIMEOUT &&
+            condition != DIMSE_NODATAAVAILABLE && !interrupted)
+            reason = "the TLS handshake failed (" + reason +
+                     "): is it a DICOM TLS port, is the PACS's certificate signed by the --tls-ca authority, and "
+                     "does it trust ours?";
+        std::fprintf(stderr, "%s: cannot store in %s: %s\n", kWho, where.c_str(), reason.c_str());
         return kCannotOpen;
     }
 
