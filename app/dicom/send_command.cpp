@@ -327,6 +327,32 @@ OFCondition openAssociation(Scu& scu, const SendSettings& settings, const Contex
     return condition;
 }
 
+// Why the association could not be had, in words.
+std::string associationReason(const OFCondition& condition, const SendSettings& settings, bool overTls) {
+    if (interrupted) return "interrupted";
+    const std::string reason = networkReason(condition, settings.to, settings.timeout);
+    // Over TLS, a connection made and then lost before any answer is the
+    // handshake's failure, on either side.
+    const bool connected = std::string(condition.text()).rfind("TCP Initialization Error", 0) != 0;
+    if (overTls && connected && condition != DUL_ASSOCIATIONREJECTED && condition != DUL_READTIMEOUT &&
+        condition != DIMSE_NODATAAVAILABLE)
+        return "the TLS handshake failed (" + reason +
+               "): is it a DICOM TLS port, is the PACS's certificate signed by the --tls-ca authority, and does it "
+               "trust ours?";
+    return reason;
+}
+
+// The outcome of one C-STORE by the PACS's status; `stored` when it counts
+// as stored.
+std::string storeOutcome(Uint16 status, bool& stored) {
+    char code[8];
+    std::snprintf(code, sizeof code, "0x%04X", status);
+    stored = storedStatus(status);
+    if (status == 0x0000) return "stored";
+    if (stored) return std::string("stored with warning ") + code + " (" + DU_cstoreStatusString(status) + ")";
+    return std::string("not stored: status ") + code + " (" + DU_cstoreStatusString(status) + ")";
+}
+
 }  // namespace
 
 int sendCommand(const std::vector<std::string>& args) {
@@ -377,16 +403,8 @@ int sendCommand(const std::vector<std::string>& args) {
     const std::string where = to.aet + "@" + to.host + ":" + std::to_string(to.port);
     OFCondition condition = openAssociation(scu, settings, contexts, tls.get());
     if (condition.bad()) {
-        std::string reason = interrupted ? "interrupted" : networkReason(condition, to, timeout);
-        // Over TLS, a connection made and then lost before any answer is the
-        // handshake's failure, on either side.
-        const bool connected = std::string(condition.text()).rfind("TCP Initialization Error", 0) != 0;
-        if (tls && connected && condition != DUL_ASSOCIATIONREJECTED && condition != DUL_READTIMEOUT &&
-            condition != DIMSE_NODATAAVAILABLE && !interrupted)
-            reason = "the TLS handshake failed (" + reason +
-                     "): is it a DICOM TLS port, is the PACS's certificate signed by the --tls-ca authority, and "
-                     "does it trust ours?";
-        std::fprintf(stderr, "%s: cannot store in %s: %s\n", kWho, where.c_str(), reason.c_str());
+        std::fprintf(stderr, "%s: cannot store in %s: %s\n", kWho, where.c_str(),
+                     associationReason(condition, settings, tls != nullptr).c_str());
         return kCannotOpen;
     }
 
@@ -433,18 +451,9 @@ int sendCommand(const std::vector<std::string>& args) {
             allStored = false;
             continue;
         }
-        char code[8];
-        std::snprintf(code, sizeof code, "0x%04X", status);
-        if (status == 0x0000) {
-            progress.report(item.path, "stored");
-        } else if (storedStatus(status)) {
-            progress.report(item.path, std::string("stored with warning ") + code + " (" +
-                                           DU_cstoreStatusString(status) + ")");
-        } else {
-            progress.report(item.path, std::string("not stored: status ") + code + " (" +
-                                           DU_cstoreStatusString(status) + ")");
-            allStored = false;
-        }
+        bool stored = false;
+        progress.report(item.path, storeOutcome(status, stored));
+        allStored = allStored && stored;
     }
     if (interrupted) {
         associationSocket = -1;
