@@ -104,6 +104,16 @@ if [ -n "$dicom" ]; then
   /usr/bin/trevik-dicom export integer.prj integer.dcm || fail "trevik-dicom export ended with $?"
   /usr/bin/trevik integer.dcm dicom.gsd || fail "/usr/bin/trevik with a DICOM source ended with $?"
   cmp integer.gsd dicom.gsd || fail "the DICOM source converts to another file"
+  # What the service writes into the inbox, as the unit runs it (its user,
+  # group and umask): 0640, the group trevik's.
+  chmod 0755 "$work" && chmod 0644 integer.dcm
+  ( umask "$(sed -n 's/^UMask=//p' /lib/systemd/system/trevik-receive.service)" &&
+    setpriv --reuid trevik-receive --regid trevik --clear-groups \
+      /usr/bin/trevik-dicom import "$work/integer.dcm" /var/lib/trevik-receive/inbox/test.gsd ) ||
+    fail "trevik-dicom import into the inbox as the service"
+  [ "$(stat -c '%U:%G %a' /var/lib/trevik-receive/inbox/test.gsd)" = "trevik-receive:trevik 640" ] ||
+    fail "the service writes $(stat -c '%U:%G %a' /var/lib/trevik-receive/inbox/test.gsd)"
+  rm -f /var/lib/trevik-receive/inbox/test.gsd
   dpkg_waiting --purge trevik-dicom >/dev/null || fail "purge trevik-dicom"
   ! ls /etc/systemd/system/*/trevik-receive.service 2>/dev/null || fail "a purge leaves the enable link"
 fi
