@@ -50,11 +50,15 @@ bool writeAll(int fd, const void* data, std::size_t size) {
 // While a companion runs, SIGTERM, SIGINT and SIGHUP are handed on to it:
 // it ends as it would (removing what it had begun) and is waited for, so
 // that nothing it writes appears after this program has ended.
+// Once it has ended and is reaped, the signal ends this program too, as it
+// would have (or reaches the program's own handler).
 constexpr int kHandedOn[] = {SIGTERM, SIGINT, SIGHUP};
 volatile std::sig_atomic_t companionPid = 0;
+volatile std::sig_atomic_t handedOn = 0;
 
 void handOn(int signal) {
     const int saved = errno;
+    handedOn = signal;
     if (companionPid > 0) ::kill(static_cast<pid_t>(companionPid), signal);
     errno = saved;
 }
@@ -84,14 +88,19 @@ public:
         installed_ = true;
         ::sigprocmask(SIG_SETMASK, &mask_, nullptr);
     }
-    // The program's own dispositions again; called before the companion is
-    // reaped, so that no signal goes to a process that reuses its number.
-    void release() {
+    // The program's own dispositions again; called once the companion has
+    // ended but before it is reaped, so that no signal goes to a process
+    // that reuses its number. Returns the signal handed on, if any, for the
+    // caller to raise once the companion is reaped.
+    int release() {
         if (installed_)
             for (std::size_t i = 0; i < std::size(kHandedOn); ++i) ::sigaction(kHandedOn[i], &previous_[i], nullptr);
         installed_ = false;
         companionPid = 0;
+        const int signal = handedOn;
+        handedOn = 0;
         ::sigprocmask(SIG_SETMASK, &mask_, nullptr);
+        return signal;
     }
     ~SignalsHandedOn() { release(); }
     SignalsHandedOn(const SignalsHandedOn&) = delete;
@@ -169,10 +178,11 @@ Outcome runCompanion(const char* name, const std::vector<std::string>& arguments
     siginfo_t ended {};
     while (::waitid(P_PID, static_cast<id_t>(child), &ended, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
     }
-    signals.release();
+    const int handedOnSignal = signals.release();
     int wstatus = 0;
     while (::waitpid(child, &wstatus, 0) < 0 && errno == EINTR) {
     }
+    if (handedOnSignal != 0) ::raise(handedOnSignal);
     if (got == static_cast<ssize_t>(sizeof execError)) {
         outcome.kind = Outcome::Kind::CannotStart;
         outcome.error = execError;
