@@ -24,6 +24,9 @@ TREVIK_TEST_PACKAGES=(
   dicom3tools orthanc curl dcmtk medcon iproute2
   # An independent reader of the quality-control cine.
   imagemagick
+  # The exposure rating of the node's unit (systemd-analyze), and the
+  # certificates of the TLS tests.
+  systemd openssl
 )
 
 # trevik_install_packages [test]: the packages ./run needs, and with "test"

@@ -17,7 +17,8 @@ using trevik::dicom::Command;
 constexpr Command kCommands[] = {
     {"export", "[--start-angle DEG] [--arc DEG] [--direction CW|CC] SOURCE OUTPUT.dcm",
      trevik::dicom::exportCommand},
-    {"send", "--to AET@HOST:PORT [--calling-aet AET] [--timeout S] FILE...", trevik::dicom::sendCommand},
+    {"send", "--to AET@HOST:PORT [--calling-aet AET] [--timeout S] [--tls-key KEY --tls-cert CERT --tls-ca CA] FILE...",
+     trevik::dicom::sendCommand},
     {"import", "[--energy-window N] [--rr-interval N] SOURCE.dcm OUTPUT.gsd", trevik::dicom::importCommand},
     {"inspect", "FILE", trevik::dicom::inspectCommand},
     {"receive", "--aet AET --port PORT --inbox DIR [--allow AET[@HOST]]... [--keep DIR] [--max-associations N]"
