@@ -61,9 +61,10 @@ Ellipsoid spheroid(const Vec& c, const Vec& l, double along, double across) {
 }
 
 // The anatomy: sizes in pixels of 6.4 mm, activities in counts per pixel
-// of path for one gate division at one view.
+// of path for one of 8 gate divisions at one view (each view takes the same
+// time however many divisions share it).
 constexpr double kMyocardium = 4.0;
-constexpr double kLiver = 1.3;
+constexpr double kLiver = 0.6;
 constexpr double kBackground = 0.08;
 const Vec kHeart = {5.0, 3.0, 2.0};
 const Vec kHeartAxis = [] {
@@ -160,7 +161,8 @@ private:
         std::vector<double>& still = still_.at(static_cast<std::size_t>(view));
         if (still.empty()) still = project(view, nullptr);
         const std::vector<double> heart = project(view, &hearts_[static_cast<std::size_t>(division % gates)]);
-        const double factor = plan_.gateFrom > 0 && division + 1 >= plan_.gateFrom ? plan_.gateDropPercent / 100.0 : 1.0;
+        const double factor = (plan_.gateFrom > 0 && division + 1 >= plan_.gateFrom ? plan_.gateDropPercent / 100.0 : 1.0) *
+                              8.0 / gates;
         std::seed_seq seed{plan_.seed, static_cast<std::uint64_t>(image)};
         std::mt19937_64 rng(seed);
         image_.resize(still.size());
