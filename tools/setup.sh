@@ -8,7 +8,7 @@ TREVIK_SUDO=()
 if [ "$(id -u)" -ne 0 ]; then TREVIK_SUDO=(sudo); fi
 # What building and running need (./run).
 TREVIK_PACKAGES=(
-  cmake make g++ pkg-config qt6-base-dev qt6-tools-dev libpng-dev
+  cmake make g++ pkg-config qt6-base-dev qt6-tools-dev libpng-dev libgif-dev
   fonts-liberation fonts-ipafont-gothic xdg-utils fp-utils qt6-translations-l10n
   libdcmtk-dev
 )
@@ -22,6 +22,8 @@ TREVIK_TEST_PACKAGES=(
   # The DICOM tests: validator, PACS and its REST client, DCMTK's tools,
   # another reader, and ip for the loopback of a private network namespace.
   dicom3tools orthanc curl dcmtk medcon iproute2
+  # An independent reader of the quality-control cine.
+  imagemagick
 )
 
 # trevik_install_packages [test]: the packages ./run needs, and with "test"
