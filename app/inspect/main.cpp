@@ -1,7 +1,8 @@
-// trevik-inspect [--tsv] [--png OUT.png] FILE...: shows what the converter
-// makes of each file without changing anything: a report block per file, or
-// with --tsv one line per file and a summary on standard error; with --png a
-// montage of the frames of each file. A directory stands for the regular
+// trevik-inspect [--tsv] [--png OUT.png] [--qc OUT.png] [--cine OUT.gif]
+// FILE...: shows what the converter makes of each file without changing
+// anything: a report block per file, or with --tsv one line per file and a
+// summary on standard error; with --png a montage of the frames of each
+// file, with --qc and --cine the quality control's page and cine. A directory stands for the regular
 // files under it, in byte order of their names, symbolic links not followed.
 // A picture never replaces a file being inspected, nor any file that is not
 // a PNG picture.
@@ -31,13 +32,14 @@
 
 #include "app/inspect/inspection.h"
 #include "app/inspect/png_montage.h"
+#include "app/inspect/qc_pictures.h"
 #include "study/status.h"
 
 namespace {
 
 using namespace trevik::inspect;
 
-constexpr const char* kUsageLine = "usage: trevik-inspect [--tsv] [--png OUT.png] FILE...\n";
+constexpr const char* kUsageLine = "usage: trevik-inspect [--tsv] [--png OUT.png] [--qc OUT.png] [--cine OUT.gif] FILE...\n";
 constexpr const char* kVersion = "trevik-inspect " TREVIK_VERSION "\n";
 constexpr const char* kHelp =
     "Shows what trevik makes of each FILE, changing nothing: for a projection\n"
@@ -58,6 +60,10 @@ constexpr const char* kHelp =
     "                 files OUT-0001.png, OUT-0002.png, ... in the order inspected.\n"
     "                 A picture never replaces a file inspected or a file that is\n"
     "                 not a PNG picture: such a run is refused, nothing written\n"
+    "  --qc OUT.png   the quality control's page: sinogram, linogram, gate count\n"
+    "                 curve, the heart's centroid tracks, thresholds and verdict\n"
+    "  --cine OUT.gif the summed-gate views in acquisition order, looping\n"
+    "                 (both named and guarded as --png's pictures)\n"
     "  --version      the version\n"
     "  --             every later argument is a file\n"
     "\n"
@@ -151,34 +157,58 @@ private:
     std::set<std::string> missing_;
 };
 
+// The three kinds of picture a run can write, each with its option.
+struct PictureOption {
+    std::string_view option;     // "--png"
+    std::string_view extension;  // ".png"
+    trevik::qc::PictureKind kind;
+    std::optional<std::string> out;
+};
+
 // Why a picture may not be written to `name`, or nullptr when it may: it
 // must be none of the files inspected, and an existing file there must be a
-// PNG picture (a regular file with the PNG signature).
-const char* pictureRefusal(const std::string& name, const Inputs& inputs) {
+// picture of its kind (a regular file with that kind's signature).
+const char* pictureRefusal(const std::string& name, const Inputs& inputs, trevik::qc::PictureKind kind) {
     struct stat st {};
     const bool exists = ::stat(name.c_str(), &st) == 0;
     if (inputs.holds(name, exists ? &st : nullptr)) return "it is one of the files inspected";
-    if (!exists) return nullptr;
-    if (!S_ISREG(st.st_mode)) return "it exists and is not a PNG picture";
-    constexpr unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    unsigned char head[8] = {};
-    std::FILE* stream = std::fopen(name.c_str(), "rb");
-    const bool png = stream && std::fread(head, 1, sizeof head, stream) == sizeof head &&
-                     std::memcmp(head, kSignature, sizeof head) == 0;
-    if (stream) std::fclose(stream);
-    return png ? nullptr : "it exists and is not a PNG picture";
+    if (trevik::qc::mayWritePicture(name.c_str(), kind)) return nullptr;
+    return kind == trevik::qc::PictureKind::Gif ? "it exists and is not a GIF picture" : "it exists and is not a PNG picture";
 }
 
-// OUT.png itself for one file; OUT-0001.png, OUT-0002.png, ... for several.
-std::string pictureName(const std::string& out, std::size_t index, std::size_t count) {
+// OUT.png itself for one file; OUT-0001.png, OUT-0002.png, ... for several
+// (the extension the option's own).
+std::string pictureName(const std::string& out, std::string_view extension, std::size_t index, std::size_t count) {
     if (count == 1) return out;
-    const std::string_view extension = ".png";
     std::string stem = out;
     if (stem.size() > extension.size() && std::string_view(stem).ends_with(extension))
         stem.resize(stem.size() - extension.size());
     std::string number = std::to_string(index + 1);
     if (number.size() < 4) number.insert(0, 4 - number.size(), '0');
-    return stem + "-" + number + ".png";
+    return stem + "-" + number + std::string(extension);
+}
+
+// Writes the quality control's page or cine of one file; the report's line
+// that names it (or says why there is none), "" when it is written.
+std::string writeQcPicture(const PictureOption& picture, const std::string& name, const Inspection& ins,
+                           std::string& line) {
+    const bool page = picture.kind == trevik::qc::PictureKind::Png;
+    const std::string what = page ? "qc page: " : "cine: ";
+    std::string problem;
+    if (!ins.qc.checked) {
+        problem = "the frames cannot all be read";
+    } else {
+        trevik::Status s;
+        try {
+            s = page ? trevik::qc::writeQcPage(name.c_str(), qcPictureOf(ins))
+                     : trevik::qc::writeCineGif(name.c_str(), cineOf(ins));
+        } catch (const std::bad_alloc&) {
+            s = trevik::statusOf(trevik::Reason::NoMemory);
+        }
+        if (!s.ok()) problem = "cannot be written: " + trevik::statusWords(s);
+    }
+    line = what + (problem.empty() ? trevik::printableName(name) : "none: " + problem) + "\n";
+    return problem;
 }
 
 // The progress line on a terminal: files done of the total.
@@ -206,7 +236,11 @@ private:
 
 int main(int argc, char** argv) {
     bool tsv = false;
-    std::optional<std::string> png;
+    using trevik::qc::PictureKind;
+    PictureOption pictures[] = {{"--png", ".png", PictureKind::Png, std::nullopt},
+                                {"--qc", ".png", PictureKind::Png, std::nullopt},
+                                {"--cine", ".gif", PictureKind::Gif, std::nullopt}};
+    std::optional<std::string>& png = pictures[0].out;
     std::vector<std::string> files;
     bool options = true;
     for (int i = 1; i < argc; ++i) {
@@ -223,11 +257,15 @@ int main(int argc, char** argv) {
                 return std::fflush(stdout) != 0;
             } else if (arg == "--tsv") {
                 tsv = true;
-            } else if (arg == "--png" || arg.starts_with("--png=")) {
-                if (png) return usageError("--png is given twice");
-                if (arg == "--png" && i + 1 >= argc) return usageError("--png needs a file name");
-                png = arg == "--png" ? std::string(argv[++i]) : std::string(arg.substr(6));
-                if (png->empty()) return usageError("--png needs a file name");
+            } else if (const auto p = std::find_if(std::begin(pictures), std::end(pictures), [&](const PictureOption& o) {
+                           return arg == o.option || (arg.starts_with(o.option) && arg[o.option.size()] == '=');
+                       });
+                       p != std::end(pictures)) {
+                const std::string option(p->option);
+                if (p->out) return usageError(option + " is given twice");
+                if (arg == p->option && i + 1 >= argc) return usageError(option + " needs a file name");
+                p->out = arg == p->option ? std::string(argv[++i]) : std::string(arg.substr(p->option.size() + 1));
+                if (p->out->empty()) return usageError(option + " needs a file name");
             } else {
                 return usageError("unknown option " + trevik::printableName(arg));
             }
@@ -253,11 +291,15 @@ int main(int argc, char** argv) {
     }
 
     // Every picture name is checked before anything is read or written.
-    if (png) {
-        const Inputs inputs(files);
+    const Inputs inputs(files);
+    std::set<std::string> pictureNames;
+    for (const PictureOption& picture : pictures) {
+        if (!picture.out) continue;
         for (std::size_t i = 0; i < files.size(); ++i) {
-            const std::string name = pictureName(*png, i, files.size());
-            if (const char* refusal = pictureRefusal(name, inputs)) {
+            const std::string name = pictureName(*picture.out, picture.extension, i, files.size());
+            const char* refusal = pictureRefusal(name, inputs, picture.kind);
+            if (!refusal && !pictureNames.insert(name).second) refusal = "another picture of the run has that name";
+            if (refusal) {
                 std::fprintf(stderr, "trevik-inspect: no picture is written to %s: %s\n", trevik::printableName(name).c_str(),
                              refusal);
                 return 1;
@@ -281,7 +323,7 @@ int main(int argc, char** argv) {
         std::string picture;
         std::string pictureLine;
         if (png) {
-            const std::string name = pictureName(*png, i, files.size());
+            const std::string name = pictureName(*png, ".png", i, files.size());
             std::string problem;
             if (ins.montage.width == 0) {
                 problem = ins.noMontage;
@@ -305,6 +347,19 @@ int main(int argc, char** argv) {
             } else {
                 pictureLine = "picture: " + trevik::printableName(picture) + "\n";
             }
+        }
+        // The quality control's page and cine, named in the report after the montage.
+        for (const PictureOption& qcPicture : {pictures[1], pictures[2]}) {
+            if (!qcPicture.out) continue;
+            const std::string name = pictureName(*qcPicture.out, qcPicture.extension, i, files.size());
+            std::string line;
+            if (const std::string problem = writeQcPicture(qcPicture, name, ins, line); !problem.empty()) {
+                progress.clear();
+                std::fprintf(stderr, "trevik-inspect: no %s %s for %s: %s\n", qcPicture.option == "--qc" ? "qc page" : "cine",
+                             trevik::printableName(name).c_str(), trevik::printableName(path).c_str(), problem.c_str());
+                failed = true;
+            }
+            pictureLine += line;
         }
         if (tsv) {
             std::fputs(tsvLine(path, ins.verdict, picture).c_str(), stdout);
