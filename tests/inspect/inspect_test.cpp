@@ -348,7 +348,7 @@ TEST(InspectPng, OneMontagePerFileDecodesToOneCellPerFrame) {
          std::vector<std::vector<std::string>>{{}, {"--png"}, {"--bogus", dir.file("s.prj")}, {"--tsv"}}) {
         run = test::runProcess(kInspect, args);
         EXPECT_EQ(run.exitCode, 2);
-        EXPECT_TRUE(run.err.ends_with("usage: trevik-inspect [--tsv] [--png OUT.png] FILE...\n")) << run.err;
+        EXPECT_TRUE(run.err.ends_with("usage: trevik-inspect [--tsv] [--png OUT.png] [--qc OUT.png] [--cine OUT.gif] FILE...\n")) << run.err;
     }
 }
 
