@@ -4,6 +4,9 @@
 
 #include <cmath>
 #include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "study/qc.h"
@@ -100,6 +103,19 @@ TEST(QcFrames, AMissingFrameOrNoCountsLeaveNothingToJudge) {
     EXPECT_TRUE(empty.gatePercent.empty());
     EXPECT_FALSE(empty.tracked);
     EXPECT_FALSE(empty.warning());
+}
+
+TEST(QcThresholds, TheManualPageNamesEachWithItsValue) {
+    std::ifstream in(TREVIK_SOURCE_DIR "/docs/man/trevik-inspect.1.in");
+    std::stringstream page;
+    page << in.rdbuf();
+    for (const Threshold& t : kThresholds) {
+        std::string name;  // as roff writes a hyphen: \-
+        for (const char* c = t.name; *c; ++c) name += *c == '-' ? std::string("\\-") : std::string(1, *c);
+        std::ostringstream value;
+        value << t.value;
+        EXPECT_NE(page.str().find(".B " + name + "\n(" + value.str() + " "), std::string::npos) << t.name;
+    }
 }
 
 }  // namespace
