@@ -232,6 +232,76 @@ private:
     std::size_t width_ = 0;
 };
 
+// Whether a picture name of the run is refused (said on standard error):
+// every name is checked before anything is read or written.
+bool picturesRefused(const PictureOption (&pictures)[3], const std::vector<std::string>& files) {
+    const Inputs inputs(files);
+    std::set<std::string> names;
+    for (const PictureOption& picture : pictures) {
+        if (!picture.out) continue;
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            const std::string name = pictureName(*picture.out, picture.extension, i, files.size());
+            const char* refusal = pictureRefusal(name, inputs, picture.kind);
+            if (!refusal && !names.insert(name).second) refusal = "another picture of the run has that name";
+            if (refusal) {
+                std::fprintf(stderr, "trevik-inspect: no picture is written to %s: %s\n", trevik::printableName(name).c_str(),
+                             refusal);
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// The file's place in the run: its index and the number of files.
+struct Place {
+    std::size_t index, count;
+};
+
+// Writes the pictures asked for of one inspected file: the montage (its
+// name goes to `picture`, for the TSV), the quality control's page and
+// cine. `lines` gets the report's lines that name them (or say why there is
+// none). False when one could not be written, said on standard error.
+bool writePictures(const PictureOption (&pictures)[3], Place place, const Inspection& ins, Progress& progress,
+                   std::string& picture, std::string& lines) {
+    bool written = true;
+    const auto fail = [&](const std::string& what, const std::string& name, const std::string& problem) {
+        progress.clear();
+        std::fprintf(stderr, "trevik-inspect: no %s %s for %s: %s\n", what.c_str(), trevik::printableName(name).c_str(),
+                     trevik::printableName(ins.path).c_str(), problem.c_str());
+        written = false;
+    };
+    if (const std::optional<std::string>& png = pictures[0].out) {
+        const std::string name = pictureName(*png, ".png", place.index, place.count);
+        std::string problem = ins.noMontage.empty() ? "nothing to draw" : ins.noMontage;
+        if (ins.montage.width != 0) {
+            bool done = false;
+            try {
+                done = writePng(name, ins.montage);
+            } catch (const std::bad_alloc&) {
+            }
+            problem = done ? "" : "cannot be written";
+        }
+        if (problem.empty()) {
+            picture = name;
+            lines = "picture: " + trevik::printableName(picture) + "\n";
+        } else {
+            fail("picture", name, problem);
+            lines = "picture: none: " + problem + "\n";
+        }
+    }
+    // The quality control's page and cine, named in the report after the montage.
+    for (const PictureOption& qcPicture : {pictures[1], pictures[2]}) {
+        if (!qcPicture.out) continue;
+        const std::string name = pictureName(*qcPicture.out, qcPicture.extension, place.index, place.count);
+        std::string line;
+        if (const std::string problem = writeQcPicture(qcPicture, name, ins, line); !problem.empty())
+            fail(qcPicture.option == "--qc" ? "qc page" : "cine", name, problem);
+        lines += line;
+    }
+    return written;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -291,21 +361,7 @@ int main(int argc, char** argv) {
     }
 
     // Every picture name is checked before anything is read or written.
-    const Inputs inputs(files);
-    std::set<std::string> pictureNames;
-    for (const PictureOption& picture : pictures) {
-        if (!picture.out) continue;
-        for (std::size_t i = 0; i < files.size(); ++i) {
-            const std::string name = pictureName(*picture.out, picture.extension, i, files.size());
-            const char* refusal = pictureRefusal(name, inputs, picture.kind);
-            if (!refusal && !pictureNames.insert(name).second) refusal = "another picture of the run has that name";
-            if (refusal) {
-                std::fprintf(stderr, "trevik-inspect: no picture is written to %s: %s\n", trevik::printableName(name).c_str(),
-                             refusal);
-                return 1;
-            }
-        }
-    }
+    if (picturesRefused(pictures, files)) return 1;
 
     Progress progress(tsv && files.size() > 4 && ::isatty(STDERR_FILENO), files.size());
     std::map<int, std::size_t> perCode;
@@ -319,48 +375,10 @@ int main(int argc, char** argv) {
         withWarnings += ins.verdict.warnings > 0;
         failed = failed || ins.verdict.unreadable;
 
-        // The picture first, so that the report can name it.
+        // The pictures first, so that the report can name them.
         std::string picture;
         std::string pictureLine;
-        if (png) {
-            const std::string name = pictureName(*png, ".png", i, files.size());
-            std::string problem;
-            if (ins.montage.width == 0) {
-                problem = ins.noMontage;
-            } else {
-                bool written = false;
-                try {
-                    written = writePng(name, ins.montage);
-                } catch (const std::bad_alloc&) {
-                }
-                if (written)
-                    picture = name;
-                else
-                    problem = "cannot be written";
-            }
-            if (!problem.empty()) {
-                progress.clear();
-                std::fprintf(stderr, "trevik-inspect: no picture %s for %s: %s\n", trevik::printableName(name).c_str(),
-                             trevik::printableName(path).c_str(), problem.c_str());
-                failed = true;
-                pictureLine = "picture: none: " + problem + "\n";
-            } else {
-                pictureLine = "picture: " + trevik::printableName(picture) + "\n";
-            }
-        }
-        // The quality control's page and cine, named in the report after the montage.
-        for (const PictureOption& qcPicture : {pictures[1], pictures[2]}) {
-            if (!qcPicture.out) continue;
-            const std::string name = pictureName(*qcPicture.out, qcPicture.extension, i, files.size());
-            std::string line;
-            if (const std::string problem = writeQcPicture(qcPicture, name, ins, line); !problem.empty()) {
-                progress.clear();
-                std::fprintf(stderr, "trevik-inspect: no %s %s for %s: %s\n", qcPicture.option == "--qc" ? "qc page" : "cine",
-                             trevik::printableName(name).c_str(), trevik::printableName(path).c_str(), problem.c_str());
-                failed = true;
-            }
-            pictureLine += line;
-        }
+        if (!writePictures(pictures, {i, files.size()}, ins, progress, picture, pictureLine)) failed = true;
         if (tsv) {
             std::fputs(tsvLine(path, ins.verdict, picture).c_str(), stdout);
         } else {
