@@ -122,6 +122,23 @@ struct Options {
     bool help = false;
 };
 
+// Sets one of the phantom's fault options from its value; 0, or 2 after a message.
+int setFault(const std::string& option, std::string_view text, trevik::synth::PhantomPlan& faults) {
+    if (option == "--motion-shift" || option == "--gate-drop") {
+        const bool shift = option == "--motion-shift";
+        const auto n = shift ? parseDecimal(text, -16, 16) : parseDecimal(text, 0, 1000);
+        if (!n)
+            return usageError("option " + option + " needs a decimal number from " + (shift ? "-16 to 16" : "0 to 1000") +
+                              ", not '" + std::string(text) + "'");
+        (shift ? faults.motionShift : faults.gateDropPercent) = *n;
+        return 0;
+    }
+    const auto n = parseInteger(text, 0, 1024);
+    if (!n) return usageError("option " + option + " needs a whole number from 0 to 1024, not '" + std::string(text) + "'");
+    (option == "--motion-view" ? faults.motionView : faults.gateFrom) = static_cast<int>(*n);
+    return 0;
+}
+
 // Puts the phantom's samples into the plan when asked for; its faults need
 // it and must name a view and a division the study has. 0, or 2 after a
 // message.
@@ -235,27 +252,12 @@ int parse(int argc, char** argv, Options& options) {
                 return usageError("option --pixel needs a plain decimal number above 0 and below 1000, not '" +
                                   std::string(*t) + "'");
             options.pixel = std::string(*t);
-        } else if (name == "--phantom") {
-            if (!flag()) return 2;
-            options.phantom = true;
-        } else if (name == "--motion-shift" || name == "--gate-drop") {
+        } else if (name == "--motion-shift" || name == "--gate-drop" || name == "--motion-view" || name == "--gate-from") {
             const auto t = value();
-            if (!t) return 2;
-            const bool shift = name == "--motion-shift";
-            const auto n = shift ? parseDecimal(*t, -16, 16) : parseDecimal(*t, 0, 1000);
-            if (!n)
-                return usageError("option " + option + " needs a decimal number from " + (shift ? "-16 to 16" : "0 to 1000") +
-                                  ", not '" + std::string(*t) + "'");
-            (shift ? options.faults.motionShift : options.faults.gateDropPercent) = *n;
-        } else if (name == "--motion-view" || name == "--gate-from") {
-            const auto t = value();
-            if (!t) return 2;
-            const auto n = parseInteger(*t, 0, 1024);
-            if (!n) return usageError("option " + option + " needs a whole number from 0 to 1024, not '" + std::string(*t) + "'");
-            (name == "--motion-view" ? options.faults.motionView : options.faults.gateFrom) = static_cast<int>(*n);
-        } else if (name == "--reverse") {
+            if (!t || setFault(option, *t, options.faults) != 0) return 2;
+        } else if (name == "--reverse" || name == "--phantom") {
             if (!flag()) return 2;
-            plan.reverse = true;
+            (name == "--reverse" ? plan.reverse : options.phantom) = true;
         } else {
             return usageError("unknown argument '" + std::string(arg) + "'");
         }
