@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/inspect/montage.h"
+#include "app/inspect/qc_report.h"
 #include "study/study.h"
 #include "writer/gsd/gsd_format.h"
 
@@ -135,6 +136,10 @@ std::string reportGsd(Text& t, std::FILE* stream, std::int64_t size, bool drawMo
             t << "min " << low << ", max " << high << ", sum " << sum
               << (seen < frames ? " (" + toText(seen) + " of " + toText(frames) + " frames)" : std::string()) << "\n";
     }
+    reportQc(t, {static_cast<int>(divisions), static_cast<int>(frames), [&](int d, int v) {
+                     const auto f = static_cast<std::size_t>(d * frames + v);
+                     return present[f] ? &samples[f * FrameStore::kFrameSamples] : nullptr;
+                 }}, ins);
     if (!drawMontage) return found;
     ins.montage = montageOf(ins.path, static_cast<int>(divisions), static_cast<int>(frames), [&](int d, int i) {
         const auto f = static_cast<std::size_t>(d * frames + i);
