@@ -28,7 +28,6 @@ constexpr NuclideCode kNuclides[] = {
     {"133Xe", "80751004", "^133^Xenon"},      {"81mKr", "61716009", "^81m^Krypton"},
 };
 
-constexpr int kMaxFrames = 1024;  // what the frame store of a load holds
 
 Status refused(const char* detail) {
     Status status = statusOf(Reason::NotSupported);
@@ -132,7 +131,7 @@ Status composeNm(const StudyFacts& facts, const CameraFrames& frames, const NmOp
     const FrameLayout& layout = frames.layout;
     const bool gated = facts.record.division >= 1;
     if (layout.side != 64 && layout.side != 128) return refused("frames other than 64 x 64 and 128 x 128");
-    if (layout.passes < 1 || layout.frames < 1 || layout.passes * layout.frames > kMaxFrames)
+    if (layout.passes < 1 || layout.frames < 1 || layout.passes * layout.frames > FrameStore::kSlots)
         return refused("a study without frames, or with more than 1024");
     if (!gated && layout.passes != 1) return refused("an ungated study of several divisions");
     const std::size_t frameCount = static_cast<std::size_t>(layout.passes) * layout.frames;
