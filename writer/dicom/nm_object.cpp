@@ -13,6 +13,7 @@
 #include <cstring>
 #include <new>
 
+#include "study/rules.h"
 #include "writer/dicom/text.h"
 #include "writer/dicom/uid.h"
 #include "writer/output_file.h"
@@ -200,7 +201,7 @@ Status composeNm(const StudyFacts& facts, const CameraFrames& frames, const NmOp
 
         // Acquisition: slice thickness as the .gsd holds it, heart rate.
         const double pixel = r.pixel;
-        const double thickness = facts.geometry.slicePixels * pixel;
+        const double thickness = writtenThickness(facts);
         if (std::isfinite(thickness) && thickness > 0) b.text(data, DCM_SliceThickness, decimal(thickness));
         // The heart rate of an ungated study too: the .gsd keeps it.
         if (r.hr > 0) b.text(data, DCM_HeartRate, integer(r.hr));

@@ -16,7 +16,7 @@ namespace {
 // Frames per write: 512 KiB, which stays in the cache between the
 // conversion and the write, and is a whole division of a gated study.
 constexpr int kRunFrames = FrameStore::kFramesPerDivision;
-constexpr std::size_t kFrameBytes = FrameStore::kFrameSamples * sizeof(std::int16_t);
+constexpr std::size_t kFrameBytes = gsd::kFrameBytes;
 
 // Writes all `size` bytes at `offset`; false with errno set.
 bool writeAt(int fd, const void* data, std::size_t size, std::uint64_t offset) {
