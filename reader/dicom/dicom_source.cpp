@@ -245,7 +245,7 @@ void convertFrame(const SampleForm& form, const void* raw, int side, const Frame
     if (reduce) reduceTo64(whole.data(), out);
 }
 
-Status loadObject(DcmDataset& data, E_TransferSyntax xfer, Study& study, FrameSink& sink, const SourceChoice& choice,
+Status loadObject(DcmDataset& data, E_TransferSyntax xfer, StudyFacts& study, FrameSink& sink, const SourceChoice& choice,
                   const LoadOptions& options) {
     registerDecoders();
     Status out;
@@ -472,7 +472,7 @@ Status loadObject(DcmDataset& data, E_TransferSyntax xfer, Study& study, FrameSi
         }
     }
 
-    const FrameLayout layout{options.form.matrix == FrameForm::Matrix::Source ? side : 64, passes, r.frames};
+    const FrameLayout layout = settleFacts(study, options.form);
     if (Status s = sink.begin(study, layout); !s.ok()) return s;
     CountChanges ignored;
     CountChanges& changes = options.changes ? *options.changes : ignored;
@@ -484,12 +484,6 @@ Status loadObject(DcmDataset& data, E_TransferSyntax xfer, Study& study, FrameSi
             if (Status s = sink.stored(d, f); !s.ok()) return s;
         }
 
-    if (side == 128 && options.form.matrix == FrameForm::Matrix::Reduced) {
-        study.geometry.columns = 64;
-        study.geometry.rows = 64;
-        r.pixel *= 2;
-        study.flags.reducedMatrix = true;
-    }
     out.code = kOk;
     out.reason = Reason::Done;
     return out;
@@ -499,7 +493,7 @@ Status loadObject(DcmDataset& data, E_TransferSyntax xfer, Study& study, FrameSi
 
 std::span<const UsedAttribute> attributesUsed() { return kUsed; }
 
-Status loadDicomDataset(DcmDataset& dataset, Study& study, FrameSink& sink, const SourceChoice& choice,
+Status loadDicomDataset(DcmDataset& dataset, StudyFacts& study, FrameSink& sink, const SourceChoice& choice,
                         const LoadOptions& options) {
     try {
         return loadObject(dataset, dataset.getOriginalXfer(), study, sink, choice, options);
@@ -508,7 +502,7 @@ Status loadDicomDataset(DcmDataset& dataset, Study& study, FrameSink& sink, cons
     }
 }
 
-Status loadDicomStudy(const char* path, Study& study, FrameSink& sink, const SourceChoice& choice,
+Status loadDicomStudy(const char* path, StudyFacts& study, FrameSink& sink, const SourceChoice& choice,
                       const LoadOptions& options) {
     try {
         errno = 0;

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <new>
 
+#include "study/rules.h"
 #include "writer/dicom/text.h"
 #include "writer/dicom/uid.h"
 #include "writer/output_file.h"
@@ -28,7 +29,6 @@ constexpr NuclideCode kNuclides[] = {
     {"133Xe", "80751004", "^133^Xenon"},      {"81mKr", "61716009", "^81m^Krypton"},
 };
 
-constexpr int kMaxFrames = 1024;  // what the frame store of a load holds
 
 Status refused(const char* detail) {
     Status status = statusOf(Reason::NotSupported);
@@ -88,17 +88,17 @@ std::string optionsText(const NmOptions& options) {
 
 // What the series and instance UIDs derive from when no digest of the
 // source's bytes is given: every fact the object is made of.
-std::string contentDigest(const CameraStudy& study) {
+std::string contentDigest(const StudyFacts& facts, const CameraFrames& frames) {
     Sha256 hash;
-    const StudyRecord& r = study.record;
+    const StudyRecord& r = facts.record;
     for (const char* field : {r.name, r.id, r.sex, r.date, r.time, r.tracer, r.comment}) hash.field(field);
     char numbers[160];
     std::snprintf(numbers, sizeof numbers, "%.17g %.17g %.17g %d %d %d %d %d %d %d %d", r.pixel,
                   static_cast<double>(r.height), static_cast<double>(r.weight), r.hr, r.division,
-                  study.geometry.slicePixels, study.flags.reverseFrames ? 1 : 0, study.floatSamples ? 1 : 0,
-                  study.layout.side, study.layout.passes, study.layout.frames);
+                  facts.geometry.slicePixels, facts.flags.reverseFrames ? 1 : 0, frames.floatSamples ? 1 : 0,
+                  frames.layout.side, frames.layout.passes, frames.layout.frames);
     hash.field(numbers);
-    hash.add(study.samples.data(), study.samples.size() * sizeof(std::int16_t));
+    hash.add(frames.samples.data(), frames.samples.size() * sizeof(std::int16_t));
     return hexDigest(hash.finish());
 }
 
@@ -127,22 +127,22 @@ const NuclideCode* nuclideOfCode(std::string_view code) {
     return nullptr;
 }
 
-Status composeNm(const CameraStudy& study, const NmOptions& options, DcmFileFormat& file,
+Status composeNm(const StudyFacts& facts, const CameraFrames& frames, const NmOptions& options, DcmFileFormat& file,
                  std::vector<std::string>* warnings) {
-    const FrameLayout& layout = study.layout;
-    const bool gated = study.record.division >= 1;
+    const FrameLayout& layout = frames.layout;
+    const bool gated = facts.record.division >= 1;
     if (layout.side != 64 && layout.side != 128) return refused("frames other than 64 x 64 and 128 x 128");
-    if (layout.passes < 1 || layout.frames < 1 || layout.passes * layout.frames > kMaxFrames)
+    if (layout.passes < 1 || layout.frames < 1 || layout.passes * layout.frames > FrameStore::kSlots)
         return refused("a study without frames, or with more than 1024");
     if (!gated && layout.passes != 1) return refused("an ungated study of several divisions");
     const std::size_t frameCount = static_cast<std::size_t>(layout.passes) * layout.frames;
-    if (study.samples.size() != frameCount * study.frameSamples()) return refused("frames missing from the study");
+    if (frames.samples.size() != frameCount * frames.frameSamples()) return refused("frames missing from the study");
 
     try {
         file.clear();
         DcmDataset& data = *file.getDataset();
         Builder b;
-        const StudyRecord& r = study.record;
+        const StudyRecord& r = facts.record;
 
         // Texts first: whether any is beyond ASCII decides the character set.
         bool ascii = true;
@@ -164,7 +164,7 @@ Status composeNm(const CameraStudy& study, const NmOptions& options, DcmFileForm
         // SOP Common; Patient; General Study.
         if (!ascii) b.text(data, DCM_SpecificCharacterSet, "ISO_IR 192");
         b.text(data, DCM_SOPClassUID, kNmImageStorage);
-        const std::string digest = options.sourceDigest.empty() ? contentDigest(study) : options.sourceDigest;
+        const std::string digest = options.sourceDigest.empty() ? contentDigest(facts, frames) : options.sourceDigest;
         const std::string opts = optionsText(options);
         // A source without patient ID, date and time would put every such
         // examination into one study: its study is then its own.
@@ -185,7 +185,7 @@ Status composeNm(const CameraStudy& study, const NmOptions& options, DcmFileForm
         // The third value follows the record's division, not its heart rate.
         b.text(data, DCM_ImageType,
                gated ? "ORIGINAL\\PRIMARY\\GATED TOMO\\EMISSION" : "ORIGINAL\\PRIMARY\\TOMO\\EMISSION");
-        if (study.floatSamples)
+        if (frames.floatSamples)
             b.text(data, DCM_DerivationDescription,
                    "Float samples of the camera rounded to the nearest integer (halves away from zero) "
                    "and clamped to -32768..32767");
@@ -201,7 +201,7 @@ Status composeNm(const CameraStudy& study, const NmOptions& options, DcmFileForm
 
         // Acquisition: slice thickness as the .gsd holds it, heart rate.
         const double pixel = r.pixel;
-        const double thickness = study.geometry.slicePixels * pixel;
+        const double thickness = writtenThickness(facts);
         if (std::isfinite(thickness) && thickness > 0) b.text(data, DCM_SliceThickness, decimal(thickness));
         // The heart rate of an ungated study too: the .gsd keeps it.
         if (r.hr > 0) b.text(data, DCM_HeartRate, integer(r.hr));
@@ -303,21 +303,21 @@ Status composeNm(const CameraStudy& study, const NmOptions& options, DcmFileForm
         auto* pixels = new DcmPixelData(DCM_PixelData);
         b.check(data.insert(pixels, true));
         Uint16* words = nullptr;
-        b.check(pixels->createUint16Array(static_cast<Uint32>(frameCount * study.frameSamples()), words));
+        b.check(pixels->createUint16Array(static_cast<Uint32>(frameCount * frames.frameSamples()), words));
         if (!b.ok || !words) return noMemory();
-        const std::size_t frameBytes = study.frameSamples() * sizeof(std::int16_t);
+        const std::size_t frameBytes = frames.frameSamples() * sizeof(std::int16_t);
         for (int d = 0; d < layout.passes; ++d)
             for (int j = 0; j < layout.frames; ++j) {
-                const int f = study.flags.reverseFrames ? layout.frames - 1 - j : j;
-                std::memcpy(words, study.frame(d, f), frameBytes);
-                words += study.frameSamples();
+                const int f = facts.flags.reverseFrames ? layout.frames - 1 - j : j;
+                std::memcpy(words, frames.frame(d, f), frameBytes);
+                words += frames.frameSamples();
             }
         if (!b.ok) return noMemory();
         data.updateOriginalXfer();  // explicit VR little endian, as written
 
-        if (warnings && (study.changes.rounded > 0 || study.changes.clamped > 0))
-            warnings->push_back(std::to_string(study.changes.rounded) + " float samples were not integers and were rounded, " +
-                                std::to_string(study.changes.clamped) + " were clamped to the 16-bit range");
+        if (warnings && (frames.changes.rounded > 0 || frames.changes.clamped > 0))
+            warnings->push_back(std::to_string(frames.changes.rounded) + " float samples were not integers and were rounded, " +
+                                std::to_string(frames.changes.clamped) + " were clamped to the 16-bit range");
     } catch (const std::bad_alloc&) {
         return noMemory();
     }
