@@ -39,16 +39,17 @@ Status Conversion::load(std::string_view source, FrameSink& sink, const LoadOpti
 }
 
 Status Conversion::loadHeld(const HeldDicomReader& reader) {
-    StoreSink store(study_.store);
+    if (!study_) return statusOf(Reason::NotSupported);
+    StoreSink store(study_->store);
     return loadHeld(reader, store, {});
 }
 
 Status Conversion::loadHeld(const HeldDicomReader& reader, FrameSink& sink, const LoadOptions& options) {
-    study_.record = {};
-    study_.geometry = {};
-    study_.flags = {};
-    resetGating(study_.record);
-    return reader(study_, sink, choice_, options);
+    facts_.record = {};
+    facts_.geometry = {};
+    facts_.flags = {};
+    resetGating(facts_.record);
+    return reader(facts_, sink, choice_, options);
 }
 
 Status Conversion::write(std::string_view output) {

@@ -22,7 +22,7 @@ using DicomReader = Status (*)(const char* path, StudyFacts& facts, FrameSink& s
 // A reader of a DICOM data set that the caller holds in memory (an object
 // received over the network): the caller binds the data set and its reader,
 // so that the flow stays free of DCMTK while every entry converts through it.
-using HeldDicomReader = std::function<Status(Study& study, FrameSink& sink, const dicom::SourceChoice& choice,
+using HeldDicomReader = std::function<Status(StudyFacts& facts, FrameSink& sink, const dicom::SourceChoice& choice,
                                              const LoadOptions& options)>;
 
 // The reason for a DICOM file where trevik-dicom is not installed, in one

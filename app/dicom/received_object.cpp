@@ -49,7 +49,7 @@ Status convertReceived(DcmDataset& dataset, Study& study) {
     PathBuffer input{}, output{};
     Conversion conversion(study, input, output);
     return conversion.loadHeld(
-        [&dataset](Study& into, FrameSink& sink, const SourceChoice& choice, const LoadOptions& options) {
+        [&dataset](StudyFacts& into, FrameSink& sink, const SourceChoice& choice, const LoadOptions& options) {
             return loadDicomDataset(dataset, into, sink, choice, options);
         });
 }

@@ -140,7 +140,7 @@ TEST(MakeStudy, APhantomIsTheSameStudyEveryTimeAndItsFaultsChangeIt) {
     EXPECT_EQ(make("b.prj", {}), still);
     EXPECT_NE(make("moved.prj", {"--motion-shift", "0.5", "--motion-view=12"}), still);
     EXPECT_NE(make("dropped.prj", {"--gate-drop", "70", "--gate-from", "6"}), still);
-    LoadResult result;
+    Status result;
     auto study = load(dir.file("a.prj"), result);
     ASSERT_EQ(result, kOk);
     EXPECT_EQ(study->record.division, 8);
