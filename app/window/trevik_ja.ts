@@ -95,6 +95,10 @@
         <source>not a DICOM object the converter can parse</source>
         <translation>このコンバーターが解析できる DICOM オブジェクトではありません</translation>
     </message>
+    <message>
+        <source>the deflated data set inflates past the size limit (512 MiB)</source>
+        <translation>圧縮 (deflate) されたデータセットを展開すると上限 (512 MiB) を超えます</translation>
+    </message>
 </context>
 <context>
     <name>status</name>
@@ -197,6 +201,10 @@
     <message>
         <source>%1</source>
         <translation>%1</translation>
+    </message>
+    <message>
+        <source>sequences nested deeper than 16</source>
+        <translation>シーケンスの入れ子が 16 段より深くなっています</translation>
     </message>
 </context>
 <context>
