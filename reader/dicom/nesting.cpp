@@ -232,7 +232,8 @@ bool Scan::run(Encoding encoding) {
         }
         // A value of defined length: a sequence when it says SQ, or when
         // its VR is not said (implicit, UN) and it starts with an item.
-        const bool sequence = (vr[0] == 'S' && vr[1] == 'Q') || ((un || !top.encoding.explicitVr) && itemAt(position_, inside));
+        const bool unsaid = un || !top.encoding.explicitVr;
+        const bool sequence = (vr[0] == 'S' && vr[1] == 'Q') || (unsaid && itemAt(position_, inside));
         if (sequence && length > 0) {
             if (!open(position_ + length, inside, false)) return false;
         } else {
