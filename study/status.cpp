@@ -61,6 +61,7 @@ constexpr Entry kWords[] = {
      QT_TRANSLATE_NOOP("status", "the output is a source file, which is never replaced")},
     {Reason::NotSupported, kNotSupported, 0, QT_TRANSLATE_NOOP("status", "%1")},
     {Reason::CannotRead, kEndsEarly, 0, QT_TRANSLATE_NOOP("status", "%1")},
+    {Reason::NestedTooDeep, kNotSupported, 0, QT_TRANSLATE_NOOP("status", "sequences nested deeper than 16")},
 };
 
 template <typename T>

@@ -37,6 +37,7 @@ enum class Reason : std::uint8_t {
     KeptSource,      // kCannotOpen: the output names a source file, which is never replaced
     NotSupported,    // kNotSupported: a reason given as text by a reader of another format (detail)
     CannotRead,      // kEndsEarly: a reader of another format found its data cut short (detail)
+    NestedTooDeep,   // kNotSupported: a DICOM object's sequences nest deeper than its parser may go
 };
 
 // What the format probe of a projection file found.

@@ -10,7 +10,7 @@ if [ "$(id -u)" -ne 0 ]; then TREVIK_SUDO=(sudo); fi
 TREVIK_PACKAGES=(
   cmake make g++ pkg-config qt6-base-dev qt6-tools-dev libpng-dev libgif-dev
   fonts-liberation fonts-ipafont-gothic xdg-utils fp-utils qt6-translations-l10n
-  libdcmtk-dev
+  libdcmtk-dev zlib1g-dev
 )
 # What the checks need besides (./test): test and benchmark libraries, the
 # fuzzing compiler, valgrind, the X server and window manager of the window

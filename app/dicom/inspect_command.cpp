@@ -16,7 +16,9 @@
 
 #include "app/conversion/conversion.h"
 #include "app/dicom/command.h"
+#include "reader/dicom/charset.h"
 #include "reader/dicom/dicom_source.h"
+#include "reader/dicom/nesting.h"
 #include "study/store_sink.h"
 
 namespace trevik::dicom {
@@ -98,10 +100,14 @@ int inspectCommand(const std::vector<std::string>& args) {
         if (status.reason != Reason::CannotOpen && status.reason != Reason::PathTooLong &&
             status.reason != Reason::PathHasZero) {
             DcmFileFormat file;
-            if (file.loadFile(path.c_str(), EXS_Unknown, EGL_noChange, DCM_MaxReadLength, ERM_fileOnly).good())
+            if (!checkNestingOfFile(path.c_str()).ok()) {
+                text += "attributes: the file is not parsed: " + statusWords(status) + "\n";
+            } else if (file.loadFile(path.c_str(), EXS_Unknown, EGL_noChange, DCM_MaxReadLength, ERM_fileOnly).good()) {
                 listAttributes(*file.getDataset(), *file.getMetaInfo(), text);
-            else
+                for (const std::string& warning : textWarnings(*file.getDataset())) text += "warning: " + warning + "\n";
+            } else {
                 text += "attributes: the file cannot be parsed whole\n";
+            }
         }
     } catch (const std::bad_alloc&) {
         status = statusOf(Reason::NoMemory);

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "app/dicom/command.h"
+#include "reader/dicom/nesting.h"
 #include "reader/projection/element_stream.h"
 #include "writer/output_file.h"
 
@@ -85,6 +86,12 @@ bool classify(Item& item, std::string& reason) {
         item.sopClass = kNmImageStorage;
         item.transferSyntax = UID_LittleEndianExplicitTransferSyntax;
         return true;
+    }
+    // DCMTK's parser recurses into sequences: too deep a nesting is refused
+    // before it reads anything (the store reads the whole file later).
+    if (const Status nesting = checkNestingOfFile(item.path.c_str()); !nesting.ok()) {
+        reason = statusWords(nesting);
+        return false;
     }
     DcmFileFormat file;
     if (file.loadFile(item.path.c_str(), EXS_Unknown, EGL_noChange, DCM_MaxReadLength, ERM_metaOnly).bad()) {

@@ -99,6 +99,10 @@
         <source>a DICOM file, which trevik-dicom converts; it is not installed: install the package trevik-dicom</source>
         <translation>DICOM ファイルです。変換する trevik-dicom がインストールされていません: パッケージ trevik-dicom をインストールしてください</translation>
     </message>
+    <message>
+        <source>the deflated data set inflates past the size limit (512 MiB)</source>
+        <translation>圧縮 (deflate) されたデータセットを展開すると上限 (512 MiB) を超えます</translation>
+    </message>
 </context>
 <context>
     <name>status</name>
@@ -201,6 +205,10 @@
     <message>
         <source>%1</source>
         <translation>%1</translation>
+    </message>
+    <message>
+        <source>sequences nested deeper than 16</source>
+        <translation>シーケンスの入れ子が 16 段より深くなっています</translation>
     </message>
 </context>
 <context>

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "reader/dicom/charset.h"
+#include "reader/dicom/nesting.h"
 #include "reader/dicom/part10.h"
 #include "study/rules.h"
 #include "study/sample.h"
@@ -356,18 +357,8 @@ Status loadObject(DcmDataset& data, E_TransferSyntax xfer, Study& study, FrameSi
     r.thick = 0.0;
     resetGating(r);
     TextDecoder decode(data);
-    {
-        OFString name;
-        std::string text;
-        if (data.findAndGetOFString(DCM_PatientName, name).good()) {
-            text.assign(name.c_str(), name.length());
-            text = text.substr(0, text.find('='));  // the alphabetic group only
-            // Empty trailing components say nothing ("SMITH^^^" is "SMITH").
-            while (!text.empty() && (text.back() == '^' || text.back() == ' ')) text.pop_back();
-        }
-        copyText(r.name, trimmed(OFString(decode.ascii(text, true).c_str())));
-    }
-    copyText(r.id, decode.ascii(stringOf(data, DCM_PatientID)));
+    copyText(r.name, decode.name(stringOf(data, DCM_PatientName)));
+    copyText(r.id, decode.identifier(stringOf(data, DCM_PatientID)));
     // Patient's Sex is a code string, ASCII by definition: any other byte
     // stands as "_", as the projection reader writes a byte it cannot show.
     std::string sex = stringOf(data, DCM_PatientSex).substr(0, 1);
@@ -520,6 +511,9 @@ Status loadDicomStudy(const char* path, Study& study, FrameSink& sink, const Sou
         ::close(fd);
         if (!regular) return statusOf(Reason::CannotOpen, S_ISDIR(st.st_mode) ? 0 : ESPIPE);
         if (!dicom) return refused(QT_TRANSLATE_NOOP("dicom", "not a DICOM file: no \"DICM\" at offset 128"));
+        // DCMTK's parser recurses into sequences: too deep a nesting is
+        // refused before it reads anything.
+        if (Status s = checkNestingOfFile(path); !s.ok()) return s;
         DcmFileFormat file;
         const OFCondition loaded = file.loadFile(path, EXS_Unknown, EGL_noChange, DCM_MaxReadLength, ERM_fileOnly);
         if (loaded == EC_MemoryExhausted) return statusOf(Reason::NoMemory);
