@@ -96,7 +96,9 @@ std::vector<std::uint32_t> asKatakana(const std::vector<std::uint32_t>& in) {
         if ((voiced || semiVoiced) && !out.empty()) {
             std::uint32_t& last = out.back();
             const bool hRow = last >= 0x30CF && last <= 0x30DB && (last - 0x30CF) % 3 == 0;
-            const bool voicable = (last >= 0x30AB && last <= 0x30C8 && last != 0x30C3 && ((last <= 0x30C2) == (last % 2 == 1))) || hRow;
+            // ka..chi are odd, tsu..to even; their voiced kana follow them.
+            const bool kToT = last >= 0x30AB && last <= 0x30C8 && last != 0x30C3;
+            const bool voicable = (kToT && (last <= 0x30C2) == (last % 2 == 1)) || hRow;
             if (voiced && last == 0x30A6) last = 0x30F4;  // u: vu
             else if (voiced && voicable) last += 1;
             else if (semiVoiced && hRow) last += 2;

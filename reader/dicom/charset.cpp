@@ -148,10 +148,12 @@ private:
 
 // The first character of a UTF-8 text iconv wrote (never empty).
 std::uint32_t firstCharacter(const std::string& utf8) {
+    if (utf8.empty()) return kReplacement;
     const auto lead = static_cast<unsigned char>(utf8[0]);
     const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
     std::uint32_t code = length == 1 ? lead : lead & (0x7Fu >> length);
-    for (std::size_t k = 1; k < length && k < utf8.size(); ++k) code = code << 6 | (static_cast<unsigned char>(utf8[k]) & 0x3Fu);
+    for (std::size_t k = 1; k < length && k < utf8.size(); ++k)
+        code = code << 6 | (static_cast<unsigned char>(utf8[k]) & 0x3Fu);
     return code;
 }
 

@@ -96,6 +96,11 @@ public:
 
     // False when sequences nest deeper than kMostNesting.
     bool run(Encoding encoding);
+    // The bytes are all the data set holds (an inflated one, which the
+    // parser reads value by value as it comes): a value running past their
+    // end makes the data set cut, before the parser allocates it whole.
+    void whole(std::uint64_t size) { whole_ = size; }
+    bool cut() const { return cut_; }
     // The meta group from offset 132, in explicit little endian: false
     // when its sequences nest too deep; otherwise the value of (0002,0010)
     // and where the data set starts (0: where the bytes end).
@@ -130,6 +135,8 @@ private:
     std::uint64_t position_;
     std::vector<Level> levels_;
     int depth_ = 0;
+    std::uint64_t whole_ = kOpen;
+    bool cut_ = false;
     bool meta_ = false;          // the meta group: the scan ends at the first element of another group
     std::uint64_t metaEnd_ = 0;  // where that element starts
     std::string syntax_;         // the value of (0002,0010)
@@ -207,6 +214,10 @@ bool Scan::run(Encoding encoding) {
             if (group == kItemGroup && element == kItem && !top.fragments) {
                 levels_.push_back(Level{false, false, length == kUndefined ? kOpen : position_ + length, top.encoding});
             } else if (group == kItemGroup && element == kItem && length != kUndefined) {
+                if (position_ + length > whole_) {
+                    cut_ = true;
+                    return true;
+                }
                 position_ += length;  // a fragment
             } else if (group == kItemGroup && element == kSequenceEnd) {
                 if (!top.fragments) --depth_;
@@ -232,10 +243,15 @@ bool Scan::run(Encoding encoding) {
         }
         // A value of defined length: a sequence when it says SQ, or when
         // its VR is not said (implicit, UN) and it starts with an item.
-        const bool sequence = (vr[0] == 'S' && vr[1] == 'Q') || ((un || !top.encoding.explicitVr) && itemAt(position_, inside));
+        const bool unsaid = un || !top.encoding.explicitVr;
+        const bool sequence = (vr[0] == 'S' && vr[1] == 'Q') || (unsaid && itemAt(position_, inside));
         if (sequence && length > 0) {
             if (!open(position_ + length, inside, false)) return false;
         } else {
+            if (position_ + length > whole_) {
+                    cut_ = true;
+                    return true;
+                }
             position_ += length;
         }
     }
@@ -293,7 +309,13 @@ Status scanDataSet(Bytes& bytes, std::uint64_t start, std::string_view uid, std:
         std::vector<unsigned char> data;
         if (Status s = inflated(bytes, start, most, data); !s.ok()) return s;
         MemoryBytes memory(data.data(), data.size());
-        return Scan(memory, 0).run(kExplicitLittle) ? Status{} : tooDeep();
+        Scan scan(memory, 0);
+        scan.whole(data.size());
+        if (!scan.run(kExplicitLittle)) return tooDeep();
+        if (!scan.cut()) return {};
+        Status s = statusOf(Reason::CannotRead);
+        s.where.detail = QT_TRANSLATE_NOOP("dicom", "the file ends early, inside an element");
+        return s;
     }
     const Encoding encoding = uid == "1.2.840.10008.1.2" ? kImplicitLittle
                               : uid == "1.2.840.10008.1.2.2" ? kExplicitBig

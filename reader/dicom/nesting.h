@@ -23,8 +23,9 @@ inline constexpr std::uint64_t kMostInflated = 512ull << 20;
 // group names: explicit or implicit little endian, explicit big endian, or
 // deflated). Sequences (SQ, and UN or any other element of undefined
 // length) nested deeper than kMostNesting: Reason::NestedTooDeep (2); a
-// deflated data set that inflates past `mostInflated`: 2 with the reason;
-// memory: 8. Anything else, a malformed or cut file included, passes: the
+// deflated data set that inflates past `mostInflated`: 2 with the reason,
+// and one whose values run past its inflated end: 4 (DCMTK would allocate
+// such a value whole before finding the end); memory: 8. Anything else, a malformed or cut file included, passes: the
 // parser says what is wrong with it.
 Status checkNesting(const unsigned char* bytes, std::size_t size, std::uint64_t mostInflated = kMostInflated);
 // The same for the file at `path` (read in pieces, never whole); a file

@@ -163,6 +163,14 @@ TEST(DicomNesting, FragmentsCutFilesAndTheInflationLimit) {
     const Status big = checkNesting(reinterpret_cast<const unsigned char*>(zeros.data()), zeros.size(), 1 << 19);
     EXPECT_EQ(big.code, kNotSupported);
     EXPECT_NE(statusWords(big).find("size limit"), std::string::npos);
+    // A deflated value longer than the data set inflates to: cut (4), before
+    // DCMTK allocates it whole.
+    Writer huge;
+    huge.header(0x0010, 0x0010, "PN", 2);
+    huge.out += "X ";
+    huge.header(0x0009, 0x0010, "OB", 0x8000'0000u);
+    EXPECT_EQ(check(part10(huge.out, Form::Deflated)).code, kEndsEarly);
+    EXPECT_TRUE(check(part10(huge.out, Form::ExplicitLittle)).ok());  // the parser reads a file lazily
     // A data set alone, in its transfer syntax.
     const std::string data = nested(17, Form::ImplicitLittle, true);
     EXPECT_EQ(checkNestingOfDataSet(reinterpret_cast<const unsigned char*>(data.data()), data.size(),
