@@ -1,7 +1,6 @@
 #include "app/window/window_text.h"
 
 #include <QByteArray>
-#include <QStringDecoder>
 
 #include <iconv.h>
 
@@ -118,10 +117,25 @@ bool isAscii(std::string_view bytes) {
     return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
+// Whether `bytes` read as UTF-8, a character cut off by the end of its
+// field included (the record cuts texts at a byte count).
 bool isUtf8(std::string_view bytes) {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = decoder(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
-    return !decoder.hasError();
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        const std::size_t more = lead < 0x80                      ? 0
+                                 : lead >= 0xC2 && lead <= 0xDF ? 1
+                                 : lead >= 0xE0 && lead <= 0xEF ? 2
+                                 : lead >= 0xF0 && lead <= 0xF4 ? 3
+                                                                : 4;
+        if (more == 4) return false;
+        for (std::size_t k = 1; k <= more; ++k) {
+            if (i + k == bytes.size()) return true;
+            if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) return false;
+        }
+        i += more + 1;
+    }
+    return true;
 }
 
 // `bytes` decoded from CP932 by glibc's iconv; each byte that does not
