@@ -176,7 +176,10 @@ void TMainForm::openSource(const QString& chosen) {
     showSex(r.sex);
     // The window or interval taken out of several goes into the comment, as
     // trevik-dicom import writes it, unless the user typed one.
-    if (edComment->text().isEmpty() || edComment->text() == shownLabel_) edComment->setText(texts.label);
+    if (edComment->text().isEmpty() || edComment->text() == shownLabel_) {
+        edComment->setText(texts.label);
+        edComment->setCursorPosition(0);
+    }
     shownLabel_ = texts.label;
     BtOK->setEnabled(true);
 }
