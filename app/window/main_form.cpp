@@ -11,6 +11,7 @@
 #include <QRadioButton>
 
 #include <cstring>
+#include <string_view>
 
 #include "app/window/help.h"
 #include "app/window/window_text.h"
@@ -21,6 +22,13 @@ namespace trevik::window {
 namespace {
 
 QString decimalPoint() { return QLocale().decimalPoint(); }
+
+// The flow's reason for a DICOM file without trevik-dicom, marked here for
+// the catalogue's context "dicom" (the flow itself stays free of the
+// toolkit), so that updating the catalogue keeps its translation.
+constexpr const char* kDicomNeedsTrevikDicomText = QT_TRANSLATE_NOOP(
+    "dicom", "a DICOM file, which trevik-dicom converts; it is not installed: install the package trevik-dicom");
+static_assert(std::string_view(kDicomNeedsTrevikDicomText) == kDicomNeedsTrevikDicom);
 
 }  // namespace
 
