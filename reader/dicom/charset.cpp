@@ -162,7 +162,6 @@ std::uint32_t firstCharacter(const std::string& utf8) {
 std::string asciiOfUtf8(std::string_view utf8) { return foldedAscii(utf8); }
 
 struct TextDecoder::State {
-    std::string declared;               // (0008,0005) as the file holds it
     bool extensions = false;            // an ISO 2022 form: escape sequences switch sets
     bool malformed = false;             // nothing beyond ASCII can be decoded
     Element g0{Kind::Ascii}, g1{Kind::None};  // at the start of each value
@@ -190,7 +189,6 @@ struct TextDecoder::State {
 };
 
 void TextDecoder::State::select(std::string_view value) {
-    declared = std::string(value);
     std::vector<std::string> terms;
     for (std::size_t start = 0;;) {
         const std::size_t end = value.find('\\', start);
@@ -239,8 +237,8 @@ std::string TextDecoder::State::decodeWhole(std::string_view value, const char* 
     std::string out;
     Converter* c = converter(name);
     if (c && c->convert(value, out)) return out;
-    // Character by character: the longest prefix that converts, then one
-    // replacement for the byte that does not.
+    // Character by character: the shortest run of bytes that converts (one
+    // character), else one replacement for the byte that starts none.
     out.clear();
     std::size_t i = 0;
     while (i < value.size()) {
@@ -331,6 +329,12 @@ std::string TextDecoder::State::decode(std::string_view value, bool personName) 
         }
         // Delimiters reset the code elements to those the value starts with.
         const bool control = b < 0x20;
+        if (b == ' ') {  // a space in every 94-character set
+            out += ' ';
+            inRun = false;
+            ++i;
+            continue;
+        }
         const bool delimiter = control || (!twoByteG0 && (b == '\\' || (personName && (b == '^' || b == '='))));
         if (delimiter) {
             G0 = g0;
