@@ -232,6 +232,11 @@
         <source>The help could not be opened. Its pages are %1.</source>
         <translation>ヘルプを開けませんでした。ヘルプのページは %1 にあります。</translation>
     </message>
+    <message>
+        <source>en</source>
+        <extracomment>The language code of the help pages in this catalogue&apos;s language (help/CODE/ and trevik_CODE.chm); &quot;en&quot; for the English pages.</extracomment>
+        <translation>ja</translation>
+    </message>
 </context>
 <context>
     <name>trevik::window::TMainForm</name>
@@ -262,6 +267,54 @@
     <message>
         <source>%1 is a projection file and is kept.</source>
         <translation>%1 は投影データのファイルのため、書き換えずに残します。</translation>
+    </message>
+    <message>
+        <source>ID</source>
+        <translation>ID</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>氏名</translation>
+    </message>
+    <message>
+        <source>Tracer</source>
+        <translation>核種</translation>
+    </message>
+    <message>
+        <source>Comment</source>
+        <translation>コメント</translation>
+    </message>
+    <message>
+        <source>%1: %2 → %3</source>
+        <translation>%1: %2 → %3</translation>
+    </message>
+    <message>
+        <source>The Gated SPECT data file holds ASCII letters only. These texts will be written so:
+
+%1
+
+Save them so? No returns to the window, where you can correct them.</source>
+        <translation>Gated SPECT Data ファイルは ASCII 文字だけを持ちます。次のテキストはこのように書かれます:
+
+%1
+
+このまま保存しますか? 「いいえ」でウィンドウに戻り、直すことができます。</translation>
+    </message>
+    <message>
+        <source>Energy window</source>
+        <translation>エネルギーウィンドウ</translation>
+    </message>
+    <message>
+        <source>The object holds %1 energy windows. Which one shall be converted?</source>
+        <translation>このオブジェクトには %1 個のエネルギーウィンドウがあります。どれを変換しますか?</translation>
+    </message>
+    <message>
+        <source>R-R interval</source>
+        <translation>R-R 間隔</translation>
+    </message>
+    <message>
+        <source>The object holds %1 R-R intervals. Which one shall be converted?</source>
+        <translation>このオブジェクトには %1 個の R-R 間隔があります。どれを変換しますか?</translation>
     </message>
 </context>
 </TS>

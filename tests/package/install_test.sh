@@ -122,7 +122,7 @@ if [ -x "$build/trevik-inspect" ]; then
   [ -x /usr/bin/trevik-inspect ] && [ "$(man -w trevik-inspect)" = /usr/share/man/man1/trevik-inspect.1.gz ] ||
     fail "trevik-inspect or its manual page is not installed"
 fi
-for file in /usr/lib/trevik/trevik.chm /usr/lib/trevik/help/index.html; do
+for file in /usr/lib/trevik/trevik.chm /usr/lib/trevik/help/index.html /usr/lib/trevik/trevik_ja.chm /usr/lib/trevik/help/ja/index.html; do
   [ -s "$file" ] || fail "$file is not installed"
 done
 desktop-file-validate /usr/share/applications/trevik.desktop || fail "desktop entry"
