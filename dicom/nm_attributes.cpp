@@ -88,7 +88,7 @@ const NmAttribute kTable[] = {
      kValue},
     {Nm::RadionuclideCodeSequence, DCM_RadionuclideCodeSequence, EVR_SQ, "Radionuclide Code Sequence",
      "record.tracer", kBoth, kNested},
-    {Nm::PixelData, DCM_PixelData, EVR_ox, "Pixel Data", "the frames", kBoth, Listing::Length},
+    {Nm::PixelData, DCM_PixelData, EVR_px, "Pixel Data", "the frames", kBoth, Listing::Length},
 };
 
 }  // namespace
