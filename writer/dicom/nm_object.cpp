@@ -143,7 +143,7 @@ void putFacts(const CameraStudy& study, const Texts& t, DcmDataset& data, Builde
 
 Status checkLayout(const CameraStudy& study) {
     const FrameLayout& layout = study.layout;
-    if (layout.side != 64 && layout.side != 128) return refused("frames other than 64 x 64 and 128 x 128");
+    if (!convertibleMatrix(layout.side, layout.side)) return refused("frames other than 64 x 64 and 128 x 128");
     if (layout.passes < 1 || layout.frames < 1 || layout.passes * layout.frames > FrameStore::kSlots)
         return refused("a study without frames, or with more than 1024");
     if (study.record.division < 1 && layout.passes != 1) return refused("an ungated study of several divisions");
