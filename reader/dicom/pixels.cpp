@@ -3,7 +3,6 @@
 #include <dcmtk/dcmdata/dcelem.h>
 
 #include "dicom/nm_attributes.h"
-#include "reader/projection/loader.h"
 #include "study/sample.h"
 
 namespace trevik::dicom {
