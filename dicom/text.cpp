@@ -66,7 +66,9 @@ ConvertedText toUtf8(std::string_view bytes, TextUse use) {
     for (char& c : text) {
         const auto u = static_cast<unsigned char>(c);
         const bool lineBreak = use == TextUse::FreeText && (c == '\r' || c == '\n');
-        if (((u < 0x20 || u == 0x7F) && !lineBreak) || (c == '\\' && use == TextUse::Value)) {
+        const bool separator =
+            (c == '\\' && use != TextUse::FreeText) || (c == '=' && use == TextUse::PersonName);
+        if (((u < 0x20 || u == 0x7F) && !lineBreak) || separator) {
             c = '?';
             result.replaced = true;
         }

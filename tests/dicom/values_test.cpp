@@ -16,6 +16,8 @@ TEST(DicomTexts, TextsBecomeUtf8WithAQuestionMarkForWhatDoesNotDecode) {
     EXPECT_EQ(broken.text, "A?B?C?");
     EXPECT_TRUE(broken.replaced);
     EXPECT_EQ(toUtf8("a\\b\nc", TextUse::FreeText).text, "a\\b\nc");
+    EXPECT_EQ(toUtf8("DOE=JOHN\\X", TextUse::PersonName).text, "DOE?JOHN?X");  // "=" would end the name
+    EXPECT_EQ(toUtf8("A=1").text, "A=1");
     EXPECT_EQ(dateValue("2001.05.14"), "20010514");
     EXPECT_EQ(dateValue("2001.02.29"), std::nullopt);
     EXPECT_EQ(dateValue("2001/05/14"), std::nullopt);

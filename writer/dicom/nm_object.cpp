@@ -70,7 +70,7 @@ std::string value(const char* field, std::size_t width, TextUse use, const char*
 
 Texts recordTexts(const StudyRecord& r, std::vector<std::string>* warnings) {
     Texts t;
-    t.name = value(r.name, sizeof r.name, TextUse::Value, "patient's name", t, warnings);
+    t.name = value(r.name, sizeof r.name, TextUse::PersonName, "patient's name", t, warnings);
     t.id = value(r.id, sizeof r.id, TextUse::Value, "patient ID", t, warnings);
     t.tracer = value(r.tracer, sizeof r.tracer, TextUse::Value, "tracer", t, warnings);
     t.comments = value(r.comment, sizeof r.comment, TextUse::FreeText, "comment", t, warnings);
