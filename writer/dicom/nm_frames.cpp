@@ -7,6 +7,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
+#include <string>
 
 #include "dicom/nuclide.h"
 #include "dicom/values.h"
@@ -96,10 +98,56 @@ void putGating(const NmStudy& study, DcmDataset& data, Builder& b, const std::ve
         if (DcmItem* info = b.newItem(*gate, DCM_DataInformationSequence)) {
             b.text(*info, DCM_FrameTime, decimalValue(slotTime));
             if (r.hr > 0) b.text(*info, DCM_NominalInterval, integerValue(std::lround(cycle)));
+            // Time Slot Time is the total time a slot accumulated counts over
+            // the whole acquisition (about Frame Time x the beats accepted),
+            // not where the slot starts in the cycle. The camera records
+            // neither the acquisition's duration nor the beats it accepted:
+            // one item per slot, its Time Slot Time present and empty.
             for (int d = 0; d < passes; ++d)
                 if (DcmItem* slot = b.newItem(*info, DCM_TimeSlotInformationSequence))
-                    b.text(*slot, DCM_TimeSlotTime, decimalValue(slotTime * d));
+                    b.empty(*slot, DCM_TimeSlotTime);
         }
+}
+
+// A DS value of several numbers, each rounded to a millionth (so that a
+// cosine of 90 degrees is 0, not 6e-17).
+std::string decimals(std::initializer_list<double> values) {
+    std::string text;
+    for (const double v : values) {
+        if (!text.empty()) text += '\\';
+        const double rounded = std::round(v * 1e6) / 1e6;
+        text += decimalValue(rounded == 0 ? 0.0 : rounded);
+    }
+    return text;
+}
+
+// The detector's plane at the start angle, in the patient's coordinates (x
+// to the left, y to the back, z to the head). The start angle counts from
+// the patient's back towards the left side, seen from the feet: the
+// detector stands at (sin a, cos a, 0) from the centre of rotation. The
+// image is the patient as the detector sees them, head up: its rows run
+// along (-cos a, sin a, 0) (the patient's right in a posterior view, the
+// left in an anterior one, the back in a left lateral one), its columns
+// to the feet. The camera records neither its radius of rotation nor the
+// bed's position: the plane passes through the centre of rotation, the
+// origin, with the image centred on it. Without a pixel size the position
+// stays empty.
+void putDetectorPlane(const NmStudy& study, const NmOptions& options, DcmItem& detector, Builder& b) {
+    const double a = options.startAngle * std::acos(-1.0) / 180.0;
+    const double row[3] = {-std::cos(a), std::sin(a), 0.0};
+    const double column[3] = {0.0, 0.0, -1.0};
+    b.text(detector, DCM_ImageOrientationPatient, decimals({row[0], row[1], row[2], column[0], column[1], column[2]}));
+    const double pixel = study.facts.record.pixel;
+    if (!(pixel > 0) || !std::isfinite(pixel)) {
+        b.empty(detector, DCM_ImagePositionPatient);
+        return;
+    }
+    // The centre of the first pixel, half the image's extent (less half a
+    // pixel) against the row and the column direction from the origin.
+    const double half = (study.frames.layout.side - 1) * pixel / 2.0;
+    double first[3];
+    for (int i = 0; i < 3; ++i) first[i] = -half * (row[i] + column[i]);
+    b.text(detector, DCM_ImagePositionPatient, decimals({first[0], first[1], first[2]}));
 }
 
 // The frame vectors: one value per frame, in the order the frames are
@@ -116,11 +164,8 @@ void putVectors(const NmStudy& study, const NmOptions& options, DcmDataset& data
     b.vector(data, Nm::DetectorVector, ones);
     b.integer(data, Nm::NumberOfDetectors, 1);
     if (DcmItem* detector = b.newItem(data, DCM_DetectorInformationSequence)) {
-        // The camera records neither its collimator nor the detector's
-        // position and orientation: present and empty.
-        b.empty(*detector, DCM_CollimatorType);
-        b.empty(*detector, DCM_ImagePositionPatient);
-        b.empty(*detector, DCM_ImageOrientationPatient);
+        b.empty(*detector, DCM_CollimatorType);  // not recorded by the camera
+        putDetectorPlane(study, options, *detector, b);
     }
     putRotation(study, options, data, b, ones);
     if (isGated(study)) putGating(study, data, b, ones, slots);

@@ -108,6 +108,36 @@ TEST(NmObject, GeometryIsTheSourcesAndTheUngatedFormHasNoGating) {
         EXPECT_FALSE(ungated.tagExists(tag)) << tag.toString();
 }
 
+// The detector's plane at the start angle (0: behind the patient, 90: at
+// the left side, 180: in front), seen from the detector, head up, through
+// the centre of rotation.
+TEST(NmObject, TheDetectorsPlaneIsTheStartAngles) {
+    RecordedStudy study = cameraStudy({64, 2, 4});
+    const struct {
+        double angle;
+        const char* orientation;
+        const char* position;
+    } cases[] = {{0, "-1\\0\\0\\0\\0\\-1", "201.6\\0\\201.6"},
+                 {90, "0\\1\\0\\0\\0\\-1", "0\\-201.6\\201.6"},
+                 {180, "1\\0\\0\\0\\0\\-1", "-201.6\\0\\201.6"}};
+    for (const auto& c : cases) {
+        NmOptions options;
+        options.startAngle = c.angle;
+        auto file = compose(study, options);
+        DcmItem* detector = nullptr;
+        ASSERT_TRUE(file->getDataset()->findAndGetSequenceItem(DCM_DetectorInformationSequence, detector).good());
+        EXPECT_EQ(text(*detector, DCM_ImageOrientationPatient), c.orientation) << c.angle;
+        EXPECT_EQ(text(*detector, DCM_ImagePositionPatient), c.position) << c.angle;
+    }
+    study.record.pixel = 0;  // no pixel size: no position in mm
+    auto file = compose(study);
+    DcmItem* detector = nullptr;
+    ASSERT_TRUE(file->getDataset()->findAndGetSequenceItem(DCM_DetectorInformationSequence, detector).good());
+    EXPECT_TRUE(detector->tagExists(DCM_ImagePositionPatient));
+    EXPECT_EQ(text(*detector, DCM_ImagePositionPatient), "");
+    EXPECT_EQ(text(*detector, DCM_ImageOrientationPatient), "-1\\0\\0\\0\\0\\-1");
+}
+
 TEST(NmObject, TextsBecomeUtf8WithAQuestionMarkForWhatDoesNotDecode) {
     RecordedStudy study = cameraStudy({64, 2, 4});
     std::strcpy(study.record.name, "\x8E\x52\x93\x63\xFF");
