@@ -25,6 +25,7 @@
 #endif
 #endif
 
+#include "reader/projection/big_endian.h"
 #include "reader/projection/element_stream.h"
 #include "reader/projection/header.h"
 #include "study/rules.h"
@@ -73,22 +74,8 @@ StreamHandle openSource(const char* path) {
 
 constexpr int kBlock = 64;
 
-TREVIK_BODY std::uint16_t fromBigEndian(std::uint16_t v) {
-    if constexpr (std::endian::native == std::endian::little) return static_cast<std::uint16_t>(v << 8 | v >> 8);
-    return v;
-}
-
-TREVIK_BODY std::uint32_t fromBigEndian(std::uint32_t v) {
-    if constexpr (std::endian::native == std::endian::little) return __builtin_bswap32(v);
-    return v;
-}
-
 // The bits of the big-endian float at `bigEndian`, in host order.
-TREVIK_BODY std::uint32_t bitsAt(const unsigned char* bigEndian) {
-    std::uint32_t bits;
-    std::memcpy(&bits, bigEndian, sizeof bits);
-    return fromBigEndian(bits);
-}
+TREVIK_BODY std::uint32_t bitsAt(const unsigned char* bigEndian) { return bigEndian32(bigEndian); }
 
 // The bits of the largest magnitude among `N` big-endian floats: compared as
 // integers, they order the magnitudes (a NaN or an infinity above every
@@ -348,9 +335,7 @@ __attribute__((noinline)) void convertCounts(bool floats, int samples, const uns
         if (floats) {
             counts[i] = countOf(std::bit_cast<float>(bitsAt(bytes + 4 * i)), changes);
         } else {
-            std::uint16_t v;
-            std::memcpy(&v, bytes + 2 * i, sizeof v);
-            counts[i] = static_cast<std::int16_t>(fromBigEndian(v));
+            counts[i] = static_cast<std::int16_t>(bigEndian16(bytes + 2 * i));
         }
     }
 }
@@ -479,12 +464,12 @@ const ConversionKernels* conversionKernels(KernelLevel level) {
     }
 }
 
-LoadResult loadStudy(const char* path, Study& study) {
+Status loadStudy(const char* path, Study& study) {
     StoreSink store(study.store);
     return loadStudy(path, study, store);
 }
 
-LoadResult loadStudy(const char* path, StudyFacts& study, FrameSink& sink, const LoadOptions& options) {
+Status loadStudy(const char* path, StudyFacts& study, FrameSink& sink, const LoadOptions& options) {
     Status out;
     Where& w = out.where;
     errno = 0;

@@ -14,10 +14,6 @@
 
 namespace trevik {
 
-// The outcome of loadStudy: its code is 0, 1, 2, 4 or 8, and where it
-// happened says what the load found (study/status.h).
-using LoadResult = Status;
-
 // The instruction set levels the conversion kernels are built for, in
 // ascending order (on x86-64; elsewhere there is only Plain).
 enum class KernelLevel { Plain, Avx2, Avx512 };
@@ -42,9 +38,10 @@ const ConversionKernels* conversionKernels(KernelLevel level);
 
 // Loads the source at `path`: the header into the facts, settled for the
 // sink's form before its begin (settleFacts, study/rules.h), every image
-// into `sink`.
-LoadResult loadStudy(const char* path, StudyFacts& facts, FrameSink& sink, const LoadOptions& options = {});
+// into `sink`. The status's code is 0, 1, 2, 4 or 8, and where it happened
+// says what the load found (study/status.h).
+Status loadStudy(const char* path, StudyFacts& facts, FrameSink& sink, const LoadOptions& options = {});
 // The same into the study's own frame store.
-LoadResult loadStudy(const char* path, Study& study);
+Status loadStudy(const char* path, Study& study);
 
 }  // namespace trevik
