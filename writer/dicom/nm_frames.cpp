@@ -115,7 +115,7 @@ std::string decimals(std::initializer_list<double> values) {
     std::string text;
     for (const double v : values) {
         if (!text.empty()) text += '\\';
-        const double rounded = std::round(v * 1e6) / 1e6;
+        const double rounded = std::isfinite(v * 1e6) ? std::round(v * 1e6) / 1e6 : v;
         text += decimalValue(rounded == 0 ? 0.0 : rounded);
     }
     return text;
@@ -137,14 +137,14 @@ void putDetectorPlane(const NmStudy& study, const NmOptions& options, DcmItem& d
     const double row[3] = {-std::cos(a), std::sin(a), 0.0};
     const double column[3] = {0.0, 0.0, -1.0};
     b.text(detector, DCM_ImageOrientationPatient, decimals({row[0], row[1], row[2], column[0], column[1], column[2]}));
+    // The centre of the first pixel, half the image's extent (less half a
+    // pixel) against the row and the column direction from the origin.
     const double pixel = study.facts.record.pixel;
-    if (!(pixel > 0) || !std::isfinite(pixel)) {
+    const double half = (study.frames.layout.side - 1) * pixel / 2.0;
+    if (!(pixel > 0) || !std::isfinite(half)) {
         b.empty(detector, DCM_ImagePositionPatient);
         return;
     }
-    // The centre of the first pixel, half the image's extent (less half a
-    // pixel) against the row and the column direction from the origin.
-    const double half = (study.frames.layout.side - 1) * pixel / 2.0;
     double first[3];
     for (int i = 0; i < 3; ++i) first[i] = -half * (row[i] + column[i]);
     b.text(detector, DCM_ImagePositionPatient, decimals({first[0], first[1], first[2]}));
