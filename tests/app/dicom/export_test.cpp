@@ -163,15 +163,12 @@ TEST(Export, XMedConReadsTheTimeSlotsAndProjections) {
 // slot, its Time Slot Time empty, never the slot's start in the cycle.
 TEST(Export, TimeSlotsHoldNoTimeTheCameraDidNotRecord) {
     TempDir dir;
-    const std::string object = synthesiseAndExport({"--divisions", "4", "--frames", "8", "--hr", "75"}, dir);
+    const std::string object = synthesiseAndExport({"--divisions", "4", "--frames", "8"}, dir);
     DcmFileFormat file;
     ASSERT_TRUE(file.loadFile(object.c_str()).good());
     DcmItem *gate = nullptr, *info = nullptr;
     ASSERT_TRUE(file.getDataset()->findAndGetSequenceItem(DCM_GatedInformationSequence, gate).good());
     ASSERT_TRUE(gate->findAndGetSequenceItem(DCM_DataInformationSequence, info).good());
-    Float64 frameTime = 0;
-    EXPECT_TRUE(info->findAndGetFloat64(DCM_FrameTime, frameTime).good());
-    EXPECT_DOUBLE_EQ(frameTime, 200.0);  // 800 ms a beat in 4 slots
     DcmSequenceOfItems* slots = nullptr;
     ASSERT_TRUE(info->findAndGetSequence(DCM_TimeSlotInformationSequence, slots).good());
     ASSERT_EQ(slots->card(), 4u);
