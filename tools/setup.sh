@@ -20,8 +20,8 @@ TREVIK_TEST_PACKAGES=(
   xvfb xdotool x11-utils openbox wmctrl
   libchm-bin groff man-db desktop-file-utils shared-mime-info libglib2.0-bin dpkg-dev file lintian
   # The DICOM tests: validator, PACS and its REST client, DCMTK's tools,
-  # another reader, and ip for the loopback of a private network namespace.
-  dicom3tools orthanc curl dcmtk medcon iproute2
+  # other readers, and ip for the loopback of a private network namespace.
+  dicom3tools orthanc curl dcmtk medcon dcm2niix libgdcm-tools iproute2
   # An independent reader of the quality-control cine.
   imagemagick
   # The exposure rating of the node's unit (systemd-analyze), and the

@@ -65,8 +65,8 @@ bool takeAllOption(const std::vector<std::string>& args, std::size_t& i, AllChoi
 // the study's comment where the source gave none.
 class LabelSink : public FrameSink {
 public:
-    LabelSink(Study& study, FrameSink& next, std::string label) : study_(study), next_(next), label_(std::move(label)) {}
-    Status begin(const Study&, const FrameLayout& layout) override {
+    LabelSink(StudyFacts& study, FrameSink& next, std::string label) : study_(study), next_(next), label_(std::move(label)) {}
+    Status begin(const StudyFacts&, const FrameLayout& layout) override {
         if (!label_.empty() && study_.record.comment[0] == '\0') copyText(study_.record.comment, label_);
         return next_.begin(study_, layout);
     }
@@ -74,7 +74,7 @@ public:
     Status stored(int division, int frame) override { return next_.stored(division, frame); }
 
 private:
-    Study& study_;
+    StudyFacts& study_;
     FrameSink& next_;
     std::string label_;
 };
@@ -82,7 +82,7 @@ private:
 // The DICOM reader with the chosen window and interval named in the comment
 // (choiceLabel), so that every way of taking one out of several writes the
 // same file.
-Status loadLabelled(const char* path, Study& study, FrameSink& sink, const SourceChoice& choice,
+Status loadLabelled(const char* path, StudyFacts& study, FrameSink& sink, const SourceChoice& choice,
                     const LoadOptions& options) {
     std::string label;
     if (choice.energyWindow != 0 || choice.rrInterval != 0) {

@@ -10,12 +10,6 @@
 #include <string>
 #include <vector>
 
-// The reasons are marked for the window's translation catalogue (context
-// "dicom"); they stay plain text here.
-#ifndef QT_TRANSLATE_NOOP
-#define QT_TRANSLATE_NOOP(context, text) text
-#endif
-
 namespace trevik::dicom {
 
 namespace {
@@ -288,9 +282,7 @@ Status inflated(Bytes& bytes, std::uint64_t start, std::uint64_t most, std::vect
             const std::size_t had = out.size();
             if (had >= most) {
                 inflateEnd(&z);
-                Status s = statusOf(Reason::NotSupported);
-                s.where.detail = QT_TRANSLATE_NOOP("dicom", "the deflated data set inflates past the size limit (512 MiB)");
-                return s;
+                return statusOf(Reason::DicomInflatesTooFar);
             }
             out.resize(had + std::min<std::uint64_t>(256 * 1024, most - had));
             z.next_out = out.data() + had;
@@ -313,9 +305,7 @@ Status scanDataSet(Bytes& bytes, std::uint64_t start, std::string_view uid, std:
         scan.whole(data.size());
         if (!scan.run(kExplicitLittle)) return tooDeep();
         if (!scan.cut()) return {};
-        Status s = statusOf(Reason::CannotRead);
-        s.where.detail = QT_TRANSLATE_NOOP("dicom", "the file ends early, inside an element");
-        return s;
+        return statusOf(Reason::DicomFileEnds);
     }
     const Encoding encoding = uid == "1.2.840.10008.1.2" ? kImplicitLittle
                               : uid == "1.2.840.10008.1.2.2" ? kExplicitBig

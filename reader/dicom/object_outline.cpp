@@ -105,22 +105,14 @@ Status outlineFile(const char* path, ObjectOutline& out) {
         struct stat st {};
         if (::stat(path, &st) != 0) return statusOf(errno == ENOMEM ? Reason::NoMemory : Reason::CannotOpen, errno);
         if (!S_ISREG(st.st_mode)) return statusOf(Reason::CannotOpen, S_ISDIR(st.st_mode) ? 0 : ESPIPE);
-        if (!isDicomFile(path)) {
-            Status s = statusOf(Reason::NotSupported);
-            s.where.detail = "not a DICOM file: no \"DICM\" at offset 128";
-            return s;
-        }
+        if (!isDicomFile(path)) return statusOf(Reason::DicomNotPart10);
         // DCMTK's parser recurses into sequences: the nesting is checked first.
         if (Status s = checkNestingOfFile(path); !s.ok()) return s;
         // Values longer than 64 KiB (the pixel data) stay in the file.
         DcmFileFormat file;
         const OFCondition loaded = file.loadFile(path, EXS_Unknown, EGL_noChange, 65536, ERM_fileOnly);
         if (loaded == EC_MemoryExhausted) return statusOf(Reason::NoMemory);
-        if (loaded.bad()) {
-            Status s = statusOf(Reason::NotSupported);
-            s.where.detail = "not a DICOM object the converter can parse";
-            return s;
-        }
+        if (loaded.bad()) return statusOf(Reason::DicomUnparsable);
         return outlineDataset(*file.getDataset(), out);
     } catch (const std::bad_alloc&) {
         return statusOf(Reason::NoMemory);

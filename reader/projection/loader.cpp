@@ -56,7 +56,7 @@ StreamHandle openSource(const char* path) {
 // it holds, up to kImageBytes, at least one image (one byte for a geometry
 // the load refuses).
 std::size_t readBufferBytes(const AcquisitionGeometry& g, int sampleBits, std::int32_t images) {
-    const bool known = g.rows == g.columns && (g.rows == 64 || g.rows == 128);
+    const bool known = convertibleMatrix(g.rows, g.columns);
     const std::size_t image = known ? static_cast<std::size_t>(g.rows) * static_cast<std::size_t>(g.columns) *
                                           (sampleBits == 32 ? 4u : 2u)
                                     : 1u;
@@ -253,7 +253,7 @@ Status loadStudy(const char* path, StudyFacts& study, FrameSink& sink, const Loa
 
     // Only the two geometries the frame store can hold are accepted.
     const AcquisitionGeometry& g = study.geometry;
-    if (!((g.rows == 64 && g.columns == 64) || (g.rows == 128 && g.columns == 128)))
+    if (!convertibleMatrix(g.rows, g.columns))
         return ended(out, Reason::Geometry);
 
     // The header's count is of images; from here on the record holds the

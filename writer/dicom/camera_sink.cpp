@@ -2,11 +2,13 @@
 
 #include <new>
 
+#include "study/rules.h"
+
 namespace trevik::dicom {
 
 Status CameraSink::begin(const StudyFacts&, const FrameLayout& layout) {
     Status status;
-    if ((layout.side != 64 && layout.side != 128) || layout.passes < 1 || layout.frames < 1 ||
+    if (!convertibleMatrix(layout.side, layout.side) || layout.passes < 1 || layout.frames < 1 ||
         layout.passes > FrameStore::kSlots || layout.frames > FrameStore::kSlots ||
         layout.passes * layout.frames > FrameStore::kSlots) {
         status = statusOf(Reason::NotSupported);

@@ -68,9 +68,9 @@ const std::vector<Key> kKeys = {
     {"time", Form::Raw, nullptr, [](const StudyRecord& r) { return fieldText(r.time); }, none, {}},
     {"sex", Form::Raw, nullptr, [](const StudyRecord& r) { return fieldText(r.sex); }, none, {}},
     // The comparisons are made on the stored 32-bit values.
-    {"height", Form::Fixed4, [](const StudyRecord& r) { return r.height > 30.0f; }, noText,
+    {"height", Form::Fixed4, heightRecorded, noText,
      [](const StudyFacts& s) { return static_cast<double>(s.record.height); }, {}},
-    {"weight", Form::Fixed4, [](const StudyRecord& r) { return r.weight > 3.0f; }, noText,
+    {"weight", Form::Fixed4, weightRecorded, noText,
      [](const StudyFacts& s) { return static_cast<double>(s.record.weight); }, {}},
     {"tracer", Form::Token, [](const StudyRecord& r) { return r.tracer[0] != '\0'; },
      [](const StudyRecord& r) { return fieldText(r.tracer); }, none, {}},

@@ -12,7 +12,6 @@
 #include <string>
 
 #include "writer/dicom/nm_object.h"
-#include "writer/dicom/text.h"
 
 namespace trevik::dicom {
 namespace {
@@ -109,19 +108,30 @@ TEST(NmObject, GeometryIsTheSourcesAndTheUngatedFormHasNoGating) {
         EXPECT_FALSE(ungated.tagExists(tag)) << tag.toString();
 }
 
-TEST(NmObject, TextsBecomeUtf8WithAQuestionMarkForWhatDoesNotDecode) {
-    EXPECT_EQ(toUtf8("\xE5\xB1\xB1\xE7\x94\xB0").text, "\xE5\xB1\xB1\xE7\x94\xB0");          // UTF-8 kept
-    EXPECT_EQ(toUtf8("\x8E\x52\x93\x63 TARO").text, "\xE5\xB1\xB1\xE7\x94\xB0 TARO");         // CP932
-    const ConvertedText broken = toUtf8("A\xFF" "B\\C\x01");
-    EXPECT_EQ(broken.text, "A?B?C?");
-    EXPECT_TRUE(broken.replaced);
-    EXPECT_EQ(toUtf8("a\\b\nc", TextUse::FreeText).text, "a\\b\nc");
-    EXPECT_EQ(dateValue("2001.05.14"), "20010514");
-    EXPECT_EQ(dateValue("2001.02.29"), std::nullopt);
-    EXPECT_EQ(dateValue("2001/05/14"), std::nullopt);
-    EXPECT_EQ(timeValue("10:23:45"), "102345");
-    EXPECT_EQ(timeValue("24:00:00"), std::nullopt);
+// The detector's plane at the start angle (0: behind the patient, 90: at
+// the left side, 180: in front), seen from the detector, head up, through
+// the centre of rotation.
+TEST(NmObject, TheDetectorsPlaneIsTheStartAngles) {
+    const RecordedStudy study = cameraStudy({64, 2, 4});
+    const struct {
+        double angle;
+        const char* orientation;
+        const char* position;
+    } cases[] = {{0, "-1\\0\\0\\0\\0\\-1", "201.6\\0\\201.6"},
+                 {90, "0\\1\\0\\0\\0\\-1", "0\\-201.6\\201.6"},
+                 {180, "1\\0\\0\\0\\0\\-1", "-201.6\\0\\201.6"}};
+    for (const auto& c : cases) {
+        NmOptions options;
+        options.startAngle = c.angle;
+        auto file = compose(study, options);
+        DcmItem* detector = nullptr;
+        ASSERT_TRUE(file->getDataset()->findAndGetSequenceItem(DCM_DetectorInformationSequence, detector).good());
+        EXPECT_EQ(text(*detector, DCM_ImageOrientationPatient), c.orientation) << c.angle;
+        EXPECT_EQ(text(*detector, DCM_ImagePositionPatient), c.position) << c.angle;
+    }
+}
 
+TEST(NmObject, TextsBecomeUtf8WithAQuestionMarkForWhatDoesNotDecode) {
     RecordedStudy study = cameraStudy({64, 2, 4});
     std::strcpy(study.record.name, "\x8E\x52\x93\x63\xFF");
     std::strcpy(study.record.sex, "X");
