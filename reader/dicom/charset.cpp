@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <map>
 
+#include "dicom/nm_attributes.h"
 #include "study/names.h"
 #include "study/status.h"
 
@@ -364,7 +365,7 @@ std::string TextDecoder::State::decode(std::string_view value, bool personName) 
 
 TextDecoder::TextDecoder(DcmItem& dataset) : state_(std::make_unique<State>()) {
     OFString declared;
-    if (dataset.findAndGetOFStringArray(DCM_SpecificCharacterSet, declared).bad()) declared.clear();
+    if (dataset.findAndGetOFStringArray(tagOf(Nm::SpecificCharacterSet), declared).bad()) declared.clear();
     state_->select(std::string_view(declared.c_str(), declared.length()));
 }
 
@@ -393,11 +394,11 @@ std::vector<std::string> textWarnings(DcmItem& dataset) {
         OFString v;
         return item.findAndGetOFStringArray(tag, v).good() ? std::string(v.c_str(), v.length()) : std::string();
     };
-    decoder.name(value(dataset, DCM_PatientName));
-    decoder.identifier(value(dataset, DCM_PatientID));
+    decoder.name(value(dataset, tagOf(Nm::PatientName)));
+    decoder.identifier(value(dataset, tagOf(Nm::PatientId)));
     DcmItem* drug = nullptr;
-    if (dataset.findAndGetSequenceItem(DCM_RadiopharmaceuticalInformationSequence, drug, 0).good() && drug)
-        decoder.ascii(value(*drug, DCM_Radiopharmaceutical));
+    if (dataset.findAndGetSequenceItem(tagOf(Nm::RadiopharmaceuticalInformationSequence), drug, 0).good() && drug)
+        decoder.ascii(value(*drug, tagOf(Nm::Radiopharmaceutical)));
     return decoder.warnings();
 }
 
