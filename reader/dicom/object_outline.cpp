@@ -11,6 +11,7 @@
 #include <new>
 #include <set>
 
+#include "dicom/nm_attributes.h"
 #include "reader/dicom/charset.h"
 #include "reader/dicom/nesting.h"
 #include "reader/dicom/part10.h"
@@ -76,7 +77,7 @@ Status outlineDataset(DcmItem& data, ObjectOutline& out) {
             }
             out.energyWindows.push_back(std::move(entry));
         }
-        if (stringOf(data, DCM_ImageType, 2) == "GATED TOMO")
+        if (stringOf(data, tagOf(Nm::ImageType), 2) == "GATED TOMO")
             for (const int number : numbersOf(data, DCM_RRIntervalVector)) {
                 ChoiceEntry entry{number, {}, {}, {}};
                 // The interval's bounds are in its item's Data Information
@@ -91,9 +92,9 @@ Status outlineDataset(DcmItem& data, ObjectOutline& out) {
                 }
                 out.rrIntervals.push_back(std::move(entry));
             }
-        const std::string name = decode.utf8(stringOf(data, DCM_PatientName), true);
+        const std::string name = decode.utf8(stringOf(data, tagOf(Nm::PatientName)), true);
         out.patientName = name.substr(0, name.find('\\'));
-        out.patientId = decode.utf8(stringOf(data, DCM_PatientID));
+        out.patientId = decode.utf8(stringOf(data, tagOf(Nm::PatientId)));
         return {};
     } catch (const std::bad_alloc&) {
         return statusOf(Reason::NoMemory);
