@@ -27,16 +27,25 @@ double writtenThickness(const StudyFacts& facts) {
     return facts.flags.reducedMatrix ? thick * 0.5 : thick;
 }
 
+namespace {
+
+// What the 2 x 2 reduction of 128 x 128 images does to the facts: 64 x 64
+// geometry, twice the pixel size, reducedMatrix set. Only settleFacts
+// applies it, so no reader or writer can predict it differently.
+void markReduced(StudyFacts& facts) {
+    facts.geometry.columns = 64;
+    facts.geometry.rows = 64;
+    facts.record.pixel *= 2;
+    facts.flags.reducedMatrix = true;
+}
+
+}  // namespace
+
 FrameLayout settleFacts(StudyFacts& facts, const FrameForm& form) {
     const int side = facts.geometry.columns;
     const int passes = facts.record.division > 1 ? facts.record.division : 1;
-    const bool reduce = side == 128 && form.matrix == FrameForm::Matrix::Reduced;
-    facts.flags.reducedMatrix = reduce;
-    if (reduce) {
-        facts.geometry.columns = 64;
-        facts.geometry.rows = 64;
-        facts.record.pixel *= 2;
-    }
+    facts.flags.reducedMatrix = false;
+    if (side == 128 && form.matrix == FrameForm::Matrix::Reduced) markReduced(facts);
     return FrameLayout{form.matrix == FrameForm::Matrix::Source ? side : FrameStore::kSide, passes,
                        facts.record.frames};
 }
