@@ -108,6 +108,9 @@ constexpr Entry kWords[] = {
     {Reason::DicomNoPixelData, kNotSupported, 0, QT_TRANSLATE_NOOP("status", "no Pixel Data")},
     {Reason::DicomInflatesTooFar, kNotSupported, 0,
      QT_TRANSLATE_NOOP("status", "the deflated data set inflates past the size limit (512 MiB)")},
+    {Reason::DicomNeedsTrevikDicom, kNotSupported, 0,
+     QT_TRANSLATE_NOOP("status",
+                       "a DICOM file, which trevik-dicom converts; it is not installed: install the package trevik-dicom")},
 };
 
 template <typename T>

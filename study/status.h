@@ -63,6 +63,7 @@ enum class Reason : std::uint8_t {
     DicomUndecodable,        // kEndsEarly: compressed pixel data damaged or cut short
     DicomNoPixelData,        // no Pixel Data
     DicomInflatesTooFar,     // a deflated data set inflates past the size limit
+    DicomNeedsTrevikDicom,   // a DICOM file where trevik-dicom, which converts it, is not installed
 };
 
 // What the format probe of a projection file found.

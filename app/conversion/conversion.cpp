@@ -31,9 +31,7 @@ Status Conversion::load(std::string_view source, FrameSink& sink, const LoadOpti
     resetGating(facts_.record);
     if (dicom::isDicomFile(inputPath_.c_str())) {
         if (dicomReader_) return dicomReader_(inputPath_.c_str(), facts_, sink, choice_, options);
-        Status s = statusOf(Reason::NotSupported);
-        s.where.detail = kDicomNeedsTrevikDicom;
-        return s;
+        return statusOf(Reason::DicomNeedsTrevikDicom);
     }
     return loadStudy(inputPath_.c_str(), facts_, sink, options);
 }

@@ -66,7 +66,7 @@ void reportDicom(Text& t, const std::string& path, Verdict& v) {
     if (run.kind == launch::Outcome::Kind::NotFound) {
         t << "kind: DICOM file\n";
         v.code = kNotSupported;
-        v.reason = kDicomNeedsTrevikDicom;
+        v.reason = statusWords(statusOf(Reason::DicomNeedsTrevikDicom));
         return;
     }
     const std::string& out = run.output;

@@ -23,12 +23,6 @@ namespace {
 
 QString decimalPoint() { return QLocale().decimalPoint(); }
 
-// The flow's reason for a DICOM file without trevik-dicom, marked here for
-// the catalogue's context "dicom" (the flow itself stays free of the
-// toolkit), so that updating the catalogue keeps its translation.
-constexpr const char* kDicomNeedsTrevikDicomText = QT_TRANSLATE_NOOP(
-    "dicom", "a DICOM file, which trevik-dicom converts; it is not installed: install the package trevik-dicom");
-static_assert(std::string_view(kDicomNeedsTrevikDicomText) == kDicomNeedsTrevikDicom);
 
 }  // namespace
 
@@ -102,18 +96,10 @@ bool TMainForm::confirmLostCharacters() {
 
 QString TMainForm::statusText(const Status& status) {
     // The words of the status table through the translation catalogue,
-    // expanded as the table expands them. A reader's own reason (a DICOM
-    // object refused) is in the catalogue too: the argument is its
-    // translation.
-    Status shown = status;
-    QByteArray reason;
-    if (status.where.detail && (status.reason == Reason::NotSupported || status.reason == Reason::CannotRead)) {
-        reason = QCoreApplication::translate("dicom", status.where.detail).toUtf8();
-        shown.where.detail = reason.constData();
-    }
+    // expanded as the table expands them.
     const QByteArray text = QCoreApplication::translate("status", statusWordsEntry(status).text).toUtf8();
     return QString::fromStdString(
-        expandStatusWords(std::string_view(text.constData(), static_cast<std::size_t>(text.size())), shown));
+        expandStatusWords(std::string_view(text.constData(), static_cast<std::size_t>(text.size())), status));
 }
 
 QString TMainForm::loadFailureText(const Status& status, const QString& name) const {

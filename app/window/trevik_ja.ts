@@ -2,13 +2,6 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="ja_JP" sourcelanguage="en">
 <context>
-    <name>dicom</name>
-    <message>
-        <source>a DICOM file, which trevik-dicom converts; it is not installed: install the package trevik-dicom</source>
-        <translation>DICOM ファイルです。変換する trevik-dicom がインストールされていません: パッケージ trevik-dicom をインストールしてください</translation>
-    </message>
-</context>
-<context>
     <name>status</name>
     <message>
         <source>converts %1 of %2, %3 x %4</source>
@@ -209,6 +202,10 @@
     <message>
         <source>the deflated data set inflates past the size limit (512 MiB)</source>
         <translation>圧縮 (deflate) されたデータセットを展開すると上限 (512 MiB) を超えます</translation>
+    </message>
+    <message>
+        <source>a DICOM file, which trevik-dicom converts; it is not installed: install the package trevik-dicom</source>
+        <translation>DICOM ファイルです。変換する trevik-dicom がインストールされていません: パッケージ trevik-dicom をインストールしてください</translation>
     </message>
 </context>
 <context>
