@@ -230,7 +230,7 @@ bool inspectObject(const InspectRequest& request, inspect::Inspection& ins) {
     std::string& text = ins.report;
     text = "kind: DICOM file\n";
     Status status;
-    bool written = true;
+    bool written = true, drawn = false;
     try {
         std::unique_ptr<Study> study(new Study());
         PathBuffer input{}, output{};
@@ -269,9 +269,16 @@ bool inspectObject(const InspectRequest& request, inspect::Inspection& ins) {
         reportQcOf(*study, store, status, facts, ins);
         std::string lines;
         written = drawPictures(request, ins, lines);
+        drawn = true;
         text += lines;
     } catch (const std::bad_alloc&) {
         status = statusOf(Reason::NoMemory);
+        // Pictures asked for and not drawn yet count as not written.
+        if (!drawn && (!request.qcPage.empty() || !request.cine.empty())) {
+            written = false;
+            std::fprintf(stderr, "trevik-dicom inspect: no pictures for %s: not enough memory\n",
+                         printableName(path).c_str());
+        }
     }
     v.code = status.code;
     v.reason = statusWords(status);
