@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -176,14 +177,13 @@ int takeOption(const std::vector<std::string>& args, std::size_t& i, ReceiveSett
 }
 
 // Whether the settings agree with each other; else the exit code of a usage error.
-int checkSettings(const ReceiveSettings& settings) {
+int checkSettings(ReceiveSettings& settings) {
+    settings.maxPerHost = std::min(settings.maxPerHost, settings.maxAssociations);
     const int tls = !settings.tlsKey.empty() + !settings.tlsCert.empty() + !settings.tlsCa.empty();
     if (tls != 0 && tls != 3) return usageError("receive", "DICOM TLS needs all of --tls-key, --tls-cert and --tls-ca");
     for (const Caller& caller : settings.allowed)
         if (!caller.commonName.empty() && tls == 0)
             return usageError("receive", "--allow cn=" + caller.commonName + " needs DICOM TLS (--tls-key, --tls-cert, --tls-ca)");
-    if (settings.maxPerHost > settings.maxAssociations)
-        return usageError("receive", "--max-per-host cannot be more than --max-associations");
     return 0;
 }
 

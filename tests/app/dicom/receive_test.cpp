@@ -11,6 +11,8 @@
 
 #include "tests/app/dicom/dicom_fixtures.h"
 #include "tests/app/dicom/pacs_fixture.h"
+#include "tests/app/dicom/raw_association.h"
+#include "writer/dicom/uid.h"
 
 namespace trevik::test {
 namespace {
@@ -25,6 +27,25 @@ std::set<std::string> names(const std::string& dir) {
 
 void waitFor(const std::function<bool()>& done, int seconds) {
     for (int i = 0; i < seconds * 20 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}
+
+// The name every file of the instance in `dcm` gets: base-DIGEST.
+std::string instanceName(const std::string& base, const std::string& dcm) {
+    DcmFileFormat file;
+    OFString uid;
+    EXPECT_TRUE(file.loadFile(dcm.c_str()).good() &&
+                file.getDataset()->findAndGetOFString(DCM_SOPInstanceUID, uid).good());
+    return base + "-" + dicom::hexDigest(dicom::Sha256().add(uid.c_str()).finish()).substr(0, 8);
+}
+
+// The bytes of a DICOM file after its meta group (its group length says
+// where that ends).
+std::string datasetBytes(const std::string& path) {
+    const std::string bytes = readFile(path);
+    if (bytes.size() < 144 || bytes.compare(128, 4, "DICM") != 0) return {};
+    const auto at = [&](std::size_t i) { return static_cast<std::size_t>(static_cast<unsigned char>(bytes[i])); };
+    const std::size_t meta = at(140) | at(141) << 8 | at(142) << 16 | at(143) << 24;
+    return bytes.substr(std::min(bytes.size(), 144 + meta));
 }
 
 int endOf(pid_t pid) {
@@ -62,6 +83,8 @@ public:
         return runProcess("storescu", args);
     }
     std::string log() const { return readFile(dir_.file("node.log")); }
+    bool logs(const std::string& line) const { return log().find(line) != std::string::npos; }
+    int port() const { return port_; }
     std::string inbox() const { return dir_.file("in"); }
     std::string keep() const { return dir_.file("keep"); }
     const TempDir& dir() const { return dir_; }
@@ -87,19 +110,22 @@ TEST(Receive, ParallelAssociationsEachGiveWhatImportGives) {
     std::vector<std::string> ids = {"A1", "../B 2", "C\xC3\xA9", "D4"}, bases;
     std::vector<pid_t> senders;
     for (std::size_t i = 0; i < ids.size(); ++i) {
-        const std::string name = "s" + std::to_string(i);
+        const std::string name = std::string("s").append(std::to_string(i));
         const std::string dcm = synthesiseAndExport({"--id", ids[i], "--matrix", i % 2 ? "128" : "64"}, dir, name);
         ASSERT_EQ(runProcess(kTrevikDicom, {"import", dcm, dir.file(name + ".gsd")}).exitCode, 0);
         std::vector<std::string> args = node.storescu("CAM");
-        args.insert(args.end(), {dcm, dcm});  // the same object twice: a second, numbered file
+        args.insert(args.end(), {dcm, dcm, dcm});  // the same object three times: one set of files
         senders.push_back(spawn("storescu", args, dir.file(name + ".log")));
     }
     for (const pid_t sender : senders) EXPECT_EQ(endOf(sender), 0);
     std::map<std::string, std::string> expected;
     const std::vector<std::string> safe = {"A1", "_._B_2", "C__", "D4"};
-    for (std::size_t i = 0; i < ids.size(); ++i)
-        for (const char* suffix : {"", "-2"})
-            expected[safe[i] + "_20010514_102345_1" + suffix + ".gsd"] = dir.file("s" + std::to_string(i) + ".gsd");
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        const std::string sent = dir.file(std::string("s").append(std::to_string(i)));
+        std::string stored = instanceName(safe[i] + "_20010514_102345_1", sent + ".dcm");
+        stored.append(".gsd");
+        expected[stored] = sent + ".gsd";
+    }
     expectFiles(node.inbox(), expected);
     EXPECT_EQ(node.stop(SIGINT), 0);
 }
@@ -137,11 +163,10 @@ TEST(Receive, AnObjectThatCannotBeConvertedFailsWithItsReasonAndIsOnlyKept) {
     EXPECT_NE(sent.err.find("0xc000"), std::string::npos) << sent.err;
     EXPECT_NE(sent.err.find("ErrorComment"), std::string::npos) << sent.err;
     EXPECT_TRUE(names(node.inbox()).empty());
-    ASSERT_EQ(names(node.keep()), std::set<std::string>{"A123-45_20010514_102345_1.dcm"});
-    DcmFileFormat original, kept;
-    ASSERT_TRUE(original.loadFile(dcm.c_str()).good());
-    ASSERT_TRUE(kept.loadFile((node.keep() + "/A123-45_20010514_102345_1.dcm").c_str()).good());
-    expectSameDataset(*original.getDataset(), *kept.getDataset());
+    const std::string kept = instanceName("A123-45_20010514_102345_1", dcm) + ".dcm";
+    ASSERT_EQ(names(node.keep()), std::set<std::string>{kept});
+    // The data set as it came, byte for byte.
+    EXPECT_EQ(datasetBytes(node.keep() + "/" + kept), datasetBytes(dcm));
 }
 
 TEST(Receive, AnObjectOverTheSizeLimitAbortsItsAssociationAndLeavesNothing) {
@@ -212,10 +237,95 @@ TEST(Receive, OrthancPushesAStudyThatArrivesAsAGsd) {
     Node node({"--allow", "TESTPACS@127.0.0.1"}, port);
     const std::string pushed = pacs.post("/modalities/node/store", "[\"" + pacs.instances()[0] + "\"]");
     waitFor([&] { return !names(node.keep()).empty(); }, 30);
-    EXPECT_EQ(names(node.keep()), std::set<std::string>{"A123-45_20010514_102345_1.dcm"}) << node.log();
+    const std::string name = instanceName("A123-45_20010514_102345_1", dcm);
+    EXPECT_EQ(names(node.keep()), std::set<std::string>{name + ".dcm"}) << node.log();
     EXPECT_FALSE(pushed.empty());
     ASSERT_EQ(runProcess(kTrevikDicom, {"import", dcm, dir.file("study.gsd")}).exitCode, 0);
-    expectFiles(node.inbox(), {{"A123-45_20010514_102345_1.gsd", dir.file("study.gsd")}});
+    expectFiles(node.inbox(), {{name + ".gsd", dir.file("study.gsd")}});
+}
+
+TEST(Receive, SlowAndSilentPeersDelayNoOne) {
+    privateNetwork();
+    Node node({"--allow", "ECHO"});
+    std::vector<std::unique_ptr<RawAssociation>> slow;
+    const std::vector<std::uint8_t> request = RawAssociation::request("SLOW", "NODE");
+    for (int i = 0; i < 3; ++i) {
+        slow.push_back(std::make_unique<RawAssociation>("127.0.0.1", "127.0.0.1", node.port()));
+        // The request's header and one byte more; the next would be due in 5 s.
+        ASSERT_TRUE(slow.back()->send({request.begin(), request.begin() + 7}));
+    }
+    RawAssociation silent("127.0.0.1", "127.0.0.1", node.port());
+    const auto start = std::chrono::steady_clock::now();
+    RawAssociation other("127.0.0.2", "127.0.0.1", node.port());
+    EXPECT_TRUE(other.associate("ECHO", "NODE") && other.echo()) << node.log();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+    // The whole request has a deadline, however the bytes trickle.
+    for (int i = 0; i < 3 && !node.logs("not complete within 10 s"); ++i) {
+        std::this_thread::sleep_for(std::chrono::seconds(5));
+        for (auto& peer : slow) peer->send({request[7 + static_cast<std::size_t>(i)]});
+    }
+    waitFor([&] { return node.logs("not complete within 10 s"); }, 5);
+    EXPECT_EQ(slow[0]->readPdu(), -1);
+    EXPECT_TRUE(node.logs("association request from 127.0.0.1 not read: not complete within 10 s")) << node.log();
+}
+
+TEST(Receive, OneHostCannotTakeEverySlot) {
+    privateNetwork();
+    Node node({"--allow", "ECHO"});
+    std::vector<std::unique_ptr<RawAssociation>> held;
+    for (int i = 0; i < 4; ++i) {
+        held.push_back(std::make_unique<RawAssociation>("127.0.0.1", "127.0.0.1", node.port()));
+        ASSERT_TRUE(held.back()->associate("ECHO", "NODE")) << node.log();
+    }
+    RawAssociation fifth("127.0.0.1", "127.0.0.1", node.port());
+    EXPECT_TRUE(fifth.send(RawAssociation::request("ECHO", "NODE")));
+    EXPECT_EQ(fifth.readPdu(), 0x03);  // A-ASSOCIATE-RJ
+    RawAssociation other("127.0.0.2", "127.0.0.1", node.port());
+    EXPECT_TRUE(other.associate("ECHO", "NODE") && other.echo()) << node.log();
+    EXPECT_TRUE(node.logs("4 associations already open from 127.0.0.1 (--max-per-host)")) << node.log();
+}
+
+TEST(Receive, ListensOnlyOnTheAddressGiven) {
+    privateNetwork();
+    Node node({"--allow", "ECHO", "--listen", "127.0.0.2"});
+    RawAssociation there("127.0.0.1", "127.0.0.2", node.port());
+    EXPECT_TRUE(there.associate("ECHO", "NODE") && there.echo()) << node.log();
+    EXPECT_FALSE(RawAssociation("127.0.0.1", "127.0.0.1", node.port()).connected());
+    EXPECT_NE(runProcess(kTrevikDicom, {"receive", "--aet", "N", "--port", "104", "--inbox", ".", "--listen", "host"})
+                  .exitCode,
+              0);
+}
+
+TEST(Receive, LongIdentifiersAreStored) {
+    privateNetwork();
+    TempDir dir;
+    const std::string dcm = synthesiseAndExport({"--frames", "8"}, dir);
+    const std::string id(64, 'I');
+    ASSERT_EQ(runProcess("dcmodify", {"-nb", "-m", "(0010,0020)=" + id, "-m", "(0020,0011)=123456789012", "-m",
+                                      "(0008,0030)=235959.999999", dcm})
+                  .exitCode,
+              0);
+    Node node({"--allow", "CAM"});
+    EXPECT_EQ(node.store("CAM", {dcm}).exitCode, 0) << node.log();
+    EXPECT_EQ(names(node.inbox()),
+              std::set<std::string>{instanceName(id + "_20010514_235959.999999_123456789012", dcm) + ".gsd"});
+}
+
+TEST(Receive, AHugeCommandSetEndsOnlyItsOwnAssociation) {
+    privateNetwork();
+    Node node({"--allow", "ECHO", "--max-memory", "64", "--max-associations", "2"});
+    {
+        RawAssociation bomb("127.0.0.1", "127.0.0.1", node.port());
+        ASSERT_TRUE(bomb.associate("ECHO", "NODE"));
+        // A command element of 300 MiB, in fragments never marked last.
+        std::vector<std::uint8_t> bytes(16000, 0);
+        bytes[2] = 0x02, bytes[7] = 0x12, bytes[6] = 0xC0;
+        for (int i = 0; i < 1280 && bomb.send(RawAssociation::pdv(bytes, 0x01)); ++i) bytes.assign(16000, 0);
+        const int answer = bomb.readPdu();
+        EXPECT_TRUE(answer == -1 || answer == 0x07) << answer;  // closed, or A-ABORT
+    }
+    RawAssociation other("127.0.0.2", "127.0.0.1", node.port());
+    EXPECT_TRUE(other.associate("ECHO", "NODE") && other.echo()) << node.log();
 }
 
 }  // namespace
