@@ -311,12 +311,21 @@ TEST(Receive, LongIdentifiersAreStored) {
               std::set<std::string>{instanceName(id + "_20010514_235959.999999_123456789012", dcm) + ".gsd"});
 }
 
-TEST(Receive, AHugeCommandSetEndsOnlyItsOwnAssociation) {
+// Each association may use 32 MiB: a deflated object that inflates to
+// 32 MiB and a command set of 300 MiB each end in their own association.
+TEST(Receive, MemoryBombsEndOnlyTheirOwnAssociation) {
     privateNetwork();
-    Node node({"--allow", "ECHO", "--max-memory", "64", "--max-associations", "2"});
+    TempDir dir;
+    const std::string big = synthesiseAndExport({"--matrix", "128", "--divisions", "16", "--frames", "64"}, dir);
+    ASSERT_EQ(runProcess("dcmconv", {"+td", big, dir.file("deflated.dcm")}).exitCode, 0);
+    ASSERT_LT(fs::file_size(dir.file("deflated.dcm")), 4u << 20);
+    Node node({"--allow", "CAM", "--max-memory", "64", "--max-associations", "2"});
+    const ProcessResult sent = node.store("CAM", {dir.file("deflated.dcm")});
+    EXPECT_NE(sent.err.find("0xc000"), std::string::npos) << sent.err;
+    EXPECT_TRUE(node.logs("not enough memory for one association")) << node.log();
     {
         RawAssociation bomb("127.0.0.1", "127.0.0.1", node.port());
-        ASSERT_TRUE(bomb.associate("ECHO", "NODE"));
+        ASSERT_TRUE(bomb.associate("CAM", "NODE"));
         // A command element of 300 MiB, in fragments never marked last.
         std::vector<std::uint8_t> bytes(16000, 0);
         bytes[2] = 0x02, bytes[7] = 0x12, bytes[6] = 0xC0;
@@ -324,8 +333,51 @@ TEST(Receive, AHugeCommandSetEndsOnlyItsOwnAssociation) {
         const int answer = bomb.readPdu();
         EXPECT_TRUE(answer == -1 || answer == 0x07) << answer;  // closed, or A-ABORT
     }
+    EXPECT_TRUE(node.logs("Virtual Memory exhausted")) << node.log();
     RawAssociation other("127.0.0.2", "127.0.0.1", node.port());
-    EXPECT_TRUE(other.associate("ECHO", "NODE") && other.echo()) << node.log();
+    EXPECT_TRUE(other.associate("CAM", "NODE") && other.echo()) << node.log();
+}
+
+// A key and a certificate for `name`, signed by the test's authority "ca".
+void makeCertificate(const TempDir& dir, const std::string& name) {
+    const std::string key = dir.file(name + ".key"), cert = dir.file(name + ".crt");
+    if (name == "ca") {
+        ASSERT_EQ(runProcess("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                                         "-subj", "/CN=Test authority", "-days", "2"})
+                      .exitCode,
+                  0);
+        return;
+    }
+    ASSERT_EQ(runProcess("openssl", {"req", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out",
+                                     dir.file(name + ".csr"), "-subj", "/CN=" + name})
+                  .exitCode,
+              0);
+    ASSERT_EQ(runProcess("openssl", {"x509", "-req", "-in", dir.file(name + ".csr"), "-CA", dir.file("ca.crt"), "-CAkey",
+                                     dir.file("ca.key"), "-CAcreateserial", "-out", cert, "-days", "2"})
+                  .exitCode,
+              0);
+}
+
+TEST(Receive, WithTlsOnlyPeersWithACertificateOfTheAuthorityStore) {
+    privateNetwork();
+    TempDir dir;
+    for (const char* name : {"ca", "NODE", "GAMMACAM"}) makeCertificate(dir, name);
+    const std::string dcm = synthesiseAndExport({"--frames", "8"}, dir);
+    Node node({"--tls-key", dir.file("NODE.key"), "--tls-cert", dir.file("NODE.crt"), "--tls-ca", dir.file("ca.crt"),
+               "--allow", "cn=GAMMACAM"});
+    ASSERT_TRUE(node.logs("(DICOM TLS only)")) << node.log();
+    const auto store = [&](const std::vector<std::string>& tls) {
+        std::vector<std::string> args = tls;
+        for (const std::string& arg : node.storescu("ANYNAME")) args.push_back(arg);
+        args.push_back(dcm);
+        return runProcess("storescu", args).exitCode;
+    };
+    EXPECT_NE(store({}), 0);  // plain
+    EXPECT_NE(store({"+tla", "+cf", dir.file("ca.crt")}), 0);  // no certificate of its own
+    EXPECT_TRUE(names(node.inbox()).empty());
+    EXPECT_EQ(store({"+tls", dir.file("GAMMACAM.key"), dir.file("GAMMACAM.crt"), "+cf", dir.file("ca.crt")}), 0)
+        << node.log();
+    EXPECT_EQ(names(node.inbox()).size(), 1u) << node.log();
 }
 
 }  // namespace
