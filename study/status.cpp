@@ -182,8 +182,9 @@ std::string statusArgument(const Status& s, int index) {
     }
 }
 
-std::string statusWords(const Status& status) {
-    const std::string_view text = statusWordsEntry(status).text;
+std::string statusWords(const Status& status) { return expandStatusWords(statusWordsEntry(status).text, status); }
+
+std::string expandStatusWords(std::string_view text, const Status& status) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '%' && i + 1 < text.size() && text[i + 1] >= '1' && text[i + 1] <= '9') {

@@ -99,6 +99,10 @@ struct StatusWords {
 const StatusWords& statusWordsEntry(const Status& status);
 // Argument `index` (from 1) of the entry's placeholders, as text.
 std::string statusArgument(const Status& status, int index);
+// `text` (an entry's text, or its translation) with each of %1 ... %9
+// replaced by that argument of `status`; statusWords is the entry's own text
+// so expanded.
+std::string expandStatusWords(std::string_view text, const Status& status);
 
 // Appends `bytes` as messages show them: every byte outside 0x20..0x7E as
 // \xNN, the backslash (and `quote`, when given) escaped with a backslash,

@@ -31,7 +31,7 @@ Status Conversion::load(std::string_view source, FrameSink& sink, const LoadOpti
     if (dicom::isDicomFile(inputPath_.c_str())) {
         if (dicomReader_) return dicomReader_(inputPath_.c_str(), study_, sink, choice_, options);
         Status s = statusOf(Reason::NotSupported);
-        s.where.detail = "a DICOM file: converted by trevik-dicom (install the package trevik-dicom)";
+        s.where.detail = kDicomNeedsTrevikDicom;
         return s;
     }
     return loadStudy(inputPath_.c_str(), study_, sink, options);

@@ -25,6 +25,13 @@ using DicomReader = Status (*)(const char* path, Study& study, FrameSink& sink, 
 using HeldDicomReader = std::function<Status(Study& study, FrameSink& sink, const dicom::SourceChoice& choice,
                                              const LoadOptions& options)>;
 
+// The reason for a DICOM file where trevik-dicom is not installed, in one
+// wording for the flow, the batch program and the inspection (the window's
+// catalogue translates it in the context "dicom", as the DICOM reader's
+// reasons).
+inline constexpr char kDicomNeedsTrevikDicom[] =
+    "a DICOM file, which trevik-dicom converts; it is not installed: install the package trevik-dicom";
+
 // Whether the open file `fd` is a source this product reads (a projection
 // file or a DICOM Part 10 file): such a file is never replaced by an output.
 bool isSourceFile(int fd);

@@ -66,7 +66,7 @@ void reportDicom(Text& t, const std::string& path, Verdict& v) {
     if (run.kind == launch::Outcome::Kind::NotFound) {
         t << "kind: DICOM file\n";
         v.code = kNotSupported;
-        v.reason = "a DICOM file, which trevik-dicom converts; it is not installed: install the package trevik-dicom";
+        v.reason = kDicomNeedsTrevikDicom;
         return;
     }
     const std::string& out = run.output;

@@ -202,6 +202,38 @@ private:
     std::size_t width_ = 0;
 };
 
+// Writes the picture of one inspection to `name`: the name once written
+// (empty when not), and the report's picture line; a picture not written is
+// said on standard error and fails the run.
+std::string writePicture(const std::string& name, const std::string& path, const Inspection& ins, Progress& progress,
+                         std::string& pictureLine, bool& failed) {
+    std::string picture;
+    std::string problem;
+    if (ins.montage.width == 0) {
+        problem = ins.noMontage;
+    } else {
+        bool written = false;
+        try {
+            written = writePng(name, ins.montage);
+        } catch (const std::bad_alloc&) {
+        }
+        if (written)
+            picture = name;
+        else
+            problem = "cannot be written";
+    }
+    if (!problem.empty()) {
+        progress.clear();
+        std::fprintf(stderr, "trevik-inspect: no picture %s for %s: %s\n", trevik::printableName(name).c_str(),
+                     trevik::printableName(path).c_str(), problem.c_str());
+        failed = true;
+        pictureLine = "picture: none: " + problem + "\n";
+    } else {
+        pictureLine = "picture: " + trevik::printableName(picture) + "\n";
+    }
+    return picture;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -280,32 +312,7 @@ int main(int argc, char** argv) {
         // The picture first, so that the report can name it.
         std::string picture;
         std::string pictureLine;
-        if (png) {
-            const std::string name = pictureName(*png, i, files.size());
-            std::string problem;
-            if (ins.montage.width == 0) {
-                problem = ins.noMontage;
-            } else {
-                bool written = false;
-                try {
-                    written = writePng(name, ins.montage);
-                } catch (const std::bad_alloc&) {
-                }
-                if (written)
-                    picture = name;
-                else
-                    problem = "cannot be written";
-            }
-            if (!problem.empty()) {
-                progress.clear();
-                std::fprintf(stderr, "trevik-inspect: no picture %s for %s: %s\n", trevik::printableName(name).c_str(),
-                             trevik::printableName(path).c_str(), problem.c_str());
-                failed = true;
-                pictureLine = "picture: none: " + problem + "\n";
-            } else {
-                pictureLine = "picture: " + trevik::printableName(picture) + "\n";
-            }
-        }
+        if (png) picture = writePicture(pictureName(*png, i, files.size()), path, ins, progress, pictureLine, failed);
         if (tsv) {
             std::fputs(tsvLine(path, ins.verdict, picture).c_str(), stdout);
         } else {

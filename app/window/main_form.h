@@ -12,10 +12,12 @@
 #include "app/conversion/conversion.h"
 #include "study/study.h"
 
+class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QVBoxLayout;
 
 namespace trevik::window {
 
@@ -64,7 +66,11 @@ private:
         bool valid = false;
     };
 
+    // Creates the controls in their order (which is also their stacking
+    // and the focus chain's start).
     void buildControls();
+    QFrame* buildInputRow(QVBoxLayout* layout);
+    void buildStudyFields(QFrame* panel);
     void showText(QLineEdit* box, ShownText& memory, const char* field, std::size_t width);
     std::string boxBytes(const QLineEdit* box, const ShownText& memory, std::size_t width) const;
     // Copies the name from a dialog into `buffer`; refuses (error box, false)

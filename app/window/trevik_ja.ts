@@ -95,6 +95,10 @@
         <source>not a DICOM object the converter can parse</source>
         <translation>このコンバーターが解析できる DICOM オブジェクトではありません</translation>
     </message>
+    <message>
+        <source>a DICOM file, which trevik-dicom converts; it is not installed: install the package trevik-dicom</source>
+        <translation>DICOM ファイルです。変換する trevik-dicom がインストールされていません: パッケージ trevik-dicom をインストールしてください</translation>
+    </message>
 </context>
 <context>
     <name>status</name>

@@ -49,5 +49,16 @@ TEST(LoadReport, PixelDataEndsInTheImageAndRowCountedFromOne) {
         }
 }
 
+// The window expands a translated entry through the same function as the
+// table's own words: the arguments in the translation's order, a "%" not
+// before a digit kept.
+TEST(LoadReport, ATranslatedEntryIsExpandedAsTheTableExpandsItsOwn) {
+    Status status = statusOf(Reason::PixelDataEnds);
+    status.where.image = 3;
+    status.where.row = 13;
+    EXPECT_EQ(statusWords(status), "the pixel data ends in image 3, row 13");
+    EXPECT_EQ(expandStatusWords("row %2 of image %1, 100%", status), "row 13 of image 3, 100%");
+}
+
 }  // namespace
 }  // namespace trevik
