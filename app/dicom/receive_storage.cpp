@@ -18,6 +18,9 @@
 
 #include "app/dicom/receive_supervisor.h"
 #include "app/dicom/received_object.h"
+#if __has_include("reader/dicom/nesting.h")
+#include "reader/dicom/nesting.h"
+#endif
 #include "writer/dicom/nm_object.h"
 #include "writer/gsd/gsd_writer.h"
 
@@ -58,6 +61,13 @@ Outcome failure(Uint16 status, const std::string& comment, const std::string& do
 Outcome storeObject(ReceiveNode& node, ReceivingFile& received, const std::string& instanceUid) {
     const ReceiveSettings& settings = node.settings();
     try {
+#if __has_include("reader/dicom/nesting.h")
+        // Sequences nested past what DCMTK's recursive parser survives are
+        // refused by a scan of the raw bytes first, as are deflated data
+        // sets that inflate past this association's memory.
+        const Status nesting = checkNestingOfFile(received.path().c_str(), settings.memoryPerAssociation());
+        if (!nesting.ok()) return failure(kCannotUnderstand, statusWords(nesting));
+#endif
         DcmFileFormat file;
         const OFCondition loaded = file.loadFile(received.path().c_str());
         if (loaded.bad()) return failure(kCannotUnderstand, std::string("cannot be read: ") + loaded.text());

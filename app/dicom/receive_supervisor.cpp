@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -258,7 +259,9 @@ void Supervisor::stop(State& state) {
         if (ended_) ended_(pid);
     }
     state.children.clear();
-    log_("stopped");
+    rusage used{};
+    ::getrusage(RUSAGE_CHILDREN, &used);
+    log_("stopped; the largest association used at most " + std::to_string(used.ru_maxrss / 1024) + " MiB");
 }
 
 int Supervisor::run(const Serve& serve, const Ended& ended) {
