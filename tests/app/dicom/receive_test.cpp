@@ -398,5 +398,30 @@ TEST(Receive, WithTlsOnlyPeersWithACertificateOfTheAuthorityStore) {
     EXPECT_EQ(names(node.inbox()).size(), 1u) << node.log();
 }
 
+TEST(Receive, OrthancPushesAStudyOverTls) {
+    TempDir dir;
+    for (const char* name : {"ca", "NODE", "TESTPACS"}) makeCertificate(dir, name);
+    const int port = freePort();
+    Pacs pacs("\"DicomTlsEnabled\":true,\"DicomTlsCertificate\":\"" + dir.file("TESTPACS.crt") +
+              "\",\"DicomTlsPrivateKey\":\"" + dir.file("TESTPACS.key") + "\",\"DicomTlsTrustedCertificates\":\"" +
+              dir.file("ca.crt") + "\",\"DicomTlsRemoteCertificateRequired\":true,\"DicomModalities\":{\"node\":"
+              "{\"AET\":\"NODE\",\"Host\":\"127.0.0.1\",\"Port\":" + std::to_string(port) + ",\"UseDicomTls\":true}},");
+    ASSERT_TRUE(pacs.ready()) << readFile(pacs.dir().file("orthanc.log"));
+    const std::string dcm = synthesiseAndExport({"--frames", "8"}, dir);
+    const std::string to = pacs.to();
+    ASSERT_EQ(runProcess("storescu", {"+tls", dir.file("NODE.key"), dir.file("NODE.crt"), "+cf", dir.file("ca.crt"),
+                                      "-aec", "TESTPACS", "127.0.0.1", to.substr(to.rfind(':') + 1), dcm})
+                  .exitCode,
+              0);
+    ASSERT_EQ(pacs.instances().size(), 1u);
+    Node node({"--tls-key", dir.file("NODE.key"), "--tls-cert", dir.file("NODE.crt"), "--tls-ca", dir.file("ca.crt"),
+               "--allow", "cn=TESTPACS"},
+              port);
+    EXPECT_FALSE(pacs.post("/modalities/node/store", "[\"" + pacs.instances()[0] + "\"]").empty()) << node.log();
+    waitFor([&] { return !names(node.inbox()).empty(); }, 30);
+    EXPECT_EQ(names(node.inbox()), std::set<std::string>{instanceName("A123-45_20010514_102345_1", dcm) + ".gsd"})
+        << node.log();
+}
+
 }  // namespace
 }  // namespace trevik::test
