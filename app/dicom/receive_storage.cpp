@@ -32,6 +32,9 @@ constexpr std::size_t kMostComment = 64;  // Error Comment is LO
 constexpr Uint16 kSuccess = 0x0000;
 constexpr Uint16 kOutOfResources = 0xA700;
 constexpr Uint16 kCannotUnderstand = 0xC000;
+constexpr const char* kNoMemoryWords = "not enough memory for one association (--max-memory)";
+// The base of the names of an object that cannot be read.
+constexpr const char* kUnknownBase = "unknown_unknown_unknown_unknown";
 
 // What became of one object: the response status, the Error Comment, and
 // the log line's words.
@@ -61,24 +64,32 @@ Outcome failure(Uint16 status, const std::string& comment, const std::string& do
 Outcome storeObject(ReceiveNode& node, ReceivingFile& received, const std::string& instanceUid) {
     const ReceiveSettings& settings = node.settings();
     try {
+        // Why the object cannot be read at all, before any conversion.
+        std::string refusal;
 #if __has_include("reader/dicom/nesting.h")
         // Sequences nested past what DCMTK's recursive parser survives are
         // refused by a scan of the raw bytes first, as are deflated data
         // sets that inflate past this association's memory.
         const Status nesting = checkNestingOfFile(received.path().c_str(), settings.memoryPerAssociation());
-        if (!nesting.ok()) return failure(kCannotUnderstand, statusWords(nesting));
+        if (!nesting.ok()) refusal = statusWords(nesting);
 #endif
         DcmFileFormat file;
-        const OFCondition loaded = file.loadFile(received.path().c_str());
-        if (loaded.bad()) return failure(kCannotUnderstand, std::string("cannot be read: ") + loaded.text());
+        if (refusal.empty()) {
+            const OFCondition loaded = file.loadFile(received.path().c_str());
+            if (loaded == EC_MemoryExhausted)
+                refusal = kNoMemoryWords;
+            else if (loaded.bad())
+                refusal = std::string("cannot be read: ") + loaded.text();
+        }
         DcmDataset& dataset = *file.getDataset();
         InstanceFiles files;
-        Status status = files.open(settings.inbox, settings.keep, receivedBaseName(dataset), instanceUid);
+        Status status = files.open(settings.inbox, settings.keep,
+                                   refusal.empty() ? receivedBaseName(dataset) : kUnknownBase, instanceUid);
         if (!status.ok()) return failure(kOutOfResources, "cannot write to the inbox: " + writeWords(status));
         // The data set is read from the received file as the conversion
         // needs it, so the file is kept (renamed) only after that.
         std::unique_ptr<Study> study(new Study());
-        const Status converted = convertReceived(dataset, *study);
+        const Status converted = refusal.empty() ? convertReceived(dataset, *study) : Status{};
         std::string words;
         if (!settings.keep.empty()) {
             status = received.keepAs(files.path(".dcm"));
@@ -86,12 +97,11 @@ Outcome storeObject(ReceiveNode& node, ReceivingFile& received, const std::strin
             files.made(".dcm");
             words = "kept as " + files.name() + ".dcm, ";
         }
+        if (!refusal.empty()) return {kCannotUnderstand, refusal, words + "not converted: " + refusal};
         if (!converted.ok()) {
             // Memory is that of one association, and the same object would
             // need the same again: not a reason to try later.
-            const std::string comment = converted.code == kNoMemory
-                                            ? "not enough memory for one association (--max-memory)"
-                                            : statusWords(converted);
+            const std::string comment = converted.code == kNoMemory ? kNoMemoryWords : statusWords(converted);
             return {kCannotUnderstand, comment, words + "not converted: " + comment};
         }
         status = writeGsd(files.path(".gsd").c_str(), *study);
@@ -100,7 +110,7 @@ Outcome storeObject(ReceiveNode& node, ReceivingFile& received, const std::strin
         files.finish();
         return {kSuccess, {}, words + "stored as " + files.name() + ".gsd"};
     } catch (const std::bad_alloc&) {
-        return failure(kCannotUnderstand, "not enough memory for one association (--max-memory)");
+        return failure(kCannotUnderstand, kNoMemoryWords);
     }
 }
 

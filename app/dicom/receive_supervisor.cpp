@@ -94,6 +94,7 @@ struct Supervisor::State {
     std::map<pid_t, Child> children;
     std::vector<Draining> draining;
     sigset_t waitMask{};
+    Clock::time_point pausedUntil{};
 
     int from(const std::string& address) const {
         return static_cast<int>(std::count_if(children.begin(), children.end(),
@@ -144,7 +145,15 @@ void Supervisor::acceptOne(State& state, const Serve& serve) {
     sockaddr_in peer{};
     socklen_t size = sizeof peer;
     const int fd = ::accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &size, 0);
-    if (fd < 0) return;  // gone already, or no descriptor left: the next poll tries again
+    if (fd < 0) {
+        // No descriptor or memory left: the connection waits in the backlog
+        // while the node pauses accepting, rather than spinning on it.
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            log_(std::string("cannot accept a connection for now: ") + std::strerror(errno));
+            state.pausedUntil = Clock::now() + std::chrono::seconds(1);
+        }
+        return;
+    }
     const std::string address = addressText(peer.sin_addr);
     if (static_cast<int>(state.children.size()) >= settings_.maxAssociations)
         return refuse(state, fd, address,
@@ -153,6 +162,7 @@ void Supervisor::acceptOne(State& state, const Serve& serve) {
         return refuse(state, fd, address,
                       std::to_string(settings_.maxPerHost) + " associations already open from " + address +
                           " (--max-per-host)");
+    const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid < 0) {
         ::close(fd);
@@ -169,7 +179,7 @@ void Supervisor::acceptOne(State& state, const Serve& serve) {
         handle(SIGCHLD, SIG_DFL);
         // Killed outright, the node takes its connections with it.
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() == 1) ::_exit(1);
+        if (::getppid() != parent) ::_exit(1);
         sigset_t none;
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -277,7 +287,8 @@ int Supervisor::run(const Serve& serve, const Ended& ended) {
     handle(SIGINT, onStop);
     handle(SIGCHLD, onChild);
     while (!stopSignal) {
-        std::vector<pollfd> fds = {{listener_, POLLIN, 0}};
+        const bool paused = Clock::now() < state.pausedUntil;
+        std::vector<pollfd> fds = {{paused ? -1 : listener_, POLLIN, 0}};
         for (const State::Draining& d : state.draining) fds.push_back({d.fd, POLLIN, 0});
         const timespec tick{0, 250 * 1000 * 1000};
         const int ready = ::ppoll(fds.data(), fds.size(), &tick, &state.waitMask);
