@@ -11,6 +11,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -44,8 +46,10 @@ public:
         return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
     }
 
-    // The A-ASSOCIATE-RQ for Verification in implicit VR little endian.
-    static std::vector<std::uint8_t> request(const std::string& calling, const std::string& called) {
+    // The A-ASSOCIATE-RQ for one abstract syntax (Verification unless
+    // said) in implicit VR little endian.
+    static std::vector<std::uint8_t> request(const std::string& calling, const std::string& called,
+                                             const std::string& abstractSyntax = "1.2.840.10008.1.1") {
         std::vector<std::uint8_t> body = {0x00, 0x01, 0x00, 0x00};
         for (const std::string* title : {&called, &calling}) {
             std::string padded = *title;
@@ -55,7 +59,7 @@ public:
         body.insert(body.end(), 32, 0);
         item(body, 0x10, text("1.2.840.10008.3.1.1.1"));
         std::vector<std::uint8_t> context = {0x01, 0x00, 0x00, 0x00};
-        item(context, 0x30, text("1.2.840.10008.1.1"));
+        item(context, 0x30, text(abstractSyntax));
         item(context, 0x40, text("1.2.840.10008.1.2"));
         item(body, 0x20, context);
         std::vector<std::uint8_t> user;
@@ -65,8 +69,9 @@ public:
     }
 
     // Asks for the association; true when it is accepted.
-    bool associate(const std::string& calling, const std::string& called) {
-        return send(request(calling, called)) && readPdu() == 0x02;
+    bool associate(const std::string& calling, const std::string& called,
+                   const std::string& abstractSyntax = "1.2.840.10008.1.1") {
+        return send(request(calling, called, abstractSyntax)) && readPdu() == 0x02;
     }
 
     // A C-ECHO on an accepted association; true when it is answered.
@@ -76,12 +81,41 @@ public:
         element(command, 0x0100, {0x30, 0x00});
         element(command, 0x0110, {0x01, 0x00});
         element(command, 0x0800, {0x01, 0x01});
+        return send(pdv(group(command), 0x03)) && readPdu() == 0x04;
+    }
+
+    // A C-STORE of `dataset` (implicit VR little endian) on an association
+    // for `sopClass`, in PDVs of 16000 bytes; the type of the PDU that
+    // answers (0x04 for the response), or -1.
+    int store(const std::string& sopClass, const std::string& instance, const std::vector<std::uint8_t>& dataset) {
+        std::vector<std::uint8_t> command;
+        element(command, 0x0002, text(sopClass, '\0'));
+        element(command, 0x0100, {0x01, 0x00});
+        element(command, 0x0110, {0x01, 0x00});
+        element(command, 0x0700, {0x00, 0x00});
+        element(command, 0x0800, {0x00, 0x00});
+        element(command, 0x1000, text(instance, '\0'));
+        if (!send(pdv(group(command), 0x03))) return -1;
+        for (std::size_t at = 0; at < dataset.size(); at += 16000) {
+            const std::size_t end = std::min(dataset.size(), at + 16000);
+            const auto first = dataset.begin() + static_cast<std::ptrdiff_t>(at);
+            if (!send(pdv({first, dataset.begin() + static_cast<std::ptrdiff_t>(end)}, end == dataset.size() ? 0x02 : 0x00)))
+                return -1;
+        }
+        return readPdu();
+    }
+
+private:
+    // A command: its group length, then its elements.
+    static std::vector<std::uint8_t> group(const std::vector<std::uint8_t>& command) {
         std::vector<std::uint8_t> group;
         const std::uint32_t length = static_cast<std::uint32_t>(command.size());
         element(group, 0x0000, {static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8), 0, 0});
         group.insert(group.end(), command.begin(), command.end());
-        return send(pdv(group, 0x03)) && readPdu() == 0x04;
+        return group;
     }
+
+public:
 
     // One P-DATA-TF holding one PDV of context 1 with `control` (bit 0:
     // command; bit 1: last fragment).

@@ -329,6 +329,28 @@ TEST(Receive, AnotherInstanceWithTheSameNameGetsANumberedOne) {
     EXPECT_EQ(names(node.keep()), (std::set<std::string>{name + ".dcm", name + "-2.dcm"}));
 }
 
+TEST(Receive, AnObjectNestedDeeperThanAParserSurvivesEndsOnlyItsOwnAssociation) {
+    privateNetwork();
+    Node node({"--allow", "CAM"});
+    // 20,000 sequences, each in the item of the one before, all of undefined length.
+    std::vector<std::uint8_t> nested;
+    const std::vector<std::uint8_t> open = {0x08, 0x00, 0x40, 0x11, 0xFF, 0xFF, 0xFF, 0xFF,   // (0008,1140) SQ
+                                            0xFE, 0xFF, 0x00, 0xE0, 0xFF, 0xFF, 0xFF, 0xFF};  // item
+    const std::vector<std::uint8_t> close = {0xFE, 0xFF, 0x0D, 0xE0, 0, 0, 0, 0,   // item end
+                                             0xFE, 0xFF, 0xDD, 0xE0, 0, 0, 0, 0};  // sequence end
+    for (int i = 0; i < 20000; ++i) nested.insert(nested.end(), open.begin(), open.end());
+    for (int i = 0; i < 20000; ++i) nested.insert(nested.end(), close.begin(), close.end());
+    {
+        RawAssociation bomb("127.0.0.1", "127.0.0.1", node.port());
+        ASSERT_TRUE(bomb.associate("CAM", "NODE", "1.2.840.10008.5.1.4.1.1.20"));
+        const int answer = bomb.store("1.2.840.10008.5.1.4.1.1.20", "1.2.3.4", nested);
+        EXPECT_TRUE(answer == 0x04 || answer == -1 || answer == 0x07) << answer;  // a failure status, or ended
+    }
+    EXPECT_TRUE(names(node.inbox()).empty()) << node.log();
+    RawAssociation other("127.0.0.2", "127.0.0.1", node.port());
+    EXPECT_TRUE(other.associate("CAM", "NODE") && other.echo()) << node.log();
+}
+
 // Each association may use 32 MiB: a deflated object that inflates to
 // 32 MiB and a command set of 300 MiB each end in their own association.
 TEST(Receive, MemoryBombsEndOnlyTheirOwnAssociation) {
