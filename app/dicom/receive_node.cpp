@@ -48,10 +48,15 @@ bool addContexts(DcmSharedSCPConfig& config) {
 }
 
 // The limits of one connection's process: its memory (the heap and every
-// private mapping), and no core file.
+// private mapping), and no core file. AddressSanitizer maps terabytes of
+// shadow memory, so a build with it has no memory limit.
 void limitProcess(unsigned long long memory) {
+#ifndef __SANITIZE_ADDRESS__
     const rlimit data{memory, memory};
     ::setrlimit(RLIMIT_DATA, &data);
+#else
+    (void)memory;
+#endif
     const rlimit core{0, 0};
     ::setrlimit(RLIMIT_CORE, &core);
 }
