@@ -162,6 +162,10 @@ protected:
     void notifyDIMSEError(const OFCondition& condition) override {
         if (tooLarge_)
             end_ = "aborted: an object over the size limit";
+        else if (connectionTimedOut())
+            end_ = "ended: past a deadline (--object-timeout or --association-timeout)";
+        else if (connectionStopping())
+            end_ = "ended: the node is stopping";
         else if (condition == DIMSE_NODATAAVAILABLE)
             end_ = "aborted: nothing received for " + std::to_string(node_.settings().idleSeconds) + " s (--idle-timeout)";
         else

@@ -88,14 +88,7 @@ public:
     // for `sopClass`, in PDVs of 16000 bytes; the type of the PDU that
     // answers (0x04 for the response), or -1.
     int store(const std::string& sopClass, const std::string& instance, const std::vector<std::uint8_t>& dataset) {
-        std::vector<std::uint8_t> command;
-        element(command, 0x0002, text(sopClass, '\0'));
-        element(command, 0x0100, {0x01, 0x00});
-        element(command, 0x0110, {0x01, 0x00});
-        element(command, 0x0700, {0x00, 0x00});
-        element(command, 0x0800, {0x00, 0x00});
-        element(command, 0x1000, text(instance, '\0'));
-        if (!send(pdv(group(command), 0x03))) return -1;
+        if (!storeCommand(sopClass, instance)) return -1;
         for (std::size_t at = 0; at < dataset.size(); at += 16000) {
             const std::size_t end = std::min(dataset.size(), at + 16000);
             const auto first = dataset.begin() + static_cast<std::ptrdiff_t>(at);
@@ -103,6 +96,18 @@ public:
                 return -1;
         }
         return readPdu();
+    }
+
+    // The command of a C-STORE, its data set still to come.
+    bool storeCommand(const std::string& sopClass, const std::string& instance) {
+        std::vector<std::uint8_t> command;
+        element(command, 0x0002, text(sopClass, '\0'));
+        element(command, 0x0100, {0x01, 0x00});
+        element(command, 0x0110, {0x01, 0x00});
+        element(command, 0x0700, {0x00, 0x00});
+        element(command, 0x0800, {0x00, 0x00});
+        element(command, 0x1000, text(instance, '\0'));
+        return send(pdv(group(command), 0x03));
     }
 
 private:

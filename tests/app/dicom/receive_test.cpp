@@ -287,6 +287,18 @@ TEST(Receive, OneHostCannotTakeEverySlot) {
     EXPECT_TRUE(node.logs("4 associations already open from 127.0.0.1 (--max-per-host)")) << node.log();
 }
 
+TEST(Receive, AnObjectThatTricklesEndsAtItsDeadline) {
+    privateNetwork();
+    Node node({"--allow", "CAM", "--object-timeout", "2"});
+    RawAssociation slow("127.0.0.1", "127.0.0.1", node.port());
+    ASSERT_TRUE(slow.associate("CAM", "NODE", "1.2.840.10008.5.1.4.1.1.20"));
+    ASSERT_TRUE(slow.storeCommand("1.2.840.10008.5.1.4.1.1.20", "1.2.3.4"));
+    ASSERT_TRUE(slow.send(RawAssociation::pdv({0x08, 0x00}, 0x00)));  // the data set's first bytes, then nothing
+    EXPECT_EQ(slow.readPdu(), -1);  // the node ends the association (before this client's own 10 s)
+    waitFor([&] { return node.logs("not whole within 2 s (--object-timeout)"); }, 5);
+    EXPECT_TRUE(node.logs("not whole within 2 s (--object-timeout)")) << node.log();
+}
+
 TEST(Receive, ListensOnlyOnTheAddressGiven) {
     privateNetwork();
     Node node({"--allow", "ECHO", "--listen", "127.0.0.2"});
