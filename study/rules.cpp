@@ -13,20 +13,41 @@ bool framesFitStore(const StudyRecord& record) {
     return record.division <= FrameStore::kDivisions && record.frames <= FrameStore::kFramesPerDivision;
 }
 
-double writtenThickness(const Study& study) { return writtenThickness(study.record, study.geometry, study.flags); }
-
-double writtenThickness(const StudyRecord& record, const AcquisitionGeometry& geometry, const LoadFlags& flags) {
-    const double product = geometry.slicePixels * record.pixel;
-    // Equal values keep the record's: -0.0 == 0.0.
-    const double thick = product != record.thick ? product : record.thick;
-    return flags.reducedMatrix ? thick * 0.5 : thick;
+bool convertibleMatrix(int rows, int columns) {
+    return (rows == 64 && columns == 64) || (rows == 128 && columns == 128);
 }
 
-void markReduced(StudyRecord& record, AcquisitionGeometry& geometry, LoadFlags& flags) {
-    geometry.columns = 64;
-    geometry.rows = 64;
-    record.pixel *= 2;
-    flags.reducedMatrix = true;
+bool heightRecorded(const StudyRecord& record) { return record.height > 30.0f; }
+bool weightRecorded(const StudyRecord& record) { return record.weight > 3.0f; }
+
+double writtenThickness(const StudyFacts& facts) {
+    const double product = facts.geometry.slicePixels * facts.record.pixel;
+    // Equal values keep the record's: -0.0 == 0.0.
+    const double thick = product != facts.record.thick ? product : facts.record.thick;
+    return facts.flags.reducedMatrix ? thick * 0.5 : thick;
+}
+
+namespace {
+
+// What the 2 x 2 reduction of 128 x 128 images does to the facts: 64 x 64
+// geometry, twice the pixel size, reducedMatrix set. Only settleFacts
+// applies it, so no reader or writer can predict it differently.
+void markReduced(StudyFacts& facts) {
+    facts.geometry.columns = 64;
+    facts.geometry.rows = 64;
+    facts.record.pixel *= 2;
+    facts.flags.reducedMatrix = true;
+}
+
+}  // namespace
+
+FrameLayout settleFacts(StudyFacts& facts, const FrameForm& form) {
+    const int side = facts.geometry.columns;
+    const int passes = facts.record.division > 1 ? facts.record.division : 1;
+    facts.flags.reducedMatrix = false;
+    if (side == 128 && form.matrix == FrameForm::Matrix::Reduced) markReduced(facts);
+    return FrameLayout{form.matrix == FrameForm::Matrix::Source ? side : FrameStore::kSide, passes,
+                       facts.record.frames};
 }
 
 }  // namespace trevik

@@ -2,6 +2,7 @@
 // and the window all call these rather than keeping their own copy.
 #pragma once
 
+#include "study/frame_sink.h"
 #include "study/study.h"
 
 namespace trevik {
@@ -15,16 +16,31 @@ void resetGating(StudyRecord& record);
 // no frames fits.
 bool framesFitStore(const StudyRecord& record);
 
+// Whether the images of a source are ones the converter takes: 64 x 64 or
+// 128 x 128.
+bool convertibleMatrix(int rows, int columns);
+
+// Whether the record holds a height and a weight worth writing: a height
+// over 30 cm, a weight over 3 kg (compared on the stored 32-bit values);
+// anything less is taken as not recorded.
+bool heightRecorded(const StudyRecord& record);
+bool weightRecorded(const StudyRecord& record);
+
 // The slice thickness the output file reports, computed, never stored:
 // slicePixels x pixel (the record's own value where the two are equal, so
 // the sign of a zero stays), halved when the frames were reduced from
 // 128 x 128 (each frame pixel then spans two slice pixels of the source).
-double writtenThickness(const Study& study);
-double writtenThickness(const StudyRecord& record, const AcquisitionGeometry& geometry, const LoadFlags& flags);
+double writtenThickness(const StudyFacts& facts);
 
-// What a load does to the header's facts once the 128 x 128 images of a
-// source were reduced to 64 x 64 frames: 64 x 64 geometry, twice the pixel
-// size, reducedMatrix set.
-void markReduced(StudyRecord& record, AcquisitionGeometry& geometry, LoadFlags& flags);
+// Settles the facts for the frames in `form`, once the reader has read them
+// from the source (its matrix of 64 or 128 in the geometry, the frames of
+// one division in the record) and before it hands the first frame to a
+// sink: every reader calls it right before the sink's begin, so that every
+// writer reads the facts as they stay. Reduced from a 128 x 128 source:
+// 64 x 64 geometry, twice the pixel size, reducedMatrix set (and so the
+// thickness halved, writtenThickness); otherwise the source's matrix and
+// pixel size, reducedMatrix clear. Returns the layout of the frames the
+// sink will receive.
+FrameLayout settleFacts(StudyFacts& facts, const FrameForm& form);
 
 }  // namespace trevik

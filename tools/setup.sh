@@ -8,9 +8,9 @@ TREVIK_SUDO=()
 if [ "$(id -u)" -ne 0 ]; then TREVIK_SUDO=(sudo); fi
 # What building and running need (./run).
 TREVIK_PACKAGES=(
-  cmake make g++ pkg-config qt6-base-dev qt6-tools-dev libpng-dev
+  cmake make g++ pkg-config qt6-base-dev qt6-tools-dev libpng-dev libgif-dev
   fonts-liberation fonts-ipafont-gothic xdg-utils fp-utils qt6-translations-l10n
-  libdcmtk-dev
+  libdcmtk-dev zlib1g-dev
 )
 # What the checks need besides (./test): test and benchmark libraries, the
 # fuzzing compiler, valgrind, the X server and window manager of the window
@@ -20,8 +20,13 @@ TREVIK_TEST_PACKAGES=(
   xvfb xdotool x11-utils openbox wmctrl
   libchm-bin groff man-db desktop-file-utils shared-mime-info libglib2.0-bin dpkg-dev file lintian
   # The DICOM tests: validator, PACS and its REST client, DCMTK's tools,
-  # another reader, and ip for the loopback of a private network namespace.
-  dicom3tools orthanc curl dcmtk medcon iproute2
+  # other readers, and ip for the loopback of a private network namespace.
+  dicom3tools orthanc curl dcmtk medcon dcm2niix libgdcm-tools iproute2
+  # An independent reader of the quality-control cine.
+  imagemagick
+  # The exposure rating of the node's unit (systemd-analyze), and the
+  # certificates of the TLS tests.
+  systemd openssl
 )
 
 # trevik_install_packages [test]: the packages ./run needs, and with "test"

@@ -138,7 +138,7 @@ int handOverDicom(const char* source, const char* output) {
     switch (outcome.kind) {
     case launch::Outcome::Kind::Exited: return outcome.code;
     case launch::Outcome::Kind::NotFound:
-        line(kDicomNeedsTrevikDicom);
+        line(statusWords(statusOf(Reason::DicomNeedsTrevikDicom)));
         return kNotSupported;
     case launch::Outcome::Kind::CannotStart:
         line(outcome.error != 0 ? "cannot start " + outcome.path + " to convert this DICOM file: " +

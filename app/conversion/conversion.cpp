@@ -21,41 +21,42 @@ Status takePath(PathBuffer& buffer, std::string_view path) {
 }
 
 Status Conversion::load(std::string_view source) {
-    StoreSink store(study_.store);
+    if (!study_) return statusOf(Reason::NotSupported);
+    StoreSink store(study_->store);
     return load(source, store, {});
 }
 
 Status Conversion::load(std::string_view source, FrameSink& sink, const LoadOptions& options) {
     if (Status s = takePath(inputPath_, source); !s.ok()) return s;
-    resetGating(study_.record);
+    resetGating(facts_.record);
     if (dicom::isDicomFile(inputPath_.c_str())) {
-        if (dicomReader_) return dicomReader_(inputPath_.c_str(), study_, sink, choice_, options);
-        Status s = statusOf(Reason::NotSupported);
-        s.where.detail = kDicomNeedsTrevikDicom;
-        return s;
+        if (dicomReader_) return dicomReader_(inputPath_.c_str(), facts_, sink, choice_, options);
+        return statusOf(Reason::DicomNeedsTrevikDicom);
     }
-    return loadStudy(inputPath_.c_str(), study_, sink, options);
+    return loadStudy(inputPath_.c_str(), facts_, sink, options);
 }
 
 Status Conversion::loadHeld(const HeldDicomReader& reader) {
-    StoreSink store(study_.store);
+    if (!study_) return statusOf(Reason::NotSupported);
+    StoreSink store(study_->store);
     return loadHeld(reader, store, {});
 }
 
 Status Conversion::loadHeld(const HeldDicomReader& reader, FrameSink& sink, const LoadOptions& options) {
-    study_.record = {};
-    study_.geometry = {};
-    study_.flags = {};
-    resetGating(study_.record);
-    return reader(study_, sink, choice_, options);
+    facts_.record = {};
+    facts_.geometry = {};
+    facts_.flags = {};
+    resetGating(facts_.record);
+    return reader(facts_, sink, choice_, options);
 }
 
 Status Conversion::write(std::string_view output) {
+    if (!study_) return statusOf(Reason::NotSupported);
     Status s = takePath(outputPath_, output);
     // A source file at the output (the source itself, or another study
     // caught by a shell glob: a projection file or a DICOM file) may be the
     // camera's only copy: it is kept.
-    if (s.ok()) s = writeGsd(outputPath_.c_str(), study_, isSourceFile);
+    if (s.ok()) s = writeGsd(outputPath_.c_str(), *study_, isSourceFile);
     s.where.output = !s.ok();
     return s;
 }
@@ -92,7 +93,7 @@ Status Conversion::convert(std::string_view source, std::string_view output) {
     // leaves it as it was; a refused output is reported after the load, as
     // a write would report it.
     if (Status s = load(source); !s.ok()) return s;
-    Status s = file ? writeGsd(*file, study_) : refused;
+    Status s = file ? writeGsd(*file, *study_) : refused;
     s.where.output = !s.ok();
     return s;
 }

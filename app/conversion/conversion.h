@@ -16,21 +16,14 @@ namespace trevik {
 // The reader of DICOM sources, for the programs that link one (through
 // DCMTK); the flow itself stays free of DCMTK and recognises a DICOM file
 // by its marker alone.
-using DicomReader = Status (*)(const char* path, Study& study, FrameSink& sink, const dicom::SourceChoice& choice,
+using DicomReader = Status (*)(const char* path, StudyFacts& facts, FrameSink& sink, const dicom::SourceChoice& choice,
                                const LoadOptions& options);
 
 // A reader of a DICOM data set that the caller holds in memory (an object
 // received over the network): the caller binds the data set and its reader,
 // so that the flow stays free of DCMTK while every entry converts through it.
-using HeldDicomReader = std::function<Status(Study& study, FrameSink& sink, const dicom::SourceChoice& choice,
+using HeldDicomReader = std::function<Status(StudyFacts& facts, FrameSink& sink, const dicom::SourceChoice& choice,
                                              const LoadOptions& options)>;
-
-// The reason for a DICOM file where trevik-dicom is not installed, in one
-// wording for the flow, the batch program and the inspection (the window's
-// catalogue translates it in the context "dicom", as the DICOM reader's
-// reasons).
-inline constexpr char kDicomNeedsTrevikDicom[] =
-    "a DICOM file, which trevik-dicom converts; it is not installed: install the package trevik-dicom";
 
 // Whether the open file `fd` is a source this product reads (a projection
 // file or a DICOM Part 10 file): such a file is never replaced by an output.
@@ -45,7 +38,11 @@ class Conversion {
 public:
     // Works on the program's single instances.
     Conversion(Study& study, PathBuffer& inputPath, PathBuffer& outputPath)
-        : study_(study), inputPath_(inputPath), outputPath_(outputPath) {}
+        : facts_(study), study_(&study), inputPath_(inputPath), outputPath_(outputPath) {}
+    // Works on the facts alone, without a frame store: only loads into a
+    // sink (load(source, sink, options)); the others refuse with NotSupported.
+    Conversion(StudyFacts& facts, PathBuffer& inputPath, PathBuffer& outputPath)
+        : facts_(facts), inputPath_(inputPath), outputPath_(outputPath) {}
 
     // DICOM files are read with `reader`, taking `choice`'s energy window
     // and R-R interval; without a reader a DICOM source is refused.
@@ -78,10 +75,11 @@ public:
     // The bytes written are the same either way.
     Status convert(std::string_view source, std::string_view output);
 
-    Study& study() { return study_; }
+    Study& study() { return *study_; }
 
 private:
-    Study& study_;
+    StudyFacts& facts_;
+    Study* study_ = nullptr;
     PathBuffer& inputPath_;
     PathBuffer& outputPath_;
     DicomReader dicomReader_ = nullptr;

@@ -11,7 +11,6 @@
 
 #include "app/dicom/command.h"
 #include "app/conversion/conversion.h"
-#include "reader/projection/element_stream.h"
 #include "writer/output_file.h"
 
 namespace trevik::dicom {
@@ -97,9 +96,10 @@ int exportCommand(const std::vector<std::string>& args) {
         status = composeSource(source.c_str(), options, file, "trevik-dicom export");
         if (status.ok()) status = encodeFile(file, bytes);
     }
-    // A projection file at the output (the source itself, or another study
-    // caught by a shell glob) is the camera's only copy: it is kept.
-    if (status.ok()) status = writeBytes(output.c_str(), bytes, [](int fd) { return isProjectionFile(fd); });
+    // A source file at the output, a projection file or a DICOM file (the
+    // source itself, another study caught by a shell glob, an earlier
+    // export) may be the only copy of a study: it is kept, as import keeps it.
+    if (status.ok()) status = writeBytes(output.c_str(), bytes, isSourceFile);
     return status.ok() ? kOk : report(status);
 }
 

@@ -1,9 +1,15 @@
 // trevik-dicom import: one DICOM NM object (or a projection file) converted
 // to a Gated SPECT data file through the converter's own flow, with its exit
-// codes and output rules; trevik hands its DICOM sources over to it.
+// codes and output rules; trevik hands its DICOM sources over to it. With
+// "all" in place of an energy window or R-R interval it writes one file for
+// each, named by a suffix; a window or interval taken out of several is
+// named in the file's comment.
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/oflog/oflog.h>
 #include <signal.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 
 #include <cstdio>
 #include <memory>
@@ -14,6 +20,8 @@
 #include "app/conversion/conversion.h"
 #include "app/dicom/command.h"
 #include "reader/dicom/dicom_source.h"
+#include "reader/dicom/object_outline.h"
+#include "study/frame_sink.h"
 #include "writer/output_file.h"
 
 namespace trevik::dicom {
@@ -31,6 +39,118 @@ bool parseChoice(const std::string& text, int& value) {
     if (v < 1 || v > 65535) return false;
     value = static_cast<int>(v);
     return true;
+}
+
+// "--energy-window all" / "--rr-interval all" at args[i]: true when taken
+// (i moved past it); anything else is left to takeChoiceOption.
+struct AllChoices {
+    bool windows = false;
+    bool intervals = false;
+};
+
+bool takeAllOption(const std::vector<std::string>& args, std::size_t& i, AllChoices& all) {
+    for (auto [name, flag] : {std::pair{"--energy-window", &all.windows}, {"--rr-interval", &all.intervals}}) {
+        std::size_t at = i;
+        std::string value;
+        bool missing = false;
+        if (!optionValue(args, at, name, value, missing) || missing || value != "all") continue;
+        *flag = true;
+        i = at;
+        return true;
+    }
+    return false;
+}
+
+// Hands the reader's frames on, and before the first one puts `label` into
+// the study's comment where the source gave none.
+class LabelSink : public FrameSink {
+public:
+    LabelSink(StudyFacts& study, FrameSink& next, std::string label) : study_(study), next_(next), label_(std::move(label)) {}
+    Status begin(const StudyFacts&, const FrameLayout& layout) override {
+        if (!label_.empty() && study_.record.comment[0] == '\0') copyText(study_.record.comment, label_);
+        return next_.begin(study_, layout);
+    }
+    std::int16_t* slot(int division, int frame) override { return next_.slot(division, frame); }
+    Status stored(int division, int frame) override { return next_.stored(division, frame); }
+
+private:
+    StudyFacts& study_;
+    FrameSink& next_;
+    std::string label_;
+};
+
+// The DICOM reader with the chosen window and interval named in the comment
+// (choiceLabel), so that every way of taking one out of several writes the
+// same file.
+Status loadLabelled(const char* path, StudyFacts& study, FrameSink& sink, const SourceChoice& choice,
+                    const LoadOptions& options) {
+    std::string label;
+    if (choice.energyWindow != 0 || choice.rrInterval != 0) {
+        ObjectOutline outline;
+        if (outlineFile(path, outline).ok()) label = choiceLabel(outline, choice);
+    }
+    LabelSink labelled(study, sink, std::move(label));
+    return loadDicomStudy(path, study, labelled, choice, options);
+}
+
+// `output` with `suffix` before the extension of its last component
+// ("a/s.gsd" and "-ew2" give "a/s-ew2.gsd"), or after a name without one.
+std::string suffixed(const std::string& output, const std::string& suffix) {
+    const std::size_t nameStart = output.rfind('/') == std::string::npos ? 0 : output.rfind('/') + 1;
+    const std::size_t dot = output.rfind('.');
+    if (dot == std::string::npos || dot <= nameStart) return output + suffix;
+    return output.substr(0, dot) + suffix + output.substr(dot);
+}
+
+// The numbers "all" stands for: every entry of the outline, or 1 when it
+// lists none (a projection file, or an ungated object's R-R intervals).
+std::vector<int> numbersOf(const std::vector<ChoiceEntry>& entries) {
+    std::vector<int> numbers;
+    for (const ChoiceEntry& e : entries) numbers.push_back(e.number);
+    if (numbers.empty()) numbers.push_back(1);
+    return numbers;
+}
+
+// One conversion of `source` to `output` taking `choice`, in a study of its own.
+Status convertOne(const std::string& source, const std::string& output, const SourceChoice& choice) {
+    std::unique_ptr<Study> study(new Study());
+    PathBuffer input{}, out{};
+    Conversion conversion(*study, input, out);
+    conversion.readDicomWith(loadLabelled, choice);
+    return conversion.convert(source, output);
+}
+
+struct Job {
+    std::string output;
+    SourceChoice choice;
+};
+
+// The conversions "all" asks for: one per energy window and R-R interval of
+// the source, each output named by its suffix. A file already at any of
+// those names is never replaced: nothing is written (1, the name given).
+Status planAll(const std::string& source, const std::string& output, const SourceChoice& choice,
+               const AllChoices& all, std::vector<Job>& jobs, std::string& failedName) {
+    ObjectOutline outline;
+    failedName = source;
+    if (isDicomFile(source.c_str()))
+        if (Status s = outlineFile(source.c_str(), outline); !s.ok()) return s;
+    const std::vector<int> windows = all.windows ? numbersOf(outline.energyWindows) : std::vector<int>{choice.energyWindow};
+    const std::vector<int> intervals = all.intervals ? numbersOf(outline.rrIntervals) : std::vector<int>{choice.rrInterval};
+    for (const int w : windows)
+        for (const int r : intervals) {
+            std::string suffix;
+            if (all.windows) suffix += "-ew" + std::to_string(w);
+            if (all.intervals) suffix += "-rr" + std::to_string(r);
+            jobs.push_back({suffixed(output, suffix), {w, r}});
+            struct stat st {};
+            if (::lstat(jobs.back().output.c_str(), &st) == 0) {
+                failedName = jobs.back().output;
+                Status s = statusOf(Reason::CannotWrite, EEXIST);
+                s.where.output = true;
+                return s;
+            }
+        }
+    return {};
 }
 
 }  // namespace
@@ -53,6 +173,7 @@ int importCommand(const std::vector<std::string>& args) {
     // lines would repeat it in another form.
     OFLog::configure(OFLogger::OFF_LOG_LEVEL);
     SourceChoice choice;
+    AllChoices all;
     std::vector<std::string> operands;
     bool options = true;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -61,6 +182,7 @@ int importCommand(const std::vector<std::string>& args) {
             continue;
         }
         if (options) {
+            if (takeAllOption(args, i, all)) continue;
             const int taken = takeChoiceOption("import", args, i, choice);
             if (taken > 0) return taken;
             if (taken == 0) continue;
@@ -71,10 +193,10 @@ int importCommand(const std::vector<std::string>& args) {
     if (operands.size() != 2) return usageError("import", "needs a SOURCE.dcm and an OUTPUT.gsd");
     const std::string& source = operands[0];
     const std::string& output = operands[1];
-    auto report = [&](const Status& status) {
+    auto report = [&](const Status& status, const std::string& written) {
         if (!status.ok()) {
             const std::string line = "trevik-dicom import: " +
-                                     printableName(status.where.output ? output : source) + ": " +
+                                     printableName(status.where.output ? written : source) + ": " +
                                      statusWords(status) + "\n";
             std::fputs(line.c_str(), stderr);
         }
@@ -87,13 +209,17 @@ int importCommand(const std::vector<std::string>& args) {
     ::signal(SIGXFSZ, SIG_IGN);
     ::signal(SIGPIPE, SIG_IGN);
     try {
-        std::unique_ptr<Study> study(new Study());
-        PathBuffer input{}, out{};
-        Conversion conversion(*study, input, out);
-        conversion.readDicomWith(loadDicomStudy, choice);
-        return report(conversion.convert(source, output));
+        if (!all.windows && !all.intervals) return report(convertOne(source, output, choice), output);
+        // Every name is checked before the first is written; a failed
+        // conversion ends the run, the files written before it stay whole.
+        std::vector<Job> jobs;
+        std::string failed;
+        if (Status s = planAll(source, output, choice, all, jobs, failed); !s.ok()) return report(s, failed);
+        for (const Job& job : jobs)
+            if (Status s = convertOne(source, job.output, job.choice); !s.ok()) return report(s, job.output);
+        return 0;
     } catch (const std::bad_alloc&) {
-        return report(statusOf(Reason::NoMemory));
+        return report(statusOf(Reason::NoMemory), output);
     }
 }
 

@@ -2,7 +2,6 @@
 // (the verdict, with the reason) and the attributes the reader used, as
 // trevik-inspect shows them for a DICOM file.
 #include <dcmtk/config/osconfig.h>
-#include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/oflog/oflog.h>
 #include <dcmtk/dcmdata/dcmetinf.h>
 #include <dcmtk/dcmdata/dcsequen.h>
@@ -16,7 +15,9 @@
 
 #include "app/conversion/conversion.h"
 #include "app/dicom/command.h"
+#include "reader/dicom/charset.h"
 #include "reader/dicom/dicom_source.h"
+#include "reader/dicom/nesting.h"
 #include "study/store_sink.h"
 
 namespace trevik::dicom {
@@ -37,14 +38,14 @@ std::string shown(const std::string& value, unsigned long count) {
 }
 
 void listAttributes(DcmItem& data, DcmItem& meta, std::string& text) {
-    for (const UsedAttribute& used : attributesUsed()) {
-        const DcmTagKey tag(used.group, used.element);
-        DcmItem& where = used.group == 0x0002 ? meta : data;
+    for (const NmAttribute* used : attributesUsed()) {
+        const DcmTagKey& tag = used->tag;
+        DcmItem& where = tag.getGroup() == 0x0002 ? meta : data;
         DcmElement* element = nullptr;
-        text += "attribute " + tagText(used.group, used.element) + " " + used.name + ": ";
+        text += "attribute " + tagText(tag.getGroup(), tag.getElement()) + " " + used->name + ": ";
         if (where.findAndGetElement(tag, element).bad() || !element) {
             text += "absent\n";
-        } else if (tag == DCM_PixelData) {
+        } else if (used->listing == Listing::Length) {
             text += std::to_string(element->getLength()) + " bytes\n";
         } else if (element->ident() == EVR_SQ) {
             const unsigned long items = static_cast<DcmSequenceOfItems*>(element)->card();
@@ -98,10 +99,14 @@ int inspectCommand(const std::vector<std::string>& args) {
         if (status.reason != Reason::CannotOpen && status.reason != Reason::PathTooLong &&
             status.reason != Reason::PathHasZero) {
             DcmFileFormat file;
-            if (file.loadFile(path.c_str(), EXS_Unknown, EGL_noChange, DCM_MaxReadLength, ERM_fileOnly).good())
+            if (!checkNestingOfFile(path.c_str()).ok()) {
+                text += "attributes: the file is not parsed: " + statusWords(status) + "\n";
+            } else if (file.loadFile(path.c_str(), EXS_Unknown, EGL_noChange, DCM_MaxReadLength, ERM_fileOnly).good()) {
                 listAttributes(*file.getDataset(), *file.getMetaInfo(), text);
-            else
+                for (const std::string& warning : textWarnings(*file.getDataset())) text += "warning: " + warning + "\n";
+            } else {
                 text += "attributes: the file cannot be parsed whole\n";
+            }
         }
     } catch (const std::bad_alloc&) {
         status = statusOf(Reason::NoMemory);

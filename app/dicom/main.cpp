@@ -17,8 +17,9 @@ using trevik::dicom::Command;
 constexpr Command kCommands[] = {
     {"export", "[--start-angle DEG] [--arc DEG] [--direction CW|CC] SOURCE OUTPUT.dcm",
      trevik::dicom::exportCommand},
-    {"send", "--to AET@HOST:PORT [--calling-aet AET] [--timeout S] FILE...", trevik::dicom::sendCommand},
-    {"import", "[--energy-window N] [--rr-interval N] SOURCE.dcm OUTPUT.gsd", trevik::dicom::importCommand},
+    {"send", "--to AET@HOST:PORT [--calling-aet AET] [--timeout S] [--tls-key KEY --tls-cert CERT --tls-ca CA] FILE...",
+     trevik::dicom::sendCommand},
+    {"import", "[--energy-window N|all] [--rr-interval N|all] SOURCE.dcm OUTPUT.gsd", trevik::dicom::importCommand},
     {"inspect", "FILE", trevik::dicom::inspectCommand},
     {"receive", "--aet AET --port PORT --inbox DIR [--allow AET[@HOST]|cn=NAME]... [--keep DIR] [--listen ADDR]"
                 " [--max-associations N] [--max-per-host N] [--max-memory MIB] [--max-object-size MIB]"
@@ -37,8 +38,10 @@ void usage(std::FILE* out) {
                "import converts a DICOM NM object (gated or ungated SPECT projections) to a\n"
                "Gated SPECT data file as trevik converts a projection file; an object with\n"
                "several energy windows or R-R intervals needs --energy-window N or\n"
-               "--rr-interval N. Two detectors: the views of detector 2 follow those of\n"
-               "detector 1 in every division. The output never replaces a source file.\n"
+               "--rr-interval N; \"all\" writes one file each (OUTPUT-ew1.gsd, ...; with\n"
+               "both OUTPUT-ew1-rr1.gsd, ...). Two detectors: the views of detector 2\n"
+               "follow those of detector 1 in every division. The output never replaces\n"
+               "a source file.\n"
                "receive is a DICOM node: NM objects stored to it by C-STORE become .gsd files\n"
                "in the inbox, from the callers named with --allow only; it runs until SIGTERM.\n"
                "inspect shows the verdict trevik gives a DICOM file and the attributes used.\n"

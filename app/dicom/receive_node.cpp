@@ -3,7 +3,7 @@
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmnet/assoc.h>
-#include <dcmtk/dcmnet/dcmlayer.h>
+#include <dcmtk/dcmtls/tlslayer.h>
 #include <dcmtk/dcmnet/dul.h>
 #include <dcmtk/dcmnet/scpcfg.h>
 #include <dcmtk/oflog/oflog.h>
@@ -172,7 +172,8 @@ int ReceiveNode::run() {
         return kCannotOpen;
     }
     std::string reason;
-    if (!settings_.tlsKey.empty() && !(tls_ = makeServerTls(settings_.tlsKey, settings_.tlsCert, settings_.tlsCa, reason))) {
+    if (!settings_.tlsKey.empty() &&
+        !(tls_ = makeTlsLayer(NET_ACCEPTOR, {settings_.tlsKey, settings_.tlsCert, settings_.tlsCa}, reason))) {
         std::fprintf(stderr, "%s: %s\n", kWho, reason.c_str());
         return kCannotOpen;
     }

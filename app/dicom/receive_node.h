@@ -18,10 +18,10 @@
 #include <string>
 
 #include "app/dicom/receive_options.h"
+#include "app/dicom/tls.h"
 #include "study/status.h"
 
 class DcmSharedSCPConfig;
-class DcmTransportLayer;
 
 namespace trevik::dicom {
 
@@ -61,7 +61,7 @@ private:
     int serveConnection(int connection, const std::string& address, const DcmSharedSCPConfig& config);
 
     const ReceiveSettings settings_;
-    std::unique_ptr<DcmTransportLayer> tls_;
+    TlsLayer tls_;
 };
 
 }  // namespace trevik::dicom

@@ -18,9 +18,7 @@
 
 #include "app/dicom/receive_supervisor.h"
 #include "app/dicom/received_object.h"
-#if __has_include("reader/dicom/nesting.h")
 #include "reader/dicom/nesting.h"
-#endif
 #include "writer/dicom/nm_object.h"
 #include "writer/gsd/gsd_writer.h"
 
@@ -66,13 +64,11 @@ Outcome storeObject(ReceiveNode& node, ReceivingFile& received, const std::strin
     try {
         // Why the object cannot be read at all, before any conversion.
         std::string refusal;
-#if __has_include("reader/dicom/nesting.h")
         // Sequences nested past what DCMTK's recursive parser survives are
         // refused by a scan of the raw bytes first, as are deflated data
         // sets that inflate past this association's memory.
         const Status nesting = checkNestingOfFile(received.path().c_str(), settings.memoryPerAssociation());
         if (!nesting.ok()) refusal = statusWords(nesting);
-#endif
         DcmFileFormat file;
         if (refusal.empty()) {
             const OFCondition loaded = file.loadFile(received.path().c_str());

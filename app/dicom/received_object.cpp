@@ -17,7 +17,7 @@
 
 #include "app/conversion/conversion.h"
 #include "reader/dicom/dicom_source.h"
-#include "writer/dicom/uid.h"
+#include "dicom/uid.h"
 
 namespace trevik::dicom {
 
@@ -73,7 +73,7 @@ Status convertReceived(DcmDataset& dataset, Study& study) {
     PathBuffer input{}, output{};
     Conversion conversion(study, input, output);
     return conversion.loadHeld(
-        [&dataset](Study& into, FrameSink& sink, const SourceChoice& choice, const LoadOptions& options) {
+        [&dataset](StudyFacts& into, FrameSink& sink, const SourceChoice& choice, const LoadOptions& options) {
             return loadDicomDataset(dataset, into, sink, choice, options);
         });
 }

@@ -4,16 +4,23 @@
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
 #include <dcmtk/dcmdata/dcuid.h>
+#include <dcmtk/dcmnet/dcmtrans.h>
 #include <dcmtk/dcmnet/diutil.h>
 #include <dcmtk/dcmnet/scu.h>
+#include <dcmtk/dcmtls/tlslayer.h>
 #include <dcmtk/oflog/oflog.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <linux/sockios.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <csignal>
 #include <cstdio>
@@ -24,6 +31,8 @@
 #include <vector>
 
 #include "app/dicom/command.h"
+#include "app/dicom/tls.h"
+#include "reader/dicom/nesting.h"
 #include "reader/projection/element_stream.h"
 #include "writer/output_file.h"
 
@@ -86,6 +95,12 @@ bool classify(Item& item, std::string& reason) {
         item.transferSyntax = UID_LittleEndianExplicitTransferSyntax;
         return true;
     }
+    // DCMTK's parser recurses into sequences: too deep a nesting is refused
+    // before it reads anything (the store reads the whole file later).
+    if (const Status nesting = checkNestingOfFile(item.path.c_str()); !nesting.ok()) {
+        reason = statusWords(nesting);
+        return false;
+    }
     DcmFileFormat file;
     if (file.loadFile(item.path.c_str(), EXS_Unknown, EGL_noChange, DCM_MaxReadLength, ERM_metaOnly).bad()) {
         reason = "neither a DICOM file nor a projection file";
@@ -119,6 +134,7 @@ bool storedStatus(Uint16 status) {
 // so that whatever DCMTK waits for ends; the command then reports it.
 volatile std::sig_atomic_t interrupted = 0;
 volatile std::sig_atomic_t associationSocket = -1;
+volatile std::sig_atomic_t plainAbort = 1;  // not over TLS, where only the shutdown is safe
 
 void onInterrupt(int signal) {
     const int fd = associationSocket;
@@ -130,7 +146,9 @@ void onInterrupt(int signal) {
     }
     interrupted = 1;
     static const unsigned char kAbort[10] = {0x07, 0, 0, 0, 0, 4, 0, 0, 0, 0};  // A-ABORT by the user
-    [[maybe_unused]] const ssize_t n = ::write(fd, kAbort, sizeof kAbort);
+    if (plainAbort) {
+        [[maybe_unused]] const ssize_t n = ::write(fd, kAbort, sizeof kAbort);
+    }
     ::shutdown(fd, SHUT_RDWR);
 }
 
@@ -157,8 +175,21 @@ bool associationLost(const OFCondition& condition) {
            condition == DIMSE_RECEIVEFAILED || condition == DIMSE_ILLEGALASSOCIATION;
 }
 
+// A write that failed while the connection still stands with data waiting
+// to go out: the PACS stopped taking data for the socket's time-out.
+bool peerStoppedReading() {
+    const int fd = associationSocket;
+    tcp_info info {};
+    socklen_t size = sizeof info;
+    int queued = 0;
+    return fd >= 0 && ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 &&
+           info.tcpi_state == TCP_ESTABLISHED && ::ioctl(fd, SIOCOUTQ, &queued) == 0 && queued > 0;
+}
+
 // The reason a failed association or transfer gives, in words.
 std::string networkReason(const OFCondition& condition, const Destination& to, int timeout) {
+    if (condition == DIMSE_SENDFAILED && peerStoppedReading())
+        return "the PACS took no data for " + std::to_string(timeout) + " s";
     if (condition == DUL_ASSOCIATIONREJECTED)
         return "the PACS refused the association (is " + to.aet + " its AE title, and may this one call it?)";
     if (condition == DIMSE_NODATAAVAILABLE || condition == DUL_READTIMEOUT)
@@ -189,41 +220,155 @@ private:
     std::size_t total_;
 };
 
-}  // namespace
-
-int sendCommand(const std::vector<std::string>& args) {
+// The command line of send.
+struct SendSettings {
     Destination to;
-    bool haveDestination = false;
     std::string calling = "TREVIK";
     int timeout = 60;
     NmOptions options;
+    TlsFiles tls;
     std::vector<Item> items;
+};
+
+// Reads the command line into `settings`: -1 when it is complete, else the
+// exit code of its usage error.
+int parseSend(const std::vector<std::string>& args, SendSettings& settings) {
+    bool haveDestination = false;
+    const std::pair<const char*, std::string*> tlsOptions[] = {
+        {"--tls-key", &settings.tls.key}, {"--tls-cert", &settings.tls.cert}, {"--tls-ca", &settings.tls.ca}};
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string value;
         bool missing = false;
-        if (optionValue(args, i, "--to", value, missing)) {
-            if (missing || !parseDestination(value, to))
+        std::string* tlsFile = nullptr;
+        for (const auto& [name, file] : tlsOptions) {
+            if (!optionValue(args, i, name, value, missing)) continue;
+            if (missing || value.empty()) return usageError("send", std::string(name) + " needs a file");
+            tlsFile = file;
+            break;
+        }
+        if (tlsFile) {
+            *tlsFile = value;
+        } else if (optionValue(args, i, "--to", value, missing)) {
+            if (missing || !parseDestination(value, settings.to))
                 return usageError("send", "--to takes AET@HOST:PORT (an AE title of 1 to 16 characters)");
             haveDestination = true;
         } else if (optionValue(args, i, "--calling-aet", value, missing)) {
             if (missing || !validAeTitle(value))
                 return usageError("send", "--calling-aet takes an AE title of 1 to 16 characters");
-            calling = value;
+            settings.calling = value;
         } else if (optionValue(args, i, "--timeout", value, missing)) {
+            int& timeout = settings.timeout;
             const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), timeout);
             if (missing || error != std::errc{} || end != value.data() + value.size() || timeout < 1 ||
                 timeout > 86400)
                 return usageError("send", "--timeout takes seconds from 1 to 86400");
-        } else if (const int taken = takeExportOption("send", args, i, options); taken >= 0) {
+        } else if (const int taken = takeExportOption("send", args, i, settings.options); taken >= 0) {
             if (taken > 0) return taken;
         } else if (args[i].size() > 1 && args[i][0] == '-') {
             return usageError("send", "unknown option " + args[i]);
         } else {
-            items.push_back(Item{args[i], false, {}, {}});
+            settings.items.push_back(Item{args[i], false, {}, {}});
         }
     }
     if (!haveDestination) return usageError("send", "needs --to AET@HOST:PORT");
-    if (items.empty()) return usageError("send", "needs at least one FILE");
+    if (settings.tls.any() && !settings.tls.all())
+        return usageError("send", "TLS needs all three of --tls-key, --tls-cert and --tls-ca");
+    if (settings.items.empty()) return usageError("send", "needs at least one FILE");
+    return -1;
+}
+
+using Contexts = std::map<std::pair<std::string, std::string>, bool>;
+
+// DCMTK's SCU, with its way to a TLS transport layer made public.
+class Scu : public DcmSCU {
+public:
+    using DcmSCU::useSecureConnection;
+};
+
+// Sets `scu` up for the destination, its time-outs, `contexts` and TLS
+// (when `tls` is not null), and negotiates the association.
+OFCondition openAssociation(Scu& scu, const SendSettings& settings, const Contexts& contexts,
+                            DcmTransportLayer* tls) {
+    const Destination& to = settings.to;
+    const int timeout = settings.timeout;
+    scu.setAETitle(settings.calling.c_str());
+    scu.setPeerAETitle(to.aet.c_str());
+    scu.setPeerHostName(to.host.c_str());
+    scu.setPeerPort(to.port);
+    // Every wait of the network ends after --timeout: connecting (at most
+    // 10 s), the association's answer, each answer to a C-STORE, and each
+    // PDU written or read (DCMTK's socket time-outs are process-wide and 60 s
+    // unless set, so a PACS that stops reading would hold a write that long).
+    scu.setConnectionTimeout(std::min(timeout, kConnectSeconds));
+    dcmSocketSendTimeout.set(timeout);
+    dcmSocketReceiveTimeout.set(timeout);
+    scu.setACSETimeout(static_cast<Uint32>(timeout));
+    scu.setDIMSETimeout(static_cast<Uint32>(timeout));
+    scu.setDIMSEBlockingMode(DIMSE_NONBLOCKING);
+    scu.setDatasetConversionMode(OFTrue);
+    // Each file's own SOP class and transfer syntax; an uncompressed one
+    // with the other uncompressed syntaxes, which DCMTK converts between.
+    for (const auto& [key, unused] : contexts) {
+        OFList<OFString> syntaxes;
+        syntaxes.push_back(key.second.c_str());
+        if (uncompressed(key.second))
+            for (const char* other : {UID_LittleEndianExplicitTransferSyntax, UID_LittleEndianImplicitTransferSyntax,
+                                      UID_BigEndianExplicitTransferSyntax})
+                if (key.second != other) syntaxes.push_back(other);
+        scu.addPresentationContext(key.first.c_str(), syntaxes);
+    }
+    OFCondition condition = scu.initNetwork();
+    if (condition.good() && tls) condition = scu.useSecureConnection(tls);
+    if (condition.bad()) return condition;
+    const std::set<int> before = openSockets();
+    condition = scu.negotiateAssociation();
+    for (int fd : openSockets())
+        if (!before.count(fd)) associationSocket = fd;
+    plainAbort = tls == nullptr;
+    // From here SIGINT aborts the association (until here it ends the
+    // process as usual: there is nothing to abort).
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    return condition;
+}
+
+// Why the association could not be had, in words.
+std::string associationReason(const OFCondition& condition, const SendSettings& settings, bool overTls) {
+    if (interrupted) return "interrupted";
+    const std::string reason = networkReason(condition, settings.to, settings.timeout);
+    // Over TLS, a connection made and then lost before any answer is the
+    // handshake's failure, on either side.
+    const bool connected = std::string(condition.text()).rfind("TCP Initialization Error", 0) != 0;
+    if (overTls && connected && condition != DUL_ASSOCIATIONREJECTED && condition != DUL_READTIMEOUT &&
+        condition != DIMSE_NODATAAVAILABLE)
+        return "the TLS handshake failed (" + reason +
+               "): is it a DICOM TLS port, is the PACS's certificate signed by the --tls-ca authority, and does it "
+               "trust ours?";
+    return reason;
+}
+
+// The outcome of one C-STORE by the PACS's status; `stored` when it counts
+// as stored.
+std::string storeOutcome(Uint16 status, bool& stored) {
+    char code[8];
+    std::snprintf(code, sizeof code, "0x%04X", status);
+    stored = storedStatus(status);
+    if (status == 0x0000) return "stored";
+    if (stored) return std::string("stored with warning ") + code + " (" + DU_cstoreStatusString(status) + ")";
+    return std::string("not stored: status ") + code + " (" + DU_cstoreStatusString(status) + ")";
+}
+
+}  // namespace
+
+int sendCommand(const std::vector<std::string>& args) {
+    SendSettings settings;
+    if (const int code = parseSend(args, settings); code >= 0) return code;
+    const Destination& to = settings.to;
+    const int timeout = settings.timeout;
+    const NmOptions& options = settings.options;
+    std::vector<Item>& items = settings.items;
 
     OFLog::configure(OFLogger::OFF_LOG_LEVEL);
     ::signal(SIGPIPE, SIG_IGN);
@@ -233,7 +378,7 @@ int sendCommand(const std::vector<std::string>& args) {
     Progress progress(items.size());
     bool allStored = true;
     std::vector<Item> accepted;
-    std::map<std::pair<std::string, std::string>, bool> contexts;
+    Contexts contexts;
     for (Item& item : items) {
         std::string reason;
         if (!classify(item, reason)) {
@@ -251,44 +396,22 @@ int sendCommand(const std::vector<std::string>& args) {
         return kCannotOpen;
     }
 
-    DcmSCU scu;
-    scu.setAETitle(calling.c_str());
-    scu.setPeerAETitle(to.aet.c_str());
-    scu.setPeerHostName(to.host.c_str());
-    scu.setPeerPort(to.port);
-    scu.setConnectionTimeout(kConnectSeconds);
-    scu.setACSETimeout(static_cast<Uint32>(timeout));
-    scu.setDIMSETimeout(static_cast<Uint32>(timeout));
-    scu.setDIMSEBlockingMode(DIMSE_NONBLOCKING);
-    scu.setDatasetConversionMode(OFTrue);
-    // Each file's own SOP class and transfer syntax; an uncompressed one
-    // with the other uncompressed syntaxes, which DCMTK converts between.
-    for (const auto& [key, unused] : contexts) {
-        OFList<OFString> syntaxes;
-        syntaxes.push_back(key.second.c_str());
-        if (uncompressed(key.second))
-            for (const char* other : {UID_LittleEndianExplicitTransferSyntax, UID_LittleEndianImplicitTransferSyntax,
-                                      UID_BigEndianExplicitTransferSyntax})
-                if (key.second != other) syntaxes.push_back(other);
-        scu.addPresentationContext(key.first.c_str(), syntaxes);
+    // The TLS layer lives as long as the association.
+    TlsLayer tls;
+    if (settings.tls.all()) {
+        std::string reason;
+        tls = makeTlsLayer(NET_REQUESTOR, settings.tls, reason);
+        if (!tls) {
+            std::fprintf(stderr, "%s: %s\n", kWho, reason.c_str());
+            return kCannotOpen;
+        }
     }
+    Scu scu;
     const std::string where = to.aet + "@" + to.host + ":" + std::to_string(to.port);
-    OFCondition condition = scu.initNetwork();
-    if (condition.good()) {
-        const std::set<int> before = openSockets();
-        condition = scu.negotiateAssociation();
-        for (int fd : openSockets())
-            if (!before.count(fd)) associationSocket = fd;
-        // From here SIGINT aborts the association (until here it ends the
-        // process as usual: there is nothing to abort).
-        struct sigaction action {};
-        action.sa_handler = onInterrupt;
-        sigemptyset(&action.sa_mask);
-        ::sigaction(SIGINT, &action, nullptr);
-    }
+    OFCondition condition = openAssociation(scu, settings, contexts, tls.get());
     if (condition.bad()) {
         std::fprintf(stderr, "%s: cannot store in %s: %s\n", kWho, where.c_str(),
-                     interrupted ? "interrupted" : networkReason(condition, to, timeout).c_str());
+                     associationReason(condition, settings, tls != nullptr).c_str());
         return kCannotOpen;
     }
 
@@ -323,25 +446,21 @@ int sendCommand(const std::vector<std::string>& args) {
             if (interrupted) break;
             if (!scu.isConnected() || associationLost(condition)) {
                 progress.report(item.path, "not stored: " + networkReason(condition, to, timeout));
-                std::fprintf(stderr, "%s: %zu file(s) not sent\n", kWho, accepted.size() - index);
+                if (accepted.size() > index)
+                    std::fprintf(stderr, "%s: %zu file(s) not sent\n", kWho, accepted.size() - index);
+                // A PACS that takes no data would not take the A-ABORT either:
+                // the connection is closed without it rather than after
+                // another time-out.
+                if (peerStoppedReading()) ::shutdown(associationSocket, SHUT_RDWR);
                 return kCannotOpen;
             }
             progress.report(item.path, "not stored: " + std::string(condition.text()));
             allStored = false;
             continue;
         }
-        char code[8];
-        std::snprintf(code, sizeof code, "0x%04X", status);
-        if (status == 0x0000) {
-            progress.report(item.path, "stored");
-        } else if (storedStatus(status)) {
-            progress.report(item.path, std::string("stored with warning ") + code + " (" +
-                                           DU_cstoreStatusString(status) + ")");
-        } else {
-            progress.report(item.path, std::string("not stored: status ") + code + " (" +
-                                           DU_cstoreStatusString(status) + ")");
-            allStored = false;
-        }
+        bool stored = false;
+        progress.report(item.path, storeOutcome(status, stored));
+        allStored = allStored && stored;
     }
     if (interrupted) {
         associationSocket = -1;

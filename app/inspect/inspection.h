@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "study/qc.h"
+
 namespace trevik::inspect {
 
 // Dicom: a DICOM Part 10 file, inspected by trevik-dicom where installed.
@@ -25,6 +27,10 @@ struct Verdict {
     long long wrapped = 0;    // stored samples whose exact value lies outside -32768..32767
     int warnings = 0;         // the report's warning lines: what converts, but not as the file means it
     bool unreadable = false;  // the file could not be read at all
+    // The quality control of the frames: the lowest division's counts in %
+    // of the mean (empty for an ungated study), the largest axial motion in
+    // pixels (empty below 8 views), and "ok", "warn" or "-" (frames not read).
+    std::string qcLowest, qcMotion, qcState = "-";
 };
 
 // A picture: 8-bit RGB, rows top to bottom, no padding. A montage has the
@@ -47,6 +53,7 @@ struct Inspection {
     std::string report;  // the block printed for the file; every line ends in '\n'
     Montage montage;     // empty unless asked for and the file has frames to draw
     std::string noMontage;  // why the montage is empty, when it was asked for
+    qc::Result qc;          // the quality control of the frames, for its pictures
 };
 
 // Inspects the file at `path` without changing it. Every source is loaded
@@ -60,8 +67,8 @@ using InspectFunction = Inspection (*)(const std::string& path, bool drawMontage
 Inspection inspectOrNoMemory(const std::string& path, bool drawMontage, InspectFunction inspect = inspectFile);
 
 // The --tsv line of a file: path, kind, code, reason, wrapped-sample count,
-// warning count and the picture drawn (empty when none), tab-separated,
-// escaped, ending in '\n'.
+// warning count, the picture drawn (empty when none) and the three quality
+// control figures, tab-separated, escaped, ending in '\n'.
 std::string tsvLine(std::string_view path, const Verdict& verdict, std::string_view picture = {});
 
 // `text` with backslash, tab, newline and carriage return written as \\, \t,

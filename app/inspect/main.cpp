@@ -1,7 +1,8 @@
-// trevik-inspect [--tsv] [--png OUT.png] FILE...: shows what the converter
-// makes of each file without changing anything: a report block per file, or
-// with --tsv one line per file and a summary on standard error; with --png a
-// montage of the frames of each file. A directory stands for the regular
+// trevik-inspect [--tsv] [--png OUT.png] [--qc OUT.png] [--cine OUT.gif]
+// FILE...: shows what the converter makes of each file without changing
+// anything: a report block per file, or with --tsv one line per file and a
+// summary on standard error; with --png a montage of the frames of each
+// file, with --qc and --cine the quality control's page and cine. A directory stands for the regular
 // files under it, in byte order of their names, symbolic links not followed.
 // A picture never replaces a file being inspected, nor any file that is not
 // a PNG picture.
@@ -31,13 +32,14 @@
 
 #include "app/inspect/inspection.h"
 #include "app/inspect/png_montage.h"
+#include "app/inspect/qc_pictures.h"
 #include "study/status.h"
 
 namespace {
 
 using namespace trevik::inspect;
 
-constexpr const char* kUsageLine = "usage: trevik-inspect [--tsv] [--png OUT.png] FILE...\n";
+constexpr const char* kUsageLine = "usage: trevik-inspect [--tsv] [--png OUT.png] [--qc OUT.png] [--cine OUT.gif] FILE...\n";
 constexpr const char* kVersion = "trevik-inspect " TREVIK_VERSION "\n";
 constexpr const char* kHelp =
     "Shows what trevik makes of each FILE, changing nothing: for a projection\n"
@@ -58,6 +60,10 @@ constexpr const char* kHelp =
     "                 files OUT-0001.png, OUT-0002.png, ... in the order inspected.\n"
     "                 A picture never replaces a file inspected or a file that is\n"
     "                 not a PNG picture: such a run is refused, nothing written\n"
+    "  --qc OUT.png   the quality control's page: sinogram, linogram, gate count\n"
+    "                 curve, the heart's centroid tracks, thresholds and verdict\n"
+    "  --cine OUT.gif the summed-gate views in acquisition order, looping\n"
+    "                 (both named and guarded as --png's pictures)\n"
     "  --version      the version\n"
     "  --             every later argument is a file\n"
     "\n"
@@ -151,34 +157,58 @@ private:
     std::set<std::string> missing_;
 };
 
+// The three kinds of picture a run can write, each with its option.
+struct PictureOption {
+    std::string_view option;     // "--png"
+    std::string_view extension;  // ".png"
+    trevik::qc::PictureKind kind;
+    std::optional<std::string> out;
+};
+
 // Why a picture may not be written to `name`, or nullptr when it may: it
 // must be none of the files inspected, and an existing file there must be a
-// PNG picture (a regular file with the PNG signature).
-const char* pictureRefusal(const std::string& name, const Inputs& inputs) {
+// picture of its kind (a regular file with that kind's signature).
+const char* pictureRefusal(const std::string& name, const Inputs& inputs, trevik::qc::PictureKind kind) {
     struct stat st {};
     const bool exists = ::stat(name.c_str(), &st) == 0;
     if (inputs.holds(name, exists ? &st : nullptr)) return "it is one of the files inspected";
-    if (!exists) return nullptr;
-    if (!S_ISREG(st.st_mode)) return "it exists and is not a PNG picture";
-    constexpr unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    unsigned char head[8] = {};
-    std::FILE* stream = std::fopen(name.c_str(), "rb");
-    const bool png = stream && std::fread(head, 1, sizeof head, stream) == sizeof head &&
-                     std::memcmp(head, kSignature, sizeof head) == 0;
-    if (stream) std::fclose(stream);
-    return png ? nullptr : "it exists and is not a PNG picture";
+    if (trevik::qc::mayWritePicture(name.c_str(), kind)) return nullptr;
+    return kind == trevik::qc::PictureKind::Gif ? "it exists and is not a GIF picture" : "it exists and is not a PNG picture";
 }
 
-// OUT.png itself for one file; OUT-0001.png, OUT-0002.png, ... for several.
-std::string pictureName(const std::string& out, std::size_t index, std::size_t count) {
+// OUT.png itself for one file; OUT-0001.png, OUT-0002.png, ... for several
+// (the extension the option's own).
+std::string pictureName(const std::string& out, std::string_view extension, std::size_t index, std::size_t count) {
     if (count == 1) return out;
-    const std::string_view extension = ".png";
     std::string stem = out;
     if (stem.size() > extension.size() && std::string_view(stem).ends_with(extension))
         stem.resize(stem.size() - extension.size());
     std::string number = std::to_string(index + 1);
     if (number.size() < 4) number.insert(0, 4 - number.size(), '0');
-    return stem + "-" + number + ".png";
+    return stem + "-" + number + std::string(extension);
+}
+
+// Writes the quality control's page or cine of one file; the report's line
+// that names it (or says why there is none), "" when it is written.
+std::string writeQcPicture(const PictureOption& picture, const std::string& name, const Inspection& ins,
+                           std::string& line) {
+    const bool page = picture.kind == trevik::qc::PictureKind::Png;
+    const std::string what = page ? "qc page: " : "cine: ";
+    std::string problem;
+    if (!ins.qc.checked) {
+        problem = "the frames cannot all be read";
+    } else {
+        trevik::Status s;
+        try {
+            s = page ? trevik::qc::writeQcPage(name.c_str(), qcPictureOf(ins))
+                     : trevik::qc::writeCineGif(name.c_str(), cineOf(ins));
+        } catch (const std::bad_alloc&) {
+            s = trevik::statusOf(trevik::Reason::NoMemory);
+        }
+        if (!s.ok()) problem = "cannot be written: " + trevik::statusWords(s);
+    }
+    line = what + (problem.empty() ? trevik::printableName(name) : "none: " + problem) + "\n";
+    return problem;
 }
 
 // The progress line on a terminal: files done of the total.
@@ -202,43 +232,85 @@ private:
     std::size_t width_ = 0;
 };
 
-// Writes the picture of one inspection to `name`: the name once written
-// (empty when not), and the report's picture line; a picture not written is
-// said on standard error and fails the run.
-std::string writePicture(const std::string& name, const std::string& path, const Inspection& ins, Progress& progress,
-                         std::string& pictureLine, bool& failed) {
-    std::string picture;
-    std::string problem;
-    if (ins.montage.width == 0) {
-        problem = ins.noMontage;
-    } else {
-        bool written = false;
-        try {
-            written = writePng(name, ins.montage);
-        } catch (const std::bad_alloc&) {
+// Whether a picture name of the run is refused (said on standard error):
+// every name is checked before anything is read or written.
+bool picturesRefused(const PictureOption (&pictures)[3], const std::vector<std::string>& files) {
+    const Inputs inputs(files);
+    std::set<std::string> names;
+    for (const PictureOption& picture : pictures) {
+        if (!picture.out) continue;
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            const std::string name = pictureName(*picture.out, picture.extension, i, files.size());
+            const char* refusal = pictureRefusal(name, inputs, picture.kind);
+            if (!refusal && !names.insert(name).second) refusal = "another picture of the run has that name";
+            if (refusal) {
+                std::fprintf(stderr, "trevik-inspect: no picture is written to %s: %s\n", trevik::printableName(name).c_str(),
+                             refusal);
+                return true;
+            }
         }
-        if (written)
-            picture = name;
-        else
-            problem = "cannot be written";
     }
-    if (!problem.empty()) {
+    return false;
+}
+
+// The file's place in the run: its index and the number of files.
+struct Place {
+    std::size_t index, count;
+};
+
+// Writes the pictures asked for of one inspected file: the montage (its
+// name goes to `picture`, for the TSV), the quality control's page and
+// cine. `lines` gets the report's lines that name them (or say why there is
+// none). False when one could not be written, said on standard error.
+bool writePictures(const PictureOption (&pictures)[3], Place place, const Inspection& ins, Progress& progress,
+                   std::string& picture, std::string& lines) {
+    bool written = true;
+    const auto fail = [&](const std::string& what, const std::string& name, const std::string& problem) {
         progress.clear();
-        std::fprintf(stderr, "trevik-inspect: no picture %s for %s: %s\n", trevik::printableName(name).c_str(),
-                     trevik::printableName(path).c_str(), problem.c_str());
-        failed = true;
-        pictureLine = "picture: none: " + problem + "\n";
-    } else {
-        pictureLine = "picture: " + trevik::printableName(picture) + "\n";
+        std::fprintf(stderr, "trevik-inspect: no %s %s for %s: %s\n", what.c_str(), trevik::printableName(name).c_str(),
+                     trevik::printableName(ins.path).c_str(), problem.c_str());
+        written = false;
+    };
+    if (const std::optional<std::string>& png = pictures[0].out) {
+        const std::string name = pictureName(*png, ".png", place.index, place.count);
+        std::string problem = ins.noMontage.empty() ? "nothing to draw" : ins.noMontage;
+        if (ins.montage.width != 0) {
+            bool done = false;
+            try {
+                done = writePng(name, ins.montage);
+            } catch (const std::bad_alloc&) {
+            }
+            problem = done ? "" : "cannot be written";
+        }
+        if (problem.empty()) {
+            picture = name;
+            lines = "picture: " + trevik::printableName(picture) + "\n";
+        } else {
+            fail("picture", name, problem);
+            lines = "picture: none: " + problem + "\n";
+        }
     }
-    return picture;
+    // The quality control's page and cine, named in the report after the montage.
+    for (const PictureOption& qcPicture : {pictures[1], pictures[2]}) {
+        if (!qcPicture.out) continue;
+        const std::string name = pictureName(*qcPicture.out, qcPicture.extension, place.index, place.count);
+        std::string line;
+        if (const std::string problem = writeQcPicture(qcPicture, name, ins, line); !problem.empty())
+            fail(qcPicture.option == "--qc" ? "qc page" : "cine", name, problem);
+        lines += line;
+    }
+    return written;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     bool tsv = false;
-    std::optional<std::string> png;
+    using trevik::qc::PictureKind;
+    PictureOption pictures[] = {{"--png", ".png", PictureKind::Png, std::nullopt},
+                                {"--qc", ".png", PictureKind::Png, std::nullopt},
+                                {"--cine", ".gif", PictureKind::Gif, std::nullopt}};
+    std::optional<std::string>& png = pictures[0].out;
     std::vector<std::string> files;
     bool options = true;
     for (int i = 1; i < argc; ++i) {
@@ -255,11 +327,15 @@ int main(int argc, char** argv) {
                 return std::fflush(stdout) != 0;
             } else if (arg == "--tsv") {
                 tsv = true;
-            } else if (arg == "--png" || arg.starts_with("--png=")) {
-                if (png) return usageError("--png is given twice");
-                if (arg == "--png" && i + 1 >= argc) return usageError("--png needs a file name");
-                png = arg == "--png" ? std::string(argv[++i]) : std::string(arg.substr(6));
-                if (png->empty()) return usageError("--png needs a file name");
+            } else if (const auto p = std::find_if(std::begin(pictures), std::end(pictures), [&](const PictureOption& o) {
+                           return arg == o.option || (arg.starts_with(o.option) && arg[o.option.size()] == '=');
+                       });
+                       p != std::end(pictures)) {
+                const std::string option(p->option);
+                if (p->out) return usageError(option + " is given twice");
+                if (arg == p->option && i + 1 >= argc) return usageError(option + " needs a file name");
+                p->out = arg == p->option ? std::string(argv[++i]) : std::string(arg.substr(p->option.size() + 1));
+                if (p->out->empty()) return usageError(option + " needs a file name");
             } else {
                 return usageError("unknown option " + trevik::printableName(arg));
             }
@@ -285,17 +361,7 @@ int main(int argc, char** argv) {
     }
 
     // Every picture name is checked before anything is read or written.
-    if (png) {
-        const Inputs inputs(files);
-        for (std::size_t i = 0; i < files.size(); ++i) {
-            const std::string name = pictureName(*png, i, files.size());
-            if (const char* refusal = pictureRefusal(name, inputs)) {
-                std::fprintf(stderr, "trevik-inspect: no picture is written to %s: %s\n", trevik::printableName(name).c_str(),
-                             refusal);
-                return 1;
-            }
-        }
-    }
+    if (picturesRefused(pictures, files)) return 1;
 
     Progress progress(tsv && files.size() > 4 && ::isatty(STDERR_FILENO), files.size());
     std::map<int, std::size_t> perCode;
@@ -309,10 +375,10 @@ int main(int argc, char** argv) {
         withWarnings += ins.verdict.warnings > 0;
         failed = failed || ins.verdict.unreadable;
 
-        // The picture first, so that the report can name it.
+        // The pictures first, so that the report can name them.
         std::string picture;
         std::string pictureLine;
-        if (png) picture = writePicture(pictureName(*png, i, files.size()), path, ins, progress, pictureLine, failed);
+        if (!writePictures(pictures, {i, files.size()}, ins, progress, picture, pictureLine)) failed = true;
         if (tsv) {
             std::fputs(tsvLine(path, ins.verdict, picture).c_str(), stdout);
         } else {

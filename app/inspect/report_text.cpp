@@ -68,7 +68,8 @@ std::string escapeTsv(std::string_view text) {
 std::string tsvLine(std::string_view path, const Verdict& verdict, std::string_view picture) {
     Text t;
     t << escapeTsv(path) << "\t" << kindName(verdict.kind) << "\t" << verdict.code << "\t" << escapeTsv(verdict.reason)
-      << "\t" << verdict.wrapped << "\t" << verdict.warnings << "\t" << escapeTsv(picture) << "\n";
+      << "\t" << verdict.wrapped << "\t" << verdict.warnings << "\t" << escapeTsv(picture) << "\t" << verdict.qcLowest << "\t" << verdict.qcMotion << "\t" << verdict.qcState
+      << "\n";
     return std::move(t.str());
 }
 

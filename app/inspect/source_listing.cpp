@@ -3,13 +3,14 @@
 #include <cstring>
 
 #include "app/inspect/montage.h"
+#include "app/inspect/qc_report.h"
 
 namespace trevik::inspect {
 
 namespace {
 
 // What the reader made of the value: the study fields its rule set.
-std::string describe(const SeenElement& e, const Study& study, bool end) {
+std::string describe(const SeenElement& e, const StudyFacts& study, bool end) {
     const ElementHeader& h = e.header;
     if (end) return "ends the header";
     if (h.length < 0) return "negative length";
@@ -59,7 +60,7 @@ bool framesDerived(const Status& s) {
 
 }  // namespace
 
-void ElementListing::seen(const SeenElement& e, const Study& study) {
+void ElementListing::seen(const SeenElement& e, const StudyFacts& study) {
     if (++count_ > kMostListed) return;
     const ElementHeader& h = e.header;
     const bool end = h.group == kEndGroup && h.element == kEndElement;
@@ -155,15 +156,20 @@ void reportSource(Text& t, std::int64_t size, const Status& status, const Study&
         }
     }
 
+    // The frames in the order the converter writes them: the order acquired.
+    const int frames = r.frames;
+    const bool reverse = loaded.flags.reverseFrames;
+    auto slotOf = [&](int i) { return reverse ? frames - 1 - i : i; };
+    if (imagesStored > 0 && imagesStored == r.passes * frames)
+        reportQc(t, {r.passes, frames, [&](int d, int v) { return loaded.store.frame(d, slotOf(v)); }}, ins);
+    else
+        reportNoQc(t, imagesStored > 0 ? "the frames cannot all be read" : "no frames were read");
+
     if (!drawMontage) return;
     if (imagesStored <= 0) {
         ins.noMontage = "no frames were read";
         return;
     }
-    // The frames in the order the converter writes them.
-    const int frames = r.frames;
-    const bool reverse = loaded.flags.reverseFrames;
-    auto slotOf = [&](int i) { return reverse ? frames - 1 - i : i; };
     ins.montage = montageOf(
         ins.path, r.passes, frames,
         [&](int d, int i) -> const std::int16_t* {

@@ -6,7 +6,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <iterator>
 #include <cstring>
+
+#include "writer/file_io.h"
 
 namespace trevik::launch {
 
@@ -33,17 +37,70 @@ std::string findCompanion(const char* name) {
 
 namespace {
 
-bool writeAll(int fd, const void* data, std::size_t size) {
-    const auto* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, bytes, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+// While a companion runs, SIGTERM, SIGINT and SIGHUP are handed on to it:
+// it ends as it would (removing what it had begun) and is waited for, so
+// that nothing it writes appears after this program has ended.
+// Once it has ended and is reaped, the signal ends this program too, as it
+// would have (or reaches the program's own handler).
+constexpr int kHandedOn[] = {SIGTERM, SIGINT, SIGHUP};
+volatile std::sig_atomic_t companionPid = 0;
+volatile std::sig_atomic_t handedOn = 0;
+
+void handOn(int signal) {
+    const int saved = errno;
+    handedOn = signal;
+    if (companionPid > 0) ::kill(static_cast<pid_t>(companionPid), signal);
+    errno = saved;
 }
+
+// Blocks the handed-on signals for the fork; restoring the mask lets any
+// that came meanwhile through to the handler (parent) or to the program's
+// own dispositions (child).
+class SignalsHandedOn {
+public:
+    SignalsHandedOn() {
+        sigset_t set;
+        sigemptyset(&set);
+        for (int signal : kHandedOn) sigaddset(&set, signal);
+        ::sigprocmask(SIG_BLOCK, &set, &mask_);
+    }
+    void child() const { ::sigprocmask(SIG_SETMASK, &mask_, nullptr); }
+    void parent(pid_t child) {
+        companionPid = child;
+        struct sigaction action {};
+        action.sa_handler = handOn;
+        sigemptyset(&action.sa_mask);
+        for (std::size_t i = 0; i < std::size(kHandedOn); ++i) {
+            ::sigaction(kHandedOn[i], nullptr, &previous_[i]);
+            // An ignored signal stays ignored, as the companion inherits it.
+            if (previous_[i].sa_handler != SIG_IGN) ::sigaction(kHandedOn[i], &action, nullptr);
+        }
+        installed_ = true;
+        ::sigprocmask(SIG_SETMASK, &mask_, nullptr);
+    }
+    // The program's own dispositions again; called once the companion has
+    // ended but before it is reaped, so that no signal goes to a process
+    // that reuses its number. Returns the signal handed on, if any, for the
+    // caller to raise once the companion is reaped.
+    int release() {
+        if (installed_)
+            for (std::size_t i = 0; i < std::size(kHandedOn); ++i) ::sigaction(kHandedOn[i], &previous_[i], nullptr);
+        installed_ = false;
+        companionPid = 0;
+        const int signal = handedOn;
+        handedOn = 0;
+        ::sigprocmask(SIG_SETMASK, &mask_, nullptr);
+        return signal;
+    }
+    ~SignalsHandedOn() { release(); }
+    SignalsHandedOn(const SignalsHandedOn&) = delete;
+    SignalsHandedOn& operator=(const SignalsHandedOn&) = delete;
+
+private:
+    sigset_t mask_;
+    struct sigaction previous_[std::size(kHandedOn)] {};
+    bool installed_ = false;
+};
 
 }  // namespace
 
@@ -72,17 +129,20 @@ Outcome runCompanion(const char* name, const std::vector<std::string>& arguments
         ::close(status[1]);
         return outcome;
     }
+    SignalsHandedOn signals;
     const pid_t child = ::fork();
     if (child == 0) {
+        signals.child();
         if (captureOutput) ::dup2(output[1], STDOUT_FILENO);
         ::execv(outcome.path.c_str(), argv.data());
         const int error = errno;
-        writeAll(status[1], &error, sizeof error);
+        detail::writeAll(status[1], &error, sizeof error);
         ::_exit(127);
     }
     const int forkError = errno;
     ::close(status[1]);
     if (captureOutput) ::close(output[1]);
+    if (child > 0) signals.parent(child);
     if (child < 0) {
         ::close(status[0]);
         if (captureOutput) ::close(output[0]);
@@ -105,9 +165,14 @@ Outcome runCompanion(const char* name, const std::vector<std::string>& arguments
         got = ::read(status[0], &execError, sizeof execError);
     } while (got < 0 && errno == EINTR);
     ::close(status[0]);
+    siginfo_t ended {};
+    while (::waitid(P_PID, static_cast<id_t>(child), &ended, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+    }
+    const int handedOnSignal = signals.release();
     int wstatus = 0;
     while (::waitpid(child, &wstatus, 0) < 0 && errno == EINTR) {
     }
+    if (handedOnSignal != 0) ::raise(handedOnSignal);
     if (got == static_cast<ssize_t>(sizeof execError)) {
         outcome.kind = Outcome::Kind::CannotStart;
         outcome.error = execError;

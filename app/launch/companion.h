@@ -37,8 +37,9 @@ struct Outcome {
 };
 
 // Runs the companion `name` with `arguments` in a child process and waits
-// for it; its standard error is this program's, its standard output too
-// unless `captureOutput`. The companions never exit 126 or 127 themselves:
+// for it, handing SIGTERM, SIGINT and SIGHUP on to it meanwhile; its
+// standard error is this program's, its standard output too unless
+// `captureOutput`. The companions never exit 126 or 127 themselves:
 // those codes are the loader's, and count as CannotStart.
 Outcome runCompanion(const char* name, const std::vector<std::string>& arguments, bool captureOutput = false);
 

@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 
@@ -13,8 +14,21 @@
 
 namespace trevik::window {
 
-QString helpFileFor(const QString& programDirectory, const QString& viewer) {
-    return programDirectory + (viewer.isEmpty() ? QStringLiteral("/help/index.html") : QStringLiteral("/trevik.chm"));
+QString helpLanguage() {
+    //: The language code of the help pages in this catalogue's language
+    //: (help/CODE/ and trevik_CODE.chm); "en" for the English pages.
+    const QString code = QCoreApplication::translate("trevik::window::Help", "en");
+    const bool plain = !code.isEmpty() && code.size() <= 8 &&
+                       std::all_of(code.begin(), code.end(), [](QChar c) { return c >= u'a' && c <= u'z'; });
+    return plain ? code : QStringLiteral("en");
+}
+
+QString helpFileFor(const QString& programDirectory, const QString& viewer, const QString& language) {
+    const bool english = language == QLatin1String("en");
+    if (viewer.isEmpty())
+        return programDirectory +
+               (english ? QStringLiteral("/help/index.html") : QStringLiteral("/help/%1/index.html").arg(language));
+    return programDirectory + (english ? QStringLiteral("/trevik.chm") : QStringLiteral("/trevik_%1.chm").arg(language));
 }
 
 void askProgram(const QString& program, const QStringList& arguments, int timeoutMs,
@@ -91,10 +105,12 @@ QString helpFailureText(int status, const QString& pages) {
 }
 
 void showHelp(const WindowSeams& seams, const QString& programDirectory, QWidget* parent) {
-    const QString pages = helpFileFor(programDirectory, QString());
-    const auto open = [seams, programDirectory, pages, window = QPointer<QWidget>(parent)](const QString& viewer) {
+    const QString language = helpLanguage();
+    const QString pages = helpFileFor(programDirectory, QString(), language);
+    const auto open = [seams, programDirectory, language, pages,
+                       window = QPointer<QWidget>(parent)](const QString& viewer) {
         if (!seams.openHelp) return;
-        seams.openHelp(helpFileFor(programDirectory, viewer), [seams, pages, window](int status) {
+        seams.openHelp(helpFileFor(programDirectory, viewer, language), [seams, pages, window](int status) {
             // A window already gone (the program is ending) shows nothing.
             if (status == 0 || !window || !seams.showError) return;
             seams.showError(window, helpFailureText(status, pages));

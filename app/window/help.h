@@ -20,10 +20,17 @@ struct WindowSeams;
 // The MIME type of compiled HTML help files.
 inline constexpr const char kCompiledHelpType[] = "application/vnd.ms-htmlhelp";
 
+// The language of the help pages that go with the interface language: the
+// code the translation catalogue gives ("ja" under a Japanese interface),
+// "en" without a catalogue.
+QString helpLanguage();
+
 // What Help opens in the program's directory `programDirectory`, given the
 // desktop entry of the desktop's viewer for compiled help (empty when there
-// is none): "trevik.chm" with a viewer, "help/index.html" without one.
-QString helpFileFor(const QString& programDirectory, const QString& viewer);
+// is none): "trevik.chm" with a viewer, "help/index.html" without one; in
+// another `language` than English "trevik_ja.chm" and "help/ja/index.html".
+QString helpFileFor(const QString& programDirectory, const QString& viewer,
+                    const QString& language = QStringLiteral("en"));
 
 // Starts `program` with `arguments` and returns without waiting for it.
 // `answer` gets, exactly once, the first line of the program's standard
@@ -49,7 +56,7 @@ void openWith(const QString& opener, const QString& path, std::function<void(int
 QString helpFailureText(int status, const QString& pages);
 
 // What the Help button does: asks the desktop for its viewer of compiled
-// help, then opens the file helpFileFor chooses. When the desktop cannot
+// help, then opens the file helpFileFor chooses in the helpLanguage. When the desktop cannot
 // open it, a box over `parent` (while it exists) names the HTML pages.
 void showHelp(const WindowSeams& seams, const QString& programDirectory, QWidget* parent);
 

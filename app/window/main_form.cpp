@@ -11,6 +11,7 @@
 #include <QRadioButton>
 
 #include <cstring>
+#include <string_view>
 
 #include "app/window/help.h"
 #include "app/window/window_text.h"
@@ -22,6 +23,7 @@ namespace {
 
 QString decimalPoint() { return QLocale().decimalPoint(); }
 
+
 }  // namespace
 
 TMainForm::TMainForm(Study& study, PathBuffer& inputPath, PathBuffer& outputPath, WindowSeams seams, QWidget* parent)
@@ -32,9 +34,8 @@ TMainForm::TMainForm(Study& study, PathBuffer& inputPath, PathBuffer& outputPath
       seams_(std::move(seams)),
       conversion_(study, inputPath, outputPath) {
 #ifdef TREVIK_WINDOW_DICOM
-    // DICOM sources load into the same fields; an object with several
-    // energy windows or R-R intervals is refused with the option that
-    // chooses one (trevik-dicom import takes it).
+    // DICOM sources load into the same fields; where an object holds
+    // several energy windows or R-R intervals, Select asks which one.
     conversion_.readDicomWith(dicom::loadDicomStudy);
 #endif
     buildControls();
@@ -50,32 +51,55 @@ void TMainForm::FormCreate() {
     edID->setFocus();
 }
 
-void TMainForm::showText(QLineEdit* box, ShownText& memory, const char* field, std::size_t width) {
+void TMainForm::showText(QLineEdit* box, ShownText& memory, const char* field, std::size_t width,
+                         const QString& decoded) {
     memory.bytes.assign(field, ::strnlen(field, width));
-    memory.shown = QString::fromUtf8(memory.bytes.data(), static_cast<qsizetype>(memory.bytes.size()));
+    memory.shown = decoded.isEmpty() ? recordText(memory.bytes) : decoded;
     memory.valid = true;
     box->setText(memory.shown);
 }
 
-std::string TMainForm::boxBytes(const QLineEdit* box, const ShownText& memory, std::size_t width) const {
+std::string TMainForm::boxBytes(const QLineEdit* box, const ShownText& memory, TextField field,
+                                std::size_t width) const {
     if (memory.valid && box->text() == memory.shown) return memory.bytes;
-    return utf8Cut(box->text(), width - 1);
+    return typedBytes(field, box->text(), width - 1);
+}
+
+bool TMainForm::confirmLostCharacters() {
+    const StudyRecord& r = study_.record;
+    const ShownText none;
+    struct Row {
+        const char* caption;
+        const QLineEdit* box;
+        const ShownText& memory;
+        TextField field;
+        std::size_t width;
+    };
+    const Row rows[] = {
+        {QT_TR_NOOP("ID"), edID, shownId_, TextField::Id, sizeof r.id},
+        {QT_TR_NOOP("Name"), edName, shownName_, TextField::Name, sizeof r.name},
+        {QT_TR_NOOP("Tracer"), edTracer, shownTracer_, TextField::Tracer, sizeof r.tracer},
+        {QT_TR_NOOP("Comment"), edComment, none, TextField::Comment, sizeof r.comment},
+    };
+    QStringList lines;
+    for (const Row& row : rows)
+        if (beyondAscii(row.box->text()))
+            lines << tr("%1: %2 \u2192 %3")
+                         .arg(tr(row.caption), row.box->text(),
+                              writtenToken(boxBytes(row.box, row.memory, row.field, row.width)));
+    if (lines.isEmpty()) return true;
+    return seams_.confirmTexts(
+        this, tr("The Gated SPECT data file holds ASCII letters only. These texts will be written so:\n\n%1\n\n"
+                 "Save them so? No returns to the window, where you can correct them.")
+                  .arg(lines.join(QLatin1Char('\n'))));
 }
 
 QString TMainForm::statusText(const Status& status) {
     // The words of the status table through the translation catalogue,
-    // expanded as the table expands them. A reader's own reason (a DICOM
-    // object refused) is in the catalogue too: the argument is its
-    // translation.
-    Status shown = status;
-    QByteArray reason;
-    if (status.where.detail && (status.reason == Reason::NotSupported || status.reason == Reason::CannotRead)) {
-        reason = QCoreApplication::translate("dicom", status.where.detail).toUtf8();
-        shown.where.detail = reason.constData();
-    }
+    // expanded as the table expands them.
     const QByteArray text = QCoreApplication::translate("status", statusWordsEntry(status).text).toUtf8();
     return QString::fromStdString(
-        expandStatusWords(std::string_view(text.constData(), static_cast<std::size_t>(text.size())), shown));
+        expandStatusWords(std::string_view(text.constData(), static_cast<std::size_t>(text.size())), status));
 }
 
 QString TMainForm::loadFailureText(const Status& status, const QString& name) const {
@@ -112,6 +136,9 @@ void TMainForm::btInClick() {
 void TMainForm::openSource(const QString& chosen) {
     PathBuffer path{};
     if (!takePath(chosen, path)) return;
+    // A cancelled choice of energy window or interval leaves the window as it was.
+    SourceTexts texts;
+    if (!chooseFrames(path.c_str(), texts)) return;
 
     StudyRecord& r = study_.record;
     showSourcePath(chosen);
@@ -124,8 +151,13 @@ void TMainForm::openSource(const QString& chosen) {
     }
     sourceName_ = chosen;
 
-    showText(edID, shownId_, r.id, sizeof r.id);
-    showText(edName, shownName_, r.name, sizeof r.name);
+    // The object's own texts where they read as the record holds them.
+    const auto readsAs = [](const QString& text, TextField field, const char* bytes, std::size_t width) {
+        return !text.isEmpty() && typedBytes(field, text, width - 1) == std::string(bytes, ::strnlen(bytes, width));
+    };
+    showText(edID, shownId_, r.id, sizeof r.id, readsAs(texts.id, TextField::Id, r.id, sizeof r.id) ? texts.id : QString());
+    showText(edName, shownName_, r.name, sizeof r.name,
+             readsAs(texts.name, TextField::Name, r.name, sizeof r.name) ? texts.name : QString());
     edDate->setText(QString::fromUtf8(r.date, static_cast<qsizetype>(::strnlen(r.date, sizeof r.date))));
     edTime->setText(QString::fromUtf8(r.time, static_cast<qsizetype>(::strnlen(r.time, sizeof r.time))));
     edHR->setText(QString::number(r.hr));
@@ -136,10 +168,18 @@ void TMainForm::openSource(const QString& chosen) {
     edThick->setText(floatText(writtenThickness(study_), decimalPoint()));
 
     showSex(r.sex);
+    // The window or interval taken out of several goes into the comment, as
+    // trevik-dicom import writes it, unless the user typed one.
+    if (edComment->text().isEmpty() || edComment->text() == shownLabel_) {
+        edComment->setText(texts.label);
+        edComment->setCursorPosition(0);
+    }
+    shownLabel_ = texts.label;
     BtOK->setEnabled(true);
 }
 
 void TMainForm::BtOKClick() {
+    if (!confirmLostCharacters()) return;
     const std::optional<QString> chosen = seams_.chooseOutput(this, proposedOutputPath(sourceName_));
     if (!chosen) return;
     PathBuffer path{};
@@ -147,10 +187,10 @@ void TMainForm::BtOKClick() {
     outputPath_ = path;
 
     StudyRecord& r = study_.record;
-    copyText(r.id, boxBytes(edID, shownId_, sizeof r.id));
-    copyText(r.name, boxBytes(edName, shownName_, sizeof r.name));
-    copyText(r.tracer, boxBytes(edTracer, shownTracer_, sizeof r.tracer));
-    copyText(r.comment, utf8Cut(edComment->text(), sizeof r.comment - 1));
+    copyText(r.id, boxBytes(edID, shownId_, TextField::Id, sizeof r.id));
+    copyText(r.name, boxBytes(edName, shownName_, TextField::Name, sizeof r.name));
+    copyText(r.tracer, boxBytes(edTracer, shownTracer_, TextField::Tracer, sizeof r.tracer));
+    copyText(r.comment, typedBytes(TextField::Comment, edComment->text(), sizeof r.comment - 1));
     // Neither button checked: the source's own letter, which the record holds.
     if (rbM->isChecked()) copyText(r.sex, "M");
     if (rbF->isChecked()) copyText(r.sex, "F");

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/window/window_seams.h"
+#include "app/window/window_text.h"
 #include "app/conversion/conversion.h"
 #include "study/study.h"
 
@@ -66,13 +67,33 @@ private:
         bool valid = false;
     };
 
+    // What a DICOM source offers beyond its record: its texts decoded to
+    // Unicode (empty: the record's own are shown) and the words that name
+    // the energy window and R-R interval taken out of several.
+    struct SourceTexts {
+        QString name, id;
+        QString label;
+    };
+
     // Creates the controls in their order (which is also their stacking
     // and the focus chain's start).
     void buildControls();
     QFrame* buildInputRow(QVBoxLayout* layout);
     void buildStudyFields(QFrame* panel);
-    void showText(QLineEdit* box, ShownText& memory, const char* field, std::size_t width);
-    std::string boxBytes(const QLineEdit* box, const ShownText& memory, std::size_t width) const;
+    // Shows a record text: `decoded` where the source gave one that reads as
+    // the record holds it, otherwise the record's bytes decoded.
+    void showText(QLineEdit* box, ShownText& memory, const char* field, std::size_t width,
+                  const QString& decoded = QString());
+    // What the record gets from a box: the source's own bytes where the box
+    // still shows them, otherwise typedBytes.
+    std::string boxBytes(const QLineEdit* box, const ShownText& memory, TextField field, std::size_t width) const;
+    // Asks which energy window and R-R interval to take where a DICOM source
+    // holds several (the standard list dialog) and sets the reader's choice;
+    // false when the user cancelled. Fills `texts` from the object.
+    bool chooseFrames(const char* path, SourceTexts& texts);
+    // Before Save: where a text holds characters the file cannot hold, the
+    // question box lists field, text and what will be written; false for No.
+    bool confirmLostCharacters();
     // Copies the name from a dialog into `buffer`; refuses (error box, false)
     // a name that does not fit.
     bool takePath(const QString& name, PathBuffer& buffer);
@@ -97,6 +118,7 @@ private:
     WindowSeams seams_;
     Conversion conversion_;
     ShownText shownId_, shownName_, shownTracer_;
+    QString shownLabel_;  // the label last put into the comment box
     QString sourceName_;  // the source as the user chose it, for the save dialog's proposal
 };
 

@@ -1,6 +1,7 @@
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QMessageBox>
 
 #include <cstdio>
@@ -44,6 +45,25 @@ std::optional<QString> runSaveDialog(QWidget* parent, const QString& proposed) {
 void showErrorBox(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::Critical, QString::fromUtf8(kApplicationTitle), text, QMessageBox::Ok, parent);
     box.exec();
+}
+
+std::optional<int> chooseFromList(QWidget* parent, const QString& title, const QString& label,
+                                  const QStringList& items) {
+    bool ok = false;
+    const QString chosen = QInputDialog::getItem(parent, title, label, items, 0, false, &ok);
+    const qsizetype at = ok ? items.indexOf(chosen) : -1;
+    if (at < 0) return std::nullopt;
+    return static_cast<int>(at);
+}
+
+// No is the default: Enter returns to the window rather than losing the
+// characters.
+bool confirmTexts(QWidget* parent, const QString& text) {
+    QMessageBox box(QMessageBox::Warning, QString::fromUtf8(kApplicationTitle), text,
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    box.setObjectName(QStringLiteral("TextsBox"));
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }
 
 // The desktop's default application for compiled help, as the desktop
@@ -96,6 +116,8 @@ WindowSeams platformSeams() {
     seams.chooseSource = runOpenDialog;
     seams.chooseOutput = runSaveDialog;
     seams.showError = showErrorBox;
+    seams.chooseItem = chooseFromList;
+    seams.confirmTexts = confirmTexts;
     seams.askHelpViewer = askHelpViewer;
     seams.openHelp = openHelp;
     seams.endProcess = endProcess;

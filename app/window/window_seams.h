@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -24,6 +25,15 @@ struct WindowSeams {
     std::function<std::optional<QString>(QWidget* parent, const QString& proposed)> chooseOutput;
     // Shows `text` (already with its full stop) in the modal error box.
     std::function<void(QWidget* parent, const QString& text)> showError;
+    // The standard list dialog: `items` under `label`, the first selected;
+    // the index of the item chosen, nullopt when cancelled.
+    std::function<std::optional<int>(QWidget* parent, const QString& title, const QString& label,
+                                     const QStringList& items)>
+        chooseItem;
+    // The question box before Save writes texts that lose characters:
+    // `text` says what will be written; true for Yes (save so), false for
+    // No (back to the window).
+    std::function<bool(QWidget* parent, const QString& text)> confirmTexts;
     // Asks the desktop which application opens compiled HTML help, without
     // waiting: `answer` gets its desktop entry once, or an empty text when
     // there is none or the desktop does not tell in time.

@@ -2,9 +2,16 @@
 
 #include <QByteArray>
 
+#include <iconv.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <limits>
+
+#include "study/names.h"
+#include "writer/gsd/gsd_format.h"
 
 namespace trevik::window {
 
@@ -102,6 +109,93 @@ std::string utf8Cut(const QString& text, std::size_t maxBytes) {
     // character that did not fit.
     while (size > 0 && (static_cast<unsigned char>(bytes[static_cast<qsizetype>(size)]) & 0xC0) == 0x80) --size;
     return std::string(bytes.constData(), size);
+}
+
+namespace {
+
+bool isAscii(std::string_view bytes) {
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// Whether `bytes` read as UTF-8, a character cut off by the end of its
+// field included (the record cuts texts at a byte count).
+bool isUtf8(std::string_view bytes) {
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        const std::size_t more = lead < 0x80                      ? 0
+                                 : lead >= 0xC2 && lead <= 0xDF ? 1
+                                 : lead >= 0xE0 && lead <= 0xEF ? 2
+                                 : lead >= 0xF0 && lead <= 0xF4 ? 3
+                                                                : 4;
+        if (more == 4) return false;
+        for (std::size_t k = 1; k <= more; ++k) {
+            if (i + k == bytes.size()) return true;
+            if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) return false;
+        }
+        i += more + 1;
+    }
+    return true;
+}
+
+// `bytes` decoded from CP932 by glibc's iconv; each byte that does not
+// decode (or a character cut off by the end) becomes U+FFFD.
+QString fromCp932(std::string_view bytes) {
+    iconv_t cd = ::iconv_open("UTF-8", "CP932");
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        QString text;
+        for (const char c : bytes) text += static_cast<unsigned char>(c) < 0x80 ? QChar(c) : QChar(0xFFFD);
+        return text;
+    }
+    std::string input(bytes), out;
+    char* in = input.data();
+    std::size_t inLeft = input.size();
+    char buffer[256];
+    while (inLeft > 0) {
+        char* o = buffer;
+        std::size_t oLeft = sizeof buffer;
+        const std::size_t r = ::iconv(cd, &in, &inLeft, &o, &oLeft);
+        out.append(buffer, static_cast<std::size_t>(o - buffer));
+        if (r != static_cast<std::size_t>(-1) || errno == E2BIG) continue;
+        out += "\xEF\xBF\xBD";
+        ++in;
+        --inLeft;
+        ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+    ::iconv_close(cd);
+    return QString::fromStdString(out);
+}
+
+}  // namespace
+
+QString recordText(std::string_view bytes) {
+    const auto size = static_cast<qsizetype>(bytes.size());
+    if (isAscii(bytes)) return QString::fromLatin1(bytes.data(), size);
+    if (isUtf8(bytes)) return QString::fromUtf8(bytes.data(), size);
+    return fromCp932(bytes);
+}
+
+std::string typedBytes(TextField field, const QString& text, std::size_t maxBytes) {
+    if (!beyondAscii(text)) return utf8Cut(text, maxBytes);
+    const QByteArray utf8 = text.toUtf8();
+    const std::string_view typed(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+    std::string ascii = field == TextField::Name ? readableName(typed)
+                        : field == TextField::Id ? readableIdentifier(typed)
+                                                 : romanisedAscii(typed);
+    if (ascii.size() > maxBytes) ascii.resize(maxBytes);
+    return ascii;
+}
+
+bool beyondAscii(const QString& text) {
+    return std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0x80; });
+}
+
+QString writtenToken(std::string_view bytes) {
+    char copy[80];
+    char clean[80];
+    copyText(copy, bytes);
+    sanitizeText(copy, clean);
+    return QString::fromLatin1(clean);
 }
 
 QString proposedOutputPath(const QString& source) {

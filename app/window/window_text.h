@@ -1,5 +1,6 @@
 // Conversions between the study record and the text the window shows:
-// numbers in the user's locale, record texts as UTF-8.
+// numbers in the user's locale, record texts decoded (UTF-8, else the
+// camera's CP932), typed texts as the ASCII the Gated SPECT data file holds.
 #pragma once
 
 #include <QString>
@@ -7,6 +8,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace trevik::window {
 
@@ -27,6 +29,29 @@ std::optional<float> parseFloat(const QString& text, const QString& decimalPoint
 // The UTF-8 bytes of `text`, cut to at most `maxBytes` bytes without
 // splitting a character.
 std::string utf8Cut(const QString& text, std::size_t maxBytes);
+
+// A record text as the window shows it: ASCII as it stands, valid UTF-8 as
+// UTF-8, anything else decoded as CP932 (Shift-JIS with the Windows
+// extensions, the camera's code page, through iconv), a byte that does not
+// decode as U+FFFD.
+QString recordText(std::string_view bytes);
+
+// The texts the window lets the user type.
+enum class TextField { Id, Name, Tracer, Comment };
+
+// The record bytes for `text` typed into the box of `field`: ASCII text as
+// typed; any other text as the ASCII a clinic reads: the name readableName
+// (kana romanised), the ID readableIdentifier, tracer and comment
+// romanisedAscii. Cut to `maxBytes`.
+std::string typedBytes(TextField field, const QString& text, std::size_t maxBytes);
+
+// Whether `text` holds a character the Gated SPECT data file cannot hold
+// (one beyond ASCII).
+bool beyondAscii(const QString& text);
+
+// The value the Gated SPECT data file gets for the record text `bytes`:
+// at most 79 bytes, every byte outside 0x21..0x7E and ";" written "_".
+QString writtenToken(std::string_view bytes);
 
 // The output name the save dialog proposes for `source`: the same folder
 // and name with the last extension replaced by ".gsd" ("a.b.prj" gives

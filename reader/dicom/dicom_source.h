@@ -4,9 +4,10 @@
 #pragma once
 
 #include <cstdint>
-#include <span>
+#include <vector>
 
-#include "reader/projection/loader.h"
+#include "dicom/nm_attributes.h"
+#include "study/load_options.h"
 #include "study/frame_sink.h"
 #include "study/status.h"
 #include "study/study.h"
@@ -26,26 +27,22 @@ struct SourceChoice {
 // Plain C++ (reader/dicom/part10.h): programs without DCMTK use it too.
 bool isDicomFile(const char* path);
 
-// An attribute the reader takes into account, for the inspection to list.
-struct UsedAttribute {
-    std::uint16_t group;
-    std::uint16_t element;
-    const char* name;
-};
-std::span<const UsedAttribute> attributesUsed();
+// The attributes the reader takes into account, for the inspection to
+// list: the rows of the NM attribute table it reads, in tag order.
+std::vector<const NmAttribute*> attributesUsed();
 
 // Loads the NM object of the DICOM file at `path` into `study` and `sink`,
 // as loadStudy loads a projection file: the same codes (1 cannot open, 2 not
 // an object this converter reads, 4 ends early, 8 memory) with the reason in
 // the status words.
-Status loadDicomStudy(const char* path, Study& study, FrameSink& sink, const SourceChoice& choice,
+Status loadDicomStudy(const char* path, StudyFacts& study, FrameSink& sink, const SourceChoice& choice,
                       const LoadOptions& options = {});
 
 // The same from a data set already in memory (an object received over the
 // network). Compressed pixel data is decoded in place: the data set gains
 // its uncompressed representation (the compressed one stays). An object of
 // more than 8192 frames is refused.
-Status loadDicomDataset(DcmDataset& dataset, Study& study, FrameSink& sink, const SourceChoice& choice,
+Status loadDicomDataset(DcmDataset& dataset, StudyFacts& study, FrameSink& sink, const SourceChoice& choice,
                         const LoadOptions& options = {});
 
 }  // namespace trevik::dicom

@@ -13,7 +13,7 @@
 namespace trevik::test {
 namespace {
 
-std::unique_ptr<Study> load(const std::string& path, LoadResult& result) {
+std::unique_ptr<Study> load(const std::string& path, Status& result) {
     auto study = std::make_unique<Study>();
     result = loadStudy(path.c_str(), *study);
     return study;
@@ -38,7 +38,7 @@ TEST(MakeStudy, WritesTheStudyItsOptionsDescribe) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "");
-    LoadResult result;
+    Status result;
     auto study = load(path, result);
     ASSERT_EQ(result, kOk);
     const StudyRecord& rec = study->record;
@@ -94,6 +94,14 @@ TEST(MakeStudy, BadOptionsEndWithTwoAndWriteNothing) {
         {"--sex", "MF"},
         {"--bogus"},
         {"stray"},
+        {"--motion-shift", "2", "--motion-view", "12"},  // the faults need --phantom
+        {"--phantom", "--motion-shift", "2"},             // ... and a view to start from
+        {"--phantom", "--motion-shift", "1,5", "--motion-view", "12"},
+        {"--phantom", "--motion-shift", "17", "--motion-view", "12"},
+        {"--phantom", "--motion-shift", "1", "--motion-view", "33"},  // beyond the 32 views
+        {"--phantom", "--gate-drop", "70"},
+        {"--phantom", "--gate-drop", "70", "--gate-from", "9"},
+        {"--phantom", "--divisions", "0", "--hr", "0", "--gate-drop", "70", "--gate-from", "1"},
     };
     for (std::vector<std::string> args : bad) {
         SCOPED_TRACE(args.front());
@@ -119,8 +127,35 @@ TEST(MakeStudy, BadOptionsEndWithTwoAndWriteNothing) {
     EXPECT_FALSE(r.err.empty());
 }
 
+TEST(MakeStudy, APhantomIsTheSameStudyEveryTimeAndItsFaultsChangeIt) {
+    TempDir dir;
+    const auto make = [&dir](const std::string& name, std::vector<std::string> args) {
+        args.insert(args.begin(), "--phantom");
+        args.insert(args.end(), {"--output", dir.file(name)});
+        const ProcessResult r = runProcess(kMakeStudy, args);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        return readFile(dir.file(name));
+    };
+    const std::string still = make("a.prj", {});
+    EXPECT_EQ(make("b.prj", {}), still);
+    EXPECT_NE(make("moved.prj", {"--motion-shift", "0.5", "--motion-view=12"}), still);
+    EXPECT_NE(make("dropped.prj", {"--gate-drop", "70", "--gate-from", "6"}), still);
+    Status result;
+    auto study = load(dir.file("a.prj"), result);
+    ASSERT_EQ(result, kOk);
+    EXPECT_EQ(study->record.division, 8);
+    EXPECT_EQ(study->record.frames, 32);
+    expectPicture(*study, 4, 16);
+    // An ungated 128 x 128 float phantom.
+    make("u.prj", {"--divisions", "0", "--hr", "0", "--frames", "20", "--matrix", "128", "--float"});
+    study = load(dir.file("u.prj"), result);
+    ASSERT_EQ(result, kOk);
+    EXPECT_TRUE(study->flags.reducedMatrix);
+    expectPicture(*study, 0, 19);
+}
+
 TEST(MakeStudy, BuildSamplesLoad) {
-    LoadResult result;
+    Status result;
     auto rest = load(kSamplesDir + "/rest-gated-64.prj", result);
     ASSERT_EQ(result, kOk);
     EXPECT_EQ(rest->record.division, 8);

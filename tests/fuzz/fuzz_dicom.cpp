@@ -6,6 +6,10 @@
 //
 // The promises checked:
 // - loadDicomStudy answers 0, 2, 4 or 8 (never 1: the file exists);
+// - the nesting scan of the bytes in memory agrees with the scan of the
+//   file, and a refusal by it is the load's answer;
+// - the text decoder, given the first bytes as a Specific Character Set
+//   and the rest as a name, answers ASCII with no zero byte;
 // - after 0: the frames are 64 x 64, there is at least one and they fit the
 //   frame store, the division count is not negative, and every text field
 //   ends within its width and holds ASCII only.
@@ -20,7 +24,9 @@
 #include <memory>
 #include <string>
 
+#include "reader/dicom/charset.h"
 #include "reader/dicom/dicom_source.h"
+#include "reader/dicom/nesting.h"
 #include "study/rules.h"
 #include "study/store_sink.h"
 
@@ -40,9 +46,20 @@ void checkText(const char (&field)[N], const char* name) {
     if (length == N) broken(std::string(name) + " is not terminated or holds a byte beyond ASCII");
 }
 
+void checkDecoder(const std::uint8_t* data, std::size_t size) {
+    const std::size_t split = size < 32 ? size / 2 : 16;
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    const trevik::dicom::TextDecoder decoder(bytes.substr(0, split));
+    for (const std::string& text : {decoder.name(bytes.substr(split)), decoder.identifier(bytes.substr(split))})
+        for (const char c : text)
+            if (c == 0 || static_cast<unsigned char>(c) >= 0x80) broken("a decoded text holds a zero byte or one beyond ASCII");
+}
+
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+namespace trevik::fuzz {
+
+int dicomInput(const std::uint8_t* data, std::size_t size) {
     static const bool quiet = [] {
         OFLog::configure(OFLogger::OFF_LOG_LEVEL);
         return true;
@@ -63,11 +80,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::FILE* out = std::fopen(path.c_str(), "wb");
     if (!out || std::fwrite(data, 1, size, out) != size || std::fclose(out) != 0) broken("cannot write the scratch file");
 
+    checkDecoder(data, size);
+    const trevik::Status inMemory = trevik::dicom::checkNesting(data, size);
+    const trevik::Status inFile = trevik::dicom::checkNestingOfFile(path.c_str());
+    if (inMemory.code != inFile.code || inMemory.reason != inFile.reason)
+        broken("the nesting scans of the bytes and of the file disagree");
+
     *study = trevik::Study{};
     trevik::StoreSink sink(study->store);
     const trevik::Status status = trevik::dicom::loadDicomStudy(path.c_str(), *study, sink, {});
     if (status.code != 0 && status.code != 2 && status.code != 4 && status.code != 8)
         broken("code " + std::to_string(status.code));
+    if (!inFile.ok() && size > 132 && std::memcmp(data + 128, "DICM", 4) == 0 &&
+        (status.code != inFile.code || status.reason != inFile.reason))
+        broken("the load does not give the nesting scan's refusal");
     if (status.code != 0) return 0;
     const trevik::Study& s = *study;
     if (s.geometry.columns != 64 || s.geometry.rows != 64) broken("frames other than 64 x 64");
@@ -77,3 +103,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkText(s.record.date, "date"), checkText(s.record.time, "time"), checkText(s.record.tracer, "tracer");
     return 0;
 }
+
+}  // namespace trevik::fuzz

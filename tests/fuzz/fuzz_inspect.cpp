@@ -115,11 +115,12 @@ void checkInspection(const std::string& path) {
     const std::string tsv = tsvLine(path, v, "m\t\n.png");
     std::string tail = "\t";
     tail += std::to_string(v.warnings);
-    tail += "\tm\\t\\n.png\n";
-    if (std::count(tsv.begin(), tsv.end(), '\t') != 6 || std::count(tsv.begin(), tsv.end(), '\n') != 1 ||
+    tail += "\tm\\t\\n.png\t" + v.qcLowest + "\t" + v.qcMotion + "\t" + v.qcState + "\n";
+    if (std::count(tsv.begin(), tsv.end(), '\t') != 9 || std::count(tsv.begin(), tsv.end(), '\n') != 1 ||
         tsv.back() != '\n' || !tsv.ends_with(tail))
-        broken("the TSV line is not seven fields on one line: " + tsv);
-    if (v.warnings < 0 || v.warnings > 4) broken("warning count " + std::to_string(v.warnings));
+        broken("the TSV line is not ten fields on one line: " + tsv);
+    if (v.qcState != "ok" && v.qcState != "warn" && v.qcState != "-") broken("qc state " + v.qcState);
+    if (v.warnings < 0 || v.warnings > 6) broken("warning count " + std::to_string(v.warnings));
     if ((v.kind == FileKind::Gsd) != (v.reason.find("; it is a Gated SPECT data file; gsd ") != std::string::npos))
         broken("the reason of a " + std::string(kindName(v.kind)) + " file: " + v.reason);
     if (std::any_of(tsv.begin(), tsv.end(), [](char c) {

@@ -12,5 +12,8 @@ namespace trevik::fuzz {
 int convertInput(const std::uint8_t* data, std::size_t size);
 // The inspection of the input as a file (fuzz_inspect.cpp).
 int inspectInput(const std::uint8_t* data, std::size_t size);
+// The DICOM source: nesting scan, text decoder and load (fuzz_dicom.cpp;
+// built where DCMTK is found, replayed by fuzz-replay-dicom).
+int dicomInput(const std::uint8_t* data, std::size_t size);
 
 }  // namespace trevik::fuzz

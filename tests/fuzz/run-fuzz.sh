@@ -24,14 +24,15 @@ seconds="${TREVIK_FUZZ_SECONDS:-120}"
 work="$build/fuzz"
 seeds="$work/seeds"
 
-# The targets: one line each, the CMake target and the directories of its
-# seed inputs (the corpus and the findings are the script's own).
-declare -A target_seeds
+# The targets: one line each, the CMake target, its dictionary and the
+# directories of its seed inputs (the corpus and the findings are the
+# script's own).
+declare -A target_seeds target_dict
 target_names=()
-target() { target_names+=("$1"); target_seeds[$1]="${*:2}"; }
-target fuzz_convert "$seeds" "$root/tests/fuzz/regression"
-target fuzz_inspect "$seeds" "$root/tests/fuzz/regression"
-target fuzz_dicom "$work/dicom-seeds"
+target() { target_names+=("$1"); target_dict[$1]="$2"; target_seeds[$1]="${*:3}"; }
+target fuzz_convert "$root/tests/fuzz/trevik.dict" "$seeds" "$root/tests/fuzz/regression"
+target fuzz_inspect "$root/tests/fuzz/trevik.dict" "$seeds" "$root/tests/fuzz/regression"
+target fuzz_dicom "$root/tests/fuzz/dicom.dict" "$work/dicom-seeds" "$root/tests/fuzz/regression/dicom"
 
 read -r -a selected <<< "${TREVIK_FUZZ_TARGETS:-${target_names[*]}}"
 for t in "${selected[@]}"; do
@@ -45,16 +46,11 @@ cmake --build "$build" -j2 --target "${selected[@]}" fuzz-seeds >&2
 
 rm -rf "$seeds"
 "$build/tests/fuzz/fuzz-seeds" "$seeds" >&2
-# The DICOM source's seeds: exported studies of three kinds.
+# The DICOM source's seeds: small objects of every kind the tests build.
 if [[ " ${selected[*]} " == *" fuzz_dicom "* ]]; then
-  cmake --build "$build" -j2 --target make-study trevik-dicom >&2
+  cmake --build "$build" -j2 --target fuzz-dicom-seeds >&2
   rm -rf "$work/dicom-seeds"
-  mkdir -p "$work/dicom-seeds"
-  for kind in "--divisions 4 --frames 8" "--matrix 128 --divisions 2 --frames 4" "--divisions 0 --frames 6 --reverse"; do
-    # shellcheck disable=SC2086  # the options are separate words
-    "$build/make-study" $kind --output "$work/dicom-seed.prj" >&2
-    "$build/trevik-dicom" export "$work/dicom-seed.prj" "$work/dicom-seeds/$(echo "$kind" | tr -d ' -').dcm" >&2
-  done
+  "$build/tests/fuzz/fuzz-dicom-seeds" "$work/dicom-seeds" >&2
 fi
 
 # The targets write their inputs and outputs as files; a memory file system
@@ -77,7 +73,7 @@ for t in "${selected[@]}"; do
   ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1}" \
   UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}" \
     "$build/tests/fuzz/$t" -max_total_time="$share" -timeout=30 -rss_limit_mb=2048 -max_len=70000 \
-      -dict="$root/tests/fuzz/trevik.dict" -artifact_prefix="$findings/" -print_final_stats=1 \
+      -dict="${target_dict[$t]}" -artifact_prefix="$findings/" -print_final_stats=1 \
       "$@" "$corpus" ${target_seeds[$t]} || status=$?
   after="$(find "$findings" -type f | wc -l)"
   if [ "$status" -ne 0 ] || [ "$after" -gt "$before" ]; then

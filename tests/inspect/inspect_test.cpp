@@ -151,12 +151,14 @@ TEST(InspectVerdict, PredictedCodesAreTrevikExitCodesOnGoodAndBrokenFiles) {
 
     const test::ProcessResult run = test::runProcess(kInspect, args);
     EXPECT_EQ(run.exitCode, 1) << "some files cannot be read";
-    EXPECT_EQ(run.err, "trevik-inspect: 18 files; exit code 0: 1, 1: 3, 2: 11, 4: 3; 0 with warnings\n");
+    // good.prj and good.gsd: their divisions hold 2 and 5 (x 10) in every
+    // sample, a gate count curve the quality control warns about.
+    EXPECT_EQ(run.err, "trevik-inspect: 18 files; exit code 0: 1, 1: 3, 2: 11, 4: 3; 2 with warnings\n");
     const std::vector<std::string> lines = split(run.out, '\n');
     ASSERT_EQ(lines.size(), args.size()) << run.out;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::vector<std::string> fields = split(lines[i - 1], '\t');
-        ASSERT_EQ(fields.size(), 7u) << lines[i - 1];
+        ASSERT_EQ(fields.size(), 10u) << lines[i - 1];
         EXPECT_EQ(fields[0], args[i]);
         EXPECT_EQ(fields[2], std::to_string(codes[i - 1]));
         EXPECT_EQ(fields[3], reasons[i - 1]);
@@ -184,7 +186,7 @@ TEST(InspectWarnings, WrapsDroppedImagesAndTrailingBytesAreCountedAndShown) {
     EXPECT_TRUE(hasLine(ins.report, "warning: 9 stored samples wrap around modulo 65536 (division 2: 9)")) << ins.report;
     EXPECT_EQ(ins.verdict.wrapped, 9);
     EXPECT_EQ(ins.verdict.warnings, 1);
-    EXPECT_TRUE(tsvLine("ints.prj", ins.verdict).ends_with("\t9\t1\t\n"));
+    EXPECT_TRUE(tsvLine("ints.prj", ins.verdict).ends_with("\t9\t1\t\t99.9\t\tok\n"));
 
     // 128 x 128 floats: the exact sum of each 2 x 2 block of truncated
     // tenfold values decides; non-finite samples are counted apart.
@@ -212,7 +214,8 @@ TEST(InspectWarnings, WrapsDroppedImagesAndTrailingBytesAreCountedAndShown) {
     EXPECT_TRUE(hasLine(ins.report, "warning: 2 images are never read: the image count 66 is not a multiple of 4 divisions"))
         << ins.report;
     EXPECT_TRUE(hasLine(ins.report, "warning: 16384 bytes follow the last image the converter reads (from offset 525312)"));
-    EXPECT_EQ(ins.verdict.warnings, 2);
+    // Its divisions hold ever more counts: the quality control's gating warning too.
+    EXPECT_EQ(ins.verdict.warnings, 3);
 
     // The sixth TSV field, and the summary counts the files with warnings.
     const test::ProcessResult run = test::runProcess(
@@ -220,7 +223,7 @@ TEST(InspectWarnings, WrapsDroppedImagesAndTrailingBytesAreCountedAndShown) {
     std::string counts;
     for (const std::string& line : split(run.out, '\n'))
         if (!line.empty()) counts += split(line, '\t').at(5) + " ";
-    EXPECT_EQ(counts, "1 2 2 ");
+    EXPECT_EQ(counts, "1 2 3 ");
     EXPECT_EQ(run.err, "trevik-inspect: 3 files; exit code 0: 3; 3 with warnings\n");
 }
 
@@ -229,7 +232,7 @@ TEST(InspectVerdict, AFileWhoseInspectionRunsOutOfMemoryGetsCode8) {
         throw std::bad_alloc();
     });
     EXPECT_EQ(ins.report, "== big\\x0A.prj\nverdict: 8: not enough memory to inspect the file\n");
-    EXPECT_EQ(tsvLine(ins.path, ins.verdict), "big\\n.prj\tunknown\t8\tnot enough memory to inspect the file\t0\t0\t\n");
+    EXPECT_EQ(tsvLine(ins.path, ins.verdict), "big\\n.prj\tunknown\t8\tnot enough memory to inspect the file\t0\t0\t\t\t\t-\n");
     EXPECT_FALSE(ins.noMontage.empty());
 }
 
@@ -265,14 +268,17 @@ TEST(InspectGsd, LengthHeaderLinesAndDivisionValuesAreChecked) {
     frames.replace(frames.find("frames = 3;"), 11, "frames = 1x;");
     std::ofstream(dir.file("frames.gsd"), std::ios::binary) << frames;
     std::ofstream(dir.file("long.gsd"), std::ios::binary) << gsd << "xyz";
-    for (const auto& [name, found] : std::vector<std::pair<std::string, std::string>>{
-             {"s.gsd", "gsd ok"},
-             {"cut.gsd", "gsd frames missing"},
-             {"frames.gsd", "gsd header malformed at line 13"},
-             {"long.gsd", "gsd extra bytes at the end"}}) {
+    // Their frames are checked too where all are there (the divisions' counts
+    // are 2 to 5: a gating warning).
+    const std::string warned = "\t0\t1\t\t57.1\t\twarn\n", unchecked = "\t0\t0\t\t\t\t-\n";
+    for (const auto& [name, found, qc] : std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"s.gsd", "gsd ok", warned},
+             {"cut.gsd", "gsd frames missing", unchecked},
+             {"frames.gsd", "gsd header malformed at line 13", unchecked},
+             {"long.gsd", "gsd extra bytes at the end", warned}}) {
         const Verdict v = inspectFile(dir.file(name), false).verdict;
         EXPECT_EQ(tsvLine(name, v), name + "\tgsd\t2\tnot a projection file: the element at offset 64 is (3B0D,0A74), "
-                                           "not (0000,0000); it is a Gated SPECT data file; " + found + "\t0\t0\t\n");
+                                           "not (0000,0000); it is a Gated SPECT data file; " + found + qc);
     }
 }
 
@@ -285,8 +291,8 @@ TEST(InspectTsv, PathsAndReasonsHoldNoSeparator) {
     const test::ProcessResult run = test::runProcess(kInspect, {"--tsv", "--", name});
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.out, escapeTsv(dir.path()) + "/we\\tird\\\\na\\nme.prj\tsource\t0\t"
-                                               "converts 2 divisions of 3 frames, 64 x 64\t0\t0\t\n");
-    EXPECT_EQ(run.err, "trevik-inspect: 1 file; exit code 0: 1; 0 with warnings\n");
+                                               "converts 2 divisions of 3 frames, 64 x 64\t0\t1\t\t57.1\t\twarn\n");
+    EXPECT_EQ(run.err, "trevik-inspect: 1 file; exit code 0: 1; 1 with warnings\n");
 }
 
 // A PNG file as libpng decodes it to 8-bit RGB; 0 x 0 when it cannot.
@@ -342,7 +348,7 @@ TEST(InspectPng, OneMontagePerFileDecodesToOneCellPerFrame) {
          std::vector<std::vector<std::string>>{{}, {"--png"}, {"--bogus", dir.file("s.prj")}, {"--tsv"}}) {
         run = test::runProcess(kInspect, args);
         EXPECT_EQ(run.exitCode, 2);
-        EXPECT_TRUE(run.err.ends_with("usage: trevik-inspect [--tsv] [--png OUT.png] FILE...\n")) << run.err;
+        EXPECT_TRUE(run.err.ends_with("usage: trevik-inspect [--tsv] [--png OUT.png] [--qc OUT.png] [--cine OUT.gif] FILE...\n")) << run.err;
     }
 }
 
@@ -425,7 +431,7 @@ TEST(InspectCommandLine, DirectoriesAreWalkedInByteOrderWithoutLinksAndNamesAreE
     std::string paths;
     for (const std::string& line : split(run.out, '\n')) paths += split(line, '\t')[0] + " ";
     EXPECT_EQ(paths, top + "/Z.prj " + top + "/a.prj " + top + "/b.prj " + top + "/sub/c.prj " + top + "/\xC3\xA9.prj  ");
-    EXPECT_EQ(run.err, "trevik-inspect: 5 files; exit code 0: 5; 0 with warnings\n");
+    EXPECT_EQ(run.err, "trevik-inspect: 5 files; exit code 0: 5; 5 with warnings\n");
 
     // A name that would forge a summary line, with a terminal escape.
     const std::string evil = dir.file("x\ntrevik-inspect: 0 files\x1B[2J.txt");

@@ -77,7 +77,15 @@ if [ -n "$dicom" ]; then
   [ -s /lib/systemd/system/trevik-receive.service ] || fail "trevik-receive.service is not installed"
   ! ls /etc/systemd/system/*/trevik-receive.service 2>/dev/null || fail "trevik-receive.service is enabled"
   getent passwd trevik-receive >/dev/null || fail "no user trevik-receive"
-  [ "$(stat -c %U /var/lib/trevik-receive/inbox)" = trevik-receive ] || fail "the inbox is not trevik-receive's"
+  # Patient data: the inbox is the node's and the group trevik's alone.
+  inbox_mode() { stat -c '%U:%G %a' /var/lib/trevik-receive/inbox; }
+  [ "$(inbox_mode)" = "trevik-receive:trevik 2770" ] || fail "the inbox is $(inbox_mode), not trevik-receive:trevik 2770"
+  # An upgrade from a version whose inbox was 0755 makes it private; the
+  # link of a site's enable goes with the purge.
+  chmod 0755 /var/lib/trevik-receive/inbox
+  dpkg_waiting -i "$dicom" >/dev/null || fail "dpkg -i again (an upgrade)"
+  [ "$(inbox_mode)" = "trevik-receive:trevik 2770" ] || fail "after an upgrade the inbox is $(inbox_mode)"
+  systemctl enable trevik-receive.service >/dev/null 2>&1 || fail "systemctl enable trevik-receive.service"
   grep -q '^TREVIK_RECEIVE_OPTIONS=' /etc/default/trevik-receive || fail "/etc/default/trevik-receive"
   if command -v systemd-analyze >/dev/null; then
     systemd-analyze verify /lib/systemd/system/trevik-receive.service >/dev/null 2>verify.log ||
@@ -96,13 +104,25 @@ if [ -n "$dicom" ]; then
   /usr/bin/trevik-dicom export integer.prj integer.dcm || fail "trevik-dicom export ended with $?"
   /usr/bin/trevik integer.dcm dicom.gsd || fail "/usr/bin/trevik with a DICOM source ended with $?"
   cmp integer.gsd dicom.gsd || fail "the DICOM source converts to another file"
+  # What the service writes into the inbox, as the unit runs it (its user,
+  # group and umask): 0640, the group trevik's.
+  chmod 0755 "$work" && chmod 0644 integer.dcm
+  ( umask "$(sed -n 's/^UMask=//p' /lib/systemd/system/trevik-receive.service)" &&
+    setpriv --reuid trevik-receive --regid trevik --clear-groups \
+      /usr/bin/trevik-dicom import "$work/integer.dcm" /var/lib/trevik-receive/inbox/test.gsd ) ||
+    fail "trevik-dicom import into the inbox as the service"
+  [ "$(stat -c '%U:%G %a' /var/lib/trevik-receive/inbox/test.gsd)" = "trevik-receive:trevik 640" ] ||
+    fail "the service writes $(stat -c '%U:%G %a' /var/lib/trevik-receive/inbox/test.gsd)"
+  rm -f /var/lib/trevik-receive/inbox/test.gsd
+  dpkg_waiting --purge trevik-dicom >/dev/null || fail "purge trevik-dicom"
+  ! ls /etc/systemd/system/*/trevik-receive.service 2>/dev/null || fail "a purge leaves the enable link"
 fi
 [ "$(man -w trevik)" = /usr/share/man/man1/trevik.1.gz ] || fail "man -w trevik: $(man -w trevik 2>&1)"
 if [ -x "$build/trevik-inspect" ]; then
   [ -x /usr/bin/trevik-inspect ] && [ "$(man -w trevik-inspect)" = /usr/share/man/man1/trevik-inspect.1.gz ] ||
     fail "trevik-inspect or its manual page is not installed"
 fi
-for file in /usr/lib/trevik/trevik.chm /usr/lib/trevik/help/index.html; do
+for file in /usr/lib/trevik/trevik.chm /usr/lib/trevik/help/index.html /usr/lib/trevik/trevik_ja.chm /usr/lib/trevik/help/ja/index.html; do
   [ -s "$file" ] || fail "$file is not installed"
 done
 desktop-file-validate /usr/share/applications/trevik.desktop || fail "desktop entry"

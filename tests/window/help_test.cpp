@@ -4,14 +4,17 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QLocale>
 #include <QPushButton>
 #include <QTest>
+#include <QTranslator>
 
 #include <sys/stat.h>
 
 #include <fstream>
 #include <vector>
 
+#include "app/window/catalogue.h"
 #include "app/window/help.h"
 #include "tests/support/temp_dir.h"
 #include "tests/window/window_test_support.h"
@@ -28,6 +31,30 @@ TEST(Help, OpensThePlainPagesWhereTheDesktopHasNoViewerForCompiledHelp) {
     EXPECT_TRUE(w.desktop.errors.empty());
     EXPECT_TRUE(w.desktop.endCodes.empty());
     EXPECT_TRUE(w.form->isVisible());
+}
+
+TEST(Help, UnderAJapaneseInterfaceTheJapanesePagesOpen) {
+    application();
+    QTranslator japanese;
+    ASSERT_TRUE(loadCatalogue(japanese, QLocale(QLocale::Japanese, QLocale::Japan)));
+    QCoreApplication::installTranslator(&japanese);
+    EXPECT_EQ(helpLanguage(), QStringLiteral("ja"));
+    const QString folder = QCoreApplication::applicationDirPath();
+    for (const QString& viewer : {QString(), QStringLiteral("xchm.desktop")}) {
+        WindowUnderTest w;
+        w.desktop.helpViewer = viewer;
+        w.desktop.helpOpenStatus = 3;
+        QTest::mouseClick(w.btHelp(), Qt::LeftButton);
+        EXPECT_EQ(w.desktop.helpFiles,
+                  std::vector<QString>{folder + (viewer.isEmpty() ? QStringLiteral("/help/ja/index.html")
+                                                                  : QStringLiteral("/trevik_ja.chm"))});
+        // The box names the Japanese pages, in Japanese.
+        ASSERT_EQ(w.desktop.errors.size(), 1u);
+        EXPECT_TRUE(w.desktop.errors[0].contains(folder + QStringLiteral("/help/ja/index.html")));
+        EXPECT_FALSE(w.desktop.errors[0].contains(QStringLiteral("There is no program")));
+    }
+    QCoreApplication::removeTranslator(&japanese);
+    EXPECT_EQ(helpLanguage(), QStringLiteral("en"));
 }
 
 TEST(Help, NoWayToOpenItNamesTheHtmlPagesInABoxWhileTheWindowLasts) {

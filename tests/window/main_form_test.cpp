@@ -585,34 +585,39 @@ TEST(MainForm, FileNamesOver255BytesAreRefusedBeforeAnythingChanges) {
     EXPECT_STREQ(w.outputPath.c_str(), longest.c_str());
 }
 
-TEST(MainForm, TextsKeepTheSourcesBytesAndTypedTextIsCutAtWholeCharacters) {
+// A deliberate change of Save: typed text beyond ASCII is written as the
+// ASCII a clinic reads (it was UTF-8, which the file wrote as one "_" a
+// byte), after the question box that says so.
+TEST(MainForm, TextsKeepTheSourcesBytesAndTypedTextBecomesReadableAscii) {
     TempDir dir;
     WindowUnderTest w;
     TMainForm& f = *w.form;
     synth::StudyPlan plan;
-    plan.name = "M\xFC" "LLER";  // a Latin-1 byte, not UTF-8
+    plan.name = "M\xFC" "LLER";  // a Latin-1 byte, neither UTF-8 nor CP932
     plan.id = "\xE5\xB1\xB1\xE7\x94\xB0";  // 山田 in UTF-8
     w.select(saveSource(plan, dir.file("a.prj")));
     EXPECT_EQ(f.edID->text(), QStringLiteral("山田"));
-    typeInto(f.edTracer, QString(30, QChar(0x65E5)));  // 90 bytes of 日
-    typeInto(f.edComment, QString(60, QChar(0xE9)));  // 120 bytes of é
+    EXPECT_EQ(f.edName->text(), QStringLiteral("M\uFFFDLLER"));
+    typeInto(f.edTracer, QString(30, QChar(0x65E5)));  // 日 x 30
+    typeInto(f.edComment, QString(60, QChar(0xE9)));  // é x 60
     w.save(dir.file("a.gsd"));
     const StudyRecord& r = w.study->record;
     EXPECT_EQ(FIELD(r.name), "M\xFCLLER");  // left alone: the same bytes
     EXPECT_EQ(FIELD(r.id), plan.id);
-    // tracer holds 19 bytes: six whole characters; comment 79: 39 characters.
-    std::string six;
-    for (int i = 0; i < 6; ++i) six += "\xE6\x97\xA5";
-    EXPECT_EQ(FIELD(r.tracer), six);
-    EXPECT_EQ(FIELD(r.comment).size(), 78u);
-    EXPECT_EQ(QString::fromUtf8(r.comment), QString(39, QChar(0xE9)));
+    EXPECT_EQ(FIELD(r.tracer), std::string(19, '_'));  // one "_" a character, cut to the field
+    EXPECT_EQ(FIELD(r.comment), std::string(60, 'e'));
+    ASSERT_EQ(w.desktop.questions.size(), 1u);
+    for (const QString& line : {QStringLiteral("ID: 山田 \u2192 ______"), QStringLiteral("Name: M\uFFFDLLER \u2192 M_LLER"),
+                                QStringLiteral("Comment: ") + QString(60, QChar(0xE9)) + QStringLiteral(" \u2192 ") +
+                                    QString(60, QLatin1Char('e'))})
+        EXPECT_TRUE(w.desktop.questions[0].contains(line)) << line.toStdString() << "\n"
+                                                          << w.desktop.questions[0].toStdString();
 
-    // A box the user changed gives its text as UTF-8.
     WindowUnderTest v;
     v.select(dir.file("a.prj"));
     typeInto(v.form->edName, QStringLiteral("Müller"));
     v.save(dir.file("b.gsd"));
-    EXPECT_EQ(FIELD(v.study->record.name), "M\xC3\xBCller");
+    EXPECT_EQ(FIELD(v.study->record.name), "Muller");
 }
 
 TEST(MainForm, NumbersFollowTheDesktopLocaleButTheFileDoesNot) {

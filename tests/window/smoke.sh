@@ -9,6 +9,9 @@
 #   smoke.sh file PROGRAM       started with a source that does not exist:
 #                               the window's error box appears over it, and
 #                               OK ends the run with 1, the load's code
+#   smoke.sh helpja PROGRAM     under LANG=ja_JP.UTF-8: Help (Alt+H) opens
+#                               the Japanese pages (a stand-in xdg-open
+#                               records what it is asked to open)
 # Exit code 77 when the X tools are missing (the test is then skipped); the
 # close test fails instead, so that it runs wherever tools/setup.sh has run.
 set -u
@@ -42,7 +45,7 @@ nodisplay)
   [ "$(wc -l <"$work/err")" -eq 1 ] || fail "unreachable display: standard error is not one line: $(cat "$work/err")"
   echo "no display: exit code 1, one line: $(cat "$work/err")"
   ;;
-display|close|file)
+display|close|file|helpja)
   for tool in Xvfb xdotool xprop xdpyinfo; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
   done
@@ -79,6 +82,15 @@ display|close|file)
   fi
 
   [ "$mode" = file ] && set -- "$work/missing.prj" || set --
+  if [ "$mode" = helpja ]; then
+    # The desktop has no viewer of compiled help; its opener only records.
+    mkdir "$work/bin"
+    printf '#!/bin/sh\nexit 0\n' >"$work/bin/xdg-mime"
+    printf '#!/bin/sh\necho "$1" >>"%s/opened"\n' "$work" >"$work/bin/xdg-open"
+    chmod +x "$work/bin/xdg-mime" "$work/bin/xdg-open"
+    export PATH="$work/bin:$PATH" LANG=ja_JP.UTF-8
+    unset LANGUAGE LC_ALL LC_MESSAGES
+  fi
   "$program" "$@" >"$work/out" 2>"$work/err" </dev/null &
   program_pid=$!
   caption="TREVIK Data Converter"
@@ -102,6 +114,14 @@ display|close|file)
     done
     xdotool windowfocus --sync "$box" key Return || fail "no error box for the missing source"
     action="OK on the error box" expected=1
+  elif [ "$mode" = helpja ]; then
+    xdotool windowfocus --sync "$window" key alt+h
+    for _ in $(seq 1 100); do [ -s "$work/opened" ] && break; sleep 0.1; done
+    opened="$(cat "$work/opened" 2>/dev/null)"
+    case "$opened" in */help/ja/index.html) ;; *) fail "Help opened \"$opened\", not help/ja/index.html" ;; esac
+    [ -f "$opened" ] || fail "$opened does not exist"
+    xdotool windowfocus --sync "$window" key Escape
+    action="Help, which opened $opened, then Esc" expected=255
   elif [ "$mode" = close ]; then
     for _ in $(seq 1 300); do wmctrl -l | grep -qF "$caption" && break; sleep 0.1; done
     wmctrl -F -c "$caption" || fail "wmctrl finds no window: $(wmctrl -l 2>&1)"

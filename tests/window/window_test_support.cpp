@@ -57,6 +57,19 @@ WindowSeams FakeDesktop::seams() {
         return take(outputAnswers);
     };
     s.showError = [this](QWidget*, const QString& text) { errors.push_back(text); };
+    s.chooseItem = [this](QWidget*, const QString&, const QString&, const QStringList& items) -> std::optional<int> {
+        itemLists.push_back(items);
+        const int answer = itemAnswers.empty() ? -1 : itemAnswers.front();
+        if (!itemAnswers.empty()) itemAnswers.pop_front();
+        if (answer < 0) return std::nullopt;
+        return answer;
+    };
+    s.confirmTexts = [this](QWidget*, const QString& text) {
+        questions.push_back(text);
+        const bool yes = confirmAnswers.empty() || confirmAnswers.front();
+        if (!confirmAnswers.empty()) confirmAnswers.pop_front();
+        return yes;
+    };
     s.askHelpViewer = [this](const std::function<void(const QString&)>& answer) { answer(helpViewer); };
     s.openHelp = [this](const QString& path, const std::function<void(int)>& done) {
         helpFiles.push_back(path);

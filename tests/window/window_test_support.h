@@ -38,6 +38,14 @@ struct FakeDesktop {
     int outputDialogs = 0;
     std::vector<QString> proposedOutputs;  // what each save dialog was opened on
     std::vector<QString> errors;
+    // The index chosen in each list dialog (-1, or an empty queue: cancel),
+    // and the items each one listed.
+    std::deque<int> itemAnswers;
+    std::vector<QStringList> itemLists;
+    // Each question box before Save: Yes or No (an empty queue: Yes), and
+    // what each one said.
+    std::deque<bool> confirmAnswers;
+    std::vector<QString> questions;
     // The desktop's viewer of compiled help, as it answers when asked.
     QString helpViewer = QStringLiteral("xchm.desktop");
     std::vector<QString> helpFiles;

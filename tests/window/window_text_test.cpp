@@ -69,6 +69,25 @@ TEST(WindowText, Utf8CutKeepsWholeCharacters) {
     EXPECT_EQ(utf8Cut(text, 0), std::string());
 }
 
+TEST(WindowText, RecordTextsReadAsUtf8ElseCp932) {
+    EXPECT_EQ(recordText("DOE^JOHN"), QStringLiteral("DOE^JOHN"));
+    EXPECT_EQ(recordText("\xE5\xB1\xB1\xE7\x94\xB0"), QStringLiteral("山田"));
+    const QString cut = recordText("\xE5\xB1\xB1\xE7\x94");  // cut by its field: UTF-8 still
+    EXPECT_TRUE(cut.startsWith(QStringLiteral("山")) && cut.endsWith(QChar(0xFFFD))) << cut.toStdString();
+    EXPECT_EQ(recordText("\x8E\x52\x93\x63 \xD4\xCF\xC0\xDE"), QStringLiteral("山田 ﾔﾏﾀﾞ"));
+    EXPECT_EQ(recordText("A\xFC\x4C"), QStringLiteral("A\uFFFDL"));  // no CP932 character
+}
+
+TEST(WindowText, TypedTextBeyondAsciiBecomesWhatAClinicReads) {
+    EXPECT_EQ(typedBytes(TextField::Name, QStringLiteral("DOE JOHN^^"), 49), "DOE JOHN^^");  // ASCII as typed
+    EXPECT_EQ(typedBytes(TextField::Name, QStringLiteral("=山田^太郎=やまだ^たろう"), 49), "YAMADA^TAROU");
+    EXPECT_EQ(typedBytes(TextField::Name, QStringLiteral("山田^太郎"), 49), "__^__");
+    EXPECT_EQ(typedBytes(TextField::Id, QStringLiteral("ＩＤ０４２"), 39), "ID042");
+    EXPECT_EQ(typedBytes(TextField::Comment, QStringLiteral("ストレス 負荷"), 79), "SUTORESU __");
+    EXPECT_EQ(typedBytes(TextField::Tracer, QStringLiteral("タリウム"), 3), "TAR");
+    EXPECT_EQ(writtenToken("A B;\xE5"), QStringLiteral("A_B__"));
+}
+
 TEST(WindowText, ProposedOutputReplacesOnlyTheLastExtension) {
     EXPECT_EQ(proposedOutputPath(QStringLiteral("/d/a.b.prj")), QStringLiteral("/d/a.b.gsd"));
     EXPECT_EQ(proposedOutputPath(QStringLiteral("/d.x/rest")), QStringLiteral("/d.x/rest.gsd"));

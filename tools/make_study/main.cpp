@@ -1,6 +1,9 @@
 // make-study: writes one synthetic gated projection source file whose images
 // look like a cardiac study (a bright heart wall that contracts over the
-// gates, over a dim body), for trying the converter and for tests.
+// gates, over a dim body), for trying the converter and for tests; with
+// --phantom a realistic one (a beating myocardium, liver and torso projected
+// over the arc, with noise), into which patient motion and gating faults
+// can be put.
 //
 // Every option is checked strictly: an unknown option, a missing value, a
 // value that is not a whole number in range or a text that does not fit its
@@ -19,6 +22,7 @@
 #include <type_traits>
 #include <variant>
 
+#include "tools/synth/phantom.h"
 #include "tools/synth/source_file.h"
 
 namespace {
@@ -48,6 +52,17 @@ constexpr const char* kUsage =
     "  --date TEXT         examination date, at most 10 bytes (default 2001.05.14)\n"
     "  --time TEXT         examination time, at most 12 bytes (default 10:23:45)\n"
     "  --tracer TEXT       tracer, at most 19 bytes (default 99mTc)\n"
+    "  --phantom           a realistic study instead: a beating left-ventricular\n"
+    "                      myocardium, liver and torso projected over a 180 degree\n"
+    "                      arc (one view per frame of a division), Poisson noise\n"
+    "                      from a fixed seed; the faults below need it\n"
+    "  --motion-shift ROWS the patient moves ROWS rows of the 64 x 64 frame towards\n"
+    "                      the higher rows (fractions and a minus sign allowed, at\n"
+    "                      most 16) ...\n"
+    "  --motion-view K     ... from view K on (counted from 1; default 0: still)\n"
+    "  --gate-drop PCT     the divisions from --gate-from on hold PCT % of their\n"
+    "                      counts (0 to 1000, fractions allowed; default 100)\n"
+    "  --gate-from D       the first division that holds fewer counts (from 1)\n"
     "  --help              show this text and exit\n"
     "\n"
     "Exit codes: 0 written, 1 the file cannot be written, 2 invalid options.\n";
@@ -87,13 +102,65 @@ std::optional<double> parsePixel(std::string_view text) {
     return value;
 }
 
+// A plain decimal number with an optional sign, within [low, high].
+std::optional<double> parseDecimal(std::string_view text, double low, double high) {
+    double value = 0;
+    const char* first = text.data();
+    const char* last = first + text.size();
+    const auto [end, error] = std::from_chars(first, last, value, std::chars_format::fixed);
+    if (text.empty() || error != std::errc{} || end != last || !(value >= low && value <= high)) return std::nullopt;
+    return value;
+}
+
 struct Options {
     trevik::synth::StudyPlan plan;
+    bool phantom = false;
+    trevik::synth::PhantomPlan faults;
     int frames = 32;
     std::string pixel;
     std::string output;
     bool help = false;
 };
+
+// Sets one of the phantom's fault options from its value; 0, or 2 after a message.
+int setFault(const std::string& option, std::string_view text, trevik::synth::PhantomPlan& faults) {
+    if (option == "--motion-shift" || option == "--gate-drop") {
+        const bool shift = option == "--motion-shift";
+        const auto n = shift ? parseDecimal(text, -16, 16) : parseDecimal(text, 0, 1000);
+        if (!n)
+            return usageError("option " + option + " needs a decimal number from " + (shift ? "-16 to 16" : "0 to 1000") +
+                              ", not '" + std::string(text) + "'");
+        (shift ? faults.motionShift : faults.gateDropPercent) = *n;
+        return 0;
+    }
+    const auto n = parseInteger(text, 0, 1024);
+    if (!n) return usageError("option " + option + " needs a whole number from 0 to 1024, not '" + std::string(text) + "'");
+    (option == "--motion-view" ? faults.motionView : faults.gateFrom) = static_cast<int>(*n);
+    return 0;
+}
+
+// Puts the phantom's samples into the plan when asked for; its faults need
+// it and must name a view and a division the study has. 0, or 2 after a
+// message.
+int planPhantom(Options& options) {
+    trevik::synth::PhantomPlan& p = options.faults;
+    const bool faults = p.motionView != 0 || p.motionShift != 0 || p.gateFrom != 0 || p.gateDropPercent != 100;
+    if (!options.phantom) return faults ? usageError("the motion and gate faults need --phantom") : 0;
+    const bool gated = options.plan.division > 1;
+    p.matrix = options.plan.matrix;
+    p.divisions = gated ? options.plan.division : 1;
+    p.views = options.frames;
+    p.reverse = options.plan.reverse;
+    if (p.motionView > p.views)
+        return usageError("--motion-view " + std::to_string(p.motionView) + " is beyond the study's " +
+                          std::to_string(p.views) + " views");
+    if (p.motionView == 0 && p.motionShift != 0) return usageError("--motion-shift and --motion-view go together");
+    if (p.gateFrom > p.divisions || (p.gateFrom > 0 && !gated))
+        return usageError("--gate-from " + std::to_string(p.gateFrom) + " names no division of the study");
+    if (p.gateFrom == 0 && p.gateDropPercent != 100) return usageError("--gate-drop and --gate-from go together");
+    options.plan.sample = trevik::synth::phantomSamples(p);
+    return 0;
+}
 
 // Parses the command line into `options`; returns 0, or 2 after a message.
 int parse(int argc, char** argv, Options& options) {
@@ -185,9 +252,12 @@ int parse(int argc, char** argv, Options& options) {
                 return usageError("option --pixel needs a plain decimal number above 0 and below 1000, not '" +
                                   std::string(*t) + "'");
             options.pixel = std::string(*t);
-        } else if (name == "--reverse") {
+        } else if (name == "--motion-shift" || name == "--gate-drop" || name == "--motion-view" || name == "--gate-from") {
+            const auto t = value();
+            if (!t || setFault(option, *t, options.faults) != 0) return 2;
+        } else if (name == "--reverse" || name == "--phantom") {
             if (!flag()) return 2;
-            plan.reverse = true;
+            (name == "--reverse" ? plan.reverse : options.phantom) = true;
         } else {
             return usageError("unknown argument '" + std::string(arg) + "'");
         }
@@ -205,6 +275,7 @@ int parse(int argc, char** argv, Options& options) {
     if (gated && options.frames > 64)
         return usageError("a gated study holds at most 64 frames per division, not " + std::to_string(options.frames));
     plan.images = gated ? plan.division * options.frames : options.frames;
+    if (const int rc = planPhantom(options); rc != 0) return rc;
 
     if (options.pixel.empty()) options.pixel = plan.matrix == 128 ? "3.2" : "6.4";
     plan.pixelSpacing = options.pixel + "\\" + options.pixel;

@@ -10,7 +10,6 @@
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "study/frame_sink.h"
@@ -24,13 +23,10 @@ namespace trevik::dicom {
 
 inline constexpr const char* kNmImageStorage = "1.2.840.10008.5.1.4.1.1.20";
 
-// The study as the camera recorded it: the header's facts (as a frame sink
-// sees them when the load begins: `pixel` is the source's own pixel size)
-// and every frame in the source's matrix and counts, in file order.
-struct CameraStudy {
-    StudyRecord record{};
-    AcquisitionGeometry geometry{};
-    LoadFlags flags{};
+// The frames of a study as the camera recorded them, beside its facts
+// (settled for the source's own matrix: `pixel` is the source's pixel
+// size): every frame in the source's matrix and counts, in file order.
+struct CameraFrames {
     FrameLayout layout{};               // side 64 or 128; passes; frames per pass
     bool floatSamples = false;          // the source stored floats (rounded and clamped here)
     CountChanges changes{};             // what the rounding and clamping changed
@@ -53,7 +49,7 @@ struct NmOptions {
     double arc = 180.0;       // degrees
     Rotation direction = Rotation::Clockwise;
     // A digest of the source's bytes (its header and images, Hash128 of
-    // writer/dicom/uid.h); the series and instance UIDs derive from it and
+    // dicom/uid.h); the series and instance UIDs derive from it and
     // the options. Empty: a digest of the study's content is used instead.
     std::string sourceDigest;
 };
@@ -62,7 +58,7 @@ struct NmOptions {
 // `warnings` (when given) say, one line each, what was changed on the way:
 // bytes written as "?", samples rounded or clamped. A layout the object
 // cannot describe is refused with kNotSupported.
-Status composeNm(const CameraStudy& study, const NmOptions& options, DcmFileFormat& file,
+Status composeNm(const StudyFacts& facts, const CameraFrames& frames, const NmOptions& options, DcmFileFormat& file,
                  std::vector<std::string>* warnings = nullptr);
 
 // The object as a DICOM Part 10 file, in explicit VR little endian unless
@@ -75,16 +71,5 @@ Status encodeFile(DcmFileFormat& file, std::vector<unsigned char>& bytes,
 // Existing::Refuse any existing name is CannotWrite with EEXIST.
 Status writeBytes(const char* path, const std::vector<unsigned char>& bytes, const detail::KeepTest& keep = {},
                   detail::OutputFile::Existing existing = detail::OutputFile::Existing::Replace);
-
-// The SNOMED CT code of a radionuclide the camera names in one of the
-// spellings it uses ("99mTc", "201Tl", ...); null for any other text.
-struct NuclideCode {
-    const char* spelling;
-    const char* code;
-    const char* meaning;
-};
-const NuclideCode* nuclideCode(std::string_view tracer);
-// The nuclide of a SNOMED CT code value; null for any other code.
-const NuclideCode* nuclideOfCode(std::string_view code);
 
 }  // namespace trevik::dicom

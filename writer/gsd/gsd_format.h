@@ -23,6 +23,16 @@ namespace gsd {
 // The magic line and the separator line as they stand in the file.
 inline constexpr std::string_view kMagic = "qubrix\r\n";
 inline constexpr std::string_view kSeparator = "\f\r\n";
+// The magic line's word as shown to a reader: the magic without its CR LF.
+inline constexpr std::string_view kMagicWord = kMagic.substr(0, kMagic.size() - 2);
+
+// The frames behind the header: every division (at least one) of `frames`
+// frames, each 64 x 64 samples, 16-bit little-endian, row after row.
+inline constexpr std::size_t kFrameBytes = FrameStore::kFrameSamples * 2;
+inline long long divisionsWritten(long long division) { return division >= 1 ? division : 1; }
+
+// The samples of one frame as the file holds it (kFrameBytes bytes).
+void decodeFrame(const unsigned char* bytes, std::int16_t* samples);
 
 // How a value is written.
 enum class Form : std::uint8_t {
@@ -34,13 +44,6 @@ enum class Form : std::uint8_t {
     Word,     // a fixed text (the key's `word`)
 };
 
-// What the header is made of: the study without its frames.
-struct HeaderFacts {
-    StudyRecord record;
-    AcquisitionGeometry geometry;
-    LoadFlags flags;
-};
-
 // One line of the header: "key = value;".
 struct Key {
     std::string_view key;
@@ -50,7 +53,7 @@ struct Key {
     // The value to write, appended to `out`: the record's field, or (for a
     // number) the number `number` gives.
     std::string_view (*text)(const StudyRecord& record);
-    double (*number)(const HeaderFacts& study);
+    double (*number)(const StudyFacts& facts);
     std::string_view word;  // Word: the value
 };
 
@@ -59,8 +62,8 @@ const std::vector<Key>& keys();
 
 // The header lines and the separator line, exactly as they go into the
 // file (every line ending in CR LF).
-std::string composeHeader(const Study& study);
-std::string composeHeader(const HeaderFacts& facts);
+// The header is made of the study's facts, as the load settled them.
+std::string composeHeader(const StudyFacts& facts);
 
 // Appends `value` as "%<width>.<precision>f" would, with a full stop as the
 // decimal point; never cut, however long.

@@ -1,7 +1,10 @@
 // trevik-dicom export run as a process on sources the synthesiser writes:
-// the validator's verdict on every kind of study, another reader's, the
-// camera's own matrix and counts, the output rules and the exit codes.
+// the validator's verdict on every kind of study, other readers', the
+// camera's own matrix and counts, the time slots, the names, the output
+// rules and the exit codes.
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <cmath>
 
@@ -15,7 +18,21 @@ ProcessResult exportStudy(const std::string& source, const std::string& output) 
     return runProcess(kTrevikDicom, {"export", source, output});
 }
 
-TEST(Export, ValidatorFindsNoErrorInAnyKindOfStudyAndCatchesABrokenOne) {
+// dcm2niix builds its matrix from the detector's plane (without it: "Bogus
+// spatial matrix") and GDCM reads the frames.
+void expectOtherReadersRead(const std::string& object, const TempDir& dir, const std::string& name) {
+    const ProcessResult nifti = runProcess("dcm2niix", {"-o", dir.path(), "-f", name + "-nifti", object});
+    EXPECT_EQ(nifti.exitCode, 0) << nifti.out << nifti.err;
+    for (const char* fault : {"Bogus", "spatial orientation"})
+        EXPECT_EQ((nifti.out + nifti.err).find(fault), std::string::npos) << name << ": " << nifti.out << nifti.err;
+    const ProcessResult gdcm = runProcess("gdcminfo", {object});
+    EXPECT_EQ(gdcm.exitCode, 0) << gdcm.err;
+    EXPECT_NE(gdcm.out.find("DirectionCosines: ("), std::string::npos) << gdcm.out;
+}
+
+// Every export goes to a name of its own: an existing DICOM file at the
+// output is kept.
+TEST(Export, ValidatorDcm2niixAndGdcmFindNoFaultInAnyKindOfStudyAndTheValidatorCatchesABrokenOne) {
     TempDir dir;
     const std::vector<std::vector<std::string>> kinds = {
         {"--matrix", "64", "--integer", "--divisions", "8", "--frames", "32"},
@@ -24,18 +41,20 @@ TEST(Export, ValidatorFindsNoErrorInAnyKindOfStudyAndCatchesABrokenOne) {
         {"--matrix", "128", "--float", "--divisions", "1", "--frames", "64", "--reverse"},
         {"--matrix", "64", "--float", "--divisions", "16", "--frames", "64", "--reverse"},
     };
-    for (const std::vector<std::string>& kind : kinds) {
-        const std::string object = synthesiseAndExport(kind, dir);
+    for (std::size_t k = 0; k < kinds.size(); ++k) {
+        const std::string name = "study" + std::to_string(k);
+        const std::string object = synthesiseAndExport(kinds[k], dir, name);
         ASSERT_FALSE(object.empty());
-        EXPECT_EQ(validatorErrors(object), std::vector<std::string>{}) << kind[1] << " " << kind[5];
+        EXPECT_EQ(validatorErrors(object), std::vector<std::string>{}) << name;
+        expectOtherReadersRead(object, dir, name);
     }
     // The validator does see a broken object.
     DcmFileFormat file;
-    ASSERT_TRUE(file.loadFile(dir.file("study.dcm").c_str()).good());
+    ASSERT_TRUE(file.loadFile(dir.file("study0.dcm").c_str()).good());
     file.getDataset()->putAndInsertString(DCM_NumberOfFrames, "1023");
     ASSERT_TRUE(file.saveFile(dir.file("frames.dcm").c_str(), EXS_LittleEndianExplicit).good());
     EXPECT_FALSE(validatorErrors(dir.file("frames.dcm")).empty());
-    ASSERT_TRUE(file.loadFile(dir.file("study.dcm").c_str()).good());
+    ASSERT_TRUE(file.loadFile(dir.file("study0.dcm").c_str()).good());
     delete file.getDataset()->remove(DCM_FrameIncrementPointer);
     ASSERT_TRUE(file.saveFile(dir.file("pointer.dcm").c_str(), EXS_LittleEndianExplicit).good());
     EXPECT_FALSE(validatorErrors(dir.file("pointer.dcm")).empty());
@@ -90,6 +109,16 @@ TEST(Export, FollowsTheOutputRulesAndTheConvertersExitCodes) {
     EXPECT_EQ(kept.exitCode, 1);
     EXPECT_NE(kept.err.find("never replaced"), std::string::npos) << kept.err;
     EXPECT_EQ(readFile(source), original);
+    // A DICOM file at the output is a source too, as for import: the same
+    // file stays (a replacement would be a new one).
+    struct stat before{}, after{};
+    ASSERT_EQ(::stat(dir.file("a.dcm").c_str(), &before), 0);
+    const ProcessResult dicom = exportStudy(source, dir.file("a.dcm"));
+    EXPECT_EQ(dicom.exitCode, 1);
+    EXPECT_NE(dicom.err.find("a.dcm: the output is a source file, which is never replaced"), std::string::npos)
+        << dicom.err;
+    ASSERT_EQ(::stat(dir.file("a.dcm").c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
 
     EXPECT_EQ(exportStudy(dir.file("missing.prj"), dir.file("c.dcm")).exitCode, 1);
     EXPECT_EQ(exportStudy(source, dir.file("no/such/dir/c.dcm")).exitCode, 1);
@@ -118,7 +147,7 @@ TEST(Export, XMedConReadsTheTimeSlotsAndProjections) {
           "!matrix size [1] := 128", "scaling factor (mm/pixel) [1] := +3.200000e+00"}},
     };
     for (const Case& c : cases) {
-        const std::string object = synthesiseAndExport(c.study, dir);
+        const std::string object = synthesiseAndExport(c.study, dir, "study" + std::to_string(&c - cases));
         const std::string name = dir.file("read" + std::to_string(&c - cases));  // medcon replaces no file
         const ProcessResult read = runProcess("medcon", {"-f", object, "-c", "intf", "-o", name});
         ASSERT_EQ(read.exitCode, 0) << read.err;
@@ -127,6 +156,36 @@ TEST(Export, XMedConReadsTheTimeSlotsAndProjections) {
         std::erase(header, '\r');
         for (const std::string& line : c.lines) EXPECT_NE(header.find(line + "\n"), std::string::npos) << line;
     }
+}
+
+// Time Slot Time is each slot's total acquisition time (about Frame Time
+// x the beats accepted), which the camera does not record: one item per
+// slot, its Time Slot Time empty, never the slot's start in the cycle.
+TEST(Export, TimeSlotsHoldNoTimeTheCameraDidNotRecord) {
+    TempDir dir;
+    const std::string object = synthesiseAndExport({"--divisions", "4", "--frames", "8"}, dir);
+    DcmFileFormat file;
+    ASSERT_TRUE(file.loadFile(object.c_str()).good());
+    DcmItem *gate = nullptr, *info = nullptr;
+    ASSERT_TRUE(file.getDataset()->findAndGetSequenceItem(DCM_GatedInformationSequence, gate).good());
+    ASSERT_TRUE(gate->findAndGetSequenceItem(DCM_DataInformationSequence, info).good());
+    DcmSequenceOfItems* slots = nullptr;
+    ASSERT_TRUE(info->findAndGetSequence(DCM_TimeSlotInformationSequence, slots).good());
+    ASSERT_EQ(slots->card(), 4u);
+    for (unsigned long k = 0; k < slots->card(); ++k) {
+        DcmElement* time = nullptr;
+        ASSERT_TRUE(slots->getItem(k)->findAndGetElement(DCM_TimeSlotTime, time).good()) << k;
+        EXPECT_EQ(time->getLength(), 0u) << k;
+    }
+}
+
+// "=" separates a name's component groups: every reader, import too, would
+// keep only what stands before it. It is written as "?", like a backslash.
+TEST(Export, ANameHoldingAnEqualsSignComesBackWhole) {
+    TempDir dir;
+    const std::string object = synthesiseAndExport({"--frames", "8", "--name", "DOE=JOHN\\X^A"}, dir);
+    ASSERT_EQ(runProcess(kTrevikDicom, {"import", object, dir.file("back.gsd")}).exitCode, 0);
+    EXPECT_NE(readFile(dir.file("back.gsd")).find("name = DOE?JOHN?X^A;\r\n"), std::string::npos);
 }
 
 }  // namespace

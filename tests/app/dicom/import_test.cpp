@@ -1,15 +1,18 @@
 // trevik-dicom import (and trevik handing DICOM sources to it) run as
 // processes: exported studies come back byte-identical to trevik's own
 // conversion, also re-encoded by DCMTK's tools, shuffled, split over two
-// detectors or rewritten by XMedCon; every refusal has its case.
+// detectors or rewritten by XMedCon; a camera's six energy windows each to a
+// file of its own; every refusal has its case.
 #include <dcmtk/dcmdata/dcvrat.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <functional>
 #include <random>
 
 #include "tests/app/dicom/dicom_fixtures.h"
+#include "tests/app/dicom/six_windows.h"
 
 namespace trevik::test {
 namespace {
@@ -70,6 +73,13 @@ void doubleFrames(DcmDataset& data, std::vector<Uint16>& pixels, long frames, co
     }
     pixels.resize(2 * pixels.size(), 7);
     data.putAndInsertString(DCM_NumberOfFrames, std::to_string(2 * frames).c_str());
+}
+
+// A .gsd without its comment line.
+std::string withoutComment(std::string gsd) {
+    const std::size_t at = gsd.find("comment = ");
+    if (at != std::string::npos) gsd.erase(at, gsd.find("\r\n", at) + 2 - at);
+    return gsd;
 }
 
 TEST(Import, EveryIntegerStudyComesBackAsTrevikConvertsItsSource) {
@@ -148,8 +158,48 @@ TEST(Import, ObjectsReencodedShuffledOrSplitOverTwoDetectorsGiveTheSameFile) {
     for (const auto& [name, options] : same) {
         const ProcessResult run = importObject(dir.file(name), dir.file("x.gsd"), options);
         EXPECT_EQ(run.exitCode, 0) << name << run.err;
-        EXPECT_EQ(readFile(dir.file("x.gsd")), reference) << name;
+        // A window or interval taken out of several is named in the comment.
+        EXPECT_EQ(withoutComment(readFile(dir.file("x.gsd"))), reference) << name;
     }
+    EXPECT_NE(readFile(dir.file("x.gsd")).find("comment = R-R_interval_1;"), std::string::npos);
+}
+
+TEST(Import, AllWritesAFileForEachEnergyWindowAndIntervalAsItsChoiceWould) {
+    TempDir dir;
+    const std::string object = referenceAndExport({"--matrix", "64", "--divisions", "0", "--frames", "60"}, dir, "s");
+    const std::string reference = readFile(dir.file("s.ref.gsd"));
+    ASSERT_TRUE(saveSixWindows(object, dir.file("six.dcm")));
+    ProcessResult run = importObject(dir.file("six.dcm"), dir.file("six.gsd"), {"--energy-window", "all"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_FALSE(fileExists(dir.file("six.gsd")));
+    for (int w = 1; w <= 6; ++w) {
+        const std::string n = std::to_string(w);
+        ASSERT_EQ(importObject(dir.file("six.dcm"), dir.file(n + ".gsd"), {"--energy-window", n}).exitCode, 0);
+        EXPECT_EQ(readFile(dir.file("six-ew" + n + ".gsd")), readFile(dir.file(n + ".gsd"))) << w;
+    }
+    // Window 1 is the source's frames, named in the comment.
+    EXPECT_EQ(withoutComment(readFile(dir.file("six-ew1.gsd"))), reference);
+    EXPECT_NE(readFile(dir.file("six-ew2.gsd")).find("comment = energy_window_2_TL201-167_150-184_keV;\r\n"),
+              std::string::npos);
+
+    // Existing outputs are never replaced: every name is checked before any
+    // is written.
+    for (const char* gone : {"six-ew1.gsd", "six-ew2.gsd"}) ASSERT_EQ(::unlink(dir.file(gone).c_str()), 0);
+    const std::string kept = readFile(dir.file("six-ew3.gsd"));
+    run = importObject(dir.file("six.dcm"), dir.file("six.gsd"), {"--energy-window=all"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("six-ew3.gsd: the output cannot be written: File exists"), std::string::npos) << run.err;
+    EXPECT_FALSE(fileExists(dir.file("six-ew1.gsd")));
+    EXPECT_EQ(readFile(dir.file("six-ew3.gsd")), kept);
+
+    // R-R intervals, and both at once, named -ewN-rrM.
+    const std::string gated = referenceAndExport({"--matrix", "64", "--divisions", "4", "--frames", "8"}, dir, "g");
+    rewrite(gated, dir.file("rr.dcm"),
+            [](DcmDataset& d, std::vector<Uint16>& p, long n) { doubleFrames(d, p, n, DCM_RRIntervalVector); });
+    run = importObject(dir.file("rr.dcm"), dir.file("rr"), {"--energy-window", "all", "--rr-interval", "all"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(withoutComment(readFile(dir.file("rr-ew1-rr1"))), readFile(dir.file("g.ref.gsd")));
+    EXPECT_NE(readFile(dir.file("rr-ew1-rr2")).find("comment = R-R_interval_2;"), std::string::npos);
 }
 
 TEST(Import, AnObjectRewrittenByXMedConHasTheSameFramesAndGeometry) {

@@ -14,6 +14,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -153,6 +154,160 @@ TEST(Send, APacsThatCannotBeReachedRefusesOrDiesEndsWithOneAndAReason) {
     midTransfer(SIGSTOP, SIGINT, "interrupted: the association was aborted");
     pacs.stop(SIGCONT);
     midTransfer(SIGKILL, 0, "the connection to the PACS was lost");
+}
+
+// A peer of the test's own on 127.0.0.1 that accepts one association,
+// every presentation context in its first transfer syntax, and then reads
+// nothing more, holding the connection open until it is destroyed.
+class PeerThatStopsReading {
+public:
+    PeerThatStopsReading() {
+        privateNetwork();
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
+        port_ = ntohs(address.sin_port);
+        ::listen(listener_, 1);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~PeerThatStopsReading() {
+        ::shutdown(listener_, SHUT_RDWR);
+        thread_.join();
+        if (connection_ >= 0) ::close(connection_);
+        ::close(listener_);
+    }
+    std::string to() const { return "STALLING@127.0.0.1:" + std::to_string(port_); }
+
+private:
+    bool readAll(std::string& bytes, std::size_t size) const {
+        bytes.resize(size);
+        for (std::size_t at = 0; at < size;) {
+            const ssize_t n = ::read(connection_, bytes.data() + at, size - at);
+            if (n <= 0) return false;
+            at += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+    static std::string item(unsigned char type, const std::string& body) {
+        const std::size_t n = body.size();
+        return std::string{static_cast<char>(type), 0, static_cast<char>(n >> 8), static_cast<char>(n & 0xFF)} + body;
+    }
+    void serve() {
+        connection_ = ::accept(listener_, nullptr, nullptr);
+        std::string header, request;
+        if (connection_ < 0 || !readAll(header, 6) || header[0] != 0x01) return;
+        const auto byte = [](const std::string& b, std::size_t i) { return static_cast<unsigned char>(b[i]); };
+        const std::size_t length = (std::size_t{byte(header, 2)} << 24) | (std::size_t{byte(header, 3)} << 16) |
+                                   (std::size_t{byte(header, 4)} << 8) | byte(header, 5);
+        if (length < 68 || length > 65536 || !readAll(request, length)) return;
+        std::string body = request.substr(0, 68);  // version, titles, reserved: echoed
+        for (std::size_t at = 68; at + 4 <= request.size();) {
+            const unsigned char type = byte(request, at);
+            const std::size_t size = (std::size_t{byte(request, at + 2)} << 8) | byte(request, at + 3);
+            const std::string content = request.substr(at + 4, size);
+            at += 4 + size;
+            if (type == 0x10) body += item(0x10, content);
+            if (type != 0x20 || content.size() < 4) continue;
+            std::string syntax;  // the first transfer syntax proposed
+            for (std::size_t sub = 4; sub + 4 <= content.size() && syntax.empty();) {
+                const std::size_t subSize = (std::size_t{byte(content, sub + 2)} << 8) | byte(content, sub + 3);
+                if (byte(content, sub) == 0x40) syntax = content.substr(sub + 4, subSize);
+                sub += 4 + subSize;
+            }
+            body += item(0x21, std::string{content[0], 0, 0, 0} + item(0x40, syntax));
+        }
+        body += item(0x50, item(0x51, std::string{0, 0, 0x40, 0}));  // at most 16 KiB per PDU
+        const std::size_t n = body.size();
+        const std::string accept = std::string{0x02, 0, 0, 0, static_cast<char>(n >> 8), static_cast<char>(n & 0xFF)} + body;
+        if (::write(connection_, accept.data(), accept.size()) != static_cast<ssize_t>(accept.size())) return;
+        const int ended = ::accept(listener_, nullptr, nullptr);  // waits until the listener is shut down
+        if (ended >= 0) ::close(ended);
+    }
+
+    int listener_ = -1, connection_ = -1, port_ = 0;
+    std::thread thread_;
+};
+
+TEST(Send, APacsThatStopsReadingEndsItWithinTheTimeout) {
+    TempDir dir;
+    // 16 MiB of pixels: far more than the sockets' buffers hold.
+    const std::string file = synthesiseAndExport({"--matrix", "128", "--divisions", "8", "--frames", "64"}, dir);
+    ASSERT_FALSE(file.empty());
+    PeerThatStopsReading peer;
+    const auto start = Clock::now();
+    const ProcessResult result = runProcess(kTrevikDicom, {"send", "--to", peer.to(), "--timeout", "5", file});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("the PACS took no data for 5 s"), std::string::npos) << result.err;
+    EXPECT_LT(secondsSince(start), 20);  // a safety bound: DCMTK's own socket time-out is 60 s
+}
+
+// A key and a certificate for `name` in `dir` (NAME.key, NAME.crt), signed
+// by the authority `ca` (CA.key, CA.crt), or self-signed as an authority
+// when `ca` is empty.
+bool makeCertificate(const TempDir& dir, const std::string& name, const std::string& ca) {
+    const std::string key = dir.file(name + ".key"), cert = dir.file(name + ".crt");
+    if (ca.empty())
+        return runProcess("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-noenc", "-keyout", key, "-out", cert,
+                                      "-subj", "/CN=" + name, "-days", "2"}).exitCode == 0;
+    return runProcess("openssl", {"req", "-newkey", "rsa:2048", "-noenc", "-keyout", key, "-out", dir.file(name + ".csr"),
+                                  "-subj", "/CN=" + name}).exitCode == 0 &&
+           runProcess("openssl", {"x509", "-req", "-in", dir.file(name + ".csr"), "-CA", dir.file(ca + ".crt"), "-CAkey",
+                                  dir.file(ca + ".key"), "-CAcreateserial", "-out", cert, "-days", "2"}).exitCode == 0;
+}
+
+// Waits (at most 5 s) until something listens on 127.0.0.1:`port`.
+bool listening(int port) {
+    for (int i = 0; i < 100; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        ::close(fd);
+        if (connected) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+TEST(Send, OverTlsThePacsMustShowACertificateOfTheAuthority) {
+    privateNetwork();
+    TempDir dir;
+    ASSERT_TRUE(makeCertificate(dir, "ca", "") && makeCertificate(dir, "pacs", "ca") &&
+                makeCertificate(dir, "sender", "ca") && makeCertificate(dir, "otherca", "") &&
+                makeCertificate(dir, "impostor", "otherca"));
+    const std::string file = synthesiseAndExport({"--divisions", "4", "--frames", "8"}, dir);
+    ASSERT_FALSE(file.empty());
+    // storescp over TLS, which asks the sender for a certificate of `ca`
+    // and shows its own `server`.
+    auto storeOverTls = [&](const std::string& server, const std::string& folder) {
+        const int port = freePort();
+        ::mkdir(dir.file(folder).c_str(), 0700);
+        const pid_t pacs = spawn("storescp", {"+tls", dir.file(server + ".key"), dir.file(server + ".crt"), "+cf",
+                                              dir.file("ca.crt"), "-od", dir.file(folder), std::to_string(port)},
+                                 dir.file(folder + ".log"));
+        EXPECT_TRUE(listening(port));
+        const ProcessResult sent = runProcess(
+            kTrevikDicom, {"send", "--to", "STORESCP@127.0.0.1:" + std::to_string(port), "--timeout", "10", "--tls-key",
+                           dir.file("sender.key"), "--tls-cert", dir.file("sender.crt"), "--tls-ca", dir.file("ca.crt"),
+                           file});
+        ::kill(pacs, SIGTERM);
+        ::waitpid(pacs, nullptr, 0);
+        return sent;
+    };
+    const ProcessResult stored = storeOverTls("pacs", "stored");
+    EXPECT_EQ(stored.exitCode, 0) << stored.err;
+    EXPECT_EQ(runProcess("ls", {dir.file("stored")}).out.empty(), false);
+    // A PACS whose certificate another authority signed is not trusted.
+    const ProcessResult refused = storeOverTls("impostor", "refused");
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("the TLS handshake failed"), std::string::npos) << refused.err;
+    EXPECT_TRUE(runProcess("ls", {dir.file("refused")}).out.empty());
 }
 
 }  // namespace

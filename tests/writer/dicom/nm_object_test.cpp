@@ -12,7 +12,6 @@
 #include <string>
 
 #include "writer/dicom/nm_object.h"
-#include "writer/dicom/text.h"
 
 namespace trevik::dicom {
 namespace {
@@ -25,11 +24,14 @@ struct Kind {
     bool reverse = false;
 };
 
+// A study as the camera recorded it: its facts beside its frames.
+struct RecordedStudy : StudyFacts, CameraFrames {};
+
 // A study as the camera recorded it, built in memory: frame (d, f) of the
 // file holds d * 100 + f in its first sample (the marker) and a varied
 // picture elsewhere; the synthesiser's patient facts.
-CameraStudy cameraStudy(const Kind& kind) {
-    CameraStudy study;
+RecordedStudy cameraStudy(const Kind& kind) {
+    RecordedStudy study{};
     StudyRecord& r = study.record;
     std::strcpy(r.name, "SAMPLE PATIENT");
     std::strcpy(r.id, "A123-45");
@@ -61,10 +63,10 @@ std::string text(DcmItem& item, const DcmTagKey& tag) {
     return value.c_str();
 }
 
-std::unique_ptr<DcmFileFormat> compose(const CameraStudy& study, const NmOptions& options = {},
+std::unique_ptr<DcmFileFormat> compose(const RecordedStudy& study, const NmOptions& options = {},
                                        std::vector<std::string>* warnings = nullptr) {
     auto file = std::make_unique<DcmFileFormat>();
-    const Status status = composeNm(study, options, *file, warnings);
+    const Status status = composeNm(study, study, options, *file, warnings);
     EXPECT_EQ(status.code, kOk);
     return file;
 }
@@ -106,20 +108,31 @@ TEST(NmObject, GeometryIsTheSourcesAndTheUngatedFormHasNoGating) {
         EXPECT_FALSE(ungated.tagExists(tag)) << tag.toString();
 }
 
-TEST(NmObject, TextsBecomeUtf8WithAQuestionMarkForWhatDoesNotDecode) {
-    EXPECT_EQ(toUtf8("\xE5\xB1\xB1\xE7\x94\xB0").text, "\xE5\xB1\xB1\xE7\x94\xB0");          // UTF-8 kept
-    EXPECT_EQ(toUtf8("\x8E\x52\x93\x63 TARO").text, "\xE5\xB1\xB1\xE7\x94\xB0 TARO");         // CP932
-    const ConvertedText broken = toUtf8("A\xFF" "B\\C\x01");
-    EXPECT_EQ(broken.text, "A?B?C?");
-    EXPECT_TRUE(broken.replaced);
-    EXPECT_EQ(toUtf8("a\\b\nc", TextUse::FreeText).text, "a\\b\nc");
-    EXPECT_EQ(dateValue("2001.05.14"), "20010514");
-    EXPECT_EQ(dateValue("2001.02.29"), std::nullopt);
-    EXPECT_EQ(dateValue("2001/05/14"), std::nullopt);
-    EXPECT_EQ(timeValue("10:23:45"), "102345");
-    EXPECT_EQ(timeValue("24:00:00"), std::nullopt);
+// The detector's plane at the start angle (0: behind the patient, 90: at
+// the left side, 180: in front), seen from the detector, head up, through
+// the centre of rotation.
+TEST(NmObject, TheDetectorsPlaneIsTheStartAngles) {
+    const RecordedStudy study = cameraStudy({64, 2, 4});
+    const struct {
+        double angle;
+        const char* orientation;
+        const char* position;
+    } cases[] = {{0, "-1\\0\\0\\0\\0\\-1", "201.6\\0\\201.6"},
+                 {90, "0\\1\\0\\0\\0\\-1", "0\\-201.6\\201.6"},
+                 {180, "1\\0\\0\\0\\0\\-1", "-201.6\\0\\201.6"}};
+    for (const auto& c : cases) {
+        NmOptions options;
+        options.startAngle = c.angle;
+        auto file = compose(study, options);
+        DcmItem* detector = nullptr;
+        ASSERT_TRUE(file->getDataset()->findAndGetSequenceItem(DCM_DetectorInformationSequence, detector).good());
+        EXPECT_EQ(text(*detector, DCM_ImageOrientationPatient), c.orientation) << c.angle;
+        EXPECT_EQ(text(*detector, DCM_ImagePositionPatient), c.position) << c.angle;
+    }
+}
 
-    CameraStudy study = cameraStudy({64, 2, 4});
+TEST(NmObject, TextsBecomeUtf8WithAQuestionMarkForWhatDoesNotDecode) {
+    RecordedStudy study = cameraStudy({64, 2, 4});
     std::strcpy(study.record.name, "\x8E\x52\x93\x63\xFF");
     std::strcpy(study.record.sex, "X");
     std::strcpy(study.record.date, "14/05/2001");
@@ -143,7 +156,7 @@ TEST(NmObject, TextsBecomeUtf8WithAQuestionMarkForWhatDoesNotDecode) {
 }
 
 TEST(NmObject, UidsFollowTheContent) {
-    const CameraStudy study = cameraStudy({64, 2, 4});
+    const RecordedStudy study = cameraStudy({64, 2, 4});
     auto first = compose(study);  // the same every time: the export tests compare whole files
     NmOptions turned;
     turned.arc = 360;
@@ -157,9 +170,9 @@ TEST(NmObject, UidsFollowTheContent) {
     EXPECT_NE(text(*first->getDataset(), DCM_SOPInstanceUID), text(*other->getDataset(), DCM_SOPInstanceUID));
     EXPECT_NE(text(*first->getDataset(), DCM_SeriesInstanceUID), text(*other->getDataset(), DCM_SeriesInstanceUID));
     // Without patient ID, date and time two examinations share no study.
-    CameraStudy anonymous = study;
+    RecordedStudy anonymous = study;
     anonymous.record.id[0] = anonymous.record.date[0] = anonymous.record.time[0] = '\0';
-    CameraStudy another = anonymous;
+    RecordedStudy another = anonymous;
     another.samples[1] += 1;
     EXPECT_NE(text(*compose(anonymous)->getDataset(), DCM_StudyInstanceUID),
               text(*compose(another)->getDataset(), DCM_StudyInstanceUID));

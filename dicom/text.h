@@ -1,8 +1,7 @@
 // The camera's texts as DICOM values: byte strings of unknown encoding
-// become UTF-8, and its date and time texts become DA and TM values.
+// become UTF-8.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,19 +14,16 @@ struct ConvertedText {
 };
 
 // How a text will be used: a single-valued string (no backslash, which
-// separates values) or free text (LT, which may hold one).
-enum class TextUse { Value, FreeText };
+// separates values), a person's name (no "=" either, which separates its
+// component groups: every reader would keep only what stands before it),
+// or free text (LT, which may hold both).
+enum class TextUse { Value, PersonName, FreeText };
 
 // `bytes` kept as they stand when they are valid UTF-8, otherwise decoded as
 // CP932, the camera's Windows code page (through iconv). A byte that neither
-// decodes, a control character other than a line break in free text, and a
-// backslash in a single value become "?". A zero byte ends the text.
+// decodes, a control character other than a line break in free text, a
+// backslash in a single value and a name, and "=" in a name become "?". A
+// zero byte ends the text.
 ConvertedText toUtf8(std::string_view bytes, TextUse use = TextUse::Value);
-
-// "YYYY.MM.DD" as a DA value "YYYYMMDD"; nothing for any other text or a
-// day that does not exist.
-std::optional<std::string> dateValue(std::string_view text);
-// "HH:MM:SS" as a TM value "HHMMSS"; nothing for any other text.
-std::optional<std::string> timeValue(std::string_view text);
 
 }  // namespace trevik::dicom

@@ -1,0 +1,116 @@
+// trevik-inspect's quality control: its three TSV columns for a projection
+// file and the .gsd converted from it, and the --qc and --cine pictures.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/app/process.h"
+#include "tests/support/temp_dir.h"
+#include "tools/synth/phantom.h"
+#include "tools/synth/source_file.h"
+
+namespace trevik::inspect {
+namespace {
+
+const std::string kTrevik = TREVIK_BIN;
+const std::string kInspect = INSPECT_BIN;
+
+// The fields of each TSV line.
+std::vector<std::vector<std::string>> tsvFields(const std::string& out) {
+    std::vector<std::vector<std::string>> lines;
+    std::vector<std::string> fields(1);
+    for (const char c : out) {
+        if (c == '\n') {
+            lines.push_back(fields);
+            fields.assign(1, "");
+        } else if (c == '\t') {
+            fields.emplace_back();
+        } else {
+            fields.back().push_back(c);
+        }
+    }
+    return lines;
+}
+
+// A phantom study of `divisions` x `views` written as a projection file.
+void savePhantom(const std::string& path, synth::PhantomPlan p) {
+    synth::StudyPlan plan{.hr = static_cast<std::int16_t>(p.divisions > 1 ? 60 : 0),
+                          .division = static_cast<std::int16_t>(p.divisions > 1 ? p.divisions : 0),
+                          .images = p.divisions * p.views};
+    plan.sample = synth::phantomSamples(p);
+    synth::buildStudy(plan).save(path);
+}
+
+TEST(InspectQc, TheThreeColumnsOfASourceAndOfItsGsdAgree) {
+    test::TempDir dir;
+    savePhantom(dir.file("moved.prj"), {.motionShift = 2, .motionView = 12});
+    savePhantom(dir.file("still.prj"), {});
+    savePhantom(dir.file("ungated.prj"), {.divisions = 1, .views = 6});
+    ASSERT_EQ(test::runProcess(kTrevik, {dir.file("moved.prj"), dir.file("moved.gsd")}).exitCode, 0);
+    std::ofstream(dir.file("notes.txt")) << "not a study\n";
+    const test::ProcessResult run =
+        test::runProcess(kInspect, {"--tsv", dir.file("moved.prj"), dir.file("moved.gsd"), dir.file("still.prj"),
+                                    dir.file("ungated.prj"), dir.file("notes.txt")});
+    const auto lines = tsvFields(run.out);
+    ASSERT_EQ(lines.size(), 5u) << run.out;
+    for (const auto& fields : lines) ASSERT_EQ(fields.size(), 10u);
+    // The moving study warns, its lowest division is near the mean, and the
+    // .gsd holds the same frames: the same figures, one warning more than none.
+    EXPECT_EQ(lines[0][9], "warn");
+    EXPECT_GE(std::stod(lines[0][8]), 1.5);
+    EXPECT_GT(std::stod(lines[0][7]), 97.0);
+    EXPECT_EQ(lines[0][5], "1");
+    EXPECT_EQ(std::vector<std::string>(lines[1].begin() + 5, lines[1].end()),
+              std::vector<std::string>(lines[0].begin() + 5, lines[0].end()));
+    EXPECT_EQ(lines[1][2], "2") << "the verdict of a .gsd stays 2";
+    EXPECT_EQ(lines[2][9], "ok");
+    EXPECT_LT(std::stod(lines[2][8]), 0.5);
+    // Ungated, 6 views: no curve, no track; no frames at all: "-".
+    EXPECT_EQ(std::vector<std::string>(lines[3].begin() + 7, lines[3].end()), (std::vector<std::string>{"", "", "ok"}));
+    EXPECT_EQ(std::vector<std::string>(lines[4].begin() + 7, lines[4].end()), (std::vector<std::string>{"", "", "-"}));
+    EXPECT_EQ(run.err, "trevik-inspect: 5 files; exit code 0: 3, 2: 2; 2 with warnings\n");
+
+    // The report says the same in words.
+    const test::ProcessResult report = test::runProcess(kInspect, {dir.file("moved.prj")});
+    EXPECT_NE(report.out.find("\nwarning: qc motion: the heart moves 2.0 pixels axially at view 12 (1.0 pixels or more)\n"),
+              std::string::npos)
+        << report.out;
+    EXPECT_NE(report.out.find("\nqc: warn\n"), std::string::npos);
+}
+
+TEST(InspectQc, PageAndCineAreNamedAsTheMontageAndReplaceOnlyTheirKind) {
+    test::TempDir dir;
+    const auto f = [&dir](const char* name) { return dir.file(name); };
+    savePhantom(f("a.prj"), {.views = 8});
+    savePhantom(f("b.prj"), {.views = 8});
+    test::ProcessResult run = test::runProcess(kInspect, {"--qc", f("q.png"), "--cine=" + f("c.gif"), f("a.prj"), f("b.prj")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("qc page: " + f("q-0002.png") + "\ncine: " + f("c-0002.gif") + "\nverdict: 0"), std::string::npos)
+        << run.out;
+    EXPECT_TRUE(test::readFile(f("q-0001.png")).starts_with("\x89PNG"));
+    EXPECT_TRUE(test::readFile(f("c-0001.gif")).starts_with("GIF89a"));
+
+    // One file: the names themselves. A GIF is not replaced by the page, a
+    // study not by the cine, and two pictures never share a name.
+    run = test::runProcess(kInspect, {"--qc", f("q.png"), "--cine", f("c.gif"), f("a.prj")});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const std::string study = test::readFile(f("b.prj"));
+    for (const auto& [args, err] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--qc", f("c.gif"), f("a.prj")}, f("c.gif") + ": it exists and is not a PNG picture\n"},
+             {{"--cine", f("b.prj"), f("a.prj")}, f("b.prj") + ": it exists and is not a GIF picture\n"},
+             {{"--cine", f("new.gif"), f("new.gif")}, f("new.gif") + ": it is one of the files inspected\n"},
+             {{"--cine", f("q.png"), f("a.prj")}, f("q.png") + ": it exists and is not a GIF picture\n"},
+             {{"--png", f("m.png"), "--qc", f("m.png"), f("a.prj")},
+              f("m.png") + ": another picture of the run has that name\n"}}) {
+        run = test::runProcess(kInspect, args);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.out + run.err, "trevik-inspect: no picture is written to " + err);
+    }
+    EXPECT_EQ(test::readFile(f("b.prj")), study);
+    EXPECT_TRUE(test::readFile(f("c.gif")).starts_with("GIF89a"));
+}
+
+}  // namespace
+}  // namespace trevik::inspect
