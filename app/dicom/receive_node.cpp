@@ -3,19 +3,22 @@
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmnet/assoc.h>
+#include <dcmtk/dcmtls/tlslayer.h>
 #include <dcmtk/dcmnet/dul.h>
 #include <dcmtk/dcmnet/scpcfg.h>
 #include <dcmtk/oflog/oflog.h>
-#include <pthread.h>
+#include <arpa/inet.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
-#include <system_error>
-#include <thread>
 
 #include "app/dicom/receive_storage.h"
+#include "app/dicom/receive_supervisor.h"
+#include "app/dicom/receive_tls.h"
+#include "app/dicom/received_object.h"
 
 namespace trevik::dicom {
 
@@ -25,6 +28,8 @@ constexpr const char* kWho = "trevik-dicom receive";
 
 // The node's presentation contexts: NM objects in the uncompressed and the
 // compressed transfer syntaxes, Verification in the uncompressed ones.
+// A deflated data set is taken: it is written to a file as it came and
+// inflated when read, under the association's memory limit.
 bool addContexts(DcmSharedSCPConfig& config) {
     OFList<OFString> uncompressed, nm;
     for (const char* syntax : {UID_LittleEndianExplicitTransferSyntax, UID_BigEndianExplicitTransferSyntax,
@@ -42,83 +47,108 @@ bool addContexts(DcmSharedSCPConfig& config) {
            config->addPresentationContext(UID_VerificationSOPClass, uncompressed).good();
 }
 
+// The limits of one connection's process: its memory (the heap and every
+// private mapping), and no core file. AddressSanitizer maps terabytes of
+// shadow memory, so a build with it has no memory limit.
+void limitProcess(unsigned long long memory) {
+#ifndef __SANITIZE_ADDRESS__
+    const rlimit data{memory, memory};
+    ::setrlimit(RLIMIT_DATA, &data);
+#else
+    (void)memory;
+#endif
+    const rlimit core{0, 0};
+    ::setrlimit(RLIMIT_CORE, &core);
+}
+
 }  // namespace
+
+ReceiveNode::ReceiveNode(ReceiveSettings settings) : settings_(std::move(settings)) {}
+
+ReceiveNode::~ReceiveNode() = default;
 
 void ReceiveNode::log(const std::string& line) {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     char stamp[32] = "";
     if (::localtime_r(&now, &local)) std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-    const std::lock_guard<std::mutex> hold(logLock_);
-    std::fprintf(stderr, "%s %s\n", stamp, printableName(line).c_str());
+    // One write, so that the lines of the node's processes never mix.
+    const std::string text = std::string(stamp) + " " + printableName(line) + "\n";
     std::fflush(stderr);
+    (void)!::write(STDERR_FILENO, text.data(), text.size());
 }
 
-bool ReceiveNode::allowed(const std::string& title, const std::string& address) const {
-    for (const Caller& caller : settings_.allowed)
-        if (caller.title == title && (caller.host.empty() || caller.addresses.count(address))) return true;
+bool ReceiveNode::stopping() const { return connectionStopping(); }
+
+bool ReceiveNode::allowed(const std::string& title, const std::string& address, const std::string& commonName) const {
+    for (const Caller& caller : settings_.allowed) {
+        if (!caller.commonName.empty()) {
+            if (caller.commonName == commonName) return true;
+        } else if (caller.title == title && (caller.host.empty() || caller.addresses.count(address))) {
+            return true;
+        }
+    }
     return false;
 }
 
-Admission ReceiveNode::admit(const std::string& calling, const std::string& called,
-                             const std::string& address) const {
-    if (stopping_) return {Admission::Verdict::Stopping, "the node is stopping"};
+Admission ReceiveNode::admit(const std::string& calling, const std::string& called, const std::string& address,
+                             const std::string& commonName) const {
+    if (stopping()) return {Admission::Verdict::Stopping, "the node is stopping"};
     if (called != settings_.title)
         return {Admission::Verdict::WrongCalled, "called " + called + ", but this node is " + settings_.title};
-    if (!allowed(calling, address))
-        return {Admission::Verdict::NotAllowed, settings_.allowed.empty()
-                                                    ? "no caller is allowed (no --allow given)"
-                                                    : calling + " from " + address + " is not allowed"};
+    if (!allowed(calling, address, commonName))
+        return {Admission::Verdict::NotAllowed,
+                settings_.allowed.empty() ? "no caller is allowed (no --allow given)"
+                                          : calling + " from " + address +
+                                                (commonName.empty() ? "" : " (certificate " + commonName + ")") +
+                                                " is not allowed"};
     return {};
-}
-
-void ReceiveNode::objectStarts() {
-    const std::lock_guard<std::mutex> hold(flightLock_);
-    ++inFlight_;
-}
-
-void ReceiveNode::objectEnds() {
-    const std::lock_guard<std::mutex> hold(flightLock_);
-    if (--inFlight_ == 0) landed_.notify_all();
-}
-
-int ReceiveNode::awaitObjects(int seconds) {
-    std::unique_lock<std::mutex> hold(flightLock_);
-    landed_.wait_for(hold, std::chrono::seconds(seconds), [this] { return inFlight_ == 0; });
-    return inFlight_;
-}
-
-void ReceiveNode::endWrites() {
-    writeLock_.lock();  // held until the process ends
-    ended_ = true;
-}
-
-void ReceiveNode::awaitStop(sigset_t signals) {
-    int signal = 0;
-    while (::sigwait(&signals, &signal) != 0) {
-    }
-    stopping_ = true;
-    log(std::string("stopping (") + (signal == SIGINT ? "SIGINT" : "SIGTERM") +
-        "): no new associations; objects in flight may finish within " + std::to_string(kStopSeconds) + " s");
-    const int left = awaitObjects(kStopSeconds);
-    if (left > 0)
-        log(std::to_string(left) + " object(s) still in flight after " + std::to_string(kStopSeconds) +
-            " s: abandoned, nothing of them is kept");
-    endWrites();
-    log("stopped");
-    std::_Exit(0);
 }
 
 void ReceiveNode::announce() {
     std::string callers;
     for (const Caller& caller : settings_.allowed)
-        callers += (callers.empty() ? "" : ", ") + caller.title + (caller.host.empty() ? "" : "@" + caller.host);
-    log("listening as " + settings_.title + " on port " + std::to_string(settings_.port) + ", inbox " +
-        settings_.inbox + (settings_.keep.empty() ? "" : ", keeping objects in " + settings_.keep) + ", at most " +
-        std::to_string(settings_.maxAssociations) + " associations at once, objects up to " +
+        callers += (callers.empty() ? "" : ", ") +
+                   (caller.commonName.empty() ? caller.title + (caller.host.empty() ? "" : "@" + caller.host)
+                                              : "cn=" + caller.commonName);
+    char address[INET_ADDRSTRLEN] = "";
+    ::inet_ntop(AF_INET, &settings_.listen, address, sizeof address);
+    log("listening as " + settings_.title + " on " + address + " port " + std::to_string(settings_.port) +
+        (tls_ ? " (DICOM TLS only)" : "") + ", inbox " + settings_.inbox +
+        (settings_.keep.empty() ? "" : ", keeping objects in " + settings_.keep) + ", at most " +
+        std::to_string(settings_.maxAssociations) + " associations at once (" + std::to_string(settings_.maxPerHost) +
+        " per host), " + std::to_string(settings_.maxMemoryMiB) + " MiB of memory for all, objects up to " +
         std::to_string(settings_.maxObjectBytes >> 20) + " MiB");
     log(callers.empty() ? "no caller is allowed: every association will be refused (give --allow AET[@HOST])"
                         : "allowed to store: " + callers);
+    for (const Caller& caller : settings_.allowed)
+        if (caller.commonName.empty() && caller.host.empty())
+            log("note: --allow " + caller.title + " admits any host that calls itself " + caller.title +
+                (tls_ ? " with a certificate of the --tls-ca authority" : "") + "; AET@HOST or cn=NAME is stronger");
+}
+
+int ReceiveNode::serveConnection(int connection, const std::string& address, const DcmSharedSCPConfig& config) {
+    limitProcess(settings_.memoryPerAssociation());
+    dcmExternalSocketHandle.set(connection);
+    T_ASC_Network* network = nullptr;
+    if (ASC_initializeNetwork(NET_ACCEPTOR, settings_.port, kAcseSeconds, &network).bad()) return 1;
+    if (tls_) ASC_setTransportLayer(network, tls_.get(), 0);
+    T_ASC_Association* association = nullptr;
+    connectionDeadline(kAcseSeconds);
+    const OFCondition condition = ASC_receiveAssociation(network, &association, ASC_DEFAULTMAXPDU, nullptr, nullptr,
+                                                         tls_ ? OFTrue : OFFalse, DUL_BLOCK, kAcseSeconds);
+    connectionDeadline(0);
+    if (condition.bad()) {
+        log("association request from " + address + " not read: " +
+            (connectionTimedOut() ? "not complete within " + std::to_string(kAcseSeconds) + " s"
+                                  : std::string(condition.text())));
+        ASC_dropAssociation(association);
+        ASC_destroyAssociation(&association);
+    } else {
+        serveAssociation(*this, association, config, tls_ ? peerCommonName(association) : std::string());
+    }
+    ASC_dropNetwork(&network);
+    return 0;
 }
 
 int ReceiveNode::run() {
@@ -129,81 +159,40 @@ int ReceiveNode::run() {
     dcmDisableGethostbyaddr.set(OFTrue);
     ::signal(SIGPIPE, SIG_IGN);
     ::signal(SIGXFSZ, SIG_IGN);
-    sigset_t stops;
-    sigemptyset(&stops);
-    sigaddset(&stops, SIGTERM);
-    sigaddset(&stops, SIGINT);
-    ::pthread_sigmask(SIG_BLOCK, &stops, nullptr);  // every thread inherits it; only the signal thread takes them
 
     DcmSharedSCPConfig config;
     config->setAETitle(settings_.title.c_str());
     config->setACSETimeout(kAcseSeconds);
     config->setDIMSEBlockingMode(DIMSE_NONBLOCKING);
-    config->setDIMSETimeout(kDimseSeconds);
+    config->setDIMSETimeout(static_cast<Uint32>(settings_.idleSeconds));
     config->setHostLookupEnabled(OFFalse);
     config->setProgressNotificationMode(OFTrue);  // the object size limit is checked as data arrives
     if (!addContexts(config)) {
         std::fprintf(stderr, "%s: the presentation contexts cannot be set up\n", kWho);
         return kCannotOpen;
     }
-
-    T_ASC_Network* network = nullptr;
-    const OFCondition condition = ASC_initializeNetwork(NET_ACCEPTOR, settings_.port, kAcseSeconds, &network);
-    if (condition.bad()) {
-        std::fprintf(stderr, "%s: cannot listen on port %u: %s\n", kWho, settings_.port, condition.text());
+    std::string reason;
+    if (!settings_.tlsKey.empty() &&
+        !(tls_ = makeTlsLayer(NET_ACCEPTOR, {settings_.tlsKey, settings_.tlsCert, settings_.tlsCa}, reason))) {
+        std::fprintf(stderr, "%s: %s\n", kWho, reason.c_str());
         return kCannotOpen;
     }
-    std::thread([this, stops] { awaitStop(stops); }).detach();
-    announce();
-    admitConnections(network, config);
-}
-
-// Until the signal thread ends the process; once stopping, every
-// association request is rejected as transient, so its caller tries again
-// later (the network stays up for the associations still open).
-void ReceiveNode::admitConnections(T_ASC_Network* network, const DcmSharedSCPConfig& config) {
-    for (;;) {
-        T_ASC_Association* association = nullptr;
-        const OFCondition condition = ASC_receiveAssociation(network, &association, ASC_DEFAULTMAXPDU, nullptr,
-                                                             nullptr, OFFalse, DUL_NOBLOCK, 1);
-        if (condition == DUL_NOASSOCIATIONREQUEST) {
-            ASC_destroyAssociation(&association);
-            continue;
-        }
-        if (condition.bad() || associations_ >= settings_.maxAssociations || stopping_) {
-            std::string peer = "unknown";
-            if (association && association->params)
-                peer = trimmedTitle(association->params->DULparams.callingAPTitle) + "@" +
-                       association->params->DULparams.callingPresentationAddress;
-            if (condition.bad()) {
-                log("association request from " + peer + " not read: " + condition.text());
-            } else {
-                log("association from " + peer + " refused: " +
-                    (stopping_ ? std::string("the node is stopping")
-                               : std::to_string(settings_.maxAssociations) +
-                                     " associations already open (--max-associations)"));
-                T_ASC_RejectParameters reject{ASC_RESULT_REJECTEDTRANSIENT,
-                                              ASC_SOURCE_SERVICEPROVIDER_PRESENTATION_RELATED,
-                                              ASC_REASON_SP_PRES_LOCALLIMITEXCEEDED};
-                ASC_rejectAssociation(association, &reject);
-            }
-            ASC_dropAssociation(association);
-            ASC_destroyAssociation(&association);
-            continue;
-        }
-        ++associations_;
-        try {
-            std::thread([this, association, config] {
-                serveAssociation(*this, association, config);
-                --associations_;
-            }).detach();
-        } catch (const std::system_error& error) {
-            --associations_;
-            log(std::string("association refused: no thread for it: ") + error.what());
-            ASC_dropAssociation(association);
-            ASC_destroyAssociation(&association);
-        }
+    SupervisorSettings limits;
+    limits.address = settings_.listen;
+    limits.port = settings_.port;
+    limits.maxAssociations = settings_.maxAssociations;
+    limits.maxPerHost = settings_.maxPerHost;
+    limits.associationSeconds = settings_.associationSeconds;
+    Supervisor supervisor(limits, [this](const std::string& line) { log(line); });
+    if (!supervisor.listen(reason)) {
+        std::fprintf(stderr, "%s: cannot listen on port %u: %s\n", kWho, settings_.port, reason.c_str());
+        return kCannotOpen;
     }
+    announce();
+    const std::string receiving = settings_.keep.empty() ? settings_.inbox : settings_.keep;
+    return supervisor.run(
+        [&](int connection, const std::string& address) { return serveConnection(connection, address, config); },
+        [&](int pid) { ReceivingFile::removeLeftovers(receiving, pid); });
 }
 
 }  // namespace trevik::dicom

@@ -1,27 +1,26 @@
 // The receiving node of `trevik-dicom receive`: it listens, admits or
-// refuses each association, hands every admitted one to a storage service
-// provider on a thread of its own, and stops on SIGTERM or SIGINT.
+// refuses each connection, serves each admitted association in a process
+// of its own, and stops on SIGTERM or SIGINT.
 //
-// One thread listens; each association runs in a thread of its own (at
-// most --max-associations at once). Files are written one at a time under
-// one lock, which also lets the end wait for the write in progress.
-// SIGTERM and SIGINT are taken by a thread of their own (sigwait): no new
-// association or object is accepted, the objects in flight finish (for at
-// most 30 s), then the process ends with 0.
+// The parent process (receive_supervisor) accepts on a socket of its own,
+// bound to --listen or to every address, and counts the associations per
+// peer address (--max-per-host) and in all (--max-associations); it reads
+// nothing a peer sends, so a slow or silent peer delays no one else. Each
+// connection's process hands the socket to DCMTK, reads the association
+// request (and the TLS handshake) within kAcseSeconds, and serves the
+// association with the storage service provider (receive_storage), under
+// a memory limit of --max-memory / --max-associations: a peer that sends
+// more than that (a huge command set, a data set that inflates) ends its
+// own association only.
 #pragma once
 
-#include <signal.h>
-
-#include <atomic>
-#include <cerrno>
-#include <condition_variable>
-#include <mutex>
+#include <memory>
 #include <string>
 
 #include "app/dicom/receive_options.h"
+#include "app/dicom/tls.h"
 #include "study/status.h"
 
-struct T_ASC_Network;
 class DcmSharedSCPConfig;
 
 namespace trevik::dicom {
@@ -35,62 +34,34 @@ struct Admission {
 
 class ReceiveNode {
 public:
-    static constexpr int kStopSeconds = 30;
-    static constexpr int kAcseSeconds = 10;   // also bounds a connection that never asks
-    static constexpr int kDimseSeconds = 60;  // a caller silent this long is aborted
+    static constexpr int kAcseSeconds = 10;  // the whole association request, from the connection on
 
-    explicit ReceiveNode(ReceiveSettings settings) : settings_(std::move(settings)) {}
+    explicit ReceiveNode(ReceiveSettings settings);
+    ~ReceiveNode();
     const ReceiveSettings& settings() const { return settings_; }
 
-    // Listens and serves until a stop signal ends the process (with 0);
-    // returns only when the node cannot start, with the exit code. The
-    // node must outlive the process's threads: one node per process.
+    // Listens and serves until a stop signal; returns the exit code (0
+    // after a stop, else the code of what kept the node from starting).
     int run();
 
-    // One line on standard error, with the local time; lines of different
-    // threads never mix.
+    // One line on standard error, with the local time, written at once.
     void log(const std::string& line);
 
-    // Whether `calling` from `address` may store on this node, called as
+    // Whether `calling` from `address` (with a TLS certificate of
+    // `commonName`, empty without) may store on this node, called as
     // `called`.
-    Admission admit(const std::string& calling, const std::string& called, const std::string& address) const;
-    bool stopping() const { return stopping_; }
-
-    // An object is in flight from its C-STORE request to its response.
-    void objectStarts();
-    void objectEnds();
-
-    // Writes one file with the lock held; CannotWrite (ECANCELED) once the
-    // node has ended.
-    template <typename Write>
-    Status write(Write&& body) {
-        const std::lock_guard<std::mutex> hold(writeLock_);
-        if (ended_) return statusOf(Reason::CannotWrite, ECANCELED);
-        return body();
-    }
+    Admission admit(const std::string& calling, const std::string& called, const std::string& address,
+                    const std::string& commonName) const;
+    bool stopping() const;
 
 private:
-    bool allowed(const std::string& title, const std::string& address) const;
-    // Waits until no object is in flight, at most `seconds`; the number
-    // still in flight.
-    int awaitObjects(int seconds);
-    // Waits for the write in progress and lets no other start.
-    void endWrites();
-    // The signal thread: waits for SIGTERM or SIGINT, then ends the node.
-    [[noreturn]] void awaitStop(sigset_t signals);
+    bool allowed(const std::string& title, const std::string& address, const std::string& commonName) const;
     void announce();
-    // Takes association requests until the process ends.
-    [[noreturn]] void admitConnections(T_ASC_Network* network, const DcmSharedSCPConfig& config);
+    // Serves one connection in its own process; the process's exit status.
+    int serveConnection(int connection, const std::string& address, const DcmSharedSCPConfig& config);
 
     const ReceiveSettings settings_;
-    std::atomic<bool> stopping_{false};
-    std::atomic<int> associations_{0};
-    std::mutex logLock_;
-    std::mutex flightLock_;
-    std::condition_variable landed_;
-    int inFlight_ = 0;
-    std::mutex writeLock_;
-    bool ended_ = false;
+    TlsLayer tls_;
 };
 
 }  // namespace trevik::dicom

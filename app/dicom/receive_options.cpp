@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -20,8 +21,16 @@ constexpr const char* kWho = "trevik-dicom receive";
 constexpr int kMostAssociations = 64;
 constexpr int kMostObjectMiB = 4095;
 
-// --allow AET[@HOST]: a host name is resolved once, at start.
+// --allow AET[@HOST] (a host name is resolved once, at start) or cn=NAME.
 bool parseCaller(const std::string& text, Caller& caller, std::string& error) {
+    if (text.rfind("cn=", 0) == 0 || text.rfind("CN=", 0) == 0) {
+        caller.commonName = text.substr(3);
+        if (caller.commonName.empty() || caller.commonName.size() > 64) {
+            error = "--allow cn=NAME takes a certificate's common name of 1 to 64 characters";
+            return false;
+        }
+        return true;
+    }
     const std::size_t at = text.rfind('@');
     caller.title = text.substr(0, at);
     if (!validAeTitle(caller.title)) {
@@ -70,15 +79,66 @@ bool writableFolder(const std::string& path, std::string& reason) {
         return false;
     }
     if (::access(path.c_str(), W_OK | X_OK) != 0) {
-        reason = std::strerror(errno);
+        reason = std::string(errno == EROFS || errno == EACCES ? "read-only for the node" : "cannot be written") +
+                 " (" + std::strerror(errno) + ")";
         return false;
     }
     return true;
 }
 
+// The options that take a whole number: name, range, where it goes, and
+// the unit the usage error names.
+struct NumberOption {
+    const char* name;
+    int low, high;
+    int ReceiveSettings::*field;
+    const char* takes;
+};
+constexpr NumberOption kNumbers[] = {
+    {"--max-associations", 1, kMostAssociations, &ReceiveSettings::maxAssociations, "a number"},
+    {"--max-per-host", 1, kMostAssociations, &ReceiveSettings::maxPerHost, "a number"},
+    {"--max-memory", 64, 1 << 20, &ReceiveSettings::maxMemoryMiB, "a size in MiB"},
+    {"--idle-timeout", 1, 86400, &ReceiveSettings::idleSeconds, "seconds"},
+    {"--object-timeout", 1, 86400, &ReceiveSettings::objectSeconds, "seconds"},
+    {"--association-timeout", 1, 7 * 86400, &ReceiveSettings::associationSeconds, "seconds"},
+};
+
+// The options that name a file of DICOM TLS.
+struct FileOption {
+    const char* name;
+    std::string ReceiveSettings::*field;
+};
+constexpr FileOption kFiles[] = {
+    {"--tls-key", &ReceiveSettings::tlsKey},
+    {"--tls-cert", &ReceiveSettings::tlsCert},
+    {"--tls-ca", &ReceiveSettings::tlsCa},
+};
+
+// A table option at args[i]: 0 when taken, the exit code of a usage error,
+// or -1 when args[i] is none of them.
+int takeTableOption(const std::vector<std::string>& args, std::size_t& i, ReceiveSettings& settings) {
+    std::string value;
+    bool missing = false;
+    for (const NumberOption& option : kNumbers) {
+        if (!optionValue(args, i, option.name, value, missing)) continue;
+        if (missing || !parseNumber(value, option.low, option.high, settings.*option.field))
+            return usageError("receive", std::string(option.name) + " takes " + option.takes + " from " +
+                                             std::to_string(option.low) + " to " + std::to_string(option.high));
+        return 0;
+    }
+    for (const FileOption& option : kFiles) {
+        if (!optionValue(args, i, option.name, value, missing)) continue;
+        if (missing || value.empty()) return usageError("receive", std::string(option.name) + " needs a file");
+        settings.*option.field = value;
+        return 0;
+    }
+    return -1;
+}
+
 // The option at args[i]: 0 when taken, else the exit code of a usage error.
 int takeOption(const std::vector<std::string>& args, std::size_t& i, ReceiveSettings& settings, bool& haveTitle,
                bool& havePort) {
+    if (const int code = takeTableOption(args, i, settings); code >= 0) return code;
     std::string value, error;
     bool missing = false;
     int number = 0;
@@ -91,6 +151,9 @@ int takeOption(const std::vector<std::string>& args, std::size_t& i, ReceiveSett
             return usageError("receive", "--port takes a port from 1 to 65535");
         settings.port = static_cast<std::uint16_t>(number);
         havePort = true;
+    } else if (optionValue(args, i, "--listen", value, missing)) {
+        if (missing || ::inet_pton(AF_INET, value.c_str(), &settings.listen) != 1)
+            return usageError("receive", "--listen takes one IPv4 address, such as 192.0.2.5");
     } else if (optionValue(args, i, "--inbox", value, missing)) {
         if (missing || value.empty()) return usageError("receive", "--inbox needs a folder");
         settings.inbox = value;
@@ -99,13 +162,9 @@ int takeOption(const std::vector<std::string>& args, std::size_t& i, ReceiveSett
         settings.keep = value;
     } else if (optionValue(args, i, "--allow", value, missing)) {
         Caller caller;
-        if (missing) return usageError("receive", "--allow needs AET[@HOST]");
+        if (missing) return usageError("receive", "--allow needs AET[@HOST] or cn=NAME");
         if (!parseCaller(value, caller, error)) return usageError("receive", error);
         settings.allowed.push_back(caller);
-    } else if (optionValue(args, i, "--max-associations", value, missing)) {
-        if (missing || !parseNumber(value, 1, kMostAssociations, settings.maxAssociations))
-            return usageError("receive",
-                              "--max-associations takes a number from 1 to " + std::to_string(kMostAssociations));
     } else if (optionValue(args, i, "--max-object-size", value, missing)) {
         if (missing || !parseNumber(value, 1, kMostObjectMiB, number))
             return usageError("receive",
@@ -114,6 +173,17 @@ int takeOption(const std::vector<std::string>& args, std::size_t& i, ReceiveSett
     } else {
         return usageError("receive", "unknown argument " + args[i]);
     }
+    return 0;
+}
+
+// Whether the settings agree with each other; else the exit code of a usage error.
+int checkSettings(ReceiveSettings& settings) {
+    settings.maxPerHost = std::min(settings.maxPerHost, settings.maxAssociations);
+    const int tls = !settings.tlsKey.empty() + !settings.tlsCert.empty() + !settings.tlsCa.empty();
+    if (tls != 0 && tls != 3) return usageError("receive", "DICOM TLS needs all of --tls-key, --tls-cert and --tls-ca");
+    for (const Caller& caller : settings.allowed)
+        if (!caller.commonName.empty() && tls == 0)
+            return usageError("receive", "--allow cn=" + caller.commonName + " needs DICOM TLS (--tls-key, --tls-cert, --tls-ca)");
     return 0;
 }
 
@@ -132,6 +202,7 @@ int readReceiveOptions(const std::vector<std::string>& args, ReceiveSettings& se
         if (const int code = takeOption(args, i, settings, haveTitle, havePort); code != 0) return code;
     if (!haveTitle || !havePort || settings.inbox.empty())
         return usageError("receive", "needs --aet AET, --port PORT and --inbox DIR");
+    if (const int code = checkSettings(settings); code != 0) return code;
     for (const auto& [option, folder] : {std::pair<const char*, std::string>{"inbox", settings.inbox},
                                          std::pair<const char*, std::string>{"keep", settings.keep}}) {
         std::string reason;

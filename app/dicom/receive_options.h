@@ -2,6 +2,8 @@
 // writes, who may store, and its limits.
 #pragma once
 
+#include <netinet/in.h>
+
 #include <cstdint>
 #include <set>
 #include <string>
@@ -10,11 +12,14 @@
 namespace trevik::dicom {
 
 // A calling AE title that may store, from any host or from the addresses
-// its host name had at start.
+// its host name had at start; or (cn=NAME) a peer whose TLS certificate,
+// signed by the --tls-ca authority, has that common name, whatever AE title
+// it gives.
 struct Caller {
     std::string title;
     std::string host;
     std::set<std::string> addresses;
+    std::string commonName;
 };
 
 struct ReceiveSettings {
@@ -27,11 +32,28 @@ struct ReceiveSettings {
 
     std::string title;
     std::uint16_t port = 0;
+    in_addr listen{};  // INADDR_ANY unless --listen names one address
     std::string inbox;
     std::string keep;
     std::vector<Caller> allowed;
-    int maxAssociations = 4;
+    int maxAssociations = 8;
+    int maxPerHost = 4;
+    // All associations together stay within this (each one's process gets
+    // maxMemoryMiB / maxAssociations).
+    int maxMemoryMiB = 1024;
     unsigned long long maxObjectBytes = static_cast<unsigned long long>(kDefaultObjectMiB) << 20;
+    // Deadlines, in seconds: nothing received within an association; one
+    // object from its request to its last byte (64 MiB at 1 Mbit/s takes
+    // about 540 s); a whole association.
+    int idleSeconds = 60;
+    int objectSeconds = 900;
+    int associationSeconds = 7200;
+    // DICOM TLS: all three, or none.
+    std::string tlsKey, tlsCert, tlsCa;
+
+    unsigned long long memoryPerAssociation() const {
+        return (static_cast<unsigned long long>(maxMemoryMiB) << 20) / static_cast<unsigned>(maxAssociations);
+    }
 };
 
 // Reads receive's arguments into `settings` and checks that its folders can

@@ -6,6 +6,9 @@
 #include <dcmtk/dcmnet/diutil.h>
 #include <dcmtk/dcmnet/scpthrd.h>
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -13,7 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "app/dicom/receive_supervisor.h"
 #include "app/dicom/received_object.h"
+#include "reader/dicom/nesting.h"
 #include "writer/dicom/nm_object.h"
 #include "writer/gsd/gsd_writer.h"
 
@@ -25,6 +30,9 @@ constexpr std::size_t kMostComment = 64;  // Error Comment is LO
 constexpr Uint16 kSuccess = 0x0000;
 constexpr Uint16 kOutOfResources = 0xA700;
 constexpr Uint16 kCannotUnderstand = 0xC000;
+constexpr const char* kNoMemoryWords = "not enough memory for one association (--max-memory)";
+// The base of the names of an object that cannot be read.
+constexpr const char* kUnknownBase = "unknown_unknown_unknown_unknown";
 
 // What became of one object: the response status, the Error Comment, and
 // the log line's words.
@@ -38,54 +46,68 @@ std::string errorWords(const Status& status) {
     return status.where.error ? std::strerror(status.where.error) : statusWords(status);
 }
 
-// Keeps (with --keep), converts and writes one received object.
-Outcome storeObject(ReceiveNode& node, std::unique_ptr<DcmDataset> received, E_TransferSyntax syntax) {
-    Outcome outcome;
+// The words of a failed write, naming a read-only folder as such.
+std::string writeWords(const Status& status) {
+    const int error = status.where.error;
+    if (error == EROFS || error == EACCES || error == EPERM) return "the folder is read-only for the node (" + errorWords(status) + ")";
+    return errorWords(status);
+}
+
+Outcome failure(Uint16 status, const std::string& comment, const std::string& done = {}) {
+    return {status, comment, done + "not stored: " + comment};
+}
+
+// Keeps (with --keep), converts and writes one object received into the
+// file `received`, as the files of its instance.
+Outcome storeObject(ReceiveNode& node, ReceivingFile& received, const std::string& instanceUid) {
     const ReceiveSettings& settings = node.settings();
     try {
-        DcmFileFormat file(received.release(), OFFalse);
+        // Why the object cannot be read at all, before any conversion.
+        std::string refusal;
+        // Sequences nested past what DCMTK's recursive parser survives are
+        // refused by a scan of the raw bytes first, as are deflated data
+        // sets that inflate past this association's memory.
+        const Status nesting = checkNestingOfFile(received.path().c_str(), settings.memoryPerAssociation());
+        if (!nesting.ok()) refusal = statusWords(nesting);
+        DcmFileFormat file;
+        if (refusal.empty()) {
+            const OFCondition loaded = file.loadFile(received.path().c_str());
+            if (loaded == EC_MemoryExhausted)
+                refusal = kNoMemoryWords;
+            else if (loaded.bad())
+                refusal = std::string("cannot be read: ") + loaded.text();
+        }
         DcmDataset& dataset = *file.getDataset();
-        const std::string base = receivedBaseName(dataset);
-        if (!settings.keep.empty()) {
-            std::vector<unsigned char> bytes;
-            Status encoded = encodeFile(file, bytes, syntax);
-            std::string kept;
-            const auto create = [&](const char* path) {
-                return writeBytes(path, bytes, {}, detail::OutputFile::Existing::Refuse);
-            };
-            if (encoded.ok()) encoded = node.write([&] { return createNumbered(settings.keep, base, ".dcm", create, kept); });
-            if (!encoded.ok()) {
-                outcome.status = kOutOfResources;
-                outcome.comment = "cannot keep the object: " + errorWords(encoded);
-                outcome.words = "not stored: " + outcome.comment;
-                return outcome;
-            }
-            outcome.words = "kept as " + kept + ", ";
-        }
+        InstanceFiles files;
+        Status status = files.open(settings.inbox, settings.keep,
+                                   refusal.empty() ? receivedBaseName(dataset) : kUnknownBase, instanceUid);
+        if (!status.ok()) return failure(kOutOfResources, "cannot write to the inbox: " + writeWords(status));
+        // The data set is read from the received file as the conversion
+        // needs it, so the file is kept (renamed) only after that.
         std::unique_ptr<Study> study(new Study());
-        Status status = convertReceived(dataset, *study);
-        if (!status.ok()) {
-            outcome.status = status.code == kNoMemory ? kOutOfResources : kCannotUnderstand;
-            outcome.comment = statusWords(status);
-            outcome.words += "not converted: " + outcome.comment;
-            return outcome;
+        const Status converted = refusal.empty() ? convertReceived(dataset, *study) : Status{};
+        std::string words;
+        if (!settings.keep.empty()) {
+            status = received.keepAs(files.path(".dcm"));
+            if (!status.ok()) return failure(kOutOfResources, "cannot keep the object: " + writeWords(status));
+            files.made(".dcm");
+            words = "kept as " + files.name() + ".dcm, ";
         }
-        std::string name;
-        const auto create = [&](const char* path) { return createGsd(path, *study); };
-        status = node.write([&] { return createNumbered(settings.inbox, base, ".gsd", create, name); });
-        if (!status.ok()) {
-            outcome.status = kOutOfResources;
-            outcome.comment = "cannot write to the inbox: " + errorWords(status);
-            outcome.words += "not stored: " + outcome.comment;
-            return outcome;
+        if (!refusal.empty()) return {kCannotUnderstand, refusal, words + "not converted: " + refusal};
+        if (!converted.ok()) {
+            // Memory is that of one association, and the same object would
+            // need the same again: not a reason to try later.
+            const std::string comment = converted.code == kNoMemory ? kNoMemoryWords : statusWords(converted);
+            return {kCannotUnderstand, comment, words + "not converted: " + comment};
         }
-        outcome.words += "stored as " + name;
+        status = writeGsd(files.path(".gsd").c_str(), *study);
+        if (!status.ok()) return failure(kOutOfResources, "cannot write to the inbox: " + writeWords(status), words);
+        files.made(".gsd");
+        files.finish();
+        return {kSuccess, {}, words + "stored as " + files.name() + ".gsd"};
     } catch (const std::bad_alloc&) {
-        outcome.status = kOutOfResources;
-        outcome.comment = "not enough memory";
-        outcome.words = "not stored: not enough memory";
+        return failure(kCannotUnderstand, kNoMemoryWords);
     }
-    return outcome;
 }
 
 // The Error Comment of a response: printable ASCII without backslashes, at
@@ -101,7 +123,7 @@ std::string errorComment(std::string comment) {
 // store.
 class StorageProvider : public DcmThreadSCP {
 public:
-    explicit StorageProvider(ReceiveNode& node) : node_(node) {}
+    StorageProvider(ReceiveNode& node, std::string commonName) : node_(node), commonName_(std::move(commonName)) {}
 
 protected:
     void notifyAssociationRequest(const T_ASC_Parameters& params, DcmSCPActionType& action) override {
@@ -110,7 +132,7 @@ protected:
         address_ = params.DULparams.callingPresentationAddress;
         if (const std::size_t colon = address_.rfind(':'); colon != std::string::npos) address_.resize(colon);
         peer_ = calling + "@" + address_;
-        const Admission admission = node_.admit(calling, called, address_);
+        const Admission admission = node_.admit(calling, called, address_, commonName_);
         refusal_ = admission.refusal;
         switch (admission.verdict) {
         case Admission::Verdict::Admit: break;
@@ -136,14 +158,17 @@ protected:
     void notifyDIMSEError(const OFCondition& condition) override {
         if (tooLarge_)
             end_ = "aborted: an object over the size limit";
+        else if (connectionTimedOut())
+            end_ = "ended: past a deadline (--object-timeout or --association-timeout)";
+        else if (connectionStopping())
+            end_ = "ended: the node is stopping";
         else if (condition == DIMSE_NODATAAVAILABLE)
-            end_ = "aborted: nothing received for " + std::to_string(ReceiveNode::kDimseSeconds) + " s";
+            end_ = "aborted: nothing received for " + std::to_string(node_.settings().idleSeconds) + " s (--idle-timeout)";
         else
             end_ = std::string("aborted: ") + condition.text();
     }
-    // Called as each part of an object's data set arrives (the object is
-    // held in memory until it is whole): past the limit, the association
-    // is aborted, which ends the receive at once.
+    // Called as each part of an object's data set arrives: past the limit,
+    // the association is aborted, which ends the receive at once.
     void notifyRECEIVEProgress(const unsigned long bytes) override {
         if (!receiving_ || tooLarge_ || bytes <= node_.settings().maxObjectBytes) return;
         tooLarge_ = true;
@@ -166,7 +191,8 @@ protected:
     }
 
 private:
-    // One C-STORE: the object received whole, stored, answered.
+    // One C-STORE: the object received into a file as it came, stored,
+    // answered.
     OFCondition receiveObject(T_DIMSE_C_StoreRQ& request, const DcmPresentationContextInfo& info) {
         const std::string what = "object " + std::string(request.AffectedSOPInstanceUID) + " from " + peer_;
         if (node_.stopping()) {
@@ -174,30 +200,33 @@ private:
             ++failed_;
             return makeOFCondition(0, 1, OF_error, "the node is stopping");
         }
-        node_.objectStarts();
-        struct Landed {
-            ReceiveNode& node;
-            ~Landed() { node.objectEnds(); }
-        } landed{node_};
-        DcmDataset* dataset = nullptr;
+        connectionBusy(true);
+        const ReceiveSettings& settings = node_.settings();
+        ReceivingFile received(settings.keep.empty() ? settings.inbox : settings.keep);
+        if (received.path().empty()) {
+            node_.log(what + " not received: no file to receive it into: " +
+                      writeWords(statusOf(Reason::CannotWrite, received.error())) + " (association aborted)");
+            ++failed_;
+            connectionBusy(false);
+            return makeOFCondition(0, 3, OF_error, "no file to receive into");
+        }
         receiving_ = true;
-        OFCondition condition = receiveSTORERequest(request, info.presentationContextID, dataset);
+        connectionDeadline(settings.objectSeconds);
+        OFCondition condition = receiveSTORERequest(request, info.presentationContextID, OFString(received.path().c_str()));
+        connectionDeadline(0);
         receiving_ = false;
-        std::unique_ptr<DcmDataset> received(dataset);
-        if (tooLarge_) {
-            received.reset();
-            node_.log(what + " not received: larger than " + std::to_string(node_.settings().maxObjectBytes >> 20) +
-                      " MiB (--max-object-size); association aborted");
+        if (tooLarge_ || connectionTimedOut() || condition.bad()) {
+            node_.log(what + " not received: " +
+                      (tooLarge_ ? "larger than " + std::to_string(settings.maxObjectBytes >> 20) +
+                                       " MiB (--max-object-size); association aborted"
+                       : connectionTimedOut() ? "not whole within " + std::to_string(settings.objectSeconds) +
+                                                    " s (--object-timeout); association aborted"
+                                              : std::string(condition.text())));
             ++failed_;
-            return condition.bad() ? condition : makeOFCondition(0, 2, OF_error, "object too large");
+            connectionBusy(false);
+            return condition.bad() ? condition : makeOFCondition(0, 2, OF_error, "object not received");
         }
-        if (condition.bad()) {
-            node_.log(what + " not received: " + condition.text());
-            ++failed_;
-            return condition;
-        }
-        const E_TransferSyntax syntax = DcmXfer(info.acceptedTransferSyntax.c_str()).getXfer();
-        const Outcome outcome = storeObject(node_, std::move(received), syntax);
+        const Outcome outcome = storeObject(node_, received, request.AffectedSOPInstanceUID);
         DcmDataset detail;
         DcmDataset* statusDetail = nullptr;
         if (!outcome.comment.empty()) {
@@ -206,6 +235,7 @@ private:
         }
         condition = sendSTOREResponse(info.presentationContextID, request.MessageID, request.AffectedSOPClassUID,
                                       request.AffectedSOPInstanceUID, outcome.status, statusDetail);
+        connectionBusy(false);
         char code[8];
         std::snprintf(code, sizeof code, "0x%04X", outcome.status);
         if (outcome.status == kSuccess && condition.good())
@@ -214,10 +244,15 @@ private:
             ++failed_;
         node_.log(what + ": " + outcome.words + " (status " + code + ")" +
                   (condition.bad() ? std::string("; the response was not sent: ") + condition.text() : ""));
+        if (condition.good() && node_.stopping()) {
+            end_ = "ended: the node is stopping";
+            return makeOFCondition(0, 1, OF_error, "the node is stopping");
+        }
         return condition;
     }
 
     ReceiveNode& node_;
+    const std::string commonName_;
     std::string address_, peer_, refusal_;
     std::string end_ = "ended";
     bool wrongCalled_ = false, notAllowed_ = false, accepted_ = false;
@@ -227,8 +262,9 @@ private:
 
 }  // namespace
 
-void serveAssociation(ReceiveNode& node, T_ASC_Association* association, const DcmSharedSCPConfig& config) {
-    StorageProvider provider(node);
+void serveAssociation(ReceiveNode& node, T_ASC_Association* association, const DcmSharedSCPConfig& config,
+                      const std::string& commonName) {
+    StorageProvider provider(node, commonName);
     provider.setSharedConfig(config);
     provider.run(association);
 }

@@ -4,17 +4,41 @@
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cstring>
 
 #include "app/conversion/conversion.h"
 #include "reader/dicom/dicom_source.h"
+#include "dicom/uid.h"
 
 namespace trevik::dicom {
 
 namespace {
 
 constexpr std::size_t kMostValueBytes = 64;
-constexpr int kMostSuffix = 9999;
+constexpr std::size_t kDigestDigits = 8;
+constexpr std::size_t kCollisionDigits = 5;  // "-9999"
+constexpr int kMostCollisions = 9999;
+constexpr std::size_t kMostUid = 64;
+constexpr const char* kMark = "user.trevik.instance";
+
+// The files a received instance may give: the suffix, and whether it goes
+// into the keep folder (else the inbox).
+struct Member {
+    const char* suffix;
+    bool kept;
+};
+constexpr Member kMembers[] = {
+    {".gsd", false}, {"-ew2.gsd", false}, {"-rr2.gsd", false}, {".qc.png", false}, {".dcm", true},
+};
 
 std::string nameValue(DcmDataset& dataset, const DcmTagKey& tag) {
     OFString value;
@@ -54,19 +78,139 @@ Status convertReceived(DcmDataset& dataset, Study& study) {
         });
 }
 
-Status createNumbered(const std::string& directory, const std::string& base, const std::string& extension,
-                      const std::function<Status(const char* path)>& create, std::string& name) {
-    Status status;
-    for (int n = 1; n <= kMostSuffix; ++n) {
-        name = base;
-        if (n > 1) name.append("-").append(std::to_string(n));
-        name.append(extension);
-        std::string path = directory;
-        path.append("/").append(name);
-        status = create(path.c_str());
-        if (status.ok() || status.reason != Reason::CannotWrite || status.where.error != EEXIST) return status;
+std::string instanceDigest(const std::string& instanceUid) {
+    const std::array<std::uint8_t, 32> digest = Sha256().add(instanceUid).finish();
+    return hexDigest(digest).substr(0, kDigestDigits);
+}
+
+std::string fittedBase(const std::string& base, long nameMax) {
+    std::size_t longest = 0;
+    for (const Member& member : kMembers) longest = std::max(longest, std::strlen(member.suffix));
+    const long room = nameMax - static_cast<long>(1 + kDigestDigits + kCollisionDigits + longest);
+    if (room <= 0) return "_";
+    return base.size() > static_cast<std::size_t>(room) ? base.substr(0, static_cast<std::size_t>(room)) : base;
+}
+
+namespace {
+
+std::string hiddenName(const std::string& folder, const char* what, int pid) {
+    return folder + "/." + what + "-" + std::to_string(pid) + ".dcm";
+}
+
+}  // namespace
+
+ReceivingFile::ReceivingFile(const std::string& folder) : folder_(folder) {
+    fd_ = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    if (fd_ >= 0) {
+        path_ = "/proc/self/fd/" + std::to_string(fd_);
+        struct stat info {};
+        if (::stat(path_.c_str(), &info) == 0) return;
+        ::close(fd_);  // no /proc: a named file instead
+        fd_ = -1;
     }
-    return status;
+    named_ = hiddenName(folder, "receiving", ::getpid());
+    ::unlink(named_.c_str());
+    const int fd = ::open(named_.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error_ = errno;
+        named_.clear();
+        path_.clear();
+        return;
+    }
+    ::close(fd);
+    path_ = named_;
+}
+
+ReceivingFile::~ReceivingFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!named_.empty()) ::unlink(named_.c_str());
+}
+
+Status ReceivingFile::keepAs(const std::string& destination) {
+    if (!named_.empty()) {
+        if (::rename(named_.c_str(), destination.c_str()) != 0) return statusOf(Reason::CannotWrite, errno);
+        named_.clear();
+        return {};
+    }
+    // Linked under a hidden name, then renamed over the destination: the
+    // name holds the old file or the whole new one.
+    const std::string linked = hiddenName(folder_, "keeping", ::getpid());
+    ::unlink(linked.c_str());
+    if (::linkat(AT_FDCWD, path_.c_str(), AT_FDCWD, linked.c_str(), AT_SYMLINK_FOLLOW) != 0)
+        return statusOf(Reason::CannotWrite, errno);
+    if (::rename(linked.c_str(), destination.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(linked.c_str());
+        return statusOf(Reason::CannotWrite, error);
+    }
+    return {};
+}
+
+void ReceivingFile::removeLeftovers(const std::string& folder, int pid) {
+    for (const char* what : {"receiving", "keeping"}) ::unlink(hiddenName(folder, what, pid).c_str());
+}
+
+InstanceFiles::~InstanceFiles() {
+    if (lock_ >= 0) ::close(lock_);  // unlocks; a set not finished keeps its older files
+}
+
+std::string InstanceFiles::path(const std::string& suffix) const {
+    for (const Member& member : kMembers)
+        if (suffix == member.suffix) return (member.kept ? keep_ : inbox_) + "/" + name_ + suffix;
+    return inbox_ + "/" + name_ + suffix;
+}
+
+bool InstanceFiles::exists(const std::string& suffix) const {
+    struct stat info {};
+    return (suffix != ".dcm" || !keep_.empty()) && ::lstat(path(suffix).c_str(), &info) == 0;
+}
+
+bool InstanceFiles::sameInstance() const {
+    for (const Member& member : kMembers) {
+        if (!exists(member.suffix)) continue;
+        char mark[kMostUid + 1] = "";
+        const ssize_t size = ::lgetxattr(path(member.suffix).c_str(), kMark, mark, kMostUid);
+        // A file without the mark (a file system without extended
+        // attributes, or a copy) is taken as the instance's own: the name
+        // holds the digest of its UID.
+        if (size < 0) return errno == ENODATA || errno == ENOTSUP;
+        return std::string(mark, static_cast<std::size_t>(size)) == uid_;
+    }
+    return true;
+}
+
+Status InstanceFiles::open(const std::string& inbox, const std::string& keep, const std::string& base,
+                           const std::string& instanceUid) {
+    inbox_ = inbox;
+    keep_ = keep;
+    uid_ = instanceUid;
+    lock_ = ::open(inbox.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (lock_ < 0 || ::flock(lock_, LOCK_EX) != 0) return statusOf(Reason::CannotWrite, errno);
+    long nameMax = ::fpathconf(lock_, _PC_NAME_MAX);
+    if (!keep.empty()) {
+        const long keepMax = ::pathconf(keep.c_str(), _PC_NAME_MAX);
+        if (keepMax > 0 && (nameMax <= 0 || keepMax < nameMax)) nameMax = keepMax;
+    }
+    const std::string stem = fittedBase(base, nameMax > 0 ? nameMax : 255) + "-" + instanceDigest(instanceUid);
+    for (int n = 1; n <= kMostCollisions; ++n) {
+        name_ = n == 1 ? stem : stem + "-" + std::to_string(n);
+        if (sameInstance()) return {};
+    }
+    return statusOf(Reason::CannotWrite, EEXIST);
+}
+
+void InstanceFiles::made(const std::string& suffix) {
+    made_.push_back(suffix);
+    (void)::lsetxattr(path(suffix).c_str(), kMark, uid_.data(), uid_.size(), 0);
+}
+
+void InstanceFiles::finish() {
+    if (lock_ < 0) return;
+    for (const Member& member : kMembers)
+            if (std::find(made_.begin(), made_.end(), member.suffix) == made_.end() && exists(member.suffix))
+                ::unlink(path(member.suffix).c_str());
+    ::close(lock_);  // unlocks
+    lock_ = -1;
 }
 
 }  // namespace trevik::dicom
