@@ -48,6 +48,13 @@ const NmAttribute kTable[] = {
     {Nm::SliceThickness, DCM_SliceThickness, EVR_DS, "Slice Thickness",
      "record.thick, geometry.slicePixels (in pixels of Pixel Spacing)", kBoth, kValue},
     {Nm::CountsAccumulated, DCM_CountsAccumulated, EVR_IS, "Counts Accumulated", "", kWritten, kValue},
+    // The beats the gating accepted and rejected, for the quality control:
+    // in the Gated Information Sequence's Data Information Sequence, or at
+    // the top level as some cameras write them.
+    {Nm::IntervalsAcquired, DCM_IntervalsAcquired, EVR_IS, "Intervals Acquired", "the accepted beats (quality control)",
+     kRead, kNested},
+    {Nm::IntervalsRejected, DCM_IntervalsRejected, EVR_IS, "Intervals Rejected", "the rejected beats (quality control)",
+     kRead, kNested},
     {Nm::HeartRate, DCM_HeartRate, EVR_IS, "Heart Rate", "record.hr", kBoth, kValue},
     {Nm::StudyInstanceUid, DCM_StudyInstanceUID, EVR_UI, "Study Instance UID", "", kWritten, kValue},
     {Nm::SeriesInstanceUid, DCM_SeriesInstanceUID, EVR_UI, "Series Instance UID", "", kWritten, kValue},

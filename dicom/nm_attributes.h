@@ -44,6 +44,8 @@ enum class Nm : std::uint8_t {
     Radiopharmaceutical,
     SliceThickness,
     CountsAccumulated,
+    IntervalsAcquired,
+    IntervalsRejected,
     HeartRate,
     StudyInstanceUid,
     SeriesInstanceUid,

@@ -191,15 +191,17 @@ void motion(const Facts& facts, Result& r) {
     r.tracked = true;
     r.axial.assign(static_cast<std::size_t>(r.views), kNone);
     r.lateral.assign(static_cast<std::size_t>(r.views), kNone);
-    r.detectors = facts.detectors == 2 ? 2 : 1;
-    const int split = r.detectors == 2 ? r.views / 2 : r.views;
-    track(r, 0, split, r.axial, r.lateral);
-    judge(0, split, r);
-    if (r.detectors == 2) {
-        track(r, split, r.views, r.axial, r.lateral);
-        judge(split, r.views, r);
-        r.detectorOffset = medianOf(r.axial, split, r.views) - medianOf(r.axial, 0, split);
+    // Each detector's views (an even share, in order) are followed apart:
+    // the step from one detector to the next is no motion. Views that do
+    // not split evenly, or shares too short to judge, are one track.
+    const int n = facts.detectors;
+    r.detectors = n > 1 && r.views % n == 0 && r.views / n >= 3 ? n : 1;
+    const int share = r.views / r.detectors;
+    for (int d = 0; d < r.detectors; ++d) {
+        track(r, d * share, (d + 1) * share, r.axial, r.lateral);
+        judge(d * share, (d + 1) * share, r);
     }
+    if (r.detectors > 1) r.detectorOffset = medianOf(r.axial, share, 2 * share) - medianOf(r.axial, 0, share);
     const double middle = medianOf(r.axial, 0, r.views);
     if (std::isnan(middle)) {  // no view holds anything to follow
         r.tracked = false;

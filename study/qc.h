@@ -44,7 +44,7 @@ struct Frames {
 
 // What the caller knows besides the frames.
 struct Facts {
-    int detectors = 1;            // 2: the first half of the views is the first detector's
+    int detectors = 1;            // the views split evenly between the detectors, in order
     long long acceptedBeats = -1;  // -1: not known
     long long rejectedBeats = -1;
 };

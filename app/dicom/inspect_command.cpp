@@ -1,12 +1,16 @@
 // trevik-dicom inspect: what trevik makes of a DICOM file as its source
-// (the verdict, with the reason) and the attributes the reader used, as
-// trevik-inspect shows them for a DICOM file.
+// (the verdict, with the reason), the attributes the reader used, and the
+// quality control of the frames as the conversion loads them, in the words,
+// TSV figures and pictures of trevik-inspect, which hands DICOM files to it.
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/oflog/oflog.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcmetinf.h>
 #include <dcmtk/dcmdata/dcsequen.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -15,6 +19,8 @@
 
 #include "app/conversion/conversion.h"
 #include "app/dicom/command.h"
+#include "app/inspect/qc_pictures.h"
+#include "app/inspect/qc_report.h"
 #include "reader/dicom/charset.h"
 #include "reader/dicom/dicom_source.h"
 #include "reader/dicom/nesting.h"
@@ -58,33 +64,179 @@ void listAttributes(DcmItem& data, DcmItem& meta, std::string& text) {
     }
 }
 
-}  // namespace
+// What the command is asked: the file, the TSV form, the pictures.
+struct InspectRequest {
+    std::string path;
+    bool tsv = false;
+    std::string qcPage, cine;  // empty: not drawn
+};
 
-int inspectCommand(const std::vector<std::string>& args) {
-    // The reason is said once, in the converter's words: DCMTK's own log
-    // lines would repeat it in another form.
-    OFLog::configure(OFLogger::OFF_LOG_LEVEL);
+// The frame store as the conversion fills it, with the layout the load
+// announced and the number of frames stored.
+class CountingStore final : public FrameSink {
+public:
+    explicit CountingStore(FrameStore& store) : store_(store) {}
+    Status begin(const StudyFacts& facts, const FrameLayout& layout) override {
+        layout_ = layout;
+        return store_.begin(facts, layout);
+    }
+    std::int16_t* slot(int division, int frame) override { return store_.slot(division, frame); }
+    Status stored(int division, int frame) override {
+        ++count_;
+        return store_.stored(division, frame);
+    }
+    const FrameLayout& layout() const { return layout_; }
+    long long count() const { return count_; }
+
+private:
+    StoreSink store_;
+    FrameLayout layout_{0, 0, 0};
+    long long count_ = 0;
+};
+
+// What the object knows besides its frames: the detectors (the largest
+// number of the Detector Vector; the load places each division's views
+// detector after detector), and the beats the gating accepted and rejected:
+// Intervals Acquired and Intervals Rejected in the Gated Information
+// Sequence's Data Information Sequence, or at the top level where a camera
+// writes them there.
+qc::Facts factsOf(DcmItem& data) {
+    qc::Facts facts;
+    const Uint16* detectors = nullptr;
+    unsigned long count = 0;
+    if (data.findAndGetUint16Array(tagOf(Nm::DetectorVector), detectors, &count).good() && detectors && count > 0)
+        facts.detectors = *std::max_element(detectors, detectors + count);
+    std::vector<DcmItem*> holders;
+    DcmItem* gate = nullptr;
+    DcmItem* info = nullptr;
+    if (data.findAndGetSequenceItem(DCM_GatedInformationSequence, gate, 0).good() && gate &&
+        gate->findAndGetSequenceItem(DCM_DataInformationSequence, info, 0).good() && info)
+        holders.push_back(info);
+    holders.push_back(&data);
+    for (DcmItem* holder : holders) {
+        long acquired = -1, rejected = -1;
+        if (integerOf(*holder, Nm::IntervalsAcquired, acquired) && integerOf(*holder, Nm::IntervalsRejected, rejected) &&
+            acquired >= 0 && rejected >= 0) {
+            facts.acceptedBeats = acquired;
+            facts.rejectedBeats = rejected;
+            break;
+        }
+    }
+    return facts;
+}
+
+// Why no picture of `kind` may be written to `name`, or nullptr when it
+// may: it must not be the file inspected, and a file there must be a
+// picture of its kind.
+const char* pictureRefusal(const std::string& name, const std::string& path, qc::PictureKind kind) {
+    struct stat picture {}, inspected {};
+    if (::stat(name.c_str(), &picture) == 0 && ::stat(path.c_str(), &inspected) == 0 &&
+        picture.st_dev == inspected.st_dev && picture.st_ino == inspected.st_ino)
+        return "it is the file inspected";
+    if (qc::mayWritePicture(name.c_str(), kind)) return nullptr;
+    return kind == qc::PictureKind::Gif ? "it exists and is not a GIF picture" : "it exists and is not a PNG picture";
+}
+
+// Whether a picture name is refused (said on standard error), checked
+// before anything is read.
+bool picturesRefused(const InspectRequest& request) {
+    for (const auto& [name, kind] : {std::pair{request.qcPage, qc::PictureKind::Png}, {request.cine, qc::PictureKind::Gif}}) {
+        if (name.empty()) continue;
+        const char* refusal = pictureRefusal(name, request.path, kind);
+        if (!refusal && kind == qc::PictureKind::Gif && name == request.qcPage)
+            refusal = "another picture of the run has that name";
+        if (refusal) {
+            std::fprintf(stderr, "trevik-dicom inspect: no picture is written to %s: %s\n", printableName(name).c_str(),
+                         refusal);
+            return true;
+        }
+    }
+    return false;
+}
+
+// The quality control of the loaded frames (every one of them stored) with
+// the object's facts, into the report and the verdict's figures.
+void reportQcOf(const Study& study, const CountingStore& store, const Status& status, const qc::Facts& facts,
+                inspect::Inspection& ins) {
+    inspect::Text t;
+    const FrameLayout& layout = store.layout();
+    if (status.ok() && layout.side == qc::kSide && store.count() == static_cast<long long>(layout.passes) * layout.frames)
+        inspect::reportQc(t, {layout.passes, layout.frames, [&study](int d, int v) { return study.store.frame(d, v); }},
+                          ins, facts);
+    else
+        inspect::reportNoQc(t, store.count() > 0 ? "the frames cannot all be read" : "no frames were read");
+    ins.report += t.str();
+}
+
+// Draws the pictures asked for; the report's lines name them (or say why
+// there is none). False when one could not be written, said on standard
+// error.
+bool drawPictures(const InspectRequest& request, inspect::Inspection& ins, std::string& lines) {
+    bool written = true;
+    for (const auto& [name, kind] : {std::pair{request.qcPage, qc::PictureKind::Png}, {request.cine, qc::PictureKind::Gif}}) {
+        if (name.empty()) continue;
+        std::string line;
+        if (const std::string problem = inspect::writeQcPicture(kind, name, ins, line); !problem.empty()) {
+            std::fprintf(stderr, "trevik-dicom inspect: no %s %s for %s: %s\n",
+                         kind == qc::PictureKind::Png ? "qc page" : "cine", printableName(name).c_str(),
+                         printableName(request.path).c_str(), problem.c_str());
+            written = false;
+        }
+        lines += line;
+    }
+    return written;
+}
+
+// The options and the file; 0 when taken, else the usage error's code.
+int parseRequest(const std::vector<std::string>& args, InspectRequest& request) {
     std::vector<std::string> operands;
     bool options = true;
-    for (const std::string& arg : args) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
         if (options && arg == "--") {
             options = false;
             continue;
         }
-        if (options && arg.size() > 1 && arg[0] == '-') return usageError("inspect", "unknown option " + arg);
-        operands.push_back(arg);
+        if (!options || arg.size() < 2 || arg[0] != '-') {
+            operands.push_back(arg);
+            continue;
+        }
+        if (arg == "--tsv") {
+            request.tsv = true;
+            continue;
+        }
+        std::string value;
+        bool missing = false, taken = false;
+        for (const auto& [name, field] : {std::pair{"--qc", &request.qcPage}, {"--cine", &request.cine}}) {
+            if (taken || !optionValue(args, i, name, value, missing)) continue;
+            if (missing || value.empty()) return usageError("inspect", std::string(name) + " needs a file name");
+            if (!field->empty()) return usageError("inspect", std::string(name) + " is given twice");
+            *field = value;
+            taken = true;
+        }
+        if (!taken) return usageError("inspect", "unknown option " + arg);
     }
     if (operands.size() != 1) return usageError("inspect", "needs one FILE");
-    const std::string& path = operands[0];
-    std::string text = "kind: DICOM file\n";
+    request.path = operands[0];
+    return 0;
+}
+
+// Inspects the file: the load trevik-dicom import runs, into a fresh
+// study, then the attributes as the file holds them, then the quality
+// control; the report (or the TSV line) goes to standard output.
+bool inspectObject(const InspectRequest& request, inspect::Inspection& ins) {
+    const std::string& path = request.path;
+    inspect::Verdict& v = ins.verdict;
+    std::string& text = ins.report;
+    text = "kind: DICOM file\n";
     Status status;
+    bool written = true, drawn = false;
     try {
-        // The verdict: the load trevik-dicom import runs, into a fresh study.
         std::unique_ptr<Study> study(new Study());
         PathBuffer input{}, output{};
         Conversion conversion(*study, input, output);
         conversion.readDicomWith(loadDicomStudy);
-        StoreSink store(study->store);
+        CountingStore store(study->store);
         status = conversion.load(path, store, {});
         if (status.ok()) {
             const StudyRecord& r = study->record;
@@ -95,7 +247,9 @@ int inspectCommand(const std::vector<std::string>& args) {
                     std::to_string(r.frames) + ", pixel " + std::to_string(r.pixel) + " mm, slice pixels " +
                     std::to_string(study->geometry.slicePixels) + "\n";
         }
-        // The attributes, as the file holds them.
+        // The attributes, as the file holds them, and what the object
+        // knows besides its frames.
+        qc::Facts facts;
         if (status.reason != Reason::CannotOpen && status.reason != Reason::PathTooLong &&
             status.reason != Reason::PathHasZero) {
             DcmFileFormat file;
@@ -103,17 +257,52 @@ int inspectCommand(const std::vector<std::string>& args) {
                 text += "attributes: the file is not parsed: " + statusWords(status) + "\n";
             } else if (file.loadFile(path.c_str(), EXS_Unknown, EGL_noChange, DCM_MaxReadLength, ERM_fileOnly).good()) {
                 listAttributes(*file.getDataset(), *file.getMetaInfo(), text);
-                for (const std::string& warning : textWarnings(*file.getDataset())) text += "warning: " + warning + "\n";
+                for (const std::string& warning : textWarnings(*file.getDataset())) {
+                    text += "warning: " + warning + "\n";
+                    ++v.warnings;
+                }
+                facts = factsOf(*file.getDataset());
             } else {
                 text += "attributes: the file cannot be parsed whole\n";
             }
         }
+        reportQcOf(*study, store, status, facts, ins);
+        std::string lines;
+        written = drawPictures(request, ins, lines);
+        drawn = true;
+        text += lines;
     } catch (const std::bad_alloc&) {
         status = statusOf(Reason::NoMemory);
+        // Pictures asked for and not drawn yet count as not written.
+        if (!drawn && (!request.qcPage.empty() || !request.cine.empty())) {
+            written = false;
+            std::fprintf(stderr, "trevik-dicom inspect: no pictures for %s: not enough memory\n",
+                         printableName(path).c_str());
+        }
     }
-    text += "verdict: " + std::to_string(status.code) + ": " + statusWords(status) + "\n";
-    std::fputs(text.c_str(), stdout);
-    return std::fflush(stdout) != 0 ? 1 : 0;
+    v.code = status.code;
+    v.reason = statusWords(status);
+    text += "verdict: " + std::to_string(status.code) + ": " + v.reason + "\n";
+    return written;
+}
+
+}  // namespace
+
+int inspectCommand(const std::vector<std::string>& args) {
+    // The reason is said once, in the converter's words: DCMTK's own log
+    // lines would repeat it in another form.
+    OFLog::configure(OFLogger::OFF_LOG_LEVEL);
+    InspectRequest request;
+    if (const int code = parseRequest(args, request); code != 0) return code;
+    if (picturesRefused(request)) return 1;
+    inspect::Inspection ins;
+    ins.path = request.path;
+    ins.verdict.kind = inspect::FileKind::Dicom;
+    const bool written = inspectObject(request, ins);
+    const std::string out = request.tsv ? inspect::tsvLine(request.path, ins.verdict) : ins.report;
+    std::fputs(out.c_str(), stdout);
+    if (std::fflush(stdout) != 0) return 1;
+    return written ? 0 : 1;
 }
 
 }  // namespace trevik::dicom

@@ -20,7 +20,7 @@ constexpr Command kCommands[] = {
     {"send", "--to AET@HOST:PORT [--calling-aet AET] [--timeout S] [--tls-key KEY --tls-cert CERT --tls-ca CA] FILE...",
      trevik::dicom::sendCommand},
     {"import", "[--energy-window N|all] [--rr-interval N|all] SOURCE.dcm OUTPUT.gsd", trevik::dicom::importCommand},
-    {"inspect", "FILE", trevik::dicom::inspectCommand},
+    {"inspect", "[--tsv] [--qc OUT.png] [--cine OUT.gif] FILE", trevik::dicom::inspectCommand},
     {"receive", "--aet AET --port PORT --inbox DIR [--allow AET[@HOST]|cn=NAME]... [--keep DIR] [--listen ADDR]"
                 " [--max-associations N] [--max-per-host N] [--max-memory MIB] [--max-object-size MIB]"
                 " [--idle-timeout S] [--object-timeout S] [--association-timeout S]"
@@ -44,7 +44,8 @@ void usage(std::FILE* out) {
                "a source file.\n"
                "receive is a DICOM node: NM objects stored to it by C-STORE become .gsd files\n"
                "in the inbox, from the callers named with --allow only; it runs until SIGTERM.\n"
-               "inspect shows the verdict trevik gives a DICOM file and the attributes used.\n"
+               "inspect shows the verdict trevik gives a DICOM file, the attributes used and\n"
+               "the quality control of its frames (--tsv, --qc and --cine as trevik-inspect's).\n"
                "Defaults for what the camera does not record: start angle 0, arc 180 degrees,\n"
                "clockwise, one detector, one energy window.\n"
                "\n"

@@ -5,8 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdlib>
 #include <new>
+#include <string_view>
+#include <vector>
 
 #include "app/conversion/conversion.h"
 #include "app/inspect/gsd_listing.h"
@@ -58,51 +61,98 @@ std::int64_t fileSize(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<std::int64_t>(st.st_size) : -1;
 }
 
+// The verdict's fields from trevik-dicom's TSV line (the ten fields of
+// tsvLine); false when `out` is not one such line.
+bool takeTsvLine(std::string_view out, Verdict& v) {
+    if (out.empty() || out.back() != '\n' || out.find('\n') != out.size() - 1) return false;
+    out.remove_suffix(1);
+    std::vector<std::string_view> f;
+    for (std::size_t tab; (tab = out.find('\t')) != std::string_view::npos; out.remove_prefix(tab + 1))
+        f.push_back(out.substr(0, tab));
+    f.push_back(out);
+    const auto number = [](std::string_view text, auto& value) {
+        const auto r = std::from_chars(text.data(), text.data() + text.size(), value);
+        return !text.empty() && r.ec == std::errc() && r.ptr == text.data() + text.size();
+    };
+    if (f.size() != 10 || f[1] != "dicom" || !number(f[2], v.code) || !number(f[4], v.wrapped) ||
+        !number(f[5], v.warnings) || !unescapeTsv(f[3], v.reason))
+        return false;
+    v.qcLowest = f[7];
+    v.qcMotion = f[8];
+    v.qcState = f[9];
+    return true;
+}
+
+// trevik-dicom's report into this one, up to its verdict line, which gives
+// the verdict; the lines naming the quality control's pictures are kept
+// apart, for the report to name them after the montage. False when there
+// is no verdict line.
+bool takeReport(Text& t, std::string_view out, Inspection& ins) {
+    Verdict& v = ins.verdict;
+    const std::size_t last = out.rfind("verdict: ");
+    if (last == std::string_view::npos || (last > 0 && out[last - 1] != '\n')) return false;
+    for (std::string_view rest = out.substr(0, last); !rest.empty();) {
+        const std::string_view line = rest.substr(0, rest.find('\n') + 1);
+        rest.remove_prefix(line.size());
+        if (line.starts_with("qc page: ") || line.starts_with("cine: ")) {
+            ins.handedPictureLines += line;
+            continue;
+        }
+        t << line;
+        if (line.starts_with("warning: ")) ++v.warnings;
+        if (line.starts_with("qc: ")) v.qcState = line.substr(4, line.find_first_of(":\n", 4) - 4);
+    }
+    std::string verdict(out.substr(last + 9));
+    while (!verdict.empty() && verdict.back() == '\n') verdict.pop_back();
+    const std::size_t colon = verdict.find(": ");
+    v.code = colon == std::string::npos ? kCannotOpen : std::atoi(verdict.substr(0, colon).c_str());
+    v.reason = colon == std::string::npos ? verdict : verdict.substr(colon + 2);
+    return true;
+}
+
 // A DICOM file: trevik-dicom (which links DCMTK; this program does not)
 // inspects it and gives the verdict trevik gives, since trevik hands the
-// file to it. Its lines go into the report; its last line is the verdict.
-void reportDicom(Text& t, const std::string& path, Verdict& v) {
-    const launch::Outcome run = launch::runCompanion("trevik-dicom", {"inspect", "--", path}, true);
+// file to it, with the quality control of its frames: its report (whose
+// last line is the verdict), or with --tsv its TSV line, and the pictures
+// asked for, drawn by it. It ends with 0, or 1 when a picture could not be
+// written.
+void reportDicom(Text& t, const std::string& path, const HandOn& handOn, Inspection& ins) {
+    Verdict& v = ins.verdict;
+    std::vector<std::string> arguments{"inspect"};
+    if (handOn.tsv) arguments.emplace_back("--tsv");
+    if (!handOn.qcPage.empty()) arguments.insert(arguments.end(), {"--qc", handOn.qcPage});
+    if (!handOn.cine.empty()) arguments.insert(arguments.end(), {"--cine", handOn.cine});
+    arguments.insert(arguments.end(), {"--", path});
+    const launch::Outcome run = launch::runCompanion("trevik-dicom", arguments, true);
     if (run.kind == launch::Outcome::Kind::NotFound) {
         t << "kind: DICOM file\n";
         v.code = kNotSupported;
         v.reason = statusWords(statusOf(Reason::DicomNeedsTrevikDicom));
         return;
     }
-    const std::string& out = run.output;
-    const std::size_t last = out.rfind("verdict: ");
-    if (run.kind != launch::Outcome::Kind::Exited || run.code != 0 || last == std::string::npos ||
-        (last > 0 && out[last - 1] != '\n')) {
+    const bool exited = run.kind == launch::Outcome::Kind::Exited && (run.code == 0 || run.code == 1);
+    Text report;
+    if (!exited || !(handOn.tsv ? takeTsvLine(run.output, v) : takeReport(report, run.output, ins))) {
         // What trevik gives when trevik-dicom cannot start: 1.
         t << "kind: DICOM file\n";
+        v = Verdict();
+        v.kind = FileKind::Dicom;
         v.code = kCannotOpen;
         v.reason = "trevik-dicom (" + run.path + ") cannot start or did not inspect the file; reinstall the "
                    "package trevik-dicom";
         v.unreadable = true;
+        ins.handedPictureLines.clear();
         return;
     }
-    t << out.substr(0, last);
-    std::string verdict = out.substr(last + 9);
-    while (!verdict.empty() && verdict.back() == '\n') verdict.pop_back();
-    const std::size_t colon = verdict.find(": ");
-    v.code = colon == std::string::npos ? kCannotOpen : std::atoi(verdict.substr(0, colon).c_str());
-    v.reason = colon == std::string::npos ? verdict : verdict.substr(colon + 2);
+    t << (handOn.tsv ? std::string_view("kind: DICOM file\n") : std::string_view(report.str()));
+    ins.handedOn = true;
+    ins.handedPictureFailed = run.code == 1;
     v.unreadable = v.code == kCannotOpen;
 }
 
 }  // namespace
 
-const char* kindName(FileKind kind) {
-    switch (kind) {
-    case FileKind::Source: return "source";
-    case FileKind::Gsd: return "gsd";
-    case FileKind::Dicom: return "dicom";
-    case FileKind::Unknown: return "unknown";
-    }
-    return "unknown";
-}
-
-Inspection inspectFile(const std::string& path, bool drawMontage) {
+Inspection inspectFile(const std::string& path, bool drawMontage, const HandOn& handOn) {
     Inspection ins;
     ins.path = path;
     Verdict& v = ins.verdict;
@@ -117,7 +167,7 @@ Inspection inspectFile(const std::string& path, bool drawMontage) {
 
     if (dicom::isDicomFile(path.c_str())) {
         v.kind = FileKind::Dicom;
-        reportDicom(t, path, v);
+        reportDicom(t, path, handOn, ins);
         if (drawMontage) ins.noMontage = "no montage of a DICOM file";
         return finish();
     }
@@ -172,9 +222,9 @@ Inspection inspectFile(const std::string& path, bool drawMontage) {
     return finish();
 }
 
-Inspection inspectOrNoMemory(const std::string& path, bool drawMontage, InspectFunction inspect) {
+Inspection inspectOrNoMemory(const std::string& path, bool drawMontage, const InspectFunction& inspect) {
     try {
-        return inspect(path, drawMontage);
+        return inspect ? inspect(path, drawMontage) : inspectFile(path, drawMontage);
     } catch (const std::bad_alloc&) {
         // What was built of the report is gone with the memory; the verdict
         // is the one trevik gives when its memory runs out.

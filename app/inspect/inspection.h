@@ -5,6 +5,7 @@
 // Both can be drawn as a montage of their frames.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,17 +55,32 @@ struct Inspection {
     Montage montage;     // empty unless asked for and the file has frames to draw
     std::string noMontage;  // why the montage is empty, when it was asked for
     qc::Result qc;          // the quality control of the frames, for its pictures
+    // A DICOM file handed on to trevik-dicom, which drew its quality
+    // control's pictures: the report's lines naming them, and whether one
+    // could not be written (said on standard error by trevik-dicom).
+    bool handedOn = false;
+    std::string handedPictureLines;
+    bool handedPictureFailed = false;
+};
+
+// What a DICOM file's inspection passes on to trevik-dicom: the TSV form
+// (the verdict's figures then come from its TSV line), and the names of the
+// quality control's page and cine to draw (empty: none).
+struct HandOn {
+    bool tsv = false;
+    std::string qcPage, cine;
 };
 
 // Inspects the file at `path` without changing it. Every source is loaded
 // into a fresh, zeroed study, as trevik starts. A file that cannot be read
 // or understood gives a verdict, never an exception (except std::bad_alloc).
-Inspection inspectFile(const std::string& path, bool drawMontage);
+Inspection inspectFile(const std::string& path, bool drawMontage, const HandOn& handOn);
+inline Inspection inspectFile(const std::string& path, bool drawMontage) { return inspectFile(path, drawMontage, {}); }
 
-// inspectFile (or `inspect`), with memory running out turned into the
-// verdict trevik gives then: code 8, "not enough memory".
-using InspectFunction = Inspection (*)(const std::string& path, bool drawMontage);
-Inspection inspectOrNoMemory(const std::string& path, bool drawMontage, InspectFunction inspect = inspectFile);
+// inspectFile (or `inspect`, when given), with memory running out turned
+// into the verdict trevik gives then: code 8, "not enough memory".
+using InspectFunction = std::function<Inspection(const std::string& path, bool drawMontage)>;
+Inspection inspectOrNoMemory(const std::string& path, bool drawMontage, const InspectFunction& inspect = nullptr);
 
 // The --tsv line of a file: path, kind, code, reason, wrapped-sample count,
 // warning count, the picture drawn (empty when none) and the three quality
@@ -76,5 +92,9 @@ std::string tsvLine(std::string_view path, const Verdict& verdict, std::string_v
 // upper-case hexadecimal, so that a field holds no separator and no control
 // byte. Bytes from 0x80 up are kept (names in UTF-8).
 std::string escapeTsv(std::string_view text);
+
+// The text escapeTsv wrote, back; false when `field` holds an escape it
+// never writes.
+bool unescapeTsv(std::string_view field, std::string& text);
 
 }  // namespace trevik::inspect

@@ -47,7 +47,8 @@ constexpr const char* kHelp =
     "geometry, samples that wrap, and the exit code trevik gives with the\n"
     "reason; for a Gated SPECT data file its header, length and frame values;\n"
     "a DICOM file is handed to \"trevik-dicom inspect\" (package trevik-dicom),\n"
-    "which gives trevik's verdict and the attributes it used.\n"
+    "which gives trevik's verdict, the attributes it used and the same quality\n"
+    "control (with --tsv, --qc and --cine passed on).\n"
     "A directory stands for every regular file under it, in byte order of the\n"
     "names; symbolic links inside it are not followed.\n"
     "\n"
@@ -188,29 +189,6 @@ std::string pictureName(const std::string& out, std::string_view extension, std:
     return stem + "-" + number + std::string(extension);
 }
 
-// Writes the quality control's page or cine of one file; the report's line
-// that names it (or says why there is none), "" when it is written.
-std::string writeQcPicture(const PictureOption& picture, const std::string& name, const Inspection& ins,
-                           std::string& line) {
-    const bool page = picture.kind == trevik::qc::PictureKind::Png;
-    const std::string what = page ? "qc page: " : "cine: ";
-    std::string problem;
-    if (!ins.qc.checked) {
-        problem = "the frames cannot all be read";
-    } else {
-        trevik::Status s;
-        try {
-            s = page ? trevik::qc::writeQcPage(name.c_str(), qcPictureOf(ins))
-                     : trevik::qc::writeCineGif(name.c_str(), cineOf(ins));
-        } catch (const std::bad_alloc&) {
-            s = trevik::statusOf(trevik::Reason::NoMemory);
-        }
-        if (!s.ok()) problem = "cannot be written: " + trevik::statusWords(s);
-    }
-    line = what + (problem.empty() ? trevik::printableName(name) : "none: " + problem) + "\n";
-    return problem;
-}
-
 // The progress line on a terminal: files done of the total.
 class Progress {
 public:
@@ -290,12 +268,18 @@ bool writePictures(const PictureOption (&pictures)[3], Place place, const Inspec
             lines = "picture: none: " + problem + "\n";
         }
     }
-    // The quality control's page and cine, named in the report after the montage.
+    // The quality control's page and cine, named in the report after the
+    // montage: trevik-dicom drew those of a DICOM file (and said on standard
+    // error why one is missing).
+    if (ins.handedOn) {
+        lines += ins.handedPictureLines;
+        return written && !ins.handedPictureFailed;
+    }
     for (const PictureOption& qcPicture : {pictures[1], pictures[2]}) {
         if (!qcPicture.out) continue;
         const std::string name = pictureName(*qcPicture.out, qcPicture.extension, place.index, place.count);
         std::string line;
-        if (const std::string problem = writeQcPicture(qcPicture, name, ins, line); !problem.empty())
+        if (const std::string problem = writeQcPicture(qcPicture.kind, name, ins, line); !problem.empty())
             fail(qcPicture.option == "--qc" ? "qc page" : "cine", name, problem);
         lines += line;
     }
@@ -370,7 +354,13 @@ int main(int argc, char** argv) {
         const std::string& path = files[i];
         // A file whose inspection runs out of memory gets the verdict trevik
         // gives then (8), and the run goes on.
-        const Inspection ins = inspectOrNoMemory(path, png.has_value());
+        // A DICOM file is handed on with the form asked for and its pictures' names.
+        HandOn handOn{tsv, {}, {}};
+        if (pictures[1].out) handOn.qcPage = pictureName(*pictures[1].out, ".png", i, files.size());
+        if (pictures[2].out) handOn.cine = pictureName(*pictures[2].out, ".gif", i, files.size());
+        const Inspection ins = inspectOrNoMemory(path, png.has_value(), [&handOn](const std::string& p, bool draw) {
+            return inspectFile(p, draw, handOn);
+        });
         ++perCode[ins.verdict.code];
         withWarnings += ins.verdict.warnings > 0;
         failed = failed || ins.verdict.unreadable;

@@ -1,5 +1,6 @@
 #include "app/inspect/qc_pictures.h"
 
+#include <new>
 #include <string_view>
 
 #include "app/inspect/report_text.h"
@@ -57,6 +58,24 @@ qc::CineFrames cineOf(const Inspection& ins) {
     c.side = qc::kSide;
     c.samples = ins.qc.summed;
     return c;
+}
+
+std::string writeQcPicture(qc::PictureKind kind, const std::string& name, const Inspection& ins, std::string& line) {
+    const bool page = kind == qc::PictureKind::Png;
+    std::string problem;
+    if (!ins.qc.checked) {
+        problem = "the frames cannot all be read";
+    } else {
+        Status s;
+        try {
+            s = page ? qc::writeQcPage(name.c_str(), qcPictureOf(ins)) : qc::writeCineGif(name.c_str(), cineOf(ins));
+        } catch (const std::bad_alloc&) {
+            s = statusOf(Reason::NoMemory);
+        }
+        if (!s.ok()) problem = "cannot be written: " + statusWords(s);
+    }
+    line = (page ? "qc page: " : "cine: ") + (problem.empty() ? printableName(name) : "none: " + problem) + "\n";
+    return problem;
 }
 
 }  // namespace trevik::inspect

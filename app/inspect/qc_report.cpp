@@ -81,8 +81,8 @@ std::string oneDecimal(double value) {
     return std::string(b, r.ptr);
 }
 
-void reportQc(Text& t, const qc::Frames& frames, Inspection& ins) {
-    ins.qc = qc::check(frames);
+void reportQc(Text& t, const qc::Frames& frames, Inspection& ins, const qc::Facts& facts) {
+    ins.qc = qc::check(frames, facts);
     const qc::Result& r = ins.qc;
     Verdict& v = ins.verdict;
     if (!r.checked) {

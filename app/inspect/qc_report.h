@@ -8,10 +8,11 @@
 
 namespace trevik::inspect {
 
-// Checks the frames, writes the qc lines (a warning line for each fault
-// found, counted in the verdict's warnings) and fills the verdict's qc
-// figures; the result stays in `ins.qc` for the pictures.
-void reportQc(Text& t, const qc::Frames& frames, Inspection& ins);
+// Checks the frames with what the source knows besides them (`facts`:
+// detectors, accepted and rejected beats), writes the qc lines (a warning
+// line for each fault found, counted in the verdict's warnings) and fills
+// the verdict's qc figures; the result stays in `ins.qc` for the pictures.
+void reportQc(Text& t, const qc::Frames& frames, Inspection& ins, const qc::Facts& facts = {});
 
 // The qc line of a file whose frames cannot all be read: "-" and why.
 void reportNoQc(Text& t, std::string_view why);

@@ -65,6 +65,37 @@ std::string escapeTsv(std::string_view text) {
     return out;
 }
 
+const char* kindName(FileKind kind) {
+    switch (kind) {
+    case FileKind::Source: return "source";
+    case FileKind::Gsd: return "gsd";
+    case FileKind::Dicom: return "dicom";
+    case FileKind::Unknown: return "unknown";
+    }
+    return "unknown";
+}
+
+bool unescapeTsv(std::string_view field, std::string& text) {
+    text.clear();
+    const auto hex = [](char c) { return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1; };
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] != '\\') {
+            text += field[i];
+            continue;
+        }
+        const char e = i + 1 < field.size() ? field[++i] : '\0';
+        if (e == '\\' || e == 't' || e == 'n' || e == 'r') {
+            text += e == '\\' ? '\\' : e == 't' ? '\t' : e == 'n' ? '\n' : '\r';
+        } else if (e == 'x' && i + 2 < field.size() && hex(field[i + 1]) >= 0 && hex(field[i + 2]) >= 0) {
+            text += static_cast<char>(hex(field[i + 1]) * 16 + hex(field[i + 2]));
+            i += 2;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::string tsvLine(std::string_view path, const Verdict& verdict, std::string_view picture) {
     Text t;
     t << escapeTsv(path) << "\t" << kindName(verdict.kind) << "\t" << verdict.code << "\t" << escapeTsv(verdict.reason)

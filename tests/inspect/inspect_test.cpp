@@ -285,6 +285,12 @@ TEST(InspectGsd, LengthHeaderLinesAndDivisionValuesAreChecked) {
 TEST(InspectTsv, PathsAndReasonsHoldNoSeparator) {
     EXPECT_EQ(escapeTsv("a\tb\nc\\d\re"), "a\\tb\\nc\\\\d\\re");
     EXPECT_EQ(escapeTsv(std::string("\0\x01\x1B[2J\x7F \xC3\xA9~", 11)), "\\x00\\x01\\x1B[2J\\x7F \xC3\xA9~");
+    // trevik-inspect reads trevik-dicom's fields back.
+    std::string back;
+    const std::string bytes("a\tb\nc\\d\re\0\x01\x7F\xC3\xA9", 14);
+    EXPECT_TRUE(unescapeTsv(escapeTsv(bytes), back));
+    EXPECT_EQ(back, bytes);
+    for (const char* wrong : {"a\\", "\\q", "\\x4", "\\x4g"}) EXPECT_FALSE(unescapeTsv(wrong, back)) << wrong;
     test::TempDir dir;
     const std::string name = dir.file("we\tird\\na\nme.prj");
     synth::buildStudy(small()).save(name);

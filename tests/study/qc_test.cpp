@@ -56,7 +56,7 @@ TEST(QcMotion, AShiftFromView12IsFoundThereAndAStillPatientPasses) {
     EXPECT_NEAR(still.heartRow, 29, 1);
 }
 
-TEST(QcMotion, TwoDetectorsAreTrackedApartAndTheirStepIsTheirOffset) {
+TEST(QcMotion, DetectorsAreTrackedApartAndTheFirstStepIsTheirOffset) {
     // The second detector's views (17 to 32) sit 1.5 rows lower.
     const Phantom p({.motionShift = 1.5, .motionView = 17});
     const Result one = p.check();
@@ -65,6 +65,10 @@ TEST(QcMotion, TwoDetectorsAreTrackedApartAndTheirStepIsTheirOffset) {
     EXPECT_FALSE(two.motionWarning);
     EXPECT_NEAR(two.detectorOffset, 1.5, 0.3);
     EXPECT_LT(two.largestMotion(), 0.5);
+    // Four detectors of 8 views each: the step lies between the second and
+    // the third. Views that do not split evenly are one track.
+    EXPECT_FALSE(p.check({.detectors = 4}).motionWarning);
+    EXPECT_TRUE(p.check({.detectors = 5}).motionWarning);
 }
 
 TEST(QcGating, LateDivisionsWithFewerCountsOrManyRejectedBeatsWarn) {

@@ -1,0 +1,172 @@
+// The quality control of DICOM objects, through trevik-inspect handing them
+// to trevik-dicom inspect: phantoms exported give the verdicts of their
+// projection files; an object of two detectors reports their offset; one
+// that records many rejected beats warns.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/app/dicom/dicom_fixtures.h"
+
+namespace trevik::test {
+namespace {
+
+const std::string kInspect = TREVIK_INSPECT_BIN;
+
+// The fields of each TSV line.
+std::vector<std::vector<std::string>> tsvFields(const std::string& out) {
+    std::vector<std::vector<std::string>> lines;
+    std::vector<std::string> fields(1);
+    for (const char c : out) {
+        if (c == '\n') {
+            lines.push_back(fields);
+            fields.assign(1, "");
+        } else if (c == '\t') {
+            fields.emplace_back();
+        } else {
+            fields.back().push_back(c);
+        }
+    }
+    return lines;
+}
+
+// A phantom with make-study's `options`, exported: the object's path.
+std::string phantom(std::vector<std::string> options, const TempDir& dir, const std::string& name) {
+    options.insert(options.begin(), "--phantom");
+    return synthesiseAndExport(options, dir, name);
+}
+
+// The object at `from` changed by `edit` (its 64 x 64 frames as 16-bit
+// words) and saved at `to`.
+void rewrite(const std::string& from, const std::string& to,
+             const std::function<void(DcmDataset&, std::vector<Uint16>&)>& edit) {
+    DcmFileFormat file;
+    ASSERT_TRUE(file.loadFile(from.c_str()).good());
+    DcmDataset& data = *file.getDataset();
+    const Uint16* words = nullptr;
+    unsigned long count = 0;
+    ASSERT_TRUE(data.findAndGetUint16Array(DCM_PixelData, words, &count).good());
+    std::vector<Uint16> pixels(words, words + count);
+    edit(data, pixels);
+    ASSERT_TRUE(data.putAndInsertUint16Array(DCM_PixelData, pixels.data(), pixels.size()).good());
+    ASSERT_TRUE(file.saveFile(to.c_str(), EXS_LittleEndianExplicit).good());
+}
+
+// The number after `marker` in `text`.
+double numberAfter(const std::string& text, const std::string& marker) {
+    const std::size_t at = text.find(marker);
+    return at == std::string::npos ? -99 : std::stod(text.substr(at + marker.size()));
+}
+
+TEST(InspectDicomQc, ExportedPhantomsGiveTheVerdictsOfTheirProjectionFiles) {
+    TempDir dir;
+    const std::vector<std::pair<std::string, std::vector<std::string>>> phantoms = {
+        {"moved", {"--motion-shift", "2", "--motion-view", "12"}},
+        {"still", {}},
+        {"gating", {"--gate-drop", "70", "--gate-from", "6"}}};
+    std::vector<std::string> files;
+    for (const auto& [name, options] : phantoms) {
+        ASSERT_FALSE(phantom(options, dir, name).empty());
+        files.insert(files.end(), {dir.file(name + ".prj"), dir.file(name + ".dcm")});
+    }
+    std::vector<std::string> args = files;
+    args.insert(args.begin(), "--tsv");
+    const ProcessResult run = runProcess(kInspect, args);
+    const auto lines = tsvFields(run.out);
+    ASSERT_EQ(lines.size(), 6u) << run.out << run.err;
+    for (std::size_t k = 0; k < lines.size(); k += 2) {
+        ASSERT_EQ(lines[k + 1].size(), 10u);
+        EXPECT_EQ(lines[k + 1][1], "dicom");
+        // The warnings and the three figures of the object are those of its source.
+        EXPECT_EQ(std::vector<std::string>(lines[k + 1].begin() + 5, lines[k + 1].end()),
+                  std::vector<std::string>(lines[k].begin() + 5, lines[k].end()))
+            << files[k];
+    }
+    EXPECT_EQ(lines[1][9], "warn");
+    EXPECT_GE(std::stod(lines[1][8]), 1.5);
+    EXPECT_EQ(lines[3][9], "ok");
+    EXPECT_LT(std::stod(lines[3][8]), 0.5);
+    EXPECT_EQ(lines[5][9], "warn");
+    EXPECT_LT(std::stod(lines[5][7]), 85.0);
+    EXPECT_EQ(run.err, "trevik-inspect: 6 files; exit code 0: 6; 4 with warnings\n");
+
+    // The report in words names the view, and the pictures are trevik-dicom's,
+    // named as trevik-inspect names its own.
+    const ProcessResult report =
+        runProcess(kInspect, {"--qc", dir.file("q.png"), "--cine", dir.file("c.gif"), dir.file("moved.dcm"),
+                              dir.file("still.dcm")});
+    EXPECT_EQ(report.exitCode, 0) << report.err;
+    const double jumpView = numberAfter(report.out, "largest jump 2.0 pixels (at view ");
+    EXPECT_GE(jumpView, 11);
+    EXPECT_LE(jumpView, 13);
+    EXPECT_NE(report.out.find("qc page: " + dir.file("q-0002.png") + "\ncine: " + dir.file("c-0002.gif") +
+                              "\nverdict: 0"),
+              std::string::npos)
+        << report.out;
+    EXPECT_TRUE(readFile(dir.file("q-0001.png")).starts_with("\x89PNG"));
+    EXPECT_TRUE(readFile(dir.file("c-0002.gif")).starts_with("GIF89a"));
+
+    // trevik-dicom keeps its own input and other files as trevik-inspect does.
+    const ProcessResult refused = runProcess(kTrevikDicom, {"inspect", "--cine", dir.file("still.dcm"), dir.file("still.dcm")});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_EQ(refused.err, "trevik-dicom inspect: no picture is written to " + dir.file("still.dcm") +
+                               ": it is the file inspected\n");
+}
+
+TEST(InspectDicomQc, TwoDetectorsAreTrackedApartAndRejectedBeatsWarn) {
+    TempDir dir;
+    const std::string object = phantom({}, dir, "still");
+    ASSERT_FALSE(object.empty());
+    // Views 17..32 as detector 2's views 1..16, its frames two rows lower:
+    // an offset between the detectors, no motion within either.
+    rewrite(object, dir.file("heads.dcm"), [](DcmDataset& data, std::vector<Uint16>& pixels) {
+        const Uint16* values = nullptr;
+        unsigned long count = 0;
+        ASSERT_TRUE(data.findAndGetUint16Array(DCM_AngularViewVector, values, &count).good());
+        std::vector<Uint16> views(values, values + count), detectors(count, 1);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (views[i] <= 16) continue;
+            views[i] = static_cast<Uint16>(views[i] - 16);
+            detectors[i] = 2;
+            Uint16* frame = pixels.data() + i * 64 * 64;
+            std::copy_backward(frame, frame + 62 * 64, frame + 64 * 64);
+            std::fill(frame, frame + 2 * 64, Uint16(0));
+        }
+        data.putAndInsertUint16Array(DCM_AngularViewVector, views.data(), count);
+        data.putAndInsertUint16Array(DCM_DetectorVector, detectors.data(), count);
+    });
+    // The beats, where the standard places them and where some cameras do.
+    rewrite(object, dir.file("rejected.dcm"), [](DcmDataset& data, std::vector<Uint16>&) {
+        DcmItem* gate = nullptr;
+        DcmItem* info = nullptr;
+        ASSERT_TRUE(data.findAndGetSequenceItem(DCM_GatedInformationSequence, gate).good());
+        ASSERT_TRUE(gate->findAndGetSequenceItem(DCM_DataInformationSequence, info).good());
+        info->putAndInsertString(DCM_IntervalsAcquired, "700");
+        info->putAndInsertString(DCM_IntervalsRejected, "300");
+    });
+    rewrite(object, dir.file("accepted.dcm"), [](DcmDataset& data, std::vector<Uint16>&) {
+        data.putAndInsertString(DCM_IntervalsAcquired, "900");
+        data.putAndInsertString(DCM_IntervalsRejected, "100");
+    });
+
+    ProcessResult run = runProcess(kInspect, {dir.file("heads.dcm")});
+    EXPECT_NEAR(numberAfter(run.out, "two detectors tracked apart, the second "), 2.0, 0.5) << run.out;
+    EXPECT_NE(run.out.find("\nqc: ok\n"), std::string::npos);
+
+    run = runProcess(kInspect, {dir.file("rejected.dcm"), dir.file("accepted.dcm")});
+    EXPECT_NE(run.out.find("\nwarning: qc rejected beats: 30.0 % of the beats were rejected (above 20.0 %)\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("\nqc rejected beats: 10.0 % of the beats\n"), std::string::npos);
+    run = runProcess(kInspect, {"--tsv", dir.file("rejected.dcm"), dir.file("accepted.dcm")});
+    const auto lines = tsvFields(run.out);
+    ASSERT_EQ(lines.size(), 2u) << run.out;
+    EXPECT_EQ(lines[0][9], "warn");
+    EXPECT_EQ(lines[0][5], "1");
+    EXPECT_EQ(lines[1][9], "ok");
+}
+
+}  // namespace
+}  // namespace trevik::test
