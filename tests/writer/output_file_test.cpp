@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -220,10 +221,13 @@ TEST_P(OutputFileTest, ASignalRemovesTheTemporaryOfEveryThreadThatWrites) {
     EXPECT_EQ(inChild([&] {
         detail::removeTemporaryOnSignals();
         std::atomic<int> arrived{0};
-        // Each thread's temporary is complete; the second to get there ends the process.
+        // Each thread's temporary is complete; the second to get there ends
+        // the process, and neither names its file (bounded, should the
+        // signal not come).
         detail::outputFileSeams().beforeNaming = [&] {
             if (++arrived == 2) ::raise(SIGTERM);
-            while (arrived < 2) std::this_thread::yield();
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (std::chrono::steady_clock::now() < until) std::this_thread::yield();
         };
         auto replace = [&](const char* name) {
             OutputFile out;
