@@ -13,6 +13,13 @@ bool framesFitStore(const StudyRecord& record) {
     return record.division <= FrameStore::kDivisions && record.frames <= FrameStore::kFramesPerDivision;
 }
 
+bool convertibleMatrix(int rows, int columns) {
+    return (rows == 64 && columns == 64) || (rows == 128 && columns == 128);
+}
+
+bool heightRecorded(const StudyRecord& record) { return record.height > 30.0f; }
+bool weightRecorded(const StudyRecord& record) { return record.weight > 3.0f; }
+
 double writtenThickness(const Study& study) { return writtenThickness(study.record, study.geometry, study.flags); }
 
 double writtenThickness(const StudyRecord& record, const AcquisitionGeometry& geometry, const LoadFlags& flags) {

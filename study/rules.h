@@ -15,6 +15,16 @@ void resetGating(StudyRecord& record);
 // no frames fits.
 bool framesFitStore(const StudyRecord& record);
 
+// Whether the images of a source are ones the converter takes: 64 x 64 or
+// 128 x 128.
+bool convertibleMatrix(int rows, int columns);
+
+// Whether the record holds a height and a weight worth writing: a height
+// over 30 cm, a weight over 3 kg (compared on the stored 32-bit values);
+// anything less is taken as not recorded.
+bool heightRecorded(const StudyRecord& record);
+bool weightRecorded(const StudyRecord& record);
+
 // The slice thickness the output file reports, computed, never stored:
 // slicePixels x pixel (the record's own value where the two are equal, so
 // the sign of a zero stays), halved when the frames were reduced from

@@ -37,6 +37,30 @@ enum class Reason : std::uint8_t {
     KeptSource,      // kCannotOpen: the output names a source file, which is never replaced
     NotSupported,    // kNotSupported: a reason given as text by a reader of another format (detail)
     CannotRead,      // kEndsEarly: a reader of another format found its data cut short (detail)
+    // The DICOM reader's refusals of an object (kNotSupported unless said).
+    DicomNotPart10,          // no "DICM" at offset 128
+    DicomFileEnds,           // kEndsEarly: the file ends inside an element
+    DicomUnparsable,         // not a data set DCMTK parses
+    DicomNotNm,              // the SOP class is not NM Image Storage
+    DicomNotTomo,            // Image Type value 3 is neither GATED TOMO nor TOMO
+    DicomSampleForm,         // not one 8- or 16-bit integer per pixel
+    DicomFrameCount,         // no Number of Frames, or more than 8192
+    DicomVectorLength,       // a frame vector without one value per frame
+    DicomNoAngularView,      // the Frame Increment Pointer lists no Angular View Vector
+    DicomNoTimeSlot,         // gated, and the Frame Increment Pointer lists no Time Slot Vector
+    DicomRotations,          // more than one rotation
+    DicomEnergyWindows,      // more than one energy window, none chosen
+    DicomNoChosenWindow,     // no frame of the chosen energy window
+    DicomRRIntervals,        // more than one R-R interval, none chosen
+    DicomNoChosenInterval,   // no frame of the chosen R-R interval
+    DicomIndexZero,          // a detector, time slot or angular view numbered 0
+    DicomFrameTwice,         // a (detector, time slot, angular view) in more than one frame
+    DicomFrameMissing,       // a (detector, time slot, angular view) without a frame
+    DicomJpeg2000,           // JPEG 2000 pixel data
+    DicomLossy,              // lossy compressed pixel data
+    DicomCompression,        // compressed pixel data in a form not decoded
+    DicomUndecodable,        // kEndsEarly: compressed pixel data damaged or cut short
+    DicomNoPixelData,        // no Pixel Data
 };
 
 // What the format probe of a projection file found.

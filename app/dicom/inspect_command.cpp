@@ -2,7 +2,6 @@
 // (the verdict, with the reason) and the attributes the reader used, as
 // trevik-inspect shows them for a DICOM file.
 #include <dcmtk/config/osconfig.h>
-#include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/oflog/oflog.h>
 #include <dcmtk/dcmdata/dcmetinf.h>
 #include <dcmtk/dcmdata/dcsequen.h>
@@ -37,14 +36,14 @@ std::string shown(const std::string& value, unsigned long count) {
 }
 
 void listAttributes(DcmItem& data, DcmItem& meta, std::string& text) {
-    for (const UsedAttribute& used : attributesUsed()) {
-        const DcmTagKey tag(used.group, used.element);
-        DcmItem& where = used.group == 0x0002 ? meta : data;
+    for (const NmAttribute* used : attributesUsed()) {
+        const DcmTagKey& tag = used->tag;
+        DcmItem& where = tag.getGroup() == 0x0002 ? meta : data;
         DcmElement* element = nullptr;
-        text += "attribute " + tagText(used.group, used.element) + " " + used.name + ": ";
+        text += "attribute " + tagText(tag.getGroup(), tag.getElement()) + " " + used->name + ": ";
         if (where.findAndGetElement(tag, element).bad() || !element) {
             text += "absent\n";
-        } else if (tag == DCM_PixelData) {
+        } else if (used->listing == Listing::Length) {
             text += std::to_string(element->getLength()) + " bytes\n";
         } else if (element->ident() == EVR_SQ) {
             const unsigned long items = static_cast<DcmSequenceOfItems*>(element)->card();

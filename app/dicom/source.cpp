@@ -13,7 +13,7 @@
 #include "app/dicom/command.h"
 #include "reader/projection/element_stream.h"
 #include "writer/dicom/camera_sink.h"
-#include "writer/dicom/uid.h"
+#include "dicom/uid.h"
 
 namespace trevik::dicom {
 

@@ -2,101 +2,6 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="ja_JP" sourcelanguage="en">
 <context>
-    <name>dicom</name>
-    <message>
-        <source>a frame vector does not hold one value for every frame</source>
-        <translation>フレームベクトルがすべてのフレームに 1 つずつ値を持っていません</translation>
-    </message>
-    <message>
-        <source>not a DICOM NM image (its SOP class is not NM Image Storage)</source>
-        <translation>DICOM の NM 画像ではありません (SOP クラスが NM Image Storage ではありません)</translation>
-    </message>
-    <message>
-        <source>not a SPECT projection acquisition (Image Type value 3 is neither GATED TOMO nor TOMO)</source>
-        <translation>SPECT の投影収集ではありません (Image Type の 3 番目の値が GATED TOMO でも TOMO でもありません)</translation>
-    </message>
-    <message>
-        <source>a sample form other than one 8- or 16-bit integer per pixel (Samples per Pixel, Bits Allocated, Bits Stored, High Bit, Pixel Representation)</source>
-        <translation>画素あたり 8 または 16 ビットの整数 1 つ以外のサンプル形式です (Samples per Pixel、Bits Allocated、Bits Stored、High Bit、Pixel Representation)</translation>
-    </message>
-    <message>
-        <source>no Number of Frames, or more than 8192</source>
-        <translation>Number of Frames がないか、8192 を超えています</translation>
-    </message>
-    <message>
-        <source>the Frame Increment Pointer lists no Angular View Vector</source>
-        <translation>Frame Increment Pointer に Angular View Vector がありません</translation>
-    </message>
-    <message>
-        <source>a gated object whose Frame Increment Pointer lists no Time Slot Vector</source>
-        <translation>心電図同期のオブジェクトですが、Frame Increment Pointer に Time Slot Vector がありません</translation>
-    </message>
-    <message>
-        <source>more than one rotation</source>
-        <translation>回転が 2 つ以上あります</translation>
-    </message>
-    <message>
-        <source>more than one energy window: choose one with --energy-window N</source>
-        <translation>エネルギーウィンドウが 2 つ以上あります: --energy-window N で 1 つを選んでください</translation>
-    </message>
-    <message>
-        <source>the object holds no frame of the chosen energy window (--energy-window)</source>
-        <translation>選んだエネルギーウィンドウ (--energy-window) のフレームがありません</translation>
-    </message>
-    <message>
-        <source>more than one R-R interval: choose one with --rr-interval N</source>
-        <translation>R-R 間隔が 2 つ以上あります: --rr-interval N で 1 つを選んでください</translation>
-    </message>
-    <message>
-        <source>the object holds no frame of the chosen R-R interval (--rr-interval)</source>
-        <translation>選んだ R-R 間隔 (--rr-interval) のフレームがありません</translation>
-    </message>
-    <message>
-        <source>a detector, time slot or angular view numbered 0</source>
-        <translation>番号 0 の検出器、タイムスロットまたは投影角度があります</translation>
-    </message>
-    <message>
-        <source>a (detector, time slot, angular view) occurs in more than one frame</source>
-        <translation>同じ (検出器、タイムスロット、投影角度) が 2 つ以上のフレームにあります</translation>
-    </message>
-    <message>
-        <source>a (detector, time slot, angular view) has no frame</source>
-        <translation>フレームのない (検出器、タイムスロット、投影角度) があります</translation>
-    </message>
-    <message>
-        <source>JPEG 2000 pixel data, which the converter does not decode</source>
-        <translation>JPEG 2000 の画素データです。このコンバーターは復号しません</translation>
-    </message>
-    <message>
-        <source>lossy compressed pixel data: the counts are no longer the camera&apos;s</source>
-        <translation>非可逆圧縮の画素データです: カウントがカメラのものではなくなっています</translation>
-    </message>
-    <message>
-        <source>compressed pixel data in a form the converter does not decode</source>
-        <translation>このコンバーターが復号しない形式の圧縮画素データです</translation>
-    </message>
-    <message>
-        <source>the compressed pixel data cannot be decoded: it is damaged or cut short</source>
-        <translation>圧縮画素データを復号できません: 壊れているか途中で切れています</translation>
-    </message>
-    <message>
-        <source>no Pixel Data</source>
-        <translation>Pixel Data がありません</translation>
-    </message>
-    <message>
-        <source>not a DICOM file: no &quot;DICM&quot; at offset 128</source>
-        <translation>DICOM ファイルではありません: オフセット 128 に &quot;DICM&quot; がありません</translation>
-    </message>
-    <message>
-        <source>the file ends early, inside an element</source>
-        <translation>ファイルが要素の途中で終わっています</translation>
-    </message>
-    <message>
-        <source>not a DICOM object the converter can parse</source>
-        <translation>このコンバーターが解析できる DICOM オブジェクトではありません</translation>
-    </message>
-</context>
-<context>
     <name>status</name>
     <message>
         <source>converts %1 of %2, %3 x %4</source>
@@ -197,6 +102,98 @@
     <message>
         <source>%1</source>
         <translation>%1</translation>
+    </message>
+    <message>
+        <source>not a DICOM file: no &quot;DICM&quot; at offset 128</source>
+        <translation>DICOM ファイルではありません: オフセット 128 に &quot;DICM&quot; がありません</translation>
+    </message>
+    <message>
+        <source>the file ends early, inside an element</source>
+        <translation>ファイルが要素の途中で終わっています</translation>
+    </message>
+    <message>
+        <source>not a DICOM object the converter can parse</source>
+        <translation>このコンバーターが解析できる DICOM オブジェクトではありません</translation>
+    </message>
+    <message>
+        <source>not a DICOM NM image (its SOP class is not NM Image Storage)</source>
+        <translation>DICOM の NM 画像ではありません (SOP クラスが NM Image Storage ではありません)</translation>
+    </message>
+    <message>
+        <source>not a SPECT projection acquisition (Image Type value 3 is neither GATED TOMO nor TOMO)</source>
+        <translation>SPECT の投影収集ではありません (Image Type の 3 番目の値が GATED TOMO でも TOMO でもありません)</translation>
+    </message>
+    <message>
+        <source>a sample form other than one 8- or 16-bit integer per pixel (Samples per Pixel, Bits Allocated, Bits Stored, High Bit, Pixel Representation)</source>
+        <translation>画素あたり 8 または 16 ビットの整数 1 つ以外のサンプル形式です (Samples per Pixel、Bits Allocated、Bits Stored、High Bit、Pixel Representation)</translation>
+    </message>
+    <message>
+        <source>no Number of Frames, or more than 8192</source>
+        <translation>Number of Frames がないか、8192 を超えています</translation>
+    </message>
+    <message>
+        <source>a frame vector does not hold one value for every frame</source>
+        <translation>フレームベクトルがすべてのフレームに 1 つずつ値を持っていません</translation>
+    </message>
+    <message>
+        <source>the Frame Increment Pointer lists no Angular View Vector</source>
+        <translation>Frame Increment Pointer に Angular View Vector がありません</translation>
+    </message>
+    <message>
+        <source>a gated object whose Frame Increment Pointer lists no Time Slot Vector</source>
+        <translation>心電図同期のオブジェクトですが、Frame Increment Pointer に Time Slot Vector がありません</translation>
+    </message>
+    <message>
+        <source>more than one rotation</source>
+        <translation>回転が 2 つ以上あります</translation>
+    </message>
+    <message>
+        <source>more than one energy window: choose one with --energy-window N</source>
+        <translation>エネルギーウィンドウが 2 つ以上あります: --energy-window N で 1 つを選んでください</translation>
+    </message>
+    <message>
+        <source>the object holds no frame of the chosen energy window (--energy-window)</source>
+        <translation>選んだエネルギーウィンドウ (--energy-window) のフレームがありません</translation>
+    </message>
+    <message>
+        <source>more than one R-R interval: choose one with --rr-interval N</source>
+        <translation>R-R 間隔が 2 つ以上あります: --rr-interval N で 1 つを選んでください</translation>
+    </message>
+    <message>
+        <source>the object holds no frame of the chosen R-R interval (--rr-interval)</source>
+        <translation>選んだ R-R 間隔 (--rr-interval) のフレームがありません</translation>
+    </message>
+    <message>
+        <source>a detector, time slot or angular view numbered 0</source>
+        <translation>番号 0 の検出器、タイムスロットまたは投影角度があります</translation>
+    </message>
+    <message>
+        <source>a (detector, time slot, angular view) occurs in more than one frame</source>
+        <translation>同じ (検出器、タイムスロット、投影角度) が 2 つ以上のフレームにあります</translation>
+    </message>
+    <message>
+        <source>a (detector, time slot, angular view) has no frame</source>
+        <translation>フレームのない (検出器、タイムスロット、投影角度) があります</translation>
+    </message>
+    <message>
+        <source>JPEG 2000 pixel data, which the converter does not decode</source>
+        <translation>JPEG 2000 の画素データです。このコンバーターは復号しません</translation>
+    </message>
+    <message>
+        <source>lossy compressed pixel data: the counts are no longer the camera&apos;s</source>
+        <translation>非可逆圧縮の画素データです: カウントがカメラのものではなくなっています</translation>
+    </message>
+    <message>
+        <source>compressed pixel data in a form the converter does not decode</source>
+        <translation>このコンバーターが復号しない形式の圧縮画素データです</translation>
+    </message>
+    <message>
+        <source>the compressed pixel data cannot be decoded: it is damaged or cut short</source>
+        <translation>圧縮画素データを復号できません: 壊れているか途中で切れています</translation>
+    </message>
+    <message>
+        <source>no Pixel Data</source>
+        <translation>Pixel Data がありません</translation>
     </message>
 </context>
 <context>

@@ -4,8 +4,9 @@
 #pragma once
 
 #include <cstdint>
-#include <span>
+#include <vector>
 
+#include "dicom/nm_attributes.h"
 #include "reader/projection/loader.h"
 #include "study/frame_sink.h"
 #include "study/status.h"
@@ -26,13 +27,9 @@ struct SourceChoice {
 // Plain C++ (reader/dicom/part10.h): programs without DCMTK use it too.
 bool isDicomFile(const char* path);
 
-// An attribute the reader takes into account, for the inspection to list.
-struct UsedAttribute {
-    std::uint16_t group;
-    std::uint16_t element;
-    const char* name;
-};
-std::span<const UsedAttribute> attributesUsed();
+// The attributes the reader takes into account, for the inspection to
+// list: the rows of the NM attribute table it reads, in tag order.
+std::vector<const NmAttribute*> attributesUsed();
 
 // Loads the NM object of the DICOM file at `path` into `study` and `sink`,
 // as loadStudy loads a projection file: the same codes (1 cannot open, 2 not

@@ -10,7 +10,6 @@
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "study/frame_sink.h"
@@ -53,7 +52,7 @@ struct NmOptions {
     double arc = 180.0;       // degrees
     Rotation direction = Rotation::Clockwise;
     // A digest of the source's bytes (its header and images, Hash128 of
-    // writer/dicom/uid.h); the series and instance UIDs derive from it and
+    // dicom/uid.h); the series and instance UIDs derive from it and
     // the options. Empty: a digest of the study's content is used instead.
     std::string sourceDigest;
 };
@@ -75,16 +74,5 @@ Status encodeFile(DcmFileFormat& file, std::vector<unsigned char>& bytes,
 // Existing::Refuse any existing name is CannotWrite with EEXIST.
 Status writeBytes(const char* path, const std::vector<unsigned char>& bytes, const detail::KeepTest& keep = {},
                   detail::OutputFile::Existing existing = detail::OutputFile::Existing::Replace);
-
-// The SNOMED CT code of a radionuclide the camera names in one of the
-// spellings it uses ("99mTc", "201Tl", ...); null for any other text.
-struct NuclideCode {
-    const char* spelling;
-    const char* code;
-    const char* meaning;
-};
-const NuclideCode* nuclideCode(std::string_view tracer);
-// The nuclide of a SNOMED CT code value; null for any other code.
-const NuclideCode* nuclideOfCode(std::string_view code);
 
 }  // namespace trevik::dicom

@@ -12,7 +12,8 @@
 #include <string>
 
 #include "writer/dicom/nm_object.h"
-#include "writer/dicom/text.h"
+#include "dicom/text.h"
+#include "dicom/values.h"
 
 namespace trevik::dicom {
 namespace {

@@ -1,4 +1,4 @@
-#include "writer/dicom/uid.h"
+#include "dicom/uid.h"
 
 #include <algorithm>
 #include <bit>

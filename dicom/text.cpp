@@ -1,9 +1,10 @@
-#include "writer/dicom/text.h"
+#include "dicom/text.h"
 
 #include <iconv.h>
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 namespace trevik::dicom {
 
@@ -43,15 +44,6 @@ std::optional<std::string> convert(std::string_view bytes, const char* from, boo
     return out;
 }
 
-bool digits(std::string_view text, std::size_t at, std::size_t count, int& value) {
-    value = 0;
-    for (std::size_t i = at; i < at + count; ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-        value = value * 10 + (text[i] - '0');
-    }
-    return true;
-}
-
 }  // namespace
 
 ConvertedText toUtf8(std::string_view bytes, TextUse use) {
@@ -82,27 +74,6 @@ ConvertedText toUtf8(std::string_view bytes, TextUse use) {
     }
     result.text = std::move(text);
     return result;
-}
-
-std::optional<std::string> dateValue(std::string_view text) {
-    int year = 0, month = 0, day = 0;
-    if (text.size() != 10 || text[4] != '.' || text[7] != '.' || !digits(text, 0, 4, year) ||
-        !digits(text, 5, 2, month) || !digits(text, 8, 2, day))
-        return std::nullopt;
-    static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (month < 1 || month > 12 || day < 1 || day > kDays[month - 1]) return std::nullopt;
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    if (month == 2 && day == 29 && !leap) return std::nullopt;
-    return std::string(text.substr(0, 4)) + std::string(text.substr(5, 2)) + std::string(text.substr(8, 2));
-}
-
-std::optional<std::string> timeValue(std::string_view text) {
-    int hour = 0, minute = 0, second = 0;
-    if (text.size() != 8 || text[2] != ':' || text[5] != ':' || !digits(text, 0, 2, hour) ||
-        !digits(text, 3, 2, minute) || !digits(text, 6, 2, second))
-        return std::nullopt;
-    if (hour > 23 || minute > 59 || second > 59) return std::nullopt;
-    return std::string(text.substr(0, 2)) + std::string(text.substr(3, 2)) + std::string(text.substr(6, 2));
 }
 
 }  // namespace trevik::dicom

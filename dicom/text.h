@@ -1,8 +1,7 @@
 // The camera's texts as DICOM values: byte strings of unknown encoding
-// become UTF-8, and its date and time texts become DA and TM values.
+// become UTF-8.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,11 +22,5 @@ enum class TextUse { Value, FreeText };
 // decodes, a control character other than a line break in free text, and a
 // backslash in a single value become "?". A zero byte ends the text.
 ConvertedText toUtf8(std::string_view bytes, TextUse use = TextUse::Value);
-
-// "YYYY.MM.DD" as a DA value "YYYYMMDD"; nothing for any other text or a
-// day that does not exist.
-std::optional<std::string> dateValue(std::string_view text);
-// "HH:MM:SS" as a TM value "HHMMSS"; nothing for any other text.
-std::optional<std::string> timeValue(std::string_view text);
 
 }  // namespace trevik::dicom

@@ -1,0 +1,114 @@
+#include "reader/dicom/pixels.h"
+
+#include <dcmtk/dcmdata/dcelem.h>
+
+#include "dicom/nm_attributes.h"
+#include "reader/projection/loader.h"
+#include "study/sample.h"
+
+namespace trevik::dicom {
+
+namespace {
+
+bool jpeg2000(E_TransferSyntax xfer) {
+    return xfer == EXS_JPEG2000 || xfer == EXS_JPEG2000LosslessOnly || xfer == EXS_JPEG2000Multicomponent ||
+           xfer == EXS_JPEG2000MulticomponentLosslessOnly;
+}
+
+bool decoded(E_TransferSyntax xfer) {
+    return xfer == EXS_JPEGProcess14 || xfer == EXS_JPEGProcess14SV1 || xfer == EXS_JPEGLSLossless ||
+           xfer == EXS_RLELossless;
+}
+
+// Compressed pixel data decoded in place (the data set gains its
+// uncompressed representation); uncompressed data as it stands.
+Status decode(DcmDataset& data, E_TransferSyntax xfer) {
+    const DcmXfer transfer(xfer);
+    if (!transfer.isEncapsulated()) return {};
+    if (jpeg2000(xfer)) return statusOf(Reason::DicomJpeg2000);
+    if (transfer.isLossy()) return statusOf(Reason::DicomLossy);
+    if (!decoded(xfer)) return statusOf(Reason::DicomCompression);
+    const OFCondition result = data.chooseRepresentation(EXS_LittleEndianExplicit, nullptr);
+    if (result == EC_MemoryExhausted) return statusOf(Reason::NoMemory);
+    if (result.bad()) return statusOf(Reason::DicomUndecodable);
+    return {};
+}
+
+}  // namespace
+
+Status readSampleForm(DcmItem& data, SampleForm& form) {
+    long samplesPerPixel = 1, bitsAllocated = 0, bitsStored = 0, highBit = -1, representation = 0;
+    integerOf(data, Nm::SamplesPerPixel, samplesPerPixel);
+    integerOf(data, Nm::BitsAllocated, bitsAllocated);
+    if (!integerOf(data, Nm::BitsStored, bitsStored)) bitsStored = bitsAllocated;
+    if (!integerOf(data, Nm::HighBit, highBit)) highBit = bitsStored - 1;
+    integerOf(data, Nm::PixelRepresentation, representation);
+    if (samplesPerPixel != 1 || (bitsAllocated != 8 && bitsAllocated != 16) || bitsStored < 1 ||
+        bitsStored > bitsAllocated || highBit != bitsStored - 1 || (representation != 0 && representation != 1))
+        return statusOf(Reason::DicomSampleForm);
+    form = {static_cast<int>(bitsAllocated), static_cast<int>(bitsStored), representation == 1, false, 1.0, 0.0};
+    if (!decimalOf(data, Nm::RescaleSlope, form.slope)) form.slope = 1.0;
+    if (!decimalOf(data, Nm::RescaleIntercept, form.intercept)) form.intercept = 0.0;
+    form.rescaled = form.slope != 1.0 || form.intercept != 0.0;
+    return {};
+}
+
+Status storedFrames(DcmDataset& data, E_TransferSyntax xfer, const SampleForm& form, int side,
+                    const std::vector<int>& taken, Status ends, StoredFrames& out) {
+    if (Status s = decode(data, xfer); !s.ok()) return s;
+    DcmElement* pixels = nullptr;
+    if (data.findAndGetElement(tagOf(Nm::PixelData), pixels).bad() || !pixels)
+        return statusOf(Reason::DicomNoPixelData);
+    Uint8* bytes8 = nullptr;
+    Uint16* words16 = nullptr;
+    const OFCondition got = form.bitsAllocated == 8 ? pixels->getUint8Array(bytes8) : pixels->getUint16Array(words16);
+    const void* raw = form.bitsAllocated == 8 ? static_cast<const void*>(bytes8) : static_cast<const void*>(words16);
+    if (got == EC_MemoryExhausted) return statusOf(Reason::NoMemory);
+    const std::size_t available = got.good() && raw ? pixels->getLength() : 0;
+    const std::size_t sampleBytes = static_cast<std::size_t>(form.bitsAllocated) / 8;
+    const std::size_t frameBytes = static_cast<std::size_t>(side) * side * sampleBytes;
+    const std::size_t rowBytes = static_cast<std::size_t>(side) * sampleBytes;
+    for (const int i : taken) {
+        const std::size_t end = (static_cast<std::size_t>(i) + 1) * frameBytes;
+        if (end > available) {
+            // The first frame, in file order, that the data does not hold whole.
+            const std::size_t first = available / frameBytes;
+            ends.code = kEndsEarly;
+            ends.reason = Reason::PixelDataEnds;
+            ends.where.image = static_cast<int>(first) + 1;
+            ends.where.row = static_cast<int>((available - first * frameBytes) / rowBytes) + 1;
+            return ends;
+        }
+    }
+    out.raw = static_cast<const unsigned char*>(raw);
+    out.frameBytes = frameBytes;
+    return {};
+}
+
+void convertFrame(const SampleForm& form, const void* raw, int side, const FrameForm& wanted, std::int16_t* out,
+                  CountChanges& changes) {
+    const int samples = side * side;
+    std::vector<std::int16_t> whole;
+    const bool reduce = side == 128 && wanted.matrix == FrameForm::Matrix::Reduced;
+    std::int16_t* target = out;
+    if (reduce) {
+        whole.resize(static_cast<std::size_t>(samples));
+        target = whole.data();
+    }
+    const bool tenfold = wanted.samples == FrameForm::Samples::Tenfold;
+    for (int i = 0; i < samples; ++i) {
+        const std::uint32_t stored = form.bitsAllocated == 8 ? static_cast<const Uint8*>(raw)[i]
+                                                             : static_cast<const Uint16*>(raw)[i];
+        const long v = form.value(stored);
+        if (form.rescaled) {
+            const auto sample = static_cast<float>(static_cast<double>(v) * form.slope + form.intercept);
+            target[i] = tenfold ? scaleSample(sample) : countOf(sample, changes);
+        } else {
+            const auto sample = static_cast<std::int16_t>(static_cast<std::uint16_t>(v));
+            target[i] = tenfold ? scaleSample(sample) : sample;
+        }
+    }
+    if (reduce) reduceTo64(whole.data(), out);
+}
+
+}  // namespace trevik::dicom

@@ -1,0 +1,56 @@
+// The pixel data of an NM object: its sample form, its decoding where it is
+// compressed, and each stored frame in the form a sink asks for.
+#pragma once
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdatset.h>
+#include <dcmtk/dcmdata/dcxfer.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "study/frame_sink.h"
+#include "study/status.h"
+
+namespace trevik::dicom {
+
+// The sample rule of one stored value: masked to Bits Stored and, for
+// signed samples, sign-extended from its high bit; then rescaled.
+struct SampleForm {
+    int bitsAllocated;
+    int bitsStored;
+    bool signedSamples;
+    bool rescaled;
+    double slope;
+    double intercept;
+
+    long value(std::uint32_t stored) const {
+        const std::uint32_t mask = bitsStored >= 32 ? 0xFFFFFFFFu : (1u << bitsStored) - 1u;
+        std::uint32_t v = stored & mask;
+        if (signedSamples && (v >> (bitsStored - 1)) & 1u) v |= ~mask;
+        return signedSamples ? static_cast<long>(static_cast<std::int32_t>(v)) : static_cast<long>(v);
+    }
+};
+
+// The sample form the object declares; refused unless one 8- or 16-bit
+// integer per pixel.
+Status readSampleForm(DcmItem& data, SampleForm& form);
+
+// The stored frames, decoded where compressed: `raw` points at frame 0 of
+// `frameBytes` bytes each. Every frame of `taken` must lie whole within the
+// data, else kEndsEarly (PixelDataEnds) in `ends`, whose where-fields the
+// caller has filled so far.
+struct StoredFrames {
+    const unsigned char* raw = nullptr;
+    std::size_t frameBytes = 0;
+    const unsigned char* frame(int index) const { return raw + static_cast<std::size_t>(index) * frameBytes; }
+};
+Status storedFrames(DcmDataset& data, E_TransferSyntax xfer, const SampleForm& form, int side,
+                    const std::vector<int>& taken, Status ends, StoredFrames& out);
+
+// One frame of `side` x `side` stored values at `raw` into `out` in the form asked.
+void convertFrame(const SampleForm& form, const void* raw, int side, const FrameForm& wanted, std::int16_t* out,
+                  CountChanges& changes);
+
+}  // namespace trevik::dicom
