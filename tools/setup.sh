@@ -10,7 +10,7 @@ if [ "$(id -u)" -ne 0 ]; then TREVIK_SUDO=(sudo); fi
 TREVIK_PACKAGES=(
   cmake make g++ pkg-config qt6-base-dev qt6-tools-dev libpng-dev libgif-dev
   fonts-liberation fonts-ipafont-gothic xdg-utils fp-utils qt6-translations-l10n
-  libdcmtk-dev
+  libdcmtk-dev libopenjp2-7-dev
 )
 # What the checks need besides (./test): test and benchmark libraries, the
 # fuzzing compiler, valgrind, the X server and window manager of the window
@@ -22,6 +22,8 @@ TREVIK_TEST_PACKAGES=(
   # The DICOM tests: validator, PACS and its REST client, DCMTK's tools,
   # another reader, and ip for the loopback of a private network namespace.
   dicom3tools orthanc curl dcmtk medcon iproute2
+  # JPEG 2000 copies of an object (gdcmconv --j2k).
+  libgdcm-tools
   # An independent reader of the quality-control cine.
   imagemagick
 )

@@ -92,6 +92,9 @@ int inspectCommand(const std::vector<std::string>& args) {
                     std::to_string(r.hr) + ", division " + std::to_string(r.division) + ", frames " +
                     std::to_string(r.frames) + ", pixel " + std::to_string(r.pixel) + " mm, slice pixels " +
                     std::to_string(study->geometry.slicePixels) + "\n";
+            if (r.tracer[0] == '\0')
+                text += "warning: the object names no radionuclide (no known code in the Radionuclide Code "
+                        "Sequence, no Radiopharmaceutical): the output has no tracer line\n";
         }
         // The attributes, as the file holds them.
         if (status.reason != Reason::CannotOpen && status.reason != Reason::PathTooLong &&

@@ -55,6 +55,10 @@ if [[ " ${selected[*]} " == *" fuzz_dicom "* ]]; then
     "$build/make-study" $kind --output "$work/dicom-seed.prj" >&2
     "$build/trevik-dicom" export "$work/dicom-seed.prj" "$work/dicom-seeds/$(echo "$kind" | tr -d ' -').dcm" >&2
   done
+  # The first of them as JPEG 2000 too, where GDCM's converter is installed.
+  if command -v gdcmconv > /dev/null; then
+    gdcmconv --j2k "$work/dicom-seeds/divisions4frames8.dcm" "$work/dicom-seeds/j2k.dcm" >&2 || true
+  fi
 fi
 
 # The targets write their inputs and outputs as files; a memory file system
