@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "reader/projection/loader.h"
+#include "study/sample.h"
 #include "tools/synth/source_file.h"
 #include "writer/gsd/gsd_writer.h"
 

@@ -41,10 +41,10 @@ struct CountChanges {
 class FrameSink {
 public:
     virtual ~FrameSink() = default;
-    // Before the first frame, once the header is read: the study's record,
-    // geometry and flags hold the header's facts. A status other than kOk
-    // ends the load with that status.
-    virtual Status begin(const Study& study, const FrameLayout& layout) = 0;
+    // Before the first frame, once the facts are settled for the sink's form
+    // (settleFacts, study/rules.h): they stay as they are for the rest of
+    // the load. A status other than kOk ends the load with that status.
+    virtual Status begin(const StudyFacts& facts, const FrameLayout& layout) = 0;
     // Room for frame (division, frame): side x side samples, row after row.
     // The reader fills it whole, then calls stored().
     virtual std::int16_t* slot(int division, int frame) = 0;

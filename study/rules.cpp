@@ -20,20 +20,25 @@ bool convertibleMatrix(int rows, int columns) {
 bool heightRecorded(const StudyRecord& record) { return record.height > 30.0f; }
 bool weightRecorded(const StudyRecord& record) { return record.weight > 3.0f; }
 
-double writtenThickness(const Study& study) { return writtenThickness(study.record, study.geometry, study.flags); }
-
-double writtenThickness(const StudyRecord& record, const AcquisitionGeometry& geometry, const LoadFlags& flags) {
-    const double product = geometry.slicePixels * record.pixel;
+double writtenThickness(const StudyFacts& facts) {
+    const double product = facts.geometry.slicePixels * facts.record.pixel;
     // Equal values keep the record's: -0.0 == 0.0.
-    const double thick = product != record.thick ? product : record.thick;
-    return flags.reducedMatrix ? thick * 0.5 : thick;
+    const double thick = product != facts.record.thick ? product : facts.record.thick;
+    return facts.flags.reducedMatrix ? thick * 0.5 : thick;
 }
 
-void markReduced(StudyRecord& record, AcquisitionGeometry& geometry, LoadFlags& flags) {
-    geometry.columns = 64;
-    geometry.rows = 64;
-    record.pixel *= 2;
-    flags.reducedMatrix = true;
+FrameLayout settleFacts(StudyFacts& facts, const FrameForm& form) {
+    const int side = facts.geometry.columns;
+    const int passes = facts.record.division > 1 ? facts.record.division : 1;
+    const bool reduce = side == 128 && form.matrix == FrameForm::Matrix::Reduced;
+    facts.flags.reducedMatrix = reduce;
+    if (reduce) {
+        facts.geometry.columns = 64;
+        facts.geometry.rows = 64;
+        facts.record.pixel *= 2;
+    }
+    return FrameLayout{form.matrix == FrameForm::Matrix::Source ? side : FrameStore::kSide, passes,
+                       facts.record.frames};
 }
 
 }  // namespace trevik

@@ -2,6 +2,7 @@
 // and the window all call these rather than keeping their own copy.
 #pragma once
 
+#include "study/frame_sink.h"
 #include "study/study.h"
 
 namespace trevik {
@@ -29,12 +30,17 @@ bool weightRecorded(const StudyRecord& record);
 // slicePixels x pixel (the record's own value where the two are equal, so
 // the sign of a zero stays), halved when the frames were reduced from
 // 128 x 128 (each frame pixel then spans two slice pixels of the source).
-double writtenThickness(const Study& study);
-double writtenThickness(const StudyRecord& record, const AcquisitionGeometry& geometry, const LoadFlags& flags);
+double writtenThickness(const StudyFacts& facts);
 
-// What a load does to the header's facts once the 128 x 128 images of a
-// source were reduced to 64 x 64 frames: 64 x 64 geometry, twice the pixel
-// size, reducedMatrix set.
-void markReduced(StudyRecord& record, AcquisitionGeometry& geometry, LoadFlags& flags);
+// Settles the facts for the frames in `form`, once the reader has read them
+// from the source (its matrix of 64 or 128 in the geometry, the frames of
+// one division in the record) and before it hands the first frame to a
+// sink: every reader calls it right before the sink's begin, so that every
+// writer reads the facts as they stay. Reduced from a 128 x 128 source:
+// 64 x 64 geometry, twice the pixel size, reducedMatrix set (and so the
+// thickness halved, writtenThickness); otherwise the source's matrix and
+// pixel size, reducedMatrix clear. Returns the layout of the frames the
+// sink will receive.
+FrameLayout settleFacts(StudyFacts& facts, const FrameForm& form);
 
 }  // namespace trevik

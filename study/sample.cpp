@@ -37,4 +37,15 @@ std::int16_t countOf(float sample, CountChanges& changes) {
     return static_cast<std::int16_t>(rounded);
 }
 
+void reduceTo64(const std::int16_t* source, std::int16_t* destination) {
+    for (int r = 0; r < 64; ++r) {
+        const std::int16_t* upper = source + 256 * r;
+        const std::int16_t* lower = upper + 128;
+        for (int c = 0; c < 64; ++c) {
+            const int sum = upper[2 * c] + upper[2 * c + 1] + lower[2 * c] + lower[2 * c + 1];
+            destination[64 * r + c] = static_cast<std::int16_t>(static_cast<std::uint16_t>(sum));
+        }
+    }
+}
+
 }  // namespace trevik

@@ -31,4 +31,8 @@ std::int16_t scaleSample(float sample);
 // a number counts as 0 and as clamped). `changes` counts what was not kept.
 std::int16_t countOf(float sample, CountChanges& changes);
 
+// Sums every 2 x 2 block of a 128 x 128 image into one 64 x 64 frame, each
+// sum modulo 65536: how a 128 x 128 source becomes the reduced form.
+void reduceTo64(const std::int16_t* source, std::int16_t* destination);
+
 }  // namespace trevik

@@ -44,13 +44,13 @@ void prepareFrames(FrameStore& store, int passes, int frames) {
 
 }  // namespace
 
-Status StoreSink::begin(const Study& study, const FrameLayout& layout) {
+Status StoreSink::begin(const StudyFacts& facts, const FrameLayout& layout) {
     if (layout.side != FrameStore::kSide) {
         Status s = statusOf(Reason::NotSupported);
         s.where.detail = "the frame store holds 64 x 64 frames only";
         return s;
     }
-    (void)study;
+    (void)facts;
     if (layout.passes > 0 && layout.frames > 0) prepareFrames(store_, layout.passes, layout.frames);
     return {};
 }

@@ -11,7 +11,7 @@ public:
     explicit StoreSink(FrameStore& store) : store_(store) {}
     // Takes 64 x 64 frames only; makes the pages of the slots the load will
     // fill present in one go.
-    Status begin(const Study& study, const FrameLayout& layout) override;
+    Status begin(const StudyFacts& facts, const FrameLayout& layout) override;
     std::int16_t* slot(int division, int frame) override { return store_.frame(division, frame); }
     Status stored(int, int) override { return {}; }
 

@@ -63,12 +63,18 @@ struct FrameStore {
     }
 };
 
-// Everything one conversion works on. About 8 MiB: allocate it on the heap
-// or give it static storage.
-struct Study {
+// The study apart from its frames: what a reader settles before the first
+// frame and every writer reads. Small; a loader that does not fill the
+// frame store works on these alone.
+struct StudyFacts {
     StudyRecord record;
     AcquisitionGeometry geometry;
     LoadFlags flags;
+};
+
+// Everything one conversion works on. About 8 MiB: allocate it on the heap
+// or give it static storage.
+struct Study : StudyFacts {
     FrameStore store;
 };
 

@@ -21,28 +21,30 @@ Status takePath(PathBuffer& buffer, std::string_view path) {
 }
 
 Status Conversion::load(std::string_view source) {
-    StoreSink store(study_.store);
+    if (!study_) return statusOf(Reason::NotSupported);
+    StoreSink store(study_->store);
     return load(source, store, {});
 }
 
 Status Conversion::load(std::string_view source, FrameSink& sink, const LoadOptions& options) {
     if (Status s = takePath(inputPath_, source); !s.ok()) return s;
-    resetGating(study_.record);
+    resetGating(facts_.record);
     if (dicom::isDicomFile(inputPath_.c_str())) {
-        if (dicomReader_) return dicomReader_(inputPath_.c_str(), study_, sink, choice_, options);
+        if (dicomReader_) return dicomReader_(inputPath_.c_str(), facts_, sink, choice_, options);
         Status s = statusOf(Reason::NotSupported);
         s.where.detail = "a DICOM file: converted by trevik-dicom (install the package trevik-dicom)";
         return s;
     }
-    return loadStudy(inputPath_.c_str(), study_, sink, options);
+    return loadStudy(inputPath_.c_str(), facts_, sink, options);
 }
 
 Status Conversion::write(std::string_view output) {
+    if (!study_) return statusOf(Reason::NotSupported);
     Status s = takePath(outputPath_, output);
     // A source file at the output (the source itself, or another study
     // caught by a shell glob: a projection file or a DICOM file) may be the
     // camera's only copy: it is kept.
-    if (s.ok()) s = writeGsd(outputPath_.c_str(), study_, isSourceFile);
+    if (s.ok()) s = writeGsd(outputPath_.c_str(), *study_, isSourceFile);
     s.where.output = !s.ok();
     return s;
 }
@@ -79,7 +81,7 @@ Status Conversion::convert(std::string_view source, std::string_view output) {
     // leaves it as it was; a refused output is reported after the load, as
     // a write would report it.
     if (Status s = load(source); !s.ok()) return s;
-    Status s = file ? writeGsd(*file, study_) : refused;
+    Status s = file ? writeGsd(*file, *study_) : refused;
     s.where.output = !s.ok();
     return s;
 }

@@ -15,7 +15,7 @@ namespace trevik {
 // The reader of DICOM sources, for the programs that link one (through
 // DCMTK); the flow itself stays free of DCMTK and recognises a DICOM file
 // by its marker alone.
-using DicomReader = Status (*)(const char* path, Study& study, FrameSink& sink, const dicom::SourceChoice& choice,
+using DicomReader = Status (*)(const char* path, StudyFacts& facts, FrameSink& sink, const dicom::SourceChoice& choice,
                                const LoadOptions& options);
 
 // Whether the open file `fd` is a source this product reads (a projection
@@ -31,7 +31,11 @@ class Conversion {
 public:
     // Works on the program's single instances.
     Conversion(Study& study, PathBuffer& inputPath, PathBuffer& outputPath)
-        : study_(study), inputPath_(inputPath), outputPath_(outputPath) {}
+        : facts_(study), study_(&study), inputPath_(inputPath), outputPath_(outputPath) {}
+    // Works on the facts alone, without a frame store: only loads into a
+    // sink (load(source, sink, options)); the others refuse with NotSupported.
+    Conversion(StudyFacts& facts, PathBuffer& inputPath, PathBuffer& outputPath)
+        : facts_(facts), inputPath_(inputPath), outputPath_(outputPath) {}
 
     // DICOM sources are read with `reader`, taking `choice`'s energy window
     // and R-R interval; without a reader a DICOM source is refused.
@@ -57,10 +61,11 @@ public:
     // The bytes written are the same either way.
     Status convert(std::string_view source, std::string_view output);
 
-    Study& study() { return study_; }
+    Study& study() { return *study_; }
 
 private:
-    Study& study_;
+    StudyFacts& facts_;
+    Study* study_ = nullptr;
     PathBuffer& inputPath_;
     PathBuffer& outputPath_;
     DicomReader dicomReader_ = nullptr;

@@ -50,7 +50,7 @@ int takeExportOption(const char* command, const std::vector<std::string>& args, 
 
 // Loads the projection source at `path` as the camera stored it, with the
 // digest of its bytes in options.sourceDigest.
-Status loadSource(const char* path, CameraStudy& study, NmOptions& options);
+Status loadSource(const char* path, StudyFacts& facts, CameraFrames& frames, NmOptions& options);
 
 // Composes the NM object of a projection source; warnings go to standard
 // error, prefixed with `who`.

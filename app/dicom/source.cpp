@@ -64,20 +64,15 @@ bool hashHeader(const char* path, std::int64_t size, Hash128& hash, int& error) 
 
 }  // namespace
 
-Status loadSource(const char* path, CameraStudy& study, NmOptions& options) {
-    // The loader wants a whole study; its frame store stays untouched (the
-    // frames go to the sink), so only the record, geometry and flags start
-    // as a fresh study's.
-    std::unique_ptr<Study> whole(new Study);
-    whole->record = {};
-    whole->geometry = {};
-    whole->flags = {};
+Status loadSource(const char* path, StudyFacts& facts, CameraFrames& frames, NmOptions& options) {
+    // The facts alone: the frames go to the sink, no frame store is needed.
+    facts = {};
     PathBuffer input{}, output{};
-    Conversion conversion(*whole, input, output);
-    CameraSink sink(study);
+    Conversion conversion(facts, input, output);
+    CameraSink sink(frames);
     LoadOptions load;
     load.form = kCameraForm;
-    load.changes = &study.changes;
+    load.changes = &frames.changes;
     // The UIDs derive from the bytes the study is made of: every image as
     // the file holds it, hashed while it is read, and the header before
     // them (bytes behind the last image read do not count).
@@ -87,7 +82,7 @@ Status loadSource(const char* path, CameraStudy& study, NmOptions& options) {
     };
     Status status = conversion.load(path, sink, load);
     if (!status.ok()) return status;
-    study.floatSamples = status.where.sampleBits == 32;
+    frames.floatSamples = status.where.sampleBits == 32;
     Hash128 header;
     int error = 0;
     if (!hashHeader(path, status.where.dataOffset, header, error)) return statusOf(Reason::CannotOpen, error);
@@ -97,11 +92,12 @@ Status loadSource(const char* path, CameraStudy& study, NmOptions& options) {
 
 Status composeSource(const char* path, NmOptions options, DcmFileFormat& file, const char* who) {
     try {
-        CameraStudy study;
-        Status status = loadSource(path, study, options);
+        StudyFacts facts{};
+        CameraFrames frames;
+        Status status = loadSource(path, facts, frames, options);
         if (!status.ok()) return status;
         std::vector<std::string> warnings;
-        status = composeNm(study, options, file, &warnings);
+        status = composeNm(facts, frames, options, file, &warnings);
         for (const std::string& warning : warnings) std::fprintf(stderr, "%s: %s: warning: %s\n", who, path, warning.c_str());
         return status;
     } catch (const std::bad_alloc&) {

@@ -130,7 +130,7 @@ Inspection inspectFile(const std::string& path, bool drawMontage) {
     ElementListing listing;
     WrapCounter wraps;
     LoadOptions options;
-    options.observer = [&listing](const SeenElement& e, const Study& s) { listing.seen(e, s); };
+    options.observer = [&listing](const SeenElement& e, const StudyFacts& s) { listing.seen(e, s); };
     options.sourceImage = [&wraps](const SourceImage& image) { wraps.count(image); };
     StoreSink store((*study).store);
     const Status status = conversion.load(path, store, options);

@@ -9,7 +9,7 @@ namespace trevik::inspect {
 namespace {
 
 // What the reader made of the value: the study fields its rule set.
-std::string describe(const SeenElement& e, const Study& study, bool end) {
+std::string describe(const SeenElement& e, const StudyFacts& study, bool end) {
     const ElementHeader& h = e.header;
     if (end) return "ends the header";
     if (h.length < 0) return "negative length";
@@ -59,7 +59,7 @@ bool framesDerived(const Status& s) {
 
 }  // namespace
 
-void ElementListing::seen(const SeenElement& e, const Study& study) {
+void ElementListing::seen(const SeenElement& e, const StudyFacts& study) {
     if (++count_ > kMostListed) return;
     const ElementHeader& h = e.header;
     const bool end = h.group == kEndGroup && h.element == kEndElement;

@@ -20,7 +20,7 @@ class ElementListing {
 public:
     static constexpr long long kMostListed = 1000;
 
-    void seen(const SeenElement& e, const Study& study);
+    void seen(const SeenElement& e, const StudyFacts& study);
     // The listing, with a note of elements left out.
     std::string text() const;
 

@@ -51,7 +51,7 @@ Status deliver(const StoredFrames& stored, const SampleForm& form, int side, con
     return {};
 }
 
-Status loadObject(DcmDataset& data, E_TransferSyntax xfer, Study& study, FrameSink& sink, const SourceChoice& choice,
+Status loadObject(DcmDataset& data, E_TransferSyntax xfer, StudyFacts& study, FrameSink& sink, const SourceChoice& choice,
                   const LoadOptions& options) {
     registerDecoders();
     Status out;
@@ -103,16 +103,10 @@ Status loadObject(DcmDataset& data, E_TransferSyntax xfer, Study& study, FrameSi
 
     StoredFrames stored;
     if (Status s = storedFrames(data, xfer, form, side, plan.frames, plan.taken, out, stored); !s.ok()) return s;
-    const FrameLayout layout{options.form.matrix == FrameForm::Matrix::Source ? side : 64, passes, r.frames};
+    const FrameLayout layout = settleFacts(study, options.form);
     if (Status s = sink.begin(study, layout); !s.ok()) return s;
     if (Status s = deliver(stored, form, side, place, layout, sink, options); !s.ok()) return s;
 
-    if (side == 128 && options.form.matrix == FrameForm::Matrix::Reduced) {
-        study.geometry.columns = 64;
-        study.geometry.rows = 64;
-        r.pixel *= 2;
-        study.flags.reducedMatrix = true;
-    }
     out.code = kOk;
     out.reason = Reason::Done;
     return out;
@@ -127,7 +121,7 @@ std::vector<const NmAttribute*> attributesUsed() {
     return used;
 }
 
-Status loadDicomDataset(DcmDataset& dataset, Study& study, FrameSink& sink, const SourceChoice& choice,
+Status loadDicomDataset(DcmDataset& dataset, StudyFacts& study, FrameSink& sink, const SourceChoice& choice,
                         const LoadOptions& options) {
     try {
         return loadObject(dataset, dataset.getOriginalXfer(), study, sink, choice, options);
@@ -136,7 +130,7 @@ Status loadDicomDataset(DcmDataset& dataset, Study& study, FrameSink& sink, cons
     }
 }
 
-Status loadDicomStudy(const char* path, Study& study, FrameSink& sink, const SourceChoice& choice,
+Status loadDicomStudy(const char* path, StudyFacts& study, FrameSink& sink, const SourceChoice& choice,
                       const LoadOptions& options) {
     try {
         errno = 0;

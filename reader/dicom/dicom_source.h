@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "dicom/nm_attributes.h"
-#include "reader/projection/loader.h"
+#include "study/load_options.h"
 #include "study/frame_sink.h"
 #include "study/status.h"
 #include "study/study.h"
@@ -35,14 +35,14 @@ std::vector<const NmAttribute*> attributesUsed();
 // as loadStudy loads a projection file: the same codes (1 cannot open, 2 not
 // an object this converter reads, 4 ends early, 8 memory) with the reason in
 // the status words.
-Status loadDicomStudy(const char* path, Study& study, FrameSink& sink, const SourceChoice& choice,
+Status loadDicomStudy(const char* path, StudyFacts& study, FrameSink& sink, const SourceChoice& choice,
                       const LoadOptions& options = {});
 
 // The same from a data set already in memory (an object received over the
 // network). Compressed pixel data is decoded in place: the data set gains
 // its uncompressed representation (the compressed one stays). An object of
 // more than 8192 frames is refused.
-Status loadDicomDataset(DcmDataset& dataset, Study& study, FrameSink& sink, const SourceChoice& choice,
+Status loadDicomDataset(DcmDataset& dataset, StudyFacts& study, FrameSink& sink, const SourceChoice& choice,
                         const LoadOptions& options = {});
 
 }  // namespace trevik::dicom

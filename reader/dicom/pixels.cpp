@@ -4,7 +4,6 @@
 
 #include "dicom/nm_attributes.h"
 #include "reader/dicom/jpeg2000.h"
-#include "reader/projection/loader.h"
 #include "study/sample.h"
 
 namespace trevik::dicom {

@@ -38,33 +38,33 @@ FieldView flagField(const char* label, bool value) {
 
 constexpr ElementRule kElements[] = {
     {0x0008, 0x0020, "Study Date", ValueForm::Text, sizeof(StudyRecord::date) - 1,
-     [](Study& s, const ElementValue& v) { setText(s.record.date, v); },
-     [](const Study& s, Fields& f) { f[0] = textField("date", s.record.date); return 1; }},
+     [](StudyFacts& s, const ElementValue& v) { setText(s.record.date, v); },
+     [](const StudyFacts& s, Fields& f) { f[0] = textField("date", s.record.date); return 1; }},
     {0x0008, 0x0030, "Study Time", ValueForm::Text, kTimeWidth,
-     [](Study& s, const ElementValue& v) { setText(s.record.time, v); },
-     [](const Study& s, Fields& f) { f[0] = textField("time", s.record.time); return 1; }},
+     [](StudyFacts& s, const ElementValue& v) { setText(s.record.time, v); },
+     [](const StudyFacts& s, Fields& f) { f[0] = textField("time", s.record.time); return 1; }},
     {0x0010, 0x0010, "Patient's Name", ValueForm::Text, sizeof(StudyRecord::name) - 1,
-     [](Study& s, const ElementValue& v) { setText(s.record.name, v); },
-     [](const Study& s, Fields& f) { f[0] = textField("name", s.record.name); return 1; }},
+     [](StudyFacts& s, const ElementValue& v) { setText(s.record.name, v); },
+     [](const StudyFacts& s, Fields& f) { f[0] = textField("name", s.record.name); return 1; }},
     {0x0010, 0x0020, "Patient ID", ValueForm::Text, sizeof(StudyRecord::id) - 1,
-     [](Study& s, const ElementValue& v) { setText(s.record.id, v); },
-     [](const Study& s, Fields& f) { f[0] = textField("id", s.record.id); return 1; }},
+     [](StudyFacts& s, const ElementValue& v) { setText(s.record.id, v); },
+     [](const StudyFacts& s, Fields& f) { f[0] = textField("id", s.record.id); return 1; }},
     {0x0010, 0x0040, "Patient's Sex", ValueForm::Text, sizeof(StudyRecord::sex) - 1,
-     [](Study& s, const ElementValue& v) { setText(s.record.sex, v); },
-     [](const Study& s, Fields& f) { f[0] = textField("sex", s.record.sex); return 1; }},
+     [](StudyFacts& s, const ElementValue& v) { setText(s.record.sex, v); },
+     [](const StudyFacts& s, Fields& f) { f[0] = textField("sex", s.record.sex); return 1; }},
     {0x0018, 0x0030, "Radionuclide", ValueForm::Text, sizeof(StudyRecord::tracer) - 1,
-     [](Study& s, const ElementValue& v) { setText(s.record.tracer, v); },
-     [](const Study& s, Fields& f) { f[0] = textField("tracer", s.record.tracer); return 1; }},
+     [](StudyFacts& s, const ElementValue& v) { setText(s.record.tracer, v); },
+     [](const StudyFacts& s, Fields& f) { f[0] = textField("tracer", s.record.tracer); return 1; }},
     {0x0018, 0x0050, "Slice Thickness", ValueForm::Decimal, 0,
-     [](Study& s, const ElementValue& v) { s.record.thick = v.number; },
-     [](const Study& s, Fields& f) { f[0] = numberField("thick", s.record.thick); return 1; }},
+     [](StudyFacts& s, const ElementValue& v) { s.record.thick = v.number; },
+     [](const StudyFacts& s, Fields& f) { f[0] = numberField("thick", s.record.thick); return 1; }},
     // Private: heart rate in bytes 0-1, gate divisions in bytes 8-9.
     {0x0019, 0x1304, "Gating", ValueForm::Fixed, 10,
-     [](Study& s, const ElementValue& v) {
+     [](StudyFacts& s, const ElementValue& v) {
          s.record.hr = v.be16(0);
          s.record.division = v.be16(8);
      },
-     [](const Study& s, Fields& f) {
+     [](const StudyFacts& s, Fields& f) {
          f[0] = integerField("hr", s.record.hr);
          f[1] = integerField("division", s.record.division);
          return 2;
@@ -72,27 +72,27 @@ constexpr ElementRule kElements[] = {
     // Private: slice width in pixels in bytes 8-9; "M" in byte 20 stores
     // each division's frames last to first. The flag is only ever set.
     {0x0019, 0x1311, "Slice And Order", ValueForm::Fixed, 21,
-     [](Study& s, const ElementValue& v) {
+     [](StudyFacts& s, const ElementValue& v) {
          s.geometry.slicePixels = v.be16(8);
          if (v.bytes[20] == 'M') s.flags.reverseFrames = true;
      },
-     [](const Study& s, Fields& f) {
+     [](const StudyFacts& s, Fields& f) {
          f[0] = integerField("slice pixels", s.geometry.slicePixels);
          f[1] = flagField("reversed", s.flags.reverseFrames);
          return 2;
      }},
     {0x0028, 0x0010, "Rows", ValueForm::Fixed, 2,
-     [](Study& s, const ElementValue& v) { s.geometry.rows = v.be16(0); },
-     [](const Study& s, Fields& f) { f[0] = integerField("rows", s.geometry.rows); return 1; }},
+     [](StudyFacts& s, const ElementValue& v) { s.geometry.rows = v.be16(0); },
+     [](const StudyFacts& s, Fields& f) { f[0] = integerField("rows", s.geometry.rows); return 1; }},
     {0x0028, 0x0011, "Columns", ValueForm::Fixed, 2,
-     [](Study& s, const ElementValue& v) { s.geometry.columns = v.be16(0); },
-     [](const Study& s, Fields& f) { f[0] = integerField("columns", s.geometry.columns); return 1; }},
+     [](StudyFacts& s, const ElementValue& v) { s.geometry.columns = v.be16(0); },
+     [](const StudyFacts& s, Fields& f) { f[0] = integerField("columns", s.geometry.columns); return 1; }},
     {0x0028, 0x0030, "Pixel Spacing", ValueForm::Decimal, 0,
-     [](Study& s, const ElementValue& v) { s.record.pixel = v.number; },
-     [](const Study& s, Fields& f) { f[0] = numberField("pixel", s.record.pixel); return 1; }},
+     [](StudyFacts& s, const ElementValue& v) { s.record.pixel = v.number; },
+     [](const StudyFacts& s, Fields& f) { f[0] = numberField("pixel", s.record.pixel); return 1; }},
     {0x6B01, 0x1001, "Image Count", ValueForm::Fixed, 4,
-     [](Study& s, const ElementValue& v) { s.record.frames = v.be32(0); },
-     [](const Study& s, Fields& f) { f[0] = integerField("images", s.record.frames); return 1; }},
+     [](StudyFacts& s, const ElementValue& v) { s.record.frames = v.be32(0); },
+     [](const StudyFacts& s, Fields& f) { f[0] = integerField("images", s.record.frames); return 1; }},
 };
 
 // The widest Text or Fixed value any rule keeps.
@@ -133,7 +133,7 @@ bool scanDecimal(std::FILE* stream, std::int32_t length, double& number, std::in
 
 // Reads one value by its rule and hands it to the rule; false when the file
 // ends inside the value. `applied` tells whether the rule set the study.
-bool takeValue(std::FILE* stream, const ElementRule& rule, std::int32_t length, Study& study, bool& applied) {
+bool takeValue(std::FILE* stream, const ElementRule& rule, std::int32_t length, StudyFacts& study, bool& applied) {
     unsigned char bytes[kMostKept];
     ElementValue value{bytes, 0, 0.0};
     std::int32_t left = length;
@@ -163,7 +163,7 @@ const ElementRule* findElementRule(std::uint16_t group, std::uint16_t element) {
     return nullptr;
 }
 
-HeaderStatus readHeader(std::FILE* stream, FilePreamble& preamble, Study& study, const HeaderObserver& observer) {
+HeaderStatus readHeader(std::FILE* stream, FilePreamble& preamble, StudyFacts& study, const HeaderObserver& observer) {
     StudyRecord& r = study.record;
     r.thick = 0.0;
     resetGating(r);

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "reader/projection/element_stream.h"
+#include "study/load_options.h"
 #include "study/study.h"
 
 namespace trevik {
@@ -70,9 +71,9 @@ struct ElementRule {
     const char* name;
     ValueForm form;
     std::int32_t width;  // Text: the most bytes kept; Fixed: the bytes needed
-    void (*apply)(Study& study, const ElementValue& value);
+    void (*apply)(StudyFacts& study, const ElementValue& value);
     // Fills `fields` with the study fields `apply` sets; returns how many.
-    int (*fields)(const Study& study, FieldView (&fields)[kMostFields]);
+    int (*fields)(const StudyFacts& study, FieldView (&fields)[kMostFields]);
 };
 
 // The rule for (group, element); nullptr for an element the reader skips.
@@ -90,17 +91,17 @@ struct SeenElement {
     bool applied;             // the rule read its value and set the study
 };
 
-// Told of every element header the walk reads whole, once its value has been
-// taken or skipped (or found cut short by the end of the file), before the
-// walk goes on or stops. The end element is the last one told.
-using HeaderObserver = std::function<void(const SeenElement& element, const Study& study)>;
+// A HeaderObserver (study/load_options.h) is told of every element header
+// the walk reads whole, once its value has been taken or skipped (or found
+// cut short by the end of the file), before the walk goes on or stops. The
+// end element is the last one told.
 
 // Walks the header from file offset 0: sets the defaults (thick 0, hr 0,
 // division 0, tracer "99mTc"), reads the preamble, takes every known element
 // into the study and, on the end element, moves the stream to the next
 // 1024-byte boundary strictly behind the end element's 8-byte header. An
 // observer, when given, is told of each element in file order.
-HeaderStatus readHeader(std::FILE* stream, FilePreamble& preamble, Study& study,
+HeaderStatus readHeader(std::FILE* stream, FilePreamble& preamble, StudyFacts& study,
                         const HeaderObserver& observer = {});
 
 }  // namespace trevik

@@ -302,7 +302,7 @@ TREVIK_KERNELS(Avx512, __attribute__((target(TREVIK_AVX512))), ProductsTowardZer
 // it holds, up to kImageBytes, at least one image (one byte for a geometry
 // the load refuses).
 std::size_t readBufferBytes(const AcquisitionGeometry& g, int sampleBits, std::int32_t images) {
-    const bool known = g.rows == g.columns && (g.rows == 64 || g.rows == 128);
+    const bool known = convertibleMatrix(g.rows, g.columns);
     const std::size_t image = known ? static_cast<std::size_t>(g.rows) * static_cast<std::size_t>(g.columns) *
                                           (sampleBits == 32 ? 4u : 2u)
                                     : 1u;
@@ -479,23 +479,12 @@ const ConversionKernels* conversionKernels(KernelLevel level) {
     }
 }
 
-void reduceTo64(const std::int16_t* source, std::int16_t* destination) {
-    for (int r = 0; r < 64; ++r) {
-        const std::int16_t* upper = source + 256 * r;
-        const std::int16_t* lower = upper + 128;
-        for (int c = 0; c < 64; ++c) {
-            const int sum = upper[2 * c] + upper[2 * c + 1] + lower[2 * c] + lower[2 * c + 1];
-            destination[64 * r + c] = low16(static_cast<std::uint32_t>(sum));
-        }
-    }
-}
-
 LoadResult loadStudy(const char* path, Study& study) {
     StoreSink store(study.store);
     return loadStudy(path, study, store);
 }
 
-LoadResult loadStudy(const char* path, Study& study, FrameSink& sink, const LoadOptions& options) {
+LoadResult loadStudy(const char* path, StudyFacts& study, FrameSink& sink, const LoadOptions& options) {
     Status out;
     Where& w = out.where;
     errno = 0;
@@ -519,7 +508,7 @@ LoadResult loadStudy(const char* path, Study& study, FrameSink& sink, const Load
     FilePreamble preamble{};
     // The status keeps the last element header the walk reads.
     const HeaderStatus header =
-        readHeader(stream.get(), preamble, study, [&](const SeenElement& element, const Study& s) {
+        readHeader(stream.get(), preamble, study, [&](const SeenElement& element, const StudyFacts& s) {
             w.offset = element.offset;
             w.group = element.header.group;
             w.element = element.header.element;
@@ -542,7 +531,7 @@ LoadResult loadStudy(const char* path, Study& study, FrameSink& sink, const Load
 
     // Only the two geometries the frame store can hold are accepted.
     const AcquisitionGeometry& g = study.geometry;
-    if (!((g.rows == 64 && g.columns == 64) || (g.rows == 128 && g.columns == 128)))
+    if (!convertibleMatrix(g.rows, g.columns))
         return ended(out, Reason::Geometry);
 
     // The header's count is of images; from here on the record holds the
@@ -560,11 +549,11 @@ LoadResult loadStudy(const char* path, Study& study, FrameSink& sink, const Load
     // the converter can hold.
     if (r.division < 0 || r.frames <= 0) return ended(out, Reason::NoFrames);
 
-    const int passes = r.division > 1 ? r.division : 1;
-    w.passes = passes;
     const bool floats = preamble.sampleBits == 32;
     const int side = g.columns;
-    const FrameLayout layout{options.form.matrix == FrameForm::Matrix::Source ? side : 64, passes, r.frames};
+    const FrameLayout layout = settleFacts(study, options.form);
+    const int passes = layout.passes;
+    w.passes = passes;
     if (Status s = sink.begin(study, layout); !s.ok()) return s;
 
     const int fd = ::fileno(stream.get());
@@ -579,9 +568,6 @@ LoadResult loadStudy(const char* path, Study& study, FrameSink& sink, const Load
     if (Status s = fused ? reader.fast(image.get(), bufferBytes) : reader.general(whole); !s.ok()) return s;
     image.reset();
     stream.reset();
-
-    if (study.geometry.columns == 128 && options.form.matrix == FrameForm::Matrix::Reduced)
-        markReduced(r, study.geometry, study.flags);
     return ended(out, Reason::Done);
 }
 

@@ -5,10 +5,10 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 
 #include "reader/projection/header.h"
 #include "study/frame_sink.h"
+#include "study/load_options.h"
 #include "study/status.h"
 #include "study/study.h"
 
@@ -40,37 +40,11 @@ struct ConversionKernels {
 // The kernels of `level`; nullptr when the processor or the build lacks it.
 const ConversionKernels* conversionKernels(KernelLevel level);
 
-// One image as the file holds it: side x side big-endian samples.
-struct SourceImage {
-    int division;
-    int frame;
-    int side;
-    bool floats;
-    const unsigned char* bytes;
-};
-
-// How a load runs beyond the sink it fills.
-struct LoadOptions {
-    FrameForm form{};
-    // The kernels to convert with; the best the processor offers when empty.
-    const ConversionKernels* kernels = nullptr;
-    // Told of every header element in file order (reader/projection/header.h).
-    HeaderObserver observer;
-    // When set, told of every whole image as the file holds it, before it
-    // is converted.
-    std::function<void(const SourceImage& image)> sourceImage;
-    // Counts: where the float samples that were rounded or clamped are counted.
-    CountChanges* changes = nullptr;
-};
-
-// Loads the source at `path`: the header into the study's record, geometry
-// and flags, every image into `sink`.
-LoadResult loadStudy(const char* path, Study& study, FrameSink& sink, const LoadOptions& options = {});
+// Loads the source at `path`: the header into the facts, settled for the
+// sink's form before its begin (settleFacts, study/rules.h), every image
+// into `sink`.
+LoadResult loadStudy(const char* path, StudyFacts& facts, FrameSink& sink, const LoadOptions& options = {});
 // The same into the study's own frame store.
 LoadResult loadStudy(const char* path, Study& study);
-
-// Sums every 2 x 2 block of a 128 x 128 image into one 64 x 64 frame, each
-// sum modulo 65536.
-void reduceTo64(const std::int16_t* source, std::int16_t* destination);
 
 }  // namespace trevik

@@ -2,23 +2,22 @@
 
 #include <new>
 
+#include "study/rules.h"
+
 namespace trevik::dicom {
 
-Status CameraSink::begin(const Study& study, const FrameLayout& layout) {
+Status CameraSink::begin(const StudyFacts&, const FrameLayout& layout) {
     Status status;
-    if ((layout.side != 64 && layout.side != 128) || layout.passes < 1 || layout.frames < 1 ||
+    if (!convertibleMatrix(layout.side, layout.side) || layout.passes < 1 || layout.frames < 1 ||
         layout.passes > FrameStore::kSlots || layout.frames > FrameStore::kSlots ||
         layout.passes * layout.frames > FrameStore::kSlots) {
         status = statusOf(Reason::NotSupported);
         status.where.detail = "a frame layout the NM object cannot hold";
         return status;
     }
-    study_.record = study.record;
-    study_.geometry = study.geometry;
-    study_.flags = study.flags;
-    study_.layout = layout;
+    frames_.layout = layout;
     try {
-        study_.samples.assign(static_cast<std::size_t>(layout.passes) * layout.frames * layout.side * layout.side, 0);
+        frames_.samples.assign(static_cast<std::size_t>(layout.passes) * layout.frames * layout.side * layout.side, 0);
     } catch (const std::bad_alloc&) {
         status = statusOf(Reason::NoMemory);
     }
@@ -26,9 +25,9 @@ Status CameraSink::begin(const Study& study, const FrameLayout& layout) {
 }
 
 std::int16_t* CameraSink::slot(int division, int frame) {
-    const FrameLayout& l = study_.layout;
+    const FrameLayout& l = frames_.layout;
     if (division < 0 || division >= l.passes || frame < 0 || frame >= l.frames) return nullptr;
-    return study_.frame(division, frame);
+    return frames_.frame(division, frame);
 }
 
 Status CameraSink::stored(int, int) { return {}; }

@@ -1,7 +1,6 @@
 // The frame sink that keeps a load's frames for the NM object: it asks for
 // the camera's own matrix and counts and keeps every frame, in file order,
-// in a CameraStudy, with the header's facts as they stood when the load
-// began (the source's own pixel size).
+// in CameraFrames; the facts stay where the load settled them.
 #pragma once
 
 #include "study/frame_sink.h"
@@ -13,13 +12,13 @@ inline constexpr FrameForm kCameraForm{FrameForm::Matrix::Source, FrameForm::Sam
 
 class CameraSink : public FrameSink {
 public:
-    explicit CameraSink(CameraStudy& study) : study_(study) {}
-    Status begin(const Study& study, const FrameLayout& layout) override;
+    explicit CameraSink(CameraFrames& frames) : frames_(frames) {}
+    Status begin(const StudyFacts& facts, const FrameLayout& layout) override;
     std::int16_t* slot(int division, int frame) override;
     Status stored(int division, int frame) override;
 
 private:
-    CameraStudy& study_;
+    CameraFrames& frames_;
 };
 
 }  // namespace trevik::dicom

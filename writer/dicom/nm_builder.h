@@ -17,6 +17,12 @@
 
 namespace trevik::dicom {
 
+// The study the object is composed from: its facts and its frames.
+struct NmStudy {
+    const StudyFacts& facts;
+    const CameraFrames& frames;
+};
+
 struct Builder {
     bool ok = true;
     void check(const OFCondition& condition) { ok = ok && condition.good(); }
@@ -45,7 +51,7 @@ struct Builder {
 // radiopharmaceutical, the frame vectors with their sequences, the gating,
 // and the pixel data; `tracer` is the record's tracer as a DICOM value.
 // False when memory ran out.
-bool composeFrames(const CameraStudy& study, const NmOptions& options, const std::string& tracer, DcmDataset& data,
+bool composeFrames(const NmStudy& study, const NmOptions& options, const std::string& tracer, DcmDataset& data,
                    Builder& b);
 
 }  // namespace trevik::dicom

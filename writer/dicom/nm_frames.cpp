@@ -16,14 +16,14 @@ namespace trevik::dicom {
 
 namespace {
 
-bool isGated(const CameraStudy& study) { return study.record.division >= 1; }
+bool isGated(const NmStudy& study) { return study.facts.record.division >= 1; }
 
-std::size_t frameCount(const CameraStudy& study) {
-    return static_cast<std::size_t>(study.layout.passes) * study.layout.frames;
+std::size_t frameCount(const NmStudy& study) {
+    return static_cast<std::size_t>(study.frames.layout.passes) * study.frames.layout.frames;
 }
 
 // Image Pixel: the camera's own matrix and counts, signed 16 bits.
-void putImagePixel(const CameraStudy& study, DcmDataset& data, Builder& b) {
+void putImagePixel(const NmStudy& study, DcmDataset& data, Builder& b) {
     b.integer(data, Nm::SamplesPerPixel, 1);
     b.text(data, Nm::PhotometricInterpretation, "MONOCHROME2");
     b.integer(data, Nm::NumberOfFrames, static_cast<long long>(frameCount(study)));
@@ -36,9 +36,9 @@ void putImagePixel(const CameraStudy& study, DcmDataset& data, Builder& b) {
         b.check(pointer->putTagVal(tagOf(id), position++));
     }
     b.check(data.insert(pointer, true));
-    b.integer(data, Nm::Rows, study.layout.side);
-    b.integer(data, Nm::Columns, study.layout.side);
-    const double pixel = study.record.pixel;
+    b.integer(data, Nm::Rows, study.frames.layout.side);
+    b.integer(data, Nm::Columns, study.frames.layout.side);
+    const double pixel = study.facts.record.pixel;
     const std::string spacing = pixel > 0 ? decimalValue(pixel) : std::string();
     b.text(data, Nm::PixelSpacing, spacing.empty() ? "" : spacing + "\\" + spacing);
     b.integer(data, Nm::BitsAllocated, 16);
@@ -48,11 +48,11 @@ void putImagePixel(const CameraStudy& study, DcmDataset& data, Builder& b) {
 }
 
 // Energy window, radiopharmaceutical: one item each.
-void putWindowAndDrug(const CameraStudy& study, const std::string& tracer, DcmDataset& data, Builder& b) {
+void putWindowAndDrug(const NmStudy& study, const std::string& tracer, DcmDataset& data, Builder& b) {
     if (DcmItem* window = b.newItem(data, DCM_EnergyWindowInformationSequence))
         b.newItem(*window, DCM_EnergyWindowRangeSequence);
     b.integer(data, Nm::NumberOfEnergyWindows, 1);
-    const StudyRecord& r = study.record;
+    const StudyRecord& r = study.facts.record;
     if (DcmItem* drug = b.newItem(data, Nm::RadiopharmaceuticalInformationSequence)) {
         if (const NuclideCode* nuclide = nuclideCode(std::string_view(r.tracer, strnlen(r.tracer, sizeof r.tracer)))) {
             if (DcmItem* c = b.newItem(*drug, Nm::RadionuclideCodeSequence)) {
@@ -67,25 +67,25 @@ void putWindowAndDrug(const CameraStudy& study, const std::string& tracer, DcmDa
     }
 }
 
-void putRotation(const CameraStudy& study, const NmOptions& options, DcmDataset& data, Builder& b,
+void putRotation(const NmStudy& study, const NmOptions& options, DcmDataset& data, Builder& b,
                  const std::vector<Uint16>& ones) {
     b.vector(data, Nm::RotationVector, ones);
     b.integer(data, Nm::NumberOfRotations, 1);
     if (DcmItem* rotation = b.newItem(data, DCM_RotationInformationSequence)) {
         b.text(*rotation, DCM_StartAngle, decimalValue(options.startAngle));
-        b.text(*rotation, DCM_AngularStep, decimalValue(options.arc / study.layout.frames));
+        b.text(*rotation, DCM_AngularStep, decimalValue(options.arc / study.frames.layout.frames));
         b.text(*rotation, DCM_RotationDirection, options.direction == Rotation::Clockwise ? "CW" : "CC");
         b.text(*rotation, DCM_ScanArc, decimalValue(options.arc));
         b.text(*rotation, DCM_ActualFrameDuration, "0");  // not recorded by the camera
-        b.text(*rotation, DCM_NumberOfFramesInRotation, integerValue(study.layout.frames));
+        b.text(*rotation, DCM_NumberOfFramesInRotation, integerValue(study.frames.layout.frames));
     }
 }
 
 // The cardiac cycle (60000 / hr ms) in equal time slots.
-void putGating(const CameraStudy& study, DcmDataset& data, Builder& b, const std::vector<Uint16>& ones,
+void putGating(const NmStudy& study, DcmDataset& data, Builder& b, const std::vector<Uint16>& ones,
                const std::vector<Uint16>& slots) {
-    const StudyRecord& r = study.record;
-    const int passes = study.layout.passes;
+    const StudyRecord& r = study.facts.record;
+    const int passes = study.frames.layout.passes;
     b.vector(data, Nm::RRIntervalVector, ones);
     b.integer(data, Nm::NumberOfRRIntervals, 1);
     b.vector(data, Nm::TimeSlotVector, slots);
@@ -104,8 +104,8 @@ void putGating(const CameraStudy& study, DcmDataset& data, Builder& b, const std
 
 // The frame vectors: one value per frame, in the order the frames are
 // written (each division's frames reversed where asked).
-void putVectors(const CameraStudy& study, const NmOptions& options, DcmDataset& data, Builder& b) {
-    const FrameLayout& layout = study.layout;
+void putVectors(const NmStudy& study, const NmOptions& options, DcmDataset& data, Builder& b) {
+    const FrameLayout& layout = study.frames.layout;
     std::vector<Uint16> ones(frameCount(study), 1), slots, views;
     for (int d = 0; d < layout.passes; ++d)
         for (int j = 0; j < layout.frames; ++j) {
@@ -128,26 +128,26 @@ void putVectors(const CameraStudy& study, const NmOptions& options, DcmDataset& 
 }
 
 // Pixel Data, frame after frame in the written order.
-bool putPixels(const CameraStudy& study, DcmDataset& data, Builder& b) {
-    const FrameLayout& layout = study.layout;
+bool putPixels(const NmStudy& study, DcmDataset& data, Builder& b) {
+    const FrameLayout& layout = study.frames.layout;
     auto* pixels = new DcmPixelData(tagOf(Nm::PixelData));
     b.check(data.insert(pixels, true));
     Uint16* words = nullptr;
-    b.check(pixels->createUint16Array(static_cast<Uint32>(frameCount(study) * study.frameSamples()), words));
+    b.check(pixels->createUint16Array(static_cast<Uint32>(frameCount(study) * study.frames.frameSamples()), words));
     if (!b.ok || !words) return false;
-    const std::size_t frameBytes = study.frameSamples() * sizeof(std::int16_t);
+    const std::size_t frameBytes = study.frames.frameSamples() * sizeof(std::int16_t);
     for (int d = 0; d < layout.passes; ++d)
         for (int j = 0; j < layout.frames; ++j) {
-            const int f = study.flags.reverseFrames ? layout.frames - 1 - j : j;
-            std::memcpy(words, study.frame(d, f), frameBytes);
-            words += study.frameSamples();
+            const int f = study.facts.flags.reverseFrames ? layout.frames - 1 - j : j;
+            std::memcpy(words, study.frames.frame(d, f), frameBytes);
+            words += study.frames.frameSamples();
         }
     return b.ok;
 }
 
 }  // namespace
 
-bool composeFrames(const CameraStudy& study, const NmOptions& options, const std::string& tracer, DcmDataset& data,
+bool composeFrames(const NmStudy& study, const NmOptions& options, const std::string& tracer, DcmDataset& data,
                    Builder& b) {
     putImagePixel(study, data, b);
     putWindowAndDrug(study, tracer, data, b);

@@ -35,17 +35,17 @@ std::string optionsText(const NmOptions& options) {
 
 // What the series and instance UIDs derive from when no digest of the
 // source's bytes is given: every fact the object is made of.
-std::string contentDigest(const CameraStudy& study) {
+std::string contentDigest(const NmStudy& study) {
     Sha256 hash;
-    const StudyRecord& r = study.record;
+    const StudyRecord& r = study.facts.record;
     for (const char* field : {r.name, r.id, r.sex, r.date, r.time, r.tracer, r.comment}) hash.field(field);
     char numbers[160];
     std::snprintf(numbers, sizeof numbers, "%.17g %.17g %.17g %d %d %d %d %d %d %d %d", r.pixel,
                   static_cast<double>(r.height), static_cast<double>(r.weight), r.hr, r.division,
-                  study.geometry.slicePixels, study.flags.reverseFrames ? 1 : 0, study.floatSamples ? 1 : 0,
-                  study.layout.side, study.layout.passes, study.layout.frames);
+                  study.facts.geometry.slicePixels, study.facts.flags.reverseFrames ? 1 : 0, study.frames.floatSamples ? 1 : 0,
+                  study.frames.layout.side, study.frames.layout.passes, study.frames.layout.frames);
     hash.field(numbers);
-    hash.add(study.samples.data(), study.samples.size() * sizeof(std::int16_t));
+    hash.add(study.frames.samples.data(), study.frames.samples.size() * sizeof(std::int16_t));
     return hexDigest(hash.finish());
 }
 
@@ -88,8 +88,8 @@ Texts recordTexts(const StudyRecord& r, std::vector<std::string>* warnings) {
 }
 
 // SOP Common, General Study and Series: the UIDs derived from the content.
-void putIdentity(const CameraStudy& study, const NmOptions& options, DcmDataset& data, Builder& b) {
-    const StudyRecord& r = study.record;
+void putIdentity(const NmStudy& study, const NmOptions& options, DcmDataset& data, Builder& b) {
+    const StudyRecord& r = study.facts.record;
     b.text(data, Nm::SopClassUid, kNmImageStorage);
     const std::string digest = options.sourceDigest.empty() ? contentDigest(study) : options.sourceDigest;
     const std::string opts = optionsText(options);
@@ -112,15 +112,15 @@ void putIdentity(const CameraStudy& study, const NmOptions& options, DcmDataset&
 }
 
 // Patient, study and acquisition facts of the record.
-void putFacts(const CameraStudy& study, const Texts& t, DcmDataset& data, Builder& b) {
-    const StudyRecord& r = study.record;
+void putFacts(const NmStudy& study, const Texts& t, DcmDataset& data, Builder& b) {
+    const StudyRecord& r = study.facts.record;
     if (!t.ascii) b.text(data, Nm::SpecificCharacterSet, "ISO_IR 192");
     b.text(data, Nm::StudyDate, t.date.value_or(""));
     b.text(data, Nm::StudyTime, t.time.value_or(""));
     // The third value follows the record's division, not its heart rate.
     b.text(data, Nm::ImageType,
            r.division >= 1 ? "ORIGINAL\\PRIMARY\\GATED TOMO\\EMISSION" : "ORIGINAL\\PRIMARY\\TOMO\\EMISSION");
-    if (study.floatSamples)
+    if (study.frames.floatSamples)
         b.text(data, Nm::DerivationDescription,
                "Float samples of the camera rounded to the nearest integer (halves away from zero) "
                "and clamped to -32768..32767");
@@ -134,44 +134,45 @@ void putFacts(const CameraStudy& study, const Texts& t, DcmDataset& data, Builde
     if (weightRecorded(r)) b.decimal(data, Nm::PatientWeight, r.weight);
     b.text(data, Nm::BodyPartExamined, "HEART");
     // Slice thickness as the .gsd holds it (of the source's matrix here).
-    const double thickness = writtenThickness(r, study.geometry, study.flags);
+    const double thickness = writtenThickness(study.facts);
     if (std::isfinite(thickness) && thickness > 0) b.decimal(data, Nm::SliceThickness, thickness);
     // The heart rate of an ungated study too: the .gsd keeps it.
     if (r.hr > 0) b.integer(data, Nm::HeartRate, r.hr);
     if (!t.comments.empty()) b.text(data, Nm::ImageComments, t.comments);
 }
 
-Status checkLayout(const CameraStudy& study) {
-    const FrameLayout& layout = study.layout;
-    if (layout.side != 64 && layout.side != 128) return refused("frames other than 64 x 64 and 128 x 128");
+Status checkLayout(const NmStudy& study) {
+    const FrameLayout& layout = study.frames.layout;
+    if (!convertibleMatrix(layout.side, layout.side)) return refused("frames other than 64 x 64 and 128 x 128");
     if (layout.passes < 1 || layout.frames < 1 || layout.passes * layout.frames > FrameStore::kSlots)
         return refused("a study without frames, or with more than 1024");
-    if (study.record.division < 1 && layout.passes != 1) return refused("an ungated study of several divisions");
+    if (study.facts.record.division < 1 && layout.passes != 1) return refused("an ungated study of several divisions");
     const std::size_t frameCount = static_cast<std::size_t>(layout.passes) * layout.frames;
-    if (study.samples.size() != frameCount * study.frameSamples()) return refused("frames missing from the study");
+    if (study.frames.samples.size() != frameCount * study.frames.frameSamples()) return refused("frames missing from the study");
     return {};
 }
 
 }  // namespace
 
-Status composeNm(const CameraStudy& study, const NmOptions& options, DcmFileFormat& file,
+Status composeNm(const StudyFacts& facts, const CameraFrames& frames, const NmOptions& options, DcmFileFormat& file,
                  std::vector<std::string>* warnings) {
+    const NmStudy study{facts, frames};
     if (Status s = checkLayout(study); !s.ok()) return s;
     try {
         file.clear();
         DcmDataset& data = *file.getDataset();
         Builder b;
         // Texts first: whether any is beyond ASCII decides the character set.
-        const Texts texts = recordTexts(study.record, warnings);
+        const Texts texts = recordTexts(study.facts.record, warnings);
         putFacts(study, texts, data, b);
         putIdentity(study, options, data, b);
         if (!composeFrames(study, options, texts.tracer, data, b)) return noMemory();
         data.updateOriginalXfer();  // explicit VR little endian, as written
 
-        if (warnings && (study.changes.rounded > 0 || study.changes.clamped > 0))
-            warnings->push_back(std::to_string(study.changes.rounded) +
+        if (warnings && (study.frames.changes.rounded > 0 || study.frames.changes.clamped > 0))
+            warnings->push_back(std::to_string(study.frames.changes.rounded) +
                                 " float samples were not integers and were rounded, " +
-                                std::to_string(study.changes.clamped) + " were clamped to the 16-bit range");
+                                std::to_string(study.frames.changes.clamped) + " were clamped to the 16-bit range");
     } catch (const std::bad_alloc&) {
         return noMemory();
     }

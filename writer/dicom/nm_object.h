@@ -23,13 +23,10 @@ namespace trevik::dicom {
 
 inline constexpr const char* kNmImageStorage = "1.2.840.10008.5.1.4.1.1.20";
 
-// The study as the camera recorded it: the header's facts (as a frame sink
-// sees them when the load begins: `pixel` is the source's own pixel size)
-// and every frame in the source's matrix and counts, in file order.
-struct CameraStudy {
-    StudyRecord record{};
-    AcquisitionGeometry geometry{};
-    LoadFlags flags{};
+// The frames of a study as the camera recorded them, beside its facts
+// (settled for the source's own matrix: `pixel` is the source's pixel
+// size): every frame in the source's matrix and counts, in file order.
+struct CameraFrames {
     FrameLayout layout{};               // side 64 or 128; passes; frames per pass
     bool floatSamples = false;          // the source stored floats (rounded and clamped here)
     CountChanges changes{};             // what the rounding and clamping changed
@@ -61,7 +58,7 @@ struct NmOptions {
 // `warnings` (when given) say, one line each, what was changed on the way:
 // bytes written as "?", samples rounded or clamped. A layout the object
 // cannot describe is refused with kNotSupported.
-Status composeNm(const CameraStudy& study, const NmOptions& options, DcmFileFormat& file,
+Status composeNm(const StudyFacts& facts, const CameraFrames& frames, const NmOptions& options, DcmFileFormat& file,
                  std::vector<std::string>* warnings = nullptr);
 
 // The object as a DICOM Part 10 file, in explicit VR little endian unless

@@ -58,7 +58,7 @@ void appendInteger(std::string& out, long long value) {
     out.append(text, error == std::errc{} ? static_cast<std::size_t>(end - text) : 0);
 }
 
-double none(const HeaderFacts&) { return 0; }
+double none(const StudyFacts&) { return 0; }
 std::string_view noText(const StudyRecord&) { return {}; }
 
 const std::vector<Key> kKeys = {
@@ -68,23 +68,23 @@ const std::vector<Key> kKeys = {
     {"time", Form::Raw, nullptr, [](const StudyRecord& r) { return fieldText(r.time); }, none, {}},
     {"sex", Form::Raw, nullptr, [](const StudyRecord& r) { return fieldText(r.sex); }, none, {}},
     // The comparisons are made on the stored 32-bit values.
-    {"height", Form::Fixed4, [](const StudyRecord& r) { return r.height > 30.0f; }, noText,
-     [](const HeaderFacts& s) { return static_cast<double>(s.record.height); }, {}},
-    {"weight", Form::Fixed4, [](const StudyRecord& r) { return r.weight > 3.0f; }, noText,
-     [](const HeaderFacts& s) { return static_cast<double>(s.record.weight); }, {}},
+    {"height", Form::Fixed4, heightRecorded, noText,
+     [](const StudyFacts& s) { return static_cast<double>(s.record.height); }, {}},
+    {"weight", Form::Fixed4, weightRecorded, noText,
+     [](const StudyFacts& s) { return static_cast<double>(s.record.weight); }, {}},
     {"tracer", Form::Token, [](const StudyRecord& r) { return r.tracer[0] != '\0'; },
      [](const StudyRecord& r) { return fieldText(r.tracer); }, none, {}},
     {"comment", Form::Token, [](const StudyRecord& r) { return r.comment[0] != '\0'; },
      [](const StudyRecord& r) { return fieldText(r.comment); }, none, {}},
     // Every stored frame is 64 x 64.
     {"matrix", Form::Word, nullptr, noText, none, "64"},
-    {"pixel", Form::Fixed10, nullptr, noText, [](const HeaderFacts& s) { return s.record.pixel; }, {}},
+    {"pixel", Form::Fixed10, nullptr, noText, [](const StudyFacts& s) { return s.record.pixel; }, {}},
     {"thick", Form::Fixed10, nullptr, noText,
-     [](const HeaderFacts& s) { return writtenThickness(s.record, s.geometry, s.flags); }, {}},
-    {"hr", Form::Integer, nullptr, noText, [](const HeaderFacts& s) { return static_cast<double>(s.record.hr); }, {}},
+     [](const StudyFacts& s) { return writtenThickness(s); }, {}},
+    {"hr", Form::Integer, nullptr, noText, [](const StudyFacts& s) { return static_cast<double>(s.record.hr); }, {}},
     {"division", Form::Integer, nullptr, noText,
-     [](const HeaderFacts& s) { return static_cast<double>(s.record.division); }, {}},
-    {"frames", Form::Integer, nullptr, noText, [](const HeaderFacts& s) { return static_cast<double>(s.record.frames); },
+     [](const StudyFacts& s) { return static_cast<double>(s.record.division); }, {}},
+    {"frames", Form::Integer, nullptr, noText, [](const StudyFacts& s) { return static_cast<double>(s.record.frames); },
      {}},
     {"order", Form::Word, nullptr, noText, none, "little"},
 };
@@ -150,11 +150,7 @@ void appendFixed(std::string& out, double value, int precision, int width) {
     out.append(text, length);
 }
 
-std::string composeHeader(const Study& study) {
-    return composeHeader(HeaderFacts{study.record, study.geometry, study.flags});
-}
-
-std::string composeHeader(const HeaderFacts& study) {
+std::string composeHeader(const StudyFacts& study) {
     std::string out(kMagic);
     for (const Key& k : kKeys) {
         if (k.written && !k.written(study.record)) continue;

@@ -34,13 +34,6 @@ enum class Form : std::uint8_t {
     Word,     // a fixed text (the key's `word`)
 };
 
-// What the header is made of: the study without its frames.
-struct HeaderFacts {
-    StudyRecord record;
-    AcquisitionGeometry geometry;
-    LoadFlags flags;
-};
-
 // One line of the header: "key = value;".
 struct Key {
     std::string_view key;
@@ -50,7 +43,7 @@ struct Key {
     // The value to write, appended to `out`: the record's field, or (for a
     // number) the number `number` gives.
     std::string_view (*text)(const StudyRecord& record);
-    double (*number)(const HeaderFacts& study);
+    double (*number)(const StudyFacts& facts);
     std::string_view word;  // Word: the value
 };
 
@@ -59,8 +52,8 @@ const std::vector<Key>& keys();
 
 // The header lines and the separator line, exactly as they go into the
 // file (every line ending in CR LF).
-std::string composeHeader(const Study& study);
-std::string composeHeader(const HeaderFacts& facts);
+// The header is made of the study's facts, as the load settled them.
+std::string composeHeader(const StudyFacts& facts);
 
 // Appends `value` as "%<width>.<precision>f" would, with a full stop as the
 // decimal point; never cut, however long.

@@ -7,7 +7,6 @@
 #include <new>
 #include <string>
 
-#include "study/rules.h"
 #include "writer/gsd/gsd_format.h"
 
 namespace trevik {
@@ -42,18 +41,15 @@ Status cannotWrite(int error) {
 
 }  // namespace
 
-Status GsdStreamSink::begin(const Study& study, const FrameLayout& layout) {
+Status GsdStreamSink::begin(const StudyFacts& facts, const FrameLayout& layout) {
     if (layout.side != FrameStore::kSide || layout.passes <= 0 || layout.frames <= 0) {
         Status s = statusOf(Reason::NotSupported);
         s.where.detail = "the output holds 64 x 64 frames only";
         return s;
     }
-    // The facts as the load will leave them.
-    gsd::HeaderFacts facts{study.record, study.geometry, study.flags};
-    if (facts.geometry.columns == 128) markReduced(facts.record, facts.geometry, facts.flags);
     const std::string header = gsd::composeHeader(facts);
 
-    reversed_ = study.flags.reverseFrames;
+    reversed_ = facts.flags.reverseFrames;
     frames_ = layout.frames;
     group_ = reversed_ ? layout.frames : layout.passes * layout.frames;
     capacity_ = group_ < kRunFrames ? group_ : kRunFrames;

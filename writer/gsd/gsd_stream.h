@@ -17,10 +17,8 @@ public:
     // offset is not used).
     explicit GsdStreamSink(int fd) : fd_(fd) {}
 
-    // Writes the header, which the header's facts decide (the frame count,
-    // the thickness of the frames as they will be: reduced from 128 x 128
-    // where the layout says 64 and the source is 128).
-    Status begin(const Study& study, const FrameLayout& layout) override;
+    // Writes the header from the facts as the load settled them.
+    Status begin(const StudyFacts& facts, const FrameLayout& layout) override;
     std::int16_t* slot(int division, int frame) override;
     // Writes a run of frames once its last one is in.
     Status stored(int division, int frame) override;

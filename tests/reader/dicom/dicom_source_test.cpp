@@ -45,7 +45,7 @@ std::unique_ptr<DcmDataset> object(int bits, int stored, int signedness, int sid
 // Keeps the one frame delivered, in whatever side.
 struct FrameKeeper : FrameSink {
     std::vector<std::int16_t> frame;
-    Status begin(const Study&, const FrameLayout& layout) override {
+    Status begin(const StudyFacts&, const FrameLayout& layout) override {
         frame.assign(static_cast<std::size_t>(layout.side) * layout.side, 0);
         return {};
     }

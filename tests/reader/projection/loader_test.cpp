@@ -233,10 +233,12 @@ TEST_F(LoaderTest, OnlyGeometriesAndStudiesTheFrameStoreCanHoldAreRead) {
 
 // A sink that keeps every frame it is given, of any side.
 struct KeepingSink final : FrameSink {
+    StudyFacts facts{};
     FrameLayout layout{};
     std::vector<std::vector<std::int16_t>> frames;
     std::vector<std::int16_t> room;
-    Status begin(const Study&, const FrameLayout& l) override {
+    Status begin(const StudyFacts& f, const FrameLayout& l) override {
+        facts = f;
         layout = l;
         room.resize(static_cast<std::size_t>(l.side * l.side));
         return {};
@@ -286,6 +288,27 @@ TEST_F(LoaderTest, TheSinksFormDecidesMatrixAndSamples) {
     auto stored = std::make_unique<Study>();
     ASSERT_EQ(loadStudy(path.c_str(), *stored), kOk);
     EXPECT_TRUE(std::equal(reduced.frames[1].begin(), reduced.frames[1].end(), stored->store.frame(1, 0)));
+}
+
+TEST_F(LoaderTest, TheSinkSeesTheFactsSettledForItsForm) {
+    synth::buildStudy(StudyPlan{.matrix = 128, .hr = 60, .division = 2, .images = 4}).save(path);
+    KeepingSink source;
+    LoadOptions options;
+    options.form.matrix = FrameForm::Matrix::Source;
+    ASSERT_EQ(loadStudy(path.c_str(), *study, source, options), kOk);
+    const double pixel = source.facts.record.pixel;
+    EXPECT_EQ(source.facts.geometry.columns, 128);
+    EXPECT_FALSE(source.facts.flags.reducedMatrix);
+    EXPECT_EQ(source.facts.record.frames, 2) << "frames of one division";
+
+    KeepingSink reduced;
+    ASSERT_EQ(loadStudy(path.c_str(), *study, reduced), kOk);
+    EXPECT_EQ(reduced.facts.geometry.columns, 64);
+    EXPECT_EQ(reduced.facts.record.pixel, 2 * pixel);
+    EXPECT_TRUE(reduced.facts.flags.reducedMatrix);
+    // The facts stay as the sink saw them.
+    EXPECT_EQ(study->geometry.columns, 64);
+    EXPECT_EQ(study->record.pixel, 2 * pixel);
 }
 
 }  // namespace

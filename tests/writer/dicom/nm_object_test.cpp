@@ -26,11 +26,14 @@ struct Kind {
     bool reverse = false;
 };
 
+// A study as the camera recorded it: its facts beside its frames.
+struct RecordedStudy : StudyFacts, CameraFrames {};
+
 // A study as the camera recorded it, built in memory: frame (d, f) of the
 // file holds d * 100 + f in its first sample (the marker) and a varied
 // picture elsewhere; the synthesiser's patient facts.
-CameraStudy cameraStudy(const Kind& kind) {
-    CameraStudy study;
+RecordedStudy cameraStudy(const Kind& kind) {
+    RecordedStudy study{};
     StudyRecord& r = study.record;
     std::strcpy(r.name, "SAMPLE PATIENT");
     std::strcpy(r.id, "A123-45");
@@ -62,10 +65,10 @@ std::string text(DcmItem& item, const DcmTagKey& tag) {
     return value.c_str();
 }
 
-std::unique_ptr<DcmFileFormat> compose(const CameraStudy& study, const NmOptions& options = {},
+std::unique_ptr<DcmFileFormat> compose(const RecordedStudy& study, const NmOptions& options = {},
                                        std::vector<std::string>* warnings = nullptr) {
     auto file = std::make_unique<DcmFileFormat>();
-    const Status status = composeNm(study, options, *file, warnings);
+    const Status status = composeNm(study, study, options, *file, warnings);
     EXPECT_EQ(status.code, kOk);
     return file;
 }
@@ -120,7 +123,7 @@ TEST(NmObject, TextsBecomeUtf8WithAQuestionMarkForWhatDoesNotDecode) {
     EXPECT_EQ(timeValue("10:23:45"), "102345");
     EXPECT_EQ(timeValue("24:00:00"), std::nullopt);
 
-    CameraStudy study = cameraStudy({64, 2, 4});
+    RecordedStudy study = cameraStudy({64, 2, 4});
     std::strcpy(study.record.name, "\x8E\x52\x93\x63\xFF");
     std::strcpy(study.record.sex, "X");
     std::strcpy(study.record.date, "14/05/2001");
@@ -144,7 +147,7 @@ TEST(NmObject, TextsBecomeUtf8WithAQuestionMarkForWhatDoesNotDecode) {
 }
 
 TEST(NmObject, UidsFollowTheContent) {
-    const CameraStudy study = cameraStudy({64, 2, 4});
+    const RecordedStudy study = cameraStudy({64, 2, 4});
     auto first = compose(study);  // the same every time: the export tests compare whole files
     NmOptions turned;
     turned.arc = 360;
@@ -158,9 +161,9 @@ TEST(NmObject, UidsFollowTheContent) {
     EXPECT_NE(text(*first->getDataset(), DCM_SOPInstanceUID), text(*other->getDataset(), DCM_SOPInstanceUID));
     EXPECT_NE(text(*first->getDataset(), DCM_SeriesInstanceUID), text(*other->getDataset(), DCM_SeriesInstanceUID));
     // Without patient ID, date and time two examinations share no study.
-    CameraStudy anonymous = study;
+    RecordedStudy anonymous = study;
     anonymous.record.id[0] = anonymous.record.date[0] = anonymous.record.time[0] = '\0';
-    CameraStudy another = anonymous;
+    RecordedStudy another = anonymous;
     another.samples[1] += 1;
     EXPECT_NE(text(*compose(anonymous)->getDataset(), DCM_StudyInstanceUID),
               text(*compose(another)->getDataset(), DCM_StudyInstanceUID));
