@@ -187,6 +187,7 @@ Status decodeCodestream(std::span<const unsigned char> codestream, const Jpeg200
 }
 
 Status frameFragments(DcmDataset& data, long frames, std::vector<std::vector<std::span<const unsigned char>>>& out) {
+    if (frames < 1) return statusOf(Reason::DicomUndecodable);
     std::vector<std::span<const unsigned char>> items;
     if (Status s = pixelItems(data, items); !s.ok()) return s;
     const std::size_t fragments = items.size() - 1;

@@ -6,6 +6,9 @@
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcpixel.h>
+#include <dcmtk/dcmdata/dcpixseq.h>
+#include <dcmtk/dcmdata/dcpxitem.h>
 #include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmdata/dcvrat.h>
 #include <gtest/gtest.h>
@@ -15,6 +18,7 @@
 
 #include "reader/dicom/charset.h"
 #include "reader/dicom/dicom_source.h"
+#include "reader/dicom/jpeg2000.h"
 
 namespace trevik::dicom {
 namespace {
@@ -132,6 +136,50 @@ TEST(DicomPixels, DataLongerThanItsFramesOrFlaggedLossyIsRefused) {
     EXPECT_EQ(loadDicomDataset(*flagged, *study, keeper, {}).code, kOk);
     flagged->putAndInsertString(DCM_LossyImageCompression, "01");
     EXPECT_EQ(loadDicomDataset(*flagged, *study, keeper, {}).reason, Reason::DicomLossyFlag);
+}
+
+// JPEG 2000 pixel data of `fragments` behind an offset table of `offsets`.
+std::unique_ptr<DcmDataset> encapsulated(const std::vector<Uint32>& offsets,
+                                         const std::vector<std::vector<Uint8>>& fragments) {
+    auto d = std::make_unique<DcmDataset>();
+    auto* sequence = new DcmPixelSequence(DcmTag(DCM_PixelSequenceTag));
+    auto* table = new DcmPixelItem(DcmTag(DCM_Item, EVR_OB));
+    std::vector<Uint8> bytes;
+    for (const Uint32 o : offsets)
+        for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<Uint8>(o >> shift));
+    table->putUint8Array(bytes.data(), static_cast<Uint32>(bytes.size()));
+    sequence->insert(table);
+    for (const std::vector<Uint8>& f : fragments) {
+        auto* item = new DcmPixelItem(DcmTag(DCM_Item, EVR_OB));
+        item->putUint8Array(f.data(), static_cast<Uint32>(f.size()));
+        sequence->insert(item);
+    }
+    auto* pixels = new DcmPixelData(DCM_PixelData);
+    pixels->putOriginalRepresentation(EXS_JPEG2000LosslessOnly, nullptr, sequence);
+    d->insert(pixels);
+    return d;
+}
+
+TEST(DicomJpeg2000, FramesFoundByTheOffsetTableElseByTheStartOfTheirCodestreams) {
+    const std::vector<Uint8> start = {0xFF, 0x4F, 0xFF, 0x51, 1, 2}, rest = {3, 4};
+    // Frame 1 in two fragments, frame 2 in one: by the table (offsets 0 and
+    // 8 + 6 + 8 + 2), by the codestreams' starts without one or with one
+    // that points inside a fragment.
+    for (const std::vector<Uint32>& offsets : {std::vector<Uint32>{0, 24}, {}, {0, 20}}) {
+        auto d = encapsulated(offsets, {start, rest, start});
+        std::vector<std::vector<std::span<const unsigned char>>> frames;
+        ASSERT_TRUE(frameFragments(*d, 2, frames).ok()) << offsets.size();
+        ASSERT_EQ(frames.size(), 2u);
+        EXPECT_EQ(frames[0].size(), 2u);
+        EXPECT_EQ(frames[1].size(), 1u);
+    }
+    // No codestream starts the second frame: found by the table alone;
+    // without it not decodable. A codestream that is no JPEG 2000 neither.
+    std::vector<std::vector<std::span<const unsigned char>>> frames;
+    EXPECT_TRUE(frameFragments(*encapsulated({0, 24}, {start, rest, rest}), 2, frames).ok());
+    EXPECT_EQ(frameFragments(*encapsulated({}, {start, rest, rest}), 2, frames).reason, Reason::DicomUndecodable);
+    std::vector<unsigned char> out(64 * 64 * 2);
+    EXPECT_EQ(decodeCodestream(start, {64, 16, false}, out.data()).reason, Reason::DicomUndecodable);
 }
 
 TEST(DicomTexts, TracerFromTheNuclidesCodeElseTheRadiopharmaceuticalAsWritten) {
