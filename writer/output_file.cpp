@@ -1,20 +1,16 @@
 #include "writer/output_file.h"
 
 #include <fcntl.h>
-#include <limits.h>
-#include <poll.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
-#include <ctime>
 #include <string_view>
+
+#include "writer/output_names.h"
+#include "writer/output_signals.h"
 
 namespace trevik::detail {
 
@@ -23,128 +19,9 @@ namespace {
 using Strategy = OutputFile::Strategy;
 
 constexpr int kOpenFlags = O_WRONLY | O_NOCTTY | O_CLOEXEC;
-constexpr int kMaxLinkHops = 40;  // the kernel's own limit (ELOOP)
 constexpr int kTemporaryAttempts = 64;
 constexpr mode_t kSetIdBits = S_ISUID | S_ISGID;
 constexpr char kAccessAcl[] = "system.posix_acl_access";
-
-// The named temporary file that exists right now, for the signal handler:
-// set before the name is made and cleared once it is renamed or removed,
-// always with the cleanup signals held back, so the handler never sees a
-// half-copied name nor removes a name that is no longer ours. Relative to
-// the directory's descriptor, so a directory renamed meanwhile still loses
-// the temporary.
-int pendingDirectory = -1;
-char pendingName[NAME_MAX + 1];
-constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM};
-
-// Holds the cleanup signals back in this thread while it lives.
-class SignalsHeld {
-public:
-    SignalsHeld() noexcept {
-        sigset_t set;
-        sigemptyset(&set);
-        for (const int s : kCleanupSignals) sigaddset(&set, s);
-        const int saved = errno;
-        ::pthread_sigmask(SIG_BLOCK, &set, &previous_);
-        errno = saved;
-    }
-    ~SignalsHeld() {
-        const int saved = errno;
-        ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-        errno = saved;
-    }
-    SignalsHeld(const SignalsHeld&) = delete;
-    SignalsHeld& operator=(const SignalsHeld&) = delete;
-
-private:
-    sigset_t previous_;
-};
-
-extern "C" void removeTemporaryAndEnd(int signal) {
-    if (pendingName[0] != '\0') ::unlinkat(pendingDirectory, pendingName, 0);
-    ::signal(signal, SIG_DFL);
-    ::raise(signal);  // held until the handler returns, then ends the process
-}
-
-// Records (or, with nullptr, forgets) the named temporary for the handler.
-// Call with the signals held.
-void setPending(int directory, const char* name) noexcept {
-    pendingDirectory = directory;
-    if (name == nullptr) {
-        pendingName[0] = '\0';
-        return;
-    }
-    std::strncpy(pendingName, name, sizeof pendingName - 1);
-    pendingName[sizeof pendingName - 1] = '\0';
-}
-
-// The directory part of `path` with its trailing slash, "" for a bare name.
-std::string directoryPrefix(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-// The target of the symbolic link `name` in `directory` (AT_FDCWD: the
-// working directory); false (errno set) when it cannot be read.
-bool readLinkAt(int directory, const char* name, const struct stat& st, std::string& target) {
-    std::string link(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 0) + 64, '\0');
-    ssize_t n = 0;
-    while ((n = ::readlinkat(directory, name, link.data(), link.size())) >= 0 &&
-           static_cast<std::size_t>(n) == link.size()) {
-        link.resize(link.size() * 2);  // possibly cut: try a larger buffer
-    }
-    if (n <= 0) {
-        if (n == 0) errno = ENOENT;
-        return false;
-    }
-    link.resize(static_cast<std::size_t>(n));
-    target = std::move(link);
-    return true;
-}
-
-bool sameNode(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
-
-constexpr int kNotOwn = -1;
-constexpr int kNoSuchDescriptor = -2;
-
-// A descriptor number in decimal, as the directory of descriptors names it
-// (no sign, no leading zero); kNoSuchDescriptor for anything else.
-int descriptorNumber(const std::string& name) {
-    if (name.empty() || name.size() > 9 || (name.size() > 1 && name[0] == '0')) return kNoSuchDescriptor;
-    int n = 0;
-    for (const char c : name) {
-        if (c < '0' || c > '9') return kNoSuchDescriptor;
-        n = n * 10 + (c - '0');
-    }
-    return n;
-}
-
-// The number of the process's own open descriptor that `path` names
-// (an entry of /proc/self/fd, reached also through /dev/fd, /dev/stdout,
-// /dev/stderr or any other symbolic link); kNotOwn when it names none, and
-// kNoSuchDescriptor for another name in that directory. Only names are
-// looked at: nothing is opened.
-int ownDescriptor(const char* path) {
-    struct stat self {}, thread {};
-    const bool haveSelf = ::stat("/proc/self/fd", &self) == 0;
-    const bool haveThread = ::stat("/proc/thread-self/fd", &thread) == 0;
-    if (!haveSelf && !haveThread) return kNotOwn;
-    std::string current = path;
-    for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
-        const std::string directory = directoryPrefix(current);
-        struct stat st {};
-        if (::stat(directory.empty() ? "." : directory.c_str(), &st) == 0 &&
-            ((haveSelf && sameNode(st, self)) || (haveThread && sameNode(st, thread))))
-            return descriptorNumber(current.substr(directory.size()));
-        std::string next;
-        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode) ||
-            !readLinkAt(AT_FDCWD, current.c_str(), st, next))
-            return kNotOwn;
-        current = next[0] == '/' ? next : directory + next;
-    }
-    return kNotOwn;
-}
 
 // The one place that decides how the destination is written, from what it
 // is: one of our own descriptors, nothing yet, or the file found there.
@@ -153,91 +30,6 @@ Strategy decideStrategy(bool ownDescriptor, const struct stat* existing) {
     if (existing == nullptr) return Strategy::Create;
     if (!S_ISREG(existing->st_mode)) return Strategy::Stream;
     return existing->st_nlink == 1 ? Strategy::Replace : Strategy::InPlace;
-}
-
-// A sticky directory that users other than its owner may write into (world-
-// or group-writable, as /tmp or a clinic's shared folder): there a symbolic
-// link or an existing file counts only when the caller or the directory's
-// owner owns it, whatever the kernel's own protected_* settings are.
-bool othersMayPlantIn(const struct stat& directory) {
-    return (directory.st_mode & S_ISVTX) != 0 && (directory.st_mode & (S_IWGRP | S_IWOTH)) != 0;
-}
-bool trustedIn(const struct stat& directory, uid_t owner) {
-    return owner == ::geteuid() || owner == directory.st_uid;
-}
-
-std::string procPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
-
-// Whether /proc reaches the open file `fd`, as linkat of an unnamed file needs.
-bool procReaches(int fd) {
-    struct stat viaProc {}, direct {};
-    return ::stat(procPath(fd).c_str(), &viaProc) == 0 && ::fstat(fd, &direct) == 0 && sameNode(viaProc, direct);
-}
-
-// A read-only descriptor of the file open for writing as `fd`, which is
-// `name` in `directory`; -1 when the caller may not read it.
-int openForReading(int fd, int directory, const char* name, const struct stat& st) {
-    int reader = ::open(procPath(fd).c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
-    if (reader < 0) reader = ::openat(directory, name, O_RDONLY | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    struct stat now {};
-    if (reader >= 0 && (::fstat(reader, &now) != 0 || !sameNode(now, st))) {
-        ::close(reader);
-        return -1;
-    }
-    return reader;
-}
-
-// A short, hard-to-guess name; O_EXCL makes a collision harmless.
-std::string temporaryName() {
-    static std::uint64_t counter = 0;
-    timespec now {};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    std::uint64_t x = static_cast<std::uint64_t>(now.tv_nsec) ^ (static_cast<std::uint64_t>(now.tv_sec) << 30) ^
-                      (static_cast<std::uint64_t>(::getpid()) << 40) ^ (++counter * 0x9E3779B97F4A7C15ull);
-    x ^= x >> 31;  // splitmix64 finaliser
-    x *= 0xBF58476D1CE4E5B9ull;
-    x ^= x >> 27;
-    x *= 0x94D049BB133111EBull;
-    x ^= x >> 31;
-    static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::string name = ".gsd-";
-    for (int i = 0; i < 10; ++i, x /= 36) name += kAlphabet[x % 36];
-    return name;
-}
-
-// The value of the extended attribute `name` of `fd`; false (errno set) when
-// it cannot be read.
-bool readAttribute(int fd, const char* name, std::string& value) {
-    for (;;) {
-        const ssize_t size = ::fgetxattr(fd, name, nullptr, 0);
-        if (size < 0) return false;
-        value.resize(static_cast<std::size_t>(size));
-        const ssize_t n = ::fgetxattr(fd, name, value.data(), value.size());
-        if (n >= 0) {
-            value.resize(static_cast<std::size_t>(n));
-            return true;
-        }
-        if (errno != ERANGE) return false;  // ERANGE: it grew meanwhile
-    }
-}
-
-// The names of the extended attributes of `fd`, each ending in a zero byte;
-// empty where the file system has none.
-bool listAttributes(int fd, std::string& names) {
-    for (;;) {
-        const ssize_t size = ::flistxattr(fd, nullptr, 0);
-        if (size < 0) {
-            names.clear();
-            return errno == ENOTSUP;
-        }
-        names.resize(static_cast<std::size_t>(size));
-        const ssize_t n = ::flistxattr(fd, names.data(), names.size());
-        if (n >= 0) {
-            names.resize(static_cast<std::size_t>(n));
-            return true;
-        }
-        if (errno != ERANGE) return false;
-    }
 }
 
 }  // namespace
@@ -249,64 +41,6 @@ bool writesInPlaceAfter(int error) noexcept {
 OutputFileSeams& outputFileSeams() {
     static OutputFileSeams seams;
     return seams;
-}
-
-void UniqueFd::reset(int fd) noexcept {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-}
-
-bool UniqueFd::close() noexcept {
-    if (fd_ < 0) return false;
-    const int result = ::close(fd_);
-    fd_ = -1;
-    return result == 0;
-}
-
-bool writeAll(int fd, const void* data, std::size_t size) {
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, bytes, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            // A non-blocking descriptor that others share: wait for room
-            // rather than change its flags under them.
-            pollfd writable{fd, POLLOUT, 0};
-            if (::poll(&writable, 1, -1) < 0 && errno != EINTR) return false;
-            continue;
-        }
-        if (n == 0) errno = EIO;
-        if (n <= 0) return false;
-        bytes += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool copyContent(int from, int to, std::uint64_t size) {
-    static unsigned char block[1 << 16];
-    for (off_t at = 0; size > 0;) {
-        const std::size_t want = size < sizeof block ? static_cast<std::size_t>(size) : sizeof block;
-        const ssize_t n = ::pread(from, block, want, at);
-        if (n < 0 && errno == EINTR) continue;
-        if (n == 0) errno = EIO;  // shorter than its content
-        if (n <= 0 || !writeAll(to, block, static_cast<std::size_t>(n))) return false;
-        at += n;
-        size -= static_cast<std::uint64_t>(n);
-    }
-    return true;
-}
-
-void removeTemporaryOnSignals() {
-    for (const int s : kCleanupSignals) {
-        struct sigaction previous {};
-        if (::sigaction(s, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) continue;
-        struct sigaction action {};
-        action.sa_handler = removeTemporaryAndEnd;
-        sigemptyset(&action.sa_mask);
-        for (const int other : kCleanupSignals) sigaddset(&action.sa_mask, other);
-        ::sigaction(s, &action, nullptr);
-    }
 }
 
 OutputFile::~OutputFile() { discardTemporary(); }

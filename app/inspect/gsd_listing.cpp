@@ -26,7 +26,7 @@ std::string problemText(const gsd::Header& h, std::string_view text) {
     const std::string key(h.key);
     switch (h.problem) {
     case gsd::Header::Problem::None: return {};
-    case gsd::Header::Problem::NoMagic: return "line 1 is not \"qubrix\"";
+    case gsd::Header::Problem::NoMagic: return "line 1 is not \"" + std::string(gsd::kMagicWord) + "\"";
     case gsd::Header::Problem::Missing:
         return line + " is " + lineAt(text, h.at) + ", expected \"" + key + " = ...;\"";
     case gsd::Header::Problem::Unterminated: return line + " (" + key + ") does not end in \";\" and CR LF";
@@ -37,14 +37,8 @@ std::string problemText(const gsd::Header& h, std::string_view text) {
     return {};
 }
 
-// One frame of little-endian samples as written. The per-sample loops are
-// not inlined: the fuzz build keeps them off its coverage instrumentation.
-__attribute__((noinline)) void gsdSamples(const unsigned char* bytes, std::int16_t* samples) {
-    for (int k = 0; k < FrameStore::kFrameSamples; ++k)
-        samples[k] = static_cast<std::int16_t>(static_cast<std::uint16_t>(bytes[2 * k] | bytes[2 * k + 1] << 8));
-}
-
-// Takes one frame into a division's minimum, maximum and sum.
+// The per-sample loop is not inlined: the fuzz build keeps it off its
+// coverage instrumentation. Takes one frame into a division's minimum, maximum and sum.
 __attribute__((noinline)) void divisionRange(const std::int16_t* frame, int& low, int& high, long long& sum) {
     for (int k = 0; k < FrameStore::kFrameSamples; ++k) {
         const int v = frame[k];
@@ -70,7 +64,7 @@ std::string reportGsd(Text& t, std::FILE* stream, std::int64_t size, bool drawMo
     head.resize(std::fread(head.data(), 1, head.size(), stream));
     const gsd::Header h = gsd::parseHeader(head);
     t << "header lines:\n";
-    if (h.problem != gsd::Header::Problem::NoMagic) t << "  qubrix\n";
+    if (h.problem != gsd::Header::Problem::NoMagic) t << "  " << gsd::kMagicWord << "\n";
     for (const gsd::Line& line : h.lines) {
         std::string shown;
         appendPrintable(shown, std::string(line.key) + " = " + line.value + ";");
@@ -83,7 +77,7 @@ std::string reportGsd(Text& t, std::FILE* stream, std::int64_t size, bool drawMo
         return "header malformed at line " + toText(h.line);
     }
     // The writer writes every division (at least one) of `frames` frames.
-    const long long divisions = h.division >= 1 ? h.division : 1;
+    const long long divisions = gsd::divisionsWritten(h.division);
     const long long frames = h.frames > 0 ? h.frames : 0;
     constexpr long long kMostFrames = 1LL << 40;  // far beyond any file, and no overflow below
     if (frames > kMostFrames / divisions) {
@@ -92,9 +86,10 @@ std::string reportGsd(Text& t, std::FILE* stream, std::int64_t size, bool drawMo
         if (drawMontage) ins.noMontage = "the header claims more frames than a conversion writes";
         return "header claims more frames than any file holds";
     }
-    const long long expected = static_cast<long long>(h.size) + divisions * frames * 8192;
+    constexpr auto kFrameBytes = static_cast<long long>(gsd::kFrameBytes);
+    const long long expected = static_cast<long long>(h.size) + divisions * frames * kFrameBytes;
     t << "length: " << plural(size, "byte", "bytes") << "; " << h.size << " header bytes + " << divisions << " x "
-      << frames << " frames x 8192 bytes = " << expected;
+      << frames << " frames x " << kFrameBytes << " bytes = " << expected;
     t << (size == expected ? ": correct\n" : size < expected ? ": frames are missing\n" : ": extra bytes at the end\n");
     const std::string found = size < 0           ? "length unknown"
                               : size == expected ? "ok"
@@ -106,15 +101,15 @@ std::string reportGsd(Text& t, std::FILE* stream, std::int64_t size, bool drawMo
         return "header claims more frames than a conversion writes";
     }
 
-    // Every frame present, little-endian, in file order.
+    // Every frame present, in file order.
     const auto count = static_cast<std::size_t>(divisions * frames);
     std::vector<std::int16_t> samples(count * FrameStore::kFrameSamples);
     std::vector<bool> present(count, false);
     if (std::fseek(stream, static_cast<long>(h.size), SEEK_SET) == 0) {
-        unsigned char bytes[FrameStore::kFrameSamples * 2];
+        unsigned char bytes[gsd::kFrameBytes];
         for (std::size_t f = 0; f < count && std::fread(bytes, 1, sizeof bytes, stream) == sizeof bytes; ++f) {
             present[f] = true;
-            gsdSamples(bytes, &samples[f * FrameStore::kFrameSamples]);
+            gsd::decodeFrame(bytes, &samples[f * FrameStore::kFrameSamples]);
         }
     }
     for (long long d = 0; d < divisions && frames > 0; ++d) {

@@ -3,6 +3,7 @@
 #include <bit>
 
 #include "app/inspect/report_text.h"
+#include "reader/projection/big_endian.h"
 #include "study/sample.h"
 #include "study/study.h"
 
@@ -10,14 +11,9 @@ namespace trevik::inspect {
 
 namespace {
 
-std::int16_t be16At(const unsigned char* p) {
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] << 8 | p[1]));
-}
+std::int16_t be16At(const unsigned char* p) { return static_cast<std::int16_t>(bigEndian16(p)); }
 
-float beFloatAt(const unsigned char* p) {
-    const std::uint32_t u = std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
-    return std::bit_cast<float>(u);
-}
+float beFloatAt(const unsigned char* p) { return std::bit_cast<float>(bigEndian32(p)); }
 
 // Whether the exact sum of four signed 64-bit values lies within -32768..32767.
 bool sumFits16(const std::int64_t (&v)[4]) {

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "writer/file_io.h"
+
 namespace trevik::launch {
 
 std::string ownDirectory() {
@@ -30,22 +32,6 @@ std::string findCompanion(const char* name) {
     }
     return {};
 }
-
-namespace {
-
-bool writeAll(int fd, const void* data, std::size_t size) {
-    const auto* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, bytes, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-}  // namespace
 
 Outcome runCompanion(const char* name, const std::vector<std::string>& arguments, bool captureOutput) {
     Outcome outcome;
@@ -77,7 +63,7 @@ Outcome runCompanion(const char* name, const std::vector<std::string>& arguments
         if (captureOutput) ::dup2(output[1], STDOUT_FILENO);
         ::execv(outcome.path.c_str(), argv.data());
         const int error = errno;
-        writeAll(status[1], &error, sizeof error);
+        detail::writeAll(status[1], &error, sizeof error);
         ::_exit(127);
     }
     const int forkError = errno;

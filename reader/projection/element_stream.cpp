@@ -2,56 +2,30 @@
 
 #include <unistd.h>
 
-#include <bit>
 #include <cerrno>
+
+#include "reader/projection/big_endian.h"
 
 namespace trevik {
 
 int readBE16(std::int16_t& value, std::FILE* stream) {
     unsigned char b[2];
     const auto n = static_cast<int>(std::fread(b, 1, sizeof b, stream));
-    value = n == 2 ? static_cast<std::int16_t>(static_cast<std::uint16_t>(b[0] << 8 | b[1])) : 0;
+    value = n == 2 ? static_cast<std::int16_t>(bigEndian16(b)) : 0;
     return n;
 }
 
 int readBE32(std::int32_t& value, std::FILE* stream) {
     unsigned char b[4];
     const auto n = static_cast<int>(std::fread(b, 1, sizeof b, stream));
-    value = n == 4 ? static_cast<std::int32_t>(std::uint32_t{b[0]} << 24 | std::uint32_t{b[1]} << 16 |
-                                               std::uint32_t{b[2]} << 8 | std::uint32_t{b[3]})
-                   : 0;
+    value = n == 4 ? static_cast<std::int32_t>(bigEndian32(b)) : 0;
     return n;
 }
 
-void swap16(std::int16_t* values, int count) {
-    if constexpr (std::endian::native == std::endian::little) {
-        for (int i = 0; i < count; ++i) {
-            const auto u = static_cast<std::uint16_t>(values[i]);
-            values[i] = static_cast<std::int16_t>(static_cast<std::uint16_t>(u << 8 | u >> 8));
-        }
-    }
-}
-
-void swap32(std::uint32_t* values, int count) {
-    if constexpr (std::endian::native == std::endian::little) {
-        for (int i = 0; i < count; ++i) {
-            const std::uint32_t u = values[i];
-            values[i] = u << 24 | (u & 0xFF00u) << 8 | (u >> 8 & 0xFF00u) | u >> 24;
-        }
-    }
-}
-
 int readPreamble(std::FILE* stream, FilePreamble& p) {
-    int n = 0;
-    for (std::int16_t* w : {&p.word0, &p.word2, &p.word4, &p.word6}) n += readBE16(*w, stream);
-    n += readBE32(p.value8, stream);
-    for (std::int16_t* w : {&p.word12, &p.word14, &p.word16, &p.sampleBits, &p.word20, &p.word22,
-                            &p.word24, &p.word26, &p.word28})
-        n += readBE16(*w, stream);
-    n += readBE32(p.value30, stream);
-    for (std::int16_t* w : {&p.word34, &p.word36, &p.word38, &p.word40}) n += readBE16(*w, stream);
-    unsigned char discarded[22];
-    n += static_cast<int>(std::fread(discarded, 1, sizeof discarded, stream));
+    unsigned char b[64];
+    const auto n = static_cast<int>(std::fread(b, 1, sizeof b, stream));
+    p.sampleBits = n >= 20 ? static_cast<std::int16_t>(bigEndian16(b + 18)) : 0;
     return n;
 }
 
@@ -69,8 +43,6 @@ bool readElementHeader(std::FILE* stream, ElementHeader& header) {
 namespace {
 
 constexpr std::size_t kOpeningBytes = 80;  // preamble, (0000,0000) with its 4-byte value, the next tag
-
-std::uint16_t bigEndian16(const unsigned char* b) { return static_cast<std::uint16_t>(b[0] << 8 | b[1]); }
 
 }  // namespace
 
@@ -105,7 +77,5 @@ bool isProjectionFile(int fd) {
     }
     return examineOpening(opening, n).finding == FormatProbe::Finding::Recognised;
 }
-
-int probeFormat(std::FILE* stream) { return examineFormat(stream).finding == FormatProbe::Finding::Recognised ? 0 : 1; }
 
 }  // namespace trevik

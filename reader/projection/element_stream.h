@@ -23,26 +23,14 @@ using StreamHandle = std::unique_ptr<std::FILE, StreamCloser>;
 int readBE16(std::int16_t& value, std::FILE* stream);
 int readBE32(std::int32_t& value, std::FILE* stream);
 
-// Converts the first `count` values from big-endian to host order in place.
-// A count of 0 or less changes nothing.
-void swap16(std::int16_t* values, int count);
-void swap32(std::uint32_t* values, int count);
-
-// The fixed block at file offsets 0 to 63, numbers in host order. Only
-// sampleBits means anything: 32 for float samples, else 16-bit integers.
+// What the fixed block at file offsets 0 to 63 says: only its word at
+// offset 18 means anything.
 struct FilePreamble {
-    std::int16_t word0, word2, word4, word6;
-    std::int32_t value8;
-    std::int16_t word12, word14, word16;
-    std::int16_t sampleBits;  // file offset 18
-    std::int16_t word20, word22, word24, word26, word28;
-    std::int32_t value30;
-    std::int16_t word34, word36, word38, word40;
+    std::int16_t sampleBits;  // 32 for float samples, else 16-bit integers; 0 when the file ends before it
 };
 
-// Reads the 64 preamble bytes from the current position (file offset 0);
-// bytes 42 to 63 are discarded. Returns the number of bytes read, 64 when
-// the preamble is whole.
+// Reads the 64 preamble bytes from the current position (file offset 0).
+// Returns the number of bytes read, 64 when the preamble is whole.
 int readPreamble(std::FILE* stream, FilePreamble& preamble);
 
 // The 8 bytes in front of every header element.
@@ -74,10 +62,5 @@ FormatProbe examineOpening(const unsigned char* bytes, std::size_t size);
 // True when the open file `fd` is recognised as a projection file. Reads
 // with pread: the descriptor's offset does not move.
 bool isProjectionFile(int fd);
-
-// 0 when the file starts with the elements (0000,0000) and, at offset 76,
-// (0000,0001); 1 otherwise, also for a file too short to tell. The stream is
-// back at offset 0 afterwards.
-int probeFormat(std::FILE* stream);
 
 }  // namespace trevik

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "reader/projection/big_endian.h"
 #include "reader/projection/element_stream.h"
 #include "study/load_options.h"
 #include "study/study.h"
@@ -33,14 +34,9 @@ struct ElementValue {
     double number;  // Decimal: the scanned number
 
     // The big-endian 16-bit number at value byte `at` (Fixed).
-    std::int16_t be16(std::size_t at) const {
-        return static_cast<std::int16_t>(static_cast<std::uint16_t>(bytes[at] << 8 | bytes[at + 1]));
-    }
+    std::int16_t be16(std::size_t at) const { return static_cast<std::int16_t>(bigEndian16(bytes + at)); }
     // The big-endian 32-bit number at value byte `at` (Fixed).
-    std::int32_t be32(std::size_t at) const {
-        return static_cast<std::int32_t>(std::uint32_t{bytes[at]} << 24 | std::uint32_t{bytes[at + 1]} << 16 |
-                                         std::uint32_t{bytes[at + 2]} << 8 | std::uint32_t{bytes[at + 3]});
-    }
+    std::int32_t be32(std::size_t at) const { return static_cast<std::int32_t>(bigEndian32(bytes + at)); }
 };
 
 // One study field as an element's rule left it, for showing what the

@@ -13,7 +13,7 @@
 namespace trevik::test {
 namespace {
 
-std::unique_ptr<Study> load(const std::string& path, LoadResult& result) {
+std::unique_ptr<Study> load(const std::string& path, Status& result) {
     auto study = std::make_unique<Study>();
     result = loadStudy(path.c_str(), *study);
     return study;
@@ -38,7 +38,7 @@ TEST(MakeStudy, WritesTheStudyItsOptionsDescribe) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "");
-    LoadResult result;
+    Status result;
     auto study = load(path, result);
     ASSERT_EQ(result, kOk);
     const StudyRecord& rec = study->record;
@@ -120,7 +120,7 @@ TEST(MakeStudy, BadOptionsEndWithTwoAndWriteNothing) {
 }
 
 TEST(MakeStudy, BuildSamplesLoad) {
-    LoadResult result;
+    Status result;
     auto rest = load(kSamplesDir + "/rest-gated-64.prj", result);
     ASSERT_EQ(result, kOk);
     EXPECT_EQ(rest->record.division, 8);

@@ -9,11 +9,13 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <set>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -210,6 +212,30 @@ TEST_P(OutputFileTest, EndingsLeaveNoTemporaryAndInPlaceWritesAreWhole) {
         }, whole.size());
     }), 128 + SIGINT);
     EXPECT_EQ(readFile(file("link")), whole);
+}
+
+TEST_P(OutputFileTest, ASignalRemovesTheTemporaryOfEveryThreadThatWrites) {
+    putFile(file("a"), "old", 0644);
+    putFile(file("b"), "old", 0644);
+    EXPECT_EQ(inChild([&] {
+        detail::removeTemporaryOnSignals();
+        std::atomic<int> arrived{0};
+        // Each thread's temporary is complete; the second to get there ends the process.
+        detail::outputFileSeams().beforeNaming = [&] {
+            if (++arrived == 2) ::raise(SIGTERM);
+            while (arrived < 2) std::this_thread::yield();
+        };
+        auto replace = [&](const char* name) {
+            OutputFile out;
+            if (out.open(file(name).c_str())) out.commit([](int fd) { return detail::writeAll(fd, "new", 3); }, 3);
+        };
+        std::thread a(replace, "a"), b(replace, "b");
+        a.join(), b.join();
+        return 0;
+    }), 128 + SIGTERM);
+    EXPECT_EQ(entries(dir_.path()), (std::set<std::string>{"a", "b"}));
+    EXPECT_EQ(readFile(file("a")), "old");
+    EXPECT_EQ(readFile(file("b")), "old");
 }
 
 TEST_P(OutputFileTest, StreamedContentGoesInPlaceWhereTheRenameIsRefused) {

@@ -23,6 +23,16 @@ namespace gsd {
 // The magic line and the separator line as they stand in the file.
 inline constexpr std::string_view kMagic = "qubrix\r\n";
 inline constexpr std::string_view kSeparator = "\f\r\n";
+// The magic line's word as shown to a reader: the magic without its CR LF.
+inline constexpr std::string_view kMagicWord = kMagic.substr(0, kMagic.size() - 2);
+
+// The frames behind the header: every division (at least one) of `frames`
+// frames, each 64 x 64 samples, 16-bit little-endian, row after row.
+inline constexpr std::size_t kFrameBytes = FrameStore::kFrameSamples * 2;
+inline long long divisionsWritten(long long division) { return division >= 1 ? division : 1; }
+
+// The samples of one frame as the file holds it (kFrameBytes bytes).
+void decodeFrame(const unsigned char* bytes, std::int16_t* samples);
 
 // How a value is written.
 enum class Form : std::uint8_t {

@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 
+#include "writer/file_io.h"
 #include "writer/gsd/gsd_format.h"
 
 namespace trevik {
@@ -16,22 +17,7 @@ namespace {
 // Frames per write: 512 KiB, which stays in the cache between the
 // conversion and the write, and is a whole division of a gated study.
 constexpr int kRunFrames = FrameStore::kFramesPerDivision;
-constexpr std::size_t kFrameBytes = FrameStore::kFrameSamples * sizeof(std::int16_t);
-
-// Writes all `size` bytes at `offset`; false with errno set.
-bool writeAt(int fd, const void* data, std::size_t size, std::uint64_t offset) {
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, bytes, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n == 0) errno = EIO;
-        if (n <= 0) return false;
-        bytes += n;
-        offset += static_cast<std::uint64_t>(n);
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
+constexpr std::size_t kFrameBytes = gsd::kFrameBytes;
 
 Status cannotWrite(int error) {
     Status s = statusOf(Reason::CannotWrite, error);
@@ -57,7 +43,7 @@ Status GsdStreamSink::begin(const StudyFacts& facts, const FrameLayout& layout) 
     frameBytes_ = static_cast<std::uint64_t>(layout.passes) * static_cast<std::uint64_t>(layout.frames) * kFrameBytes;
     buffer_.reset(new (std::nothrow) std::int16_t[static_cast<std::size_t>(capacity_) * FrameStore::kFrameSamples]);
     if (!buffer_) return statusOf(Reason::NoMemory, ENOMEM);
-    if (!writeAt(fd_, header.data(), header.size(), 0)) return cannotWrite(errno);
+    if (!detail::writeAllAt(fd_, header.data(), header.size(), 0)) return cannotWrite(errno);
     return {};
 }
 
@@ -88,7 +74,7 @@ Status GsdStreamSink::stored(int division, int frame) {
             buffer_[k] = static_cast<std::int16_t>(static_cast<std::uint16_t>(v << 8 | v >> 8));
         }
     }
-    if (!writeAt(fd_, buffer_.get(), samples * sizeof(std::int16_t),
+    if (!detail::writeAllAt(fd_, buffer_.get(), samples * sizeof(std::int16_t),
                  headerBytes_ + static_cast<std::uint64_t>(run.at) * kFrameBytes))
         return cannotWrite(errno);
     return {};

@@ -43,7 +43,7 @@ bool writeSamples(int fd, const std::int16_t* samples, std::size_t count) {
 bool writeFrames(int fd, const Study& study) {
     const StudyRecord& record = study.record;
     if (record.frames <= 0) return true;
-    const int divisions = record.division >= 1 ? record.division : 1;
+    const auto divisions = static_cast<int>(gsd::divisionsWritten(record.division));
     const int frames = record.frames;
     for (int d = 0; d < divisions; ++d) {
         if (!study.flags.reverseFrames) {
@@ -63,8 +63,8 @@ bool writeFrames(int fd, const Study& study) {
 // The bytes writeFrames writes.
 std::uint64_t frameBytes(const StudyRecord& record) {
     if (record.frames <= 0) return 0;
-    const std::uint64_t divisions = record.division >= 1 ? static_cast<std::uint64_t>(record.division) : 1;
-    return divisions * static_cast<std::uint64_t>(record.frames) * FrameStore::kFrameSamples * 2;
+    const auto divisions = static_cast<std::uint64_t>(gsd::divisionsWritten(record.division));
+    return divisions * static_cast<std::uint64_t>(record.frames) * gsd::kFrameBytes;
 }
 
 }  // namespace

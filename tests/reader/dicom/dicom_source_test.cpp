@@ -49,7 +49,9 @@ std::unique_ptr<DcmDataset> object(int bits, int stored, int signedness, int sid
 // Keeps the one frame delivered, in whatever side.
 struct FrameKeeper : FrameSink {
     std::vector<std::int16_t> frame;
-    Status begin(const StudyFacts&, const FrameLayout& layout) override {
+    StudyFacts facts{};  // as begin saw them
+    Status begin(const StudyFacts& f, const FrameLayout& layout) override {
+        facts = f;
         frame.assign(static_cast<std::size_t>(layout.side) * layout.side, 0);
         return {};
     }
@@ -89,6 +91,23 @@ TEST(DicomSamples, MaskedSignExtendedEightBitAndRescaledAsTheProjectionRulesSay)
     const std::vector<std::int16_t> whole = load(*large, {FrameForm::Matrix::Source, FrameForm::Samples::Counts});
     ASSERT_EQ(whole.size(), 128u * 128u);
     EXPECT_EQ(whole[1], 2);
+}
+
+TEST(DicomFacts, TheSinkSeesTheFactsSettledForItsForm) {
+    auto large = object(16, 16, 1, 128, {1});
+    large->putAndInsertString(DCM_PixelSpacing, "3.2\\3.2");
+    for (const auto matrix : {FrameForm::Matrix::Reduced, FrameForm::Matrix::Source}) {
+        const bool reduced = matrix == FrameForm::Matrix::Reduced;
+        auto study = std::make_unique<Study>();
+        FrameKeeper keeper;
+        LoadOptions options;
+        options.form.matrix = matrix;
+        ASSERT_EQ(loadDicomDataset(*large, *study, keeper, {}, options).code, kOk);
+        EXPECT_EQ(keeper.facts.geometry.columns, reduced ? 64 : 128);
+        EXPECT_EQ(keeper.facts.record.pixel, reduced ? 6.4 : 3.2);
+        EXPECT_EQ(keeper.facts.flags.reducedMatrix, reduced);
+        EXPECT_EQ(study->record.pixel, keeper.facts.record.pixel) << "the facts stay as the sink saw them";
+    }
 }
 
 TEST(DicomTexts, DeclaredCharacterSetsBecomeAsciiByTheFixedTable) {

@@ -12,6 +12,9 @@ namespace {
 
 using synth::SourceFile;
 
+// 0 when the stream's opening is recognised, else 1.
+int probeFormat(std::FILE* stream) { return examineFormat(stream).finding == ProbeFinding::Recognised ? 0 : 1; }
+
 // Opens the bytes of `file` as a read stream.
 StreamHandle open(const test::TempDir& dir, const SourceFile& file) {
     const std::string path = dir.file("source.prj");
@@ -36,32 +39,12 @@ TEST(ElementStream, BigEndianReadersReportWhatTheyRead) {
     EXPECT_EQ(readBE16(w, f), 0);
 }
 
-TEST(ElementStream, SwapsChangeExactlyTheFirstCountValues) {
-    std::int16_t words[3] = {0x0102, 0x0304, 0x0506};
-    swap16(words, 0);
-    swap16(words, -1);
-    EXPECT_EQ(words[0], 0x0102);
-    swap16(words, 2);
-    EXPECT_EQ(words[0], 0x0201);
-    EXPECT_EQ(words[1], 0x0403);
-    EXPECT_EQ(words[2], 0x0506);
-
-    std::uint32_t values[2] = {0x01020304u, 0x05060708u};
-    swap32(values, 0);
-    EXPECT_EQ(values[0], 0x01020304u);
-    swap32(values, 1);
-    EXPECT_EQ(values[0], 0x04030201u);
-    EXPECT_EQ(values[1], 0x05060708u);
-}
-
 TEST(ElementStream, PreambleTakesSampleBitsFromOffset18) {
     test::TempDir dir;
     FilePreamble p{};
     auto a = open(dir, SourceFile(32).preambleWord(8, 0x1111).preambleWord(10, 0x2222).preambleWord(30, 0xABCD));
     EXPECT_EQ(readPreamble(a.get(), p), 64);
     EXPECT_EQ(p.sampleBits, 32);
-    EXPECT_EQ(p.value8, 0x11112222);
-    EXPECT_EQ(p.value30, static_cast<std::int32_t>(0xABCD0000u));
     EXPECT_EQ(std::ftell(a.get()), 64);
 
     auto b = open(dir, SourceFile(0x2000));  // file bytes 20 00

@@ -36,7 +36,7 @@ TEST(LoaderMemory, NoImageBufferGivesEightAfterTheFirstHeaderReading) {
     study->store.frame(0, 0)[0] = 1234;
 
     failImageBuffer = true;
-    const LoadResult rc = loadStudy(path.c_str(), *study);
+    const Status rc = loadStudy(path.c_str(), *study);
     failImageBuffer = false;
     EXPECT_EQ(rc, kNoMemory);
     EXPECT_STREQ(study->record.name, "SAMPLE PATIENT");

@@ -28,11 +28,11 @@ double indexSample(int i, int, int) { return i * 3 + 1; }
 
 class LoaderTest : public ::testing::Test {
 protected:
-    LoadResult load(const SourceFile& file) {
+    Status load(const SourceFile& file) {
         file.save(path);
         return loadStudy(path.c_str(), *study);
     }
-    LoadResult load(StudyPlan plan) {
+    Status load(StudyPlan plan) {
         if (!plan.sample) plan.sample = indexSample;
         return load(synth::buildStudy(plan));
     }
