@@ -246,6 +246,9 @@ bool inspectObject(const InspectRequest& request, inspect::Inspection& ins) {
                     std::to_string(r.hr) + ", division " + std::to_string(r.division) + ", frames " +
                     std::to_string(r.frames) + ", pixel " + std::to_string(r.pixel) + " mm, slice pixels " +
                     std::to_string(study->geometry.slicePixels) + "\n";
+            if (r.tracer[0] == '\0')
+                text += "warning: the object names no radionuclide (no known code in the Radionuclide Code "
+                        "Sequence, no Radiopharmaceutical): the output has no tracer line\n";
         }
         // The attributes, as the file holds them, and what the object
         // knows besides its frames.
