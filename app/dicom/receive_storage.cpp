@@ -137,6 +137,7 @@ Outcome storeObject(ReceiveNode& node, ReceivingFile& received, const std::strin
         std::string written;
         bool cannotWrite = false;
         const Status converted = writeStudies(node, dataset, files, calling, written, cannotWrite);
+        if (!converted.ok()) files.abandon();
         if (cannotWrite) return failure(kOutOfResources, "cannot write to the inbox: " + writeWords(converted), words);
         if (!converted.ok()) {
             // Memory is that of one association, and the same object would

@@ -242,4 +242,12 @@ void InstanceFiles::finish() {
     lock_ = -1;
 }
 
+void InstanceFiles::abandon() {
+    if (lock_ < 0) return;
+    for (const std::string& suffix : made_)
+        if (suffix != kKeptSuffix) ::unlink(path(suffix).c_str());
+    ::close(lock_);  // unlocks
+    lock_ = -1;
+}
+
 }  // namespace trevik::dicom

@@ -61,6 +61,10 @@ public:
     // earlier receipt of the same instance), and unlocks. A set not
     // finished (its conversion failed) is unlocked with its older files.
     void finish();
+    // Removes the files of the set made now but the kept object (a
+    // conversion of one of its windows failed after others were written:
+    // no part of a failed object stays in the inbox), and unlocks.
+    void abandon();
 
 private:
     // The suffixes of the files of the set under name_ that exist.

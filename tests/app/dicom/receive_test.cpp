@@ -526,6 +526,24 @@ TEST(Receive, EachPhotopeakWindowIsAFileOfTheInstancesSet) {
     EXPECT_EQ(names(node.inbox()), (std::set<std::string>{name + ".gsd", name + ".qc.png"})) << node.log();
     EXPECT_EQ(readFile(node.inbox() + "/" + name + ".gsd"), readFile(dir.file("3.gsd")));
     EXPECT_TRUE(node.logs("qc " + name + ".gsd: ")) << node.log();
+
+    // Window 3 with a view twice: the windows written before it go again,
+    // and the set stays as it was.
+    DcmFileFormat broken;
+    ASSERT_TRUE(broken.loadFile(none.c_str()).good());
+    const Uint16* views = nullptr;
+    unsigned long count = 0;
+    ASSERT_TRUE(broken.getDataset()->findAndGetUint16Array(DCM_AngularViewVector, views, &count).good() && count == 360);
+    std::vector<Uint16> twice(views, views + count);
+    twice[121] = twice[120];
+    broken.getDataset()->putAndInsertUint16Array(DCM_AngularViewVector, twice.data(), twice.size());
+    ASSERT_TRUE(broken.saveFile(dir.file("broken.dcm").c_str(), EXS_LittleEndianExplicit).good());
+    EXPECT_NE(node.store("CAM", {dir.file("broken.dcm")}).err.find("0xc000"), std::string::npos) << node.log();
+    EXPECT_EQ(names(node.inbox()), (std::set<std::string>{name + ".gsd", name + ".qc.png"})) << node.log();
+    const std::string log = node.log(), ew2 = "qc " + name + "-ew2.gsd: ";
+    std::size_t written = 0;
+    for (std::size_t at = log.find(ew2); at != std::string::npos; at = log.find(ew2, at + 1)) ++written;
+    EXPECT_EQ(written, 3u) << log;  // written for the broken object, then removed
 }
 
 // The node offers the syntaxes the reader decodes: a JPEG 2000 lossless
