@@ -13,6 +13,7 @@
 
 #include "tests/app/dicom/dicom_fixtures.h"
 #include "tests/app/dicom/pacs_fixture.h"
+#include "tests/app/dicom/frame_vectors.h"
 #include "tests/app/dicom/raw_association.h"
 #include "tests/app/dicom/six_windows.h"
 #include "dicom/uid.h"
@@ -544,6 +545,26 @@ TEST(Receive, EachPhotopeakWindowIsAFileOfTheInstancesSet) {
     std::size_t written = 0;
     for (std::size_t at = log.find(ew2); at != std::string::npos; at = log.find(ew2, at + 1)) ++written;
     EXPECT_EQ(written, 3u) << log;  // written for the broken object, then removed
+}
+
+// A gated object with two R-R intervals: a file for each, or the one the
+// caller's option takes.
+TEST(Receive, EachRrIntervalIsAFileOfItsOwn) {
+    privateNetwork();
+    TempDir dir;
+    const std::string dcm = synthesiseAndExport({"--matrix", "64", "--divisions", "4", "--frames", "8"}, dir);
+    rewrite(dcm, dir.file("rr.dcm"),
+            [](DcmDataset& d, std::vector<Uint16>& p, long n) { doubleFrames(d, p, n, DCM_RRIntervalVector); });
+    for (const char* n : {"1", "2"})
+        ASSERT_EQ(runProcess(kTrevikDicom, {"import", "--rr-interval", n, dir.file("rr.dcm"), dir.file(std::string(n) + ".gsd")})
+                      .exitCode,
+                  0);
+    Node node({"--allow", "CAM", "--allow", "CAM2", "--rr-interval", "CAM2=2"});
+    const std::string name = instanceName("A123-45_20010514_102345_1", dcm);
+    ASSERT_EQ(node.store("CAM", {dir.file("rr.dcm")}).exitCode, 0) << node.log();
+    expectFiles(node.inbox(), {{name + "-rr1.gsd", dir.file("1.gsd")}, {name + "-rr2.gsd", dir.file("2.gsd")}});
+    ASSERT_EQ(node.store("CAM2", {dir.file("rr.dcm")}).exitCode, 0) << node.log();
+    expectFiles(node.inbox(), {{name + ".gsd", dir.file("2.gsd")}});
 }
 
 // The node offers the syntaxes the reader decodes: a JPEG 2000 lossless
