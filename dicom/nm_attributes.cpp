@@ -77,6 +77,7 @@ const NmAttribute kTable[] = {
     {Nm::PixelRepresentation, DCM_PixelRepresentation, EVR_US, "Pixel Representation", "", kBoth, kValue},
     {Nm::RescaleIntercept, DCM_RescaleIntercept, EVR_DS, "Rescale Intercept", "", kRead, kValue},
     {Nm::RescaleSlope, DCM_RescaleSlope, EVR_DS, "Rescale Slope", "", kRead, kValue},
+    {Nm::LossyImageCompression, DCM_LossyImageCompression, EVR_CS, "Lossy Image Compression", "", kRead, kValue},
     {Nm::EnergyWindowVector, DCM_EnergyWindowVector, EVR_US, "Energy Window Vector", "", kBoth, kValue},
     {Nm::NumberOfEnergyWindows, DCM_NumberOfEnergyWindows, EVR_US, "Number of Energy Windows", "", kBoth, kValue},
     {Nm::RadiopharmaceuticalInformationSequence, DCM_RadiopharmaceuticalInformationSequence, EVR_SQ,

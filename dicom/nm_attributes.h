@@ -67,6 +67,7 @@ enum class Nm : std::uint8_t {
     PixelRepresentation,
     RescaleIntercept,
     RescaleSlope,
+    LossyImageCompression,
     EnergyWindowVector,
     NumberOfEnergyWindows,
     RadiopharmaceuticalInformationSequence,

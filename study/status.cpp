@@ -97,10 +97,11 @@ constexpr Entry kWords[] = {
      QT_TRANSLATE_NOOP("status", "a (detector, time slot, angular view) occurs in more than one frame")},
     {Reason::DicomFrameMissing, kNotSupported, 0,
      QT_TRANSLATE_NOOP("status", "a (detector, time slot, angular view) has no frame")},
-    {Reason::DicomJpeg2000, kNotSupported, 0,
-     QT_TRANSLATE_NOOP("status", "JPEG 2000 pixel data, which the converter does not decode")},
     {Reason::DicomLossy, kNotSupported, 0,
      QT_TRANSLATE_NOOP("status", "lossy compressed pixel data: the counts are no longer the camera's")},
+    {Reason::DicomLossyFlag, kNotSupported, 0,
+     QT_TRANSLATE_NOOP("status", "the pixel data was compressed lossily once (Lossy Image Compression 01): the "
+                                 "counts are no longer the camera's")},
     {Reason::DicomCompression, kNotSupported, 0,
      QT_TRANSLATE_NOOP("status", "compressed pixel data in a form the converter does not decode")},
     {Reason::DicomUndecodable, kEndsEarly, 0,
@@ -111,6 +112,8 @@ constexpr Entry kWords[] = {
     {Reason::DicomNeedsTrevikDicom, kNotSupported, 0,
      QT_TRANSLATE_NOOP("status",
                        "a DICOM file, which trevik-dicom converts; it is not installed: install the package trevik-dicom")},
+    {Reason::DicomPixelDataLonger, kNotSupported, 0,
+     QT_TRANSLATE_NOOP("status", "the pixel data holds more than its frames: %1 bytes, %2 more than %3 of %4 bytes")},
 };
 
 template <typename T>
@@ -226,6 +229,9 @@ std::string statusArgument(const Status& s, int index) {
                               : pick({plural(w.frames, "frame", "frames"), number(w.imageCount),
                                       plural(w.division, "division", "divisions"), number(w.hr)});
     case Reason::PixelDataEnds: return pick({number(w.image), number(w.row)});
+    case Reason::DicomPixelDataLonger:
+        return pick({number(w.pixelBytes), number(w.pixelBytes - static_cast<std::int64_t>(w.pixelFrames) * w.frameBytes),
+                     plural(w.pixelFrames, "frame", "frames"), number(w.frameBytes)});
     case Reason::NotSupported:
     case Reason::CannotRead: return pick({w.detail ? w.detail : ""});
     default: return {};

@@ -57,13 +57,14 @@ enum class Reason : std::uint8_t {
     DicomIndexZero,          // a detector, time slot or angular view numbered 0
     DicomFrameTwice,         // a (detector, time slot, angular view) in more than one frame
     DicomFrameMissing,       // a (detector, time slot, angular view) without a frame
-    DicomJpeg2000,           // JPEG 2000 pixel data
-    DicomLossy,              // lossy compressed pixel data
+    DicomLossy,              // lossy compressed pixel data (by its transfer syntax or its codestream)
+    DicomLossyFlag,          // Lossy Image Compression 01: the pixel data was compressed lossily once
     DicomCompression,        // compressed pixel data in a form not decoded
     DicomUndecodable,        // kEndsEarly: compressed pixel data damaged or cut short
     DicomNoPixelData,        // no Pixel Data
     DicomInflatesTooFar,     // a deflated data set inflates past the size limit
     DicomNeedsTrevikDicom,   // a DICOM file where trevik-dicom, which converts it, is not installed
+    DicomPixelDataLonger,    // the pixel data holds more than its frames (pixelBytes, pixelFrames, frameBytes)
 };
 
 // What the format probe of a projection file found.
@@ -88,6 +89,9 @@ struct Where {
     std::int32_t frames = 0;  // once derived: frames per division
     int passes = 0;           // once derived: divisions in the file
     int image = 0, row = 0;   // PixelDataEnds: counted from 1
+    std::int64_t pixelBytes = 0;  // DicomPixelDataLonger: the bytes of the pixel data
+    std::int32_t pixelFrames = 0;  // DicomPixelDataLonger: the object's Number of Frames
+    std::int64_t frameBytes = 0;   // DicomPixelDataLonger: the bytes of one frame
     const char* detail = nullptr;  // NotSupported, CannotRead: static text of the reader that refused
     bool output = false;           // the status concerns the output file, not the source
 };

@@ -10,7 +10,7 @@ if [ "$(id -u)" -ne 0 ]; then TREVIK_SUDO=(sudo); fi
 TREVIK_PACKAGES=(
   cmake make g++ pkg-config qt6-base-dev qt6-tools-dev libpng-dev libgif-dev
   fonts-liberation fonts-ipafont-gothic xdg-utils fp-utils qt6-translations-l10n
-  libdcmtk-dev zlib1g-dev
+  libdcmtk-dev zlib1g-dev libopenjp2-7-dev
 )
 # What the checks need besides (./test): test and benchmark libraries, the
 # fuzzing compiler, valgrind, the X server and window manager of the window
@@ -20,7 +20,8 @@ TREVIK_TEST_PACKAGES=(
   xvfb xdotool x11-utils openbox wmctrl
   libchm-bin groff man-db desktop-file-utils shared-mime-info libglib2.0-bin dpkg-dev file lintian
   # The DICOM tests: validator, PACS and its REST client, DCMTK's tools,
-  # other readers, and ip for the loopback of a private network namespace.
+  # other readers, and ip for the loopback of a private network namespace;
+  # gdcmconv --j2k makes the JPEG 2000 copies of an object.
   dicom3tools orthanc curl dcmtk medcon dcm2niix libgdcm-tools iproute2
   # An independent reader of the quality-control cine.
   imagemagick

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "study/qc.h"
 #include "study/status.h"
 #include "reader/dicom/dicom_source.h"
 #include "writer/dicom/nm_object.h"
@@ -47,6 +48,10 @@ bool optionValue(const std::vector<std::string>& args, std::size_t& i, std::stri
 // The options of the NM object (--start-angle, --arc, --direction) at
 // args[i]: 0 when taken, 2 after a usage error, -1 when args[i] is not one.
 int takeExportOption(const char* command, const std::vector<std::string>& args, std::size_t& i, NmOptions& options);
+
+// What an NM object knows for the quality control besides its frames: its
+// detectors, and the beats its gating accepted and rejected.
+qc::Facts qcFactsOf(DcmItem& data);
 
 // Loads the projection source at `path` as the camera stored it, with the
 // digest of its bytes in options.sourceDigest.

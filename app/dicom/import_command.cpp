@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/conversion/conversion.h"
+#include "app/dicom/choice_files.h"
 #include "app/dicom/command.h"
 #include "reader/dicom/dicom_source.h"
 #include "reader/dicom/object_outline.h"
@@ -61,24 +62,6 @@ bool takeAllOption(const std::vector<std::string>& args, std::size_t& i, AllChoi
     return false;
 }
 
-// Hands the reader's frames on, and before the first one puts `label` into
-// the study's comment where the source gave none.
-class LabelSink : public FrameSink {
-public:
-    LabelSink(StudyFacts& study, FrameSink& next, std::string label) : study_(study), next_(next), label_(std::move(label)) {}
-    Status begin(const StudyFacts&, const FrameLayout& layout) override {
-        if (!label_.empty() && study_.record.comment[0] == '\0') copyText(study_.record.comment, label_);
-        return next_.begin(study_, layout);
-    }
-    std::int16_t* slot(int division, int frame) override { return next_.slot(division, frame); }
-    Status stored(int division, int frame) override { return next_.stored(division, frame); }
-
-private:
-    StudyFacts& study_;
-    FrameSink& next_;
-    std::string label_;
-};
-
 // The DICOM reader with the chosen window and interval named in the comment
 // (choiceLabel), so that every way of taking one out of several writes the
 // same file.
@@ -100,15 +83,6 @@ std::string suffixed(const std::string& output, const std::string& suffix) {
     const std::size_t dot = output.rfind('.');
     if (dot == std::string::npos || dot <= nameStart) return output + suffix;
     return output.substr(0, dot) + suffix + output.substr(dot);
-}
-
-// The numbers "all" stands for: every entry of the outline, or 1 when it
-// lists none (a projection file, or an ungated object's R-R intervals).
-std::vector<int> numbersOf(const std::vector<ChoiceEntry>& entries) {
-    std::vector<int> numbers;
-    for (const ChoiceEntry& e : entries) numbers.push_back(e.number);
-    if (numbers.empty()) numbers.push_back(1);
-    return numbers;
 }
 
 // One conversion of `source` to `output` taking `choice`, in a study of its own.
@@ -134,14 +108,11 @@ Status planAll(const std::string& source, const std::string& output, const Sourc
     failedName = source;
     if (isDicomFile(source.c_str()))
         if (Status s = outlineFile(source.c_str(), outline); !s.ok()) return s;
-    const std::vector<int> windows = all.windows ? numbersOf(outline.energyWindows) : std::vector<int>{choice.energyWindow};
-    const std::vector<int> intervals = all.intervals ? numbersOf(outline.rrIntervals) : std::vector<int>{choice.rrInterval};
+    const std::vector<int> windows = all.windows ? choiceNumbers(outline.energyWindows) : std::vector<int>{choice.energyWindow};
+    const std::vector<int> intervals = all.intervals ? choiceNumbers(outline.rrIntervals) : std::vector<int>{choice.rrInterval};
     for (const int w : windows)
         for (const int r : intervals) {
-            std::string suffix;
-            if (all.windows) suffix += "-ew" + std::to_string(w);
-            if (all.intervals) suffix += "-rr" + std::to_string(r);
-            jobs.push_back({suffixed(output, suffix), {w, r}});
+            jobs.push_back({suffixed(output, choiceSuffix({w, r}, all.windows, all.intervals)), {w, r}});
             struct stat st {};
             if (::lstat(jobs.back().output.c_str(), &st) == 0) {
                 failedName = jobs.back().output;

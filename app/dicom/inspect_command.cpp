@@ -94,36 +94,6 @@ private:
     long long count_ = 0;
 };
 
-// What the object knows besides its frames: the detectors (the largest
-// number of the Detector Vector; the load places each division's views
-// detector after detector), and the beats the gating accepted and rejected:
-// Intervals Acquired and Intervals Rejected in the Gated Information
-// Sequence's Data Information Sequence, or at the top level where a camera
-// writes them there.
-qc::Facts factsOf(DcmItem& data) {
-    qc::Facts facts;
-    const Uint16* detectors = nullptr;
-    unsigned long count = 0;
-    if (data.findAndGetUint16Array(tagOf(Nm::DetectorVector), detectors, &count).good() && detectors && count > 0)
-        facts.detectors = *std::max_element(detectors, detectors + count);
-    std::vector<DcmItem*> holders;
-    DcmItem* gate = nullptr;
-    DcmItem* info = nullptr;
-    if (data.findAndGetSequenceItem(DCM_GatedInformationSequence, gate, 0).good() && gate &&
-        gate->findAndGetSequenceItem(DCM_DataInformationSequence, info, 0).good() && info)
-        holders.push_back(info);
-    holders.push_back(&data);
-    for (DcmItem* holder : holders) {
-        long acquired = -1, rejected = -1;
-        if (integerOf(*holder, Nm::IntervalsAcquired, acquired) && integerOf(*holder, Nm::IntervalsRejected, rejected) &&
-            acquired >= 0 && rejected >= 0) {
-            facts.acceptedBeats = acquired;
-            facts.rejectedBeats = rejected;
-            break;
-        }
-    }
-    return facts;
-}
 
 // Why no picture of `kind` may be written to `name`, or nullptr when it
 // may: it must not be the file inspected, and a file there must be a
@@ -246,6 +216,9 @@ bool inspectObject(const InspectRequest& request, inspect::Inspection& ins) {
                     std::to_string(r.hr) + ", division " + std::to_string(r.division) + ", frames " +
                     std::to_string(r.frames) + ", pixel " + std::to_string(r.pixel) + " mm, slice pixels " +
                     std::to_string(study->geometry.slicePixels) + "\n";
+            if (r.tracer[0] == '\0')
+                text += "warning: the object names no radionuclide (no known code in the Radionuclide Code "
+                        "Sequence, no Radiopharmaceutical): the output has no tracer line\n";
         }
         // The attributes, as the file holds them, and what the object
         // knows besides its frames.
@@ -261,7 +234,7 @@ bool inspectObject(const InspectRequest& request, inspect::Inspection& ins) {
                     text += "warning: " + warning + "\n";
                     ++v.warnings;
                 }
-                facts = factsOf(*file.getDataset());
+                facts = qcFactsOf(*file.getDataset());
             } else {
                 text += "attributes: the file cannot be parsed whole\n";
             }
@@ -287,6 +260,37 @@ bool inspectObject(const InspectRequest& request, inspect::Inspection& ins) {
 }
 
 }  // namespace
+
+// What the object knows besides its frames: the detectors (the largest
+// number of the Detector Vector; the load places each division's views
+// detector after detector), and the beats the gating accepted and rejected:
+// Intervals Acquired and Intervals Rejected in the Gated Information
+// Sequence's Data Information Sequence, or at the top level where a camera
+// writes them there.
+qc::Facts qcFactsOf(DcmItem& data) {
+    qc::Facts facts;
+    const Uint16* detectors = nullptr;
+    unsigned long count = 0;
+    if (data.findAndGetUint16Array(tagOf(Nm::DetectorVector), detectors, &count).good() && detectors && count > 0)
+        facts.detectors = *std::max_element(detectors, detectors + count);
+    std::vector<DcmItem*> holders;
+    DcmItem* gate = nullptr;
+    DcmItem* info = nullptr;
+    if (data.findAndGetSequenceItem(DCM_GatedInformationSequence, gate, 0).good() && gate &&
+        gate->findAndGetSequenceItem(DCM_DataInformationSequence, info, 0).good() && info)
+        holders.push_back(info);
+    holders.push_back(&data);
+    for (DcmItem* holder : holders) {
+        long acquired = -1, rejected = -1;
+        if (integerOf(*holder, Nm::IntervalsAcquired, acquired) && integerOf(*holder, Nm::IntervalsRejected, rejected) &&
+            acquired >= 0 && rejected >= 0) {
+            facts.acceptedBeats = acquired;
+            facts.rejectedBeats = rejected;
+            break;
+        }
+    }
+    return facts;
+}
 
 int inspectCommand(const std::vector<std::string>& args) {
     // The reason is said once, in the converter's words: DCMTK's own log

@@ -24,7 +24,8 @@ constexpr Command kCommands[] = {
     {"receive", "--aet AET --port PORT --inbox DIR [--allow AET[@HOST]|cn=NAME]... [--keep DIR] [--listen ADDR]"
                 " [--max-associations N] [--max-per-host N] [--max-memory MIB] [--max-object-size MIB]"
                 " [--idle-timeout S] [--object-timeout S] [--association-timeout S]"
-                " [--tls-key FILE --tls-cert FILE --tls-ca FILE]",
+                " [--tls-key FILE --tls-cert FILE --tls-ca FILE] [--energy-window N|AET=N] [--rr-interval N|AET=N]"
+                " [--qc] [--qc-pictures]",
      trevik::dicom::receiveCommand},
 };
 

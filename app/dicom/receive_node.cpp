@@ -35,13 +35,16 @@ bool addContexts(DcmSharedSCPConfig& config) {
     for (const char* syntax : {UID_LittleEndianExplicitTransferSyntax, UID_BigEndianExplicitTransferSyntax,
                                UID_LittleEndianImplicitTransferSyntax})
         uncompressed.push_back(syntax), nm.push_back(syntax);
-    // Compressed objects are taken too: the conversion decodes the lossless
-    // ones and refuses the lossy ones with its reason, and --keep keeps them.
+    // Compressed objects only in the syntaxes the reader decodes, so that a
+    // sender that prefers another falls back to one of these: the lossless
+    // JPEG, JPEG-LS and RLE syntaxes and JPEG 2000 (its reversible wavelet;
+    // a lossy codestream or an object flagged lossy is refused with its
+    // reason, and --keep keeps it). The lossy-only JPEG and JPEG-LS
+    // syntaxes are not offered: their counts are no longer the camera's.
     for (const char* syntax : {UID_JPEGProcess14SV1TransferSyntax, UID_JPEGProcess14TransferSyntax,
                                UID_JPEGLSLosslessTransferSyntax, UID_RLELosslessTransferSyntax,
-                               UID_JPEGProcess1TransferSyntax, UID_JPEGProcess2_4TransferSyntax,
-                               UID_JPEGLSLossyTransferSyntax, UID_JPEG2000LosslessOnlyTransferSyntax,
-                               UID_JPEG2000TransferSyntax, UID_DeflatedExplicitVRLittleEndianTransferSyntax})
+                               UID_JPEG2000LosslessOnlyTransferSyntax, UID_JPEG2000TransferSyntax,
+                               UID_DeflatedExplicitVRLittleEndianTransferSyntax})
         nm.push_back(syntax);
     return config->addPresentationContext(UID_NuclearMedicineImageStorage, nm).good() &&
            config->addPresentationContext(UID_VerificationSOPClass, uncompressed).good();

@@ -135,10 +135,43 @@ int takeTableOption(const std::vector<std::string>& args, std::size_t& i, Receiv
     return -1;
 }
 
+// --energy-window / --rr-interval at args[i], N or AET=N: 0 when taken,
+// the exit code of a usage error, or -1 when args[i] is neither.
+int takeChoice(const std::vector<std::string>& args, std::size_t& i, ReceiveSettings& settings) {
+    const struct {
+        const char* name;
+        int ReceiveSettings::*all;
+        std::map<std::string, int> ReceiveSettings::*of;
+    } kChoices[] = {{"--energy-window", &ReceiveSettings::energyWindow, &ReceiveSettings::windowOf},
+                    {"--rr-interval", &ReceiveSettings::rrInterval, &ReceiveSettings::intervalOf}};
+    std::string value;
+    bool missing = false;
+    for (const auto& choice : kChoices) {
+        if (!optionValue(args, i, choice.name, value, missing)) continue;
+        const std::size_t equals = missing ? std::string::npos : value.rfind('=');
+        const std::string title = equals == std::string::npos ? std::string() : value.substr(0, equals);
+        int number = 0;
+        if (missing || (equals != std::string::npos && !validAeTitle(title)) ||
+            !parseNumber(equals == std::string::npos ? value : value.substr(equals + 1), 1, 65535, number))
+            return usageError("receive", std::string(choice.name) + " takes N or AET=N, N from 1 to 65535");
+        if (equals == std::string::npos)
+            settings.*choice.all = number;
+        else
+            (settings.*choice.of)[trimmedTitle(title.c_str())] = number;
+        return 0;
+    }
+    return -1;
+}
+
 // The option at args[i]: 0 when taken, else the exit code of a usage error.
 int takeOption(const std::vector<std::string>& args, std::size_t& i, ReceiveSettings& settings, bool& haveTitle,
                bool& havePort) {
     if (const int code = takeTableOption(args, i, settings); code >= 0) return code;
+    if (const int code = takeChoice(args, i, settings); code >= 0) return code;
+    if (args[i] == "--qc" || args[i] == "--qc-pictures") {
+        (args[i] == "--qc" ? settings.qc : settings.qcPictures) = true;
+        return 0;
+    }
     std::string value, error;
     bool missing = false;
     int number = 0;
@@ -194,6 +227,13 @@ std::string trimmedTitle(const char* text) {
     const std::size_t first = s.find_first_not_of(' ');
     if (first == std::string::npos) return {};
     return s.substr(first, s.find_last_not_of(' ') - first + 1);
+}
+
+ChoiceFor choiceFor(const ReceiveSettings& settings, const std::string& calling) {
+    ChoiceFor choice{settings.energyWindow, settings.rrInterval};
+    if (const auto w = settings.windowOf.find(calling); w != settings.windowOf.end()) choice.energyWindow = w->second;
+    if (const auto r = settings.intervalOf.find(calling); r != settings.intervalOf.end()) choice.rrInterval = r->second;
+    return choice;
 }
 
 int readReceiveOptions(const std::vector<std::string>& args, ReceiveSettings& settings) {

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -50,11 +51,28 @@ struct ReceiveSettings {
     int associationSeconds = 7200;
     // DICOM TLS: all three, or none.
     std::string tlsKey, tlsCert, tlsCa;
+    // The energy window and R-R interval taken out of an object with
+    // several (--energy-window N, --rr-interval N; 0: every photopeak
+    // window, every interval, each into a file of its own), and those of
+    // particular calling AE titles (--energy-window AET=N).
+    int energyWindow = 0, rrInterval = 0;
+    std::map<std::string, int> windowOf, intervalOf;
+    // --qc: the quality control's verdict of each .gsd in the log;
+    // --qc-pictures: its page beside the .gsd.
+    bool qc = false, qcPictures = false;
 
     unsigned long long memoryPerAssociation() const {
         return (static_cast<unsigned long long>(maxMemoryMiB) << 20) / static_cast<unsigned>(maxAssociations);
     }
 };
+
+// The window and interval the options take for objects from `calling`
+// (0: every one).
+struct ChoiceFor {
+    int energyWindow = 0;
+    int rrInterval = 0;
+};
+ChoiceFor choiceFor(const ReceiveSettings& settings, const std::string& calling);
 
 // Reads receive's arguments into `settings` and checks that its folders can
 // be written: 0 when the node may start, else the exit code once the

@@ -16,9 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "app/dicom/receive_plan.h"
 #include "app/dicom/receive_supervisor.h"
 #include "app/dicom/received_object.h"
+#include "app/inspect/qc_pictures.h"
 #include "reader/dicom/nesting.h"
+#include "reader/dicom/object_outline.h"
 #include "writer/dicom/nm_object.h"
 #include "writer/gsd/gsd_writer.h"
 
@@ -57,9 +60,47 @@ Outcome failure(Uint16 status, const std::string& comment, const std::string& do
     return {status, comment, done + "not stored: " + comment};
 }
 
+// Writes the .gsd files of a readable object, each of the planned windows
+// and intervals, into the instance's set `files` (with --qc and
+// --qc-pictures, the quality control of each); `written` names them. A
+// conversion that fails ends it with that status.
+Status writeStudies(ReceiveNode& node, DcmDataset& dataset, InstanceFiles& files, const std::string& calling,
+                    std::string& written, bool& cannotWrite) {
+    const ReceiveSettings& settings = node.settings();
+    ObjectOutline outline;
+    if (Status s = outlineDataset(dataset, outline); !s.ok()) return s;
+    for (const PlannedGsd& planned : planReceived(outline, choiceFor(settings, calling), codedNuclide(dataset))) {
+        std::unique_ptr<Study> study(new Study());
+        if (Status s = convertReceived(dataset, *study, planned.choice, planned.label); !s.ok()) return s;
+        const std::string gsd = planned.suffix + ".gsd";
+        if (Status s = writeGsd(files.path(gsd).c_str(), *study); !s.ok()) {
+            cannotWrite = true;
+            return s;
+        }
+        files.made(gsd);
+        written += std::string(written.empty() ? "" : ", ") + files.name() + gsd;
+        if (!settings.qc && !settings.qcPictures) continue;
+        inspect::Inspection ins;
+        ins.path = files.name() + gsd;
+        std::string words;
+        checkReceived(*study, dataset, ins, words);
+        if (settings.qc) node.log("qc " + files.name() + gsd + ": " + words);
+        if (!settings.qcPictures) continue;
+        const std::string png = planned.suffix + ".qc.png";
+        std::string line;
+        const std::string problem = inspect::writeQcPicture(qc::PictureKind::Png, files.path(png), ins, line);
+        if (problem.empty())
+            files.made(png);
+        else
+            node.log("qc page " + files.name() + png + " not written: " + problem);
+    }
+    return {};
+}
+
 // Keeps (with --keep), converts and writes one object received into the
-// file `received`, as the files of its instance.
-Outcome storeObject(ReceiveNode& node, ReceivingFile& received, const std::string& instanceUid) {
+// file `received` from `calling`, as the files of its instance.
+Outcome storeObject(ReceiveNode& node, ReceivingFile& received, const std::string& instanceUid,
+                    const std::string& calling) {
     const ReceiveSettings& settings = node.settings();
     try {
         // Why the object cannot be read at all, before any conversion.
@@ -82,29 +123,30 @@ Outcome storeObject(ReceiveNode& node, ReceivingFile& received, const std::strin
         Status status = files.open(settings.inbox, settings.keep,
                                    refusal.empty() ? receivedBaseName(dataset) : kUnknownBase, instanceUid);
         if (!status.ok()) return failure(kOutOfResources, "cannot write to the inbox: " + writeWords(status));
-        // The data set is read from the received file as the conversion
-        // needs it, so the file is kept (renamed) only after that.
-        std::unique_ptr<Study> study(new Study());
-        const Status converted = refusal.empty() ? convertReceived(dataset, *study) : Status{};
         std::string words;
         if (!settings.keep.empty()) {
+            // DCMTK reads the data set from the received file as the
+            // conversion needs it: the data set is loaded whole first.
+            if (refusal.empty() && file.loadAllDataIntoMemory().bad()) refusal = kNoMemoryWords;
             status = received.keepAs(files.path(".dcm"));
             if (!status.ok()) return failure(kOutOfResources, "cannot keep the object: " + writeWords(status));
             files.made(".dcm");
             words = "kept as " + files.name() + ".dcm, ";
         }
         if (!refusal.empty()) return {kCannotUnderstand, refusal, words + "not converted: " + refusal};
+        std::string written;
+        bool cannotWrite = false;
+        const Status converted = writeStudies(node, dataset, files, calling, written, cannotWrite);
+        if (!converted.ok()) files.abandon();
+        if (cannotWrite) return failure(kOutOfResources, "cannot write to the inbox: " + writeWords(converted), words);
         if (!converted.ok()) {
             // Memory is that of one association, and the same object would
             // need the same again: not a reason to try later.
             const std::string comment = converted.code == kNoMemory ? kNoMemoryWords : statusWords(converted);
             return {kCannotUnderstand, comment, words + "not converted: " + comment};
         }
-        status = writeGsd(files.path(".gsd").c_str(), *study);
-        if (!status.ok()) return failure(kOutOfResources, "cannot write to the inbox: " + writeWords(status), words);
-        files.made(".gsd");
         files.finish();
-        return {kSuccess, {}, words + "stored as " + files.name() + ".gsd"};
+        return {kSuccess, {}, words + "stored as " + written};
     } catch (const std::bad_alloc&) {
         return failure(kCannotUnderstand, kNoMemoryWords);
     }
@@ -129,6 +171,7 @@ protected:
     void notifyAssociationRequest(const T_ASC_Parameters& params, DcmSCPActionType& action) override {
         const std::string calling = trimmedTitle(params.DULparams.callingAPTitle);
         const std::string called = trimmedTitle(params.DULparams.calledAPTitle);
+        calling_ = calling;
         address_ = params.DULparams.callingPresentationAddress;
         if (const std::size_t colon = address_.rfind(':'); colon != std::string::npos) address_.resize(colon);
         peer_ = calling + "@" + address_;
@@ -226,7 +269,7 @@ private:
             connectionBusy(false);
             return condition.bad() ? condition : makeOFCondition(0, 2, OF_error, "object not received");
         }
-        const Outcome outcome = storeObject(node_, received, request.AffectedSOPInstanceUID);
+        const Outcome outcome = storeObject(node_, received, request.AffectedSOPInstanceUID, calling_);
         DcmDataset detail;
         DcmDataset* statusDetail = nullptr;
         if (!outcome.comment.empty()) {
@@ -253,7 +296,7 @@ private:
 
     ReceiveNode& node_;
     const std::string commonName_;
-    std::string address_, peer_, refusal_;
+    std::string calling_, address_, peer_, refusal_;
     std::string end_ = "ended";
     bool wrongCalled_ = false, notAllowed_ = false, accepted_ = false;
     bool receiving_ = false, tooLarge_ = false;

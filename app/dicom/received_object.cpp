@@ -4,6 +4,7 @@
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -16,6 +17,7 @@
 #include <cstring>
 
 #include "app/conversion/conversion.h"
+#include "app/dicom/choice_files.h"
 #include "reader/dicom/dicom_source.h"
 #include "dicom/uid.h"
 
@@ -30,15 +32,24 @@ constexpr int kMostCollisions = 9999;
 constexpr std::size_t kMostUid = 64;
 constexpr const char* kMark = "user.trevik.instance";
 
-// The files a received instance may give: the suffix, and whether it goes
-// into the keep folder (else the inbox).
-struct Member {
-    const char* suffix;
-    bool kept;
-};
-constexpr Member kMembers[] = {
-    {".gsd", false}, {"-ew2.gsd", false}, {"-rr2.gsd", false}, {".qc.png", false}, {".dcm", true},
-};
+// The longest suffix a file of a set may have, and the one that goes into
+// the keep folder (every other into the inbox).
+constexpr const char* kLongestSuffix = "-ew65535-rr65535.qc.png";
+constexpr const char* kKeptSuffix = ".dcm";
+
+// `text` from `at` starting with `part` and a number 1..65535 without a
+// leading 0: true, with `at` past it; else false and `at` unchanged.
+bool takeNumbered(const std::string& text, std::size_t& at, const char* part) {
+    const std::size_t length = std::strlen(part);
+    if (text.compare(at, length, part) != 0) return false;
+    std::size_t end = at + length;
+    long value = 0;
+    while (end < text.size() && text[end] >= '0' && text[end] <= '9' && end - at - length < 5)
+        value = value * 10 + (text[end++] - '0');
+    if (end == at + length || text[at + length] == '0' || value > 65535) return false;
+    at = end;
+    return true;
+}
 
 std::string nameValue(DcmDataset& dataset, const DcmTagKey& tag) {
     OFString value;
@@ -69,13 +80,24 @@ std::string receivedBaseName(DcmDataset& dataset) {
     return base;
 }
 
-Status convertReceived(DcmDataset& dataset, Study& study) {
+Status convertReceived(DcmDataset& dataset, Study& study, const SourceChoice& choice, const std::string& label) {
     PathBuffer input{}, output{};
     Conversion conversion(study, input, output);
-    return conversion.loadHeld(
-        [&dataset](StudyFacts& into, FrameSink& sink, const SourceChoice& choice, const LoadOptions& options) {
-            return loadDicomDataset(dataset, into, sink, choice, options);
-        });
+    conversion.readDicomWith(nullptr, choice);
+    return conversion.loadHeld([&dataset, &label](StudyFacts& into, FrameSink& sink, const SourceChoice& taken,
+                                                  const LoadOptions& options) {
+        LabelSink labelled(into, sink, label);
+        return loadDicomDataset(dataset, into, labelled, taken, options);
+    });
+}
+
+bool setSuffix(const std::string& suffix) {
+    if (suffix == kKeptSuffix) return true;
+    std::size_t at = 0;
+    takeNumbered(suffix, at, "-ew");
+    takeNumbered(suffix, at, "-rr");
+    const std::string rest = suffix.substr(at);
+    return rest == ".gsd" || rest == ".qc.png";
 }
 
 std::string instanceDigest(const std::string& instanceUid) {
@@ -84,8 +106,7 @@ std::string instanceDigest(const std::string& instanceUid) {
 }
 
 std::string fittedBase(const std::string& base, long nameMax) {
-    std::size_t longest = 0;
-    for (const Member& member : kMembers) longest = std::max(longest, std::strlen(member.suffix));
+    const std::size_t longest = std::strlen(kLongestSuffix);
     const long room = nameMax - static_cast<long>(1 + kDigestDigits + kCollisionDigits + longest);
     if (room <= 0) return "_";
     return base.size() > static_cast<std::size_t>(room) ? base.substr(0, static_cast<std::size_t>(room)) : base;
@@ -155,21 +176,30 @@ InstanceFiles::~InstanceFiles() {
 }
 
 std::string InstanceFiles::path(const std::string& suffix) const {
-    for (const Member& member : kMembers)
-        if (suffix == member.suffix) return (member.kept ? keep_ : inbox_) + "/" + name_ + suffix;
-    return inbox_ + "/" + name_ + suffix;
+    return (suffix == kKeptSuffix ? keep_ : inbox_) + "/" + name_ + suffix;
 }
 
-bool InstanceFiles::exists(const std::string& suffix) const {
+std::vector<std::string> InstanceFiles::existing() const {
+    std::vector<std::string> found;
+    if (DIR* folder = ::opendir(inbox_.c_str())) {
+        while (const dirent* entry = ::readdir(folder)) {
+            const std::string file = entry->d_name;
+            if (file.size() > name_.size() && file.compare(0, name_.size(), name_) == 0) {
+                const std::string suffix = file.substr(name_.size());
+                if (suffix != kKeptSuffix && setSuffix(suffix)) found.push_back(suffix);
+            }
+        }
+        ::closedir(folder);
+    }
     struct stat info {};
-    return (suffix != ".dcm" || !keep_.empty()) && ::lstat(path(suffix).c_str(), &info) == 0;
+    if (!keep_.empty() && ::lstat(path(kKeptSuffix).c_str(), &info) == 0) found.push_back(kKeptSuffix);
+    return found;
 }
 
 bool InstanceFiles::sameInstance() const {
-    for (const Member& member : kMembers) {
-        if (!exists(member.suffix)) continue;
+    for (const std::string& suffix : existing()) {
         char mark[kMostUid + 1] = "";
-        const ssize_t size = ::lgetxattr(path(member.suffix).c_str(), kMark, mark, kMostUid);
+        const ssize_t size = ::lgetxattr(path(suffix).c_str(), kMark, mark, kMostUid);
         // A file without the mark (a file system without extended
         // attributes, or a copy) is taken as the instance's own: the name
         // holds the digest of its UID.
@@ -206,9 +236,16 @@ void InstanceFiles::made(const std::string& suffix) {
 
 void InstanceFiles::finish() {
     if (lock_ < 0) return;
-    for (const Member& member : kMembers)
-            if (std::find(made_.begin(), made_.end(), member.suffix) == made_.end() && exists(member.suffix))
-                ::unlink(path(member.suffix).c_str());
+    for (const std::string& suffix : existing())
+        if (std::find(made_.begin(), made_.end(), suffix) == made_.end()) ::unlink(path(suffix).c_str());
+    ::close(lock_);  // unlocks
+    lock_ = -1;
+}
+
+void InstanceFiles::abandon() {
+    if (lock_ < 0) return;
+    for (const std::string& suffix : made_)
+        if (suffix != kKeptSuffix) ::unlink(path(suffix).c_str());
     ::close(lock_);  // unlocks
     lock_ = -1;
 }

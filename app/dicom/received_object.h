@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "reader/dicom/dicom_source.h"
 #include "study/status.h"
 #include "study/study.h"
 
@@ -21,13 +22,18 @@ std::string receivedBaseName(DcmDataset& dataset);
 
 // Converts the object through the conversion flow that `trevik-dicom
 // import` converts a file through: the data set held here is handed to the
-// flow with the DICOM source's reader of data sets; every fact of the study
-// from this object alone, the frames into the study's frame store.
-Status convertReceived(DcmDataset& dataset, Study& study);
+// flow with the DICOM source's reader of data sets, taking `choice`'s
+// energy window and R-R interval, with `label` in the comment where the
+// object gives none (as import names a window taken out of several); every
+// fact of the study from this object alone, the frames into the study's
+// frame store.
+Status convertReceived(DcmDataset& dataset, Study& study, const SourceChoice& choice = {},
+                       const std::string& label = {});
 
 // The files made from one received instance, named together
 // BASE-DIGEST followed by each file's own suffix (".gsd", "-ew2.gsd",
-// "-rr2.gsd", ".qc.png" in the inbox, ".dcm" in the keep folder), DIGEST
+// "-rr2.gsd", "-ew2-rr3.gsd", each of them with ".qc.png" in place of
+// ".gsd", in the inbox; ".dcm" in the keep folder), DIGEST
 // the first 8 hexadecimal digits of the SHA-256 of the SOP Instance UID.
 // The base is cut so that every name fits the file system's limit
 // (NAME_MAX), digest and suffix kept. Each file is marked with the whole
@@ -55,9 +61,14 @@ public:
     // earlier receipt of the same instance), and unlocks. A set not
     // finished (its conversion failed) is unlocked with its older files.
     void finish();
+    // Removes the files of the set made now but the kept object (a
+    // conversion of one of its windows failed after others were written:
+    // no part of a failed object stays in the inbox), and unlocks.
+    void abandon();
 
 private:
-    bool exists(const std::string& suffix) const;
+    // The suffixes of the files of the set under name_ that exist.
+    std::vector<std::string> existing() const;
     bool sameInstance() const;  // of an existing set under name_
 
     std::string inbox_, keep_, uid_, name_;
@@ -92,11 +103,15 @@ private:
     int error_ = 0;
 };
 
+// Whether `suffix` is that of a file of an instance's set: ".dcm", or
+// [-ewN][-rrN] followed by ".gsd" or ".qc.png" (N from 1, no leading 0).
+bool setSuffix(const std::string& suffix);
+
 // The 8 hexadecimal digits of the digest of `instanceUid`.
 std::string instanceDigest(const std::string& instanceUid);
 
 // `base` cut so that base + "-" + digest + "-NNNN" + the longest suffix
-// fits `nameMax` bytes.
+// ("-ew65535-rr65535.qc.png") fits `nameMax` bytes.
 std::string fittedBase(const std::string& base, long nameMax);
 
 }  // namespace trevik::dicom

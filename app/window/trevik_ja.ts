@@ -180,12 +180,12 @@
         <translation>フレームのない (検出器、タイムスロット、投影角度) があります</translation>
     </message>
     <message>
-        <source>JPEG 2000 pixel data, which the converter does not decode</source>
-        <translation>JPEG 2000 の画素データです。このコンバーターは復号しません</translation>
-    </message>
-    <message>
         <source>lossy compressed pixel data: the counts are no longer the camera&apos;s</source>
         <translation>非可逆圧縮の画素データです: カウントがカメラのものではなくなっています</translation>
+    </message>
+    <message>
+        <source>the pixel data was compressed lossily once (Lossy Image Compression 01): the counts are no longer the camera&apos;s</source>
+        <translation>画素データは一度非可逆圧縮されています (Lossy Image Compression 01): カウントがカメラのものではなくなっています</translation>
     </message>
     <message>
         <source>compressed pixel data in a form the converter does not decode</source>
@@ -206,6 +206,10 @@
     <message>
         <source>a DICOM file, which trevik-dicom converts; it is not installed: install the package trevik-dicom</source>
         <translation>DICOM ファイルです。変換する trevik-dicom がインストールされていません: パッケージ trevik-dicom をインストールしてください</translation>
+    </message>
+    <message>
+        <source>the pixel data holds more than its frames: %1 bytes, %2 more than %3 of %4 bytes</source>
+        <translation>画素データがフレームより長くなっています: %1 バイトあり、%3 (各 %4 バイト) より %2 バイト多くあります</translation>
     </message>
 </context>
 <context>

@@ -103,7 +103,7 @@ Status loadObject(DcmDataset& data, E_TransferSyntax xfer, StudyFacts& study, Fr
     if (Status s = placeFrames(plan, r.frames, place); !s.ok()) return s;
 
     StoredFrames stored;
-    if (Status s = storedFrames(data, xfer, form, side, plan.taken, out, stored); !s.ok()) return s;
+    if (Status s = storedFrames(data, xfer, form, side, plan.frames, plan.taken, out, stored); !s.ok()) return s;
     const FrameLayout layout = settleFacts(study, options.form);
     if (Status s = sink.begin(study, layout); !s.ok()) return s;
     if (Status s = deliver(stored, form, side, place, layout, sink, options); !s.ok()) return s;

@@ -22,8 +22,9 @@ void readPatientTexts(DcmItem& data, const TextDecoder& decode, StudyRecord& r) 
     copyText(r.id, decode.identifier(textOf(data, Nm::PatientId)));
 }
 
-// The nuclide's code first, then the radiopharmaceutical's text; 99mTc
-// when the object names neither.
+// The nuclide's code first (SCT or SRT), then the radiopharmaceutical's
+// text as written; empty when the object names neither (the output then
+// has no tracer line: no nuclide is made up).
 std::string tracerOf(DcmItem& data, const TextDecoder& decode) {
     std::string tracer;
     DcmItem* drug = nullptr;
@@ -34,7 +35,7 @@ std::string tracerOf(DcmItem& data, const TextDecoder& decode) {
                 tracer = tracerName(nuclide->tracer);
         if (tracer.empty()) tracer = decode.ascii(textOf(*drug, Nm::Radiopharmaceutical));
     }
-    return tracer.empty() ? std::string(tracerName(Tracer::Tc99m)) : tracer;
+    return tracer;
 }
 
 }  // namespace

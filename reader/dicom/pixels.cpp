@@ -3,33 +3,53 @@
 #include <dcmtk/dcmdata/dcelem.h>
 
 #include "dicom/nm_attributes.h"
+#include "reader/dicom/jpeg2000.h"
 #include "study/sample.h"
 
 namespace trevik::dicom {
 
 namespace {
 
-bool jpeg2000(E_TransferSyntax xfer) {
-    return xfer == EXS_JPEG2000 || xfer == EXS_JPEG2000LosslessOnly || xfer == EXS_JPEG2000Multicomponent ||
-           xfer == EXS_JPEG2000MulticomponentLosslessOnly;
-}
+// The JPEG 2000 syntaxes of one component a frame (the multi-component
+// ones are no projection data).
+bool jpeg2000(E_TransferSyntax xfer) { return xfer == EXS_JPEG2000 || xfer == EXS_JPEG2000LosslessOnly; }
 
-bool decoded(E_TransferSyntax xfer) {
+bool decodedByDcmtk(E_TransferSyntax xfer) {
     return xfer == EXS_JPEGProcess14 || xfer == EXS_JPEGProcess14SV1 || xfer == EXS_JPEGLSLossless ||
            xfer == EXS_RLELossless;
 }
 
-// Compressed pixel data decoded in place (the data set gains its
-// uncompressed representation); uncompressed data as it stands.
-Status decode(DcmDataset& data, E_TransferSyntax xfer) {
+// Compressed pixel data decoded: JPEG 2000 into `decoded`, the others by
+// DCMTK in place (the data set gains its uncompressed representation);
+// uncompressed data as it stands. Whether data is lossy is judged by Lossy
+// Image Compression first, then by the syntax, and for JPEG 2000 by the
+// codestream's wavelet.
+Status decode(DcmDataset& data, E_TransferSyntax xfer, const SampleForm& form, int side, long frames,
+              std::vector<unsigned char>& decoded) {
+    if (textOf(data, Nm::LossyImageCompression) == "01") return statusOf(Reason::DicomLossyFlag);
     const DcmXfer transfer(xfer);
     if (!transfer.isEncapsulated()) return {};
-    if (jpeg2000(xfer)) return statusOf(Reason::DicomJpeg2000);
+    if (jpeg2000(xfer))
+        return decodeJpeg2000(data, frames, {side, form.bitsAllocated, form.signedSamples}, decoded);
     if (transfer.isLossy()) return statusOf(Reason::DicomLossy);
-    if (!decoded(xfer)) return statusOf(Reason::DicomCompression);
+    if (!decodedByDcmtk(xfer)) return statusOf(Reason::DicomCompression);
     const OFCondition result = data.chooseRepresentation(EXS_LittleEndianExplicit, nullptr);
     if (result == EC_MemoryExhausted) return statusOf(Reason::NoMemory);
     if (result.bad()) return statusOf(Reason::DicomUndecodable);
+    return {};
+}
+
+// The data's bytes, or 0 when it cannot be had; memory running out is said.
+Status uncompressedBytes(DcmDataset& data, const SampleForm& form, const void*& raw, std::size_t& available) {
+    DcmElement* pixels = nullptr;
+    if (data.findAndGetElement(tagOf(Nm::PixelData), pixels).bad() || !pixels)
+        return statusOf(Reason::DicomNoPixelData);
+    Uint8* bytes8 = nullptr;
+    Uint16* words16 = nullptr;
+    const OFCondition got = form.bitsAllocated == 8 ? pixels->getUint8Array(bytes8) : pixels->getUint16Array(words16);
+    raw = form.bitsAllocated == 8 ? static_cast<const void*>(bytes8) : static_cast<const void*>(words16);
+    if (got == EC_MemoryExhausted) return statusOf(Reason::NoMemory);
+    available = got.good() && raw ? pixels->getLength() : 0;
     return {};
 }
 
@@ -52,18 +72,13 @@ Status readSampleForm(DcmItem& data, SampleForm& form) {
     return {};
 }
 
-Status storedFrames(DcmDataset& data, E_TransferSyntax xfer, const SampleForm& form, int side,
+Status storedFrames(DcmDataset& data, E_TransferSyntax xfer, const SampleForm& form, int side, long frames,
                     const std::vector<int>& taken, Status ends, StoredFrames& out) {
-    if (Status s = decode(data, xfer); !s.ok()) return s;
-    DcmElement* pixels = nullptr;
-    if (data.findAndGetElement(tagOf(Nm::PixelData), pixels).bad() || !pixels)
-        return statusOf(Reason::DicomNoPixelData);
-    Uint8* bytes8 = nullptr;
-    Uint16* words16 = nullptr;
-    const OFCondition got = form.bitsAllocated == 8 ? pixels->getUint8Array(bytes8) : pixels->getUint16Array(words16);
-    const void* raw = form.bitsAllocated == 8 ? static_cast<const void*>(bytes8) : static_cast<const void*>(words16);
-    if (got == EC_MemoryExhausted) return statusOf(Reason::NoMemory);
-    const std::size_t available = got.good() && raw ? pixels->getLength() : 0;
+    if (Status s = decode(data, xfer, form, side, frames, out.decoded); !s.ok()) return s;
+    const void* raw = out.decoded.data();
+    std::size_t available = out.decoded.size();
+    if (!jpeg2000(xfer))
+        if (Status s = uncompressedBytes(data, form, raw, available); !s.ok()) return s;
     const std::size_t sampleBytes = static_cast<std::size_t>(form.bitsAllocated) / 8;
     const std::size_t frameBytes = static_cast<std::size_t>(side) * side * sampleBytes;
     const std::size_t rowBytes = static_cast<std::size_t>(side) * sampleBytes;
@@ -78,6 +93,15 @@ Status storedFrames(DcmDataset& data, E_TransferSyntax xfer, const SampleForm& f
             ends.where.row = static_cast<int>((available - first * frameBytes) / rowBytes) + 1;
             return ends;
         }
+    }
+    // More than the frames (a value is padded to an even length by one
+    // byte at most) is data whose layout the object does not describe.
+    if (available > static_cast<std::size_t>(frames) * frameBytes + 1) {
+        Status longer = statusOf(Reason::DicomPixelDataLonger);
+        longer.where.pixelBytes = static_cast<std::int64_t>(available);
+        longer.where.pixelFrames = static_cast<std::int32_t>(frames);
+        longer.where.frameBytes = static_cast<std::int64_t>(frameBytes);
+        return longer;
     }
     out.raw = static_cast<const unsigned char*>(raw);
     out.frameBytes = frameBytes;

@@ -1,5 +1,5 @@
 // The DICOM value forms both ways, the camera's texts as UTF-8, and the
-// nuclide codes against the tracer names.
+// nuclide codes against the tracer names, the photopeaks against windows.
 #include <gtest/gtest.h>
 
 #include "dicom/nuclide.h"
@@ -37,13 +37,27 @@ TEST(DicomValues, DatesTimesAndNamesAsTheRecordKeepsThem) {
 }
 
 TEST(DicomValues, EveryNuclideCodeNamesItsTracerBothWays) {
-    for (const char* name : {"99mTc", "201Tl", "123I", "111In", "67Ga", "131I", "133Xe", "81mKr"}) {
+    for (int t = 0; t <= static_cast<int>(Tracer::I124); ++t) {
+        const char* name = tracerName(static_cast<Tracer>(t));
         const NuclideCode* code = nuclideCode(name);
         ASSERT_NE(code, nullptr) << name;
         EXPECT_STREQ(tracerName(code->tracer), name);
         EXPECT_EQ(nuclideOfCode(code->code), code);
+        EXPECT_EQ(nuclideOfCode(code->older), code);
     }
     EXPECT_EQ(nuclideCode("Tc99m"), nullptr);
+    EXPECT_EQ(nuclideOfCode(""), nullptr);
+}
+
+TEST(DicomValues, AWindowIsAPhotopeakWindowWhenItHoldsOneOfTheNuclidesPeaks) {
+    EXPECT_TRUE(holdsPhotopeak(Tracer::Tc99m, 126, 154));
+    EXPECT_FALSE(holdsPhotopeak(Tracer::Tc99m, 110, 125));  // its scatter window
+    for (const double peak : {70.0, 135.0, 167.0}) EXPECT_TRUE(holdsPhotopeak(Tracer::Tl201, peak * 0.9, peak * 1.1));
+    EXPECT_FALSE(holdsPhotopeak(Tracer::Tl201, 90, 120));
+    EXPECT_TRUE(holdsPhotopeak(Tracer::Lu177, 187, 229));
+    EXPECT_TRUE(holdsPhotopeak(Tracer::Ga67, 300, 300));  // the bounds belong to the window
+    EXPECT_TRUE(photopeaks(Tracer::Y90).empty());
+    EXPECT_FALSE(holdsPhotopeak(Tracer::Y90, 0, 3000));
 }
 
 }  // namespace

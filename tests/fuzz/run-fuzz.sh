@@ -51,6 +51,11 @@ if [[ " ${selected[*]} " == *" fuzz_dicom "* ]]; then
   cmake --build "$build" -j2 --target fuzz-dicom-seeds >&2
   rm -rf "$work/dicom-seeds"
   "$build/tests/fuzz/fuzz-dicom-seeds" "$work/dicom-seeds" >&2
+  # The first of them as JPEG 2000 too, where GDCM's converter is installed.
+  if command -v gdcmconv > /dev/null; then
+    first=$(find "$work/dicom-seeds" -name '*.dcm' | sort | head -n 1)
+    [[ -z $first ]] || gdcmconv --j2k "$first" "$work/dicom-seeds/j2k.dcm" >&2 || true
+  fi
 fi
 
 # The targets write their inputs and outputs as files; a memory file system

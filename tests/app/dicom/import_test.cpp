@@ -8,10 +8,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <functional>
 #include <random>
 
 #include "tests/app/dicom/dicom_fixtures.h"
+#include "tests/app/dicom/frame_vectors.h"
 #include "tests/app/dicom/six_windows.h"
 
 namespace trevik::test {
@@ -31,48 +34,6 @@ std::string referenceAndExport(const std::vector<std::string>& options, const Te
     const std::string object = synthesiseAndExport(options, dir, name);
     EXPECT_EQ(runProcess(kTrevik, {dir.file(name + ".prj"), dir.file(name + ".ref.gsd")}).exitCode, 0);
     return object;
-}
-
-// The object at `from` changed by `edit` (frames as 16-bit words, the
-// number of frames and the side) and saved at `to` in explicit little endian.
-void rewrite(const std::string& from, const std::string& to,
-             const std::function<void(DcmDataset&, std::vector<Uint16>&, long frames)>& edit) {
-    DcmFileFormat file;
-    ASSERT_TRUE(file.loadFile(from.c_str()).good());
-    DcmDataset& data = *file.getDataset();
-    const Uint16* words = nullptr;
-    unsigned long count = 0;
-    ASSERT_TRUE(data.findAndGetUint16Array(DCM_PixelData, words, &count).good());
-    std::vector<Uint16> pixels(words, words + count);
-    Sint32 frames = 0;
-    data.findAndGetSint32(DCM_NumberOfFrames, frames);
-    edit(data, pixels, frames);
-    ASSERT_TRUE(data.putAndInsertUint16Array(DCM_PixelData, pixels.data(), pixels.size()).good());
-    ASSERT_TRUE(file.saveFile(to.c_str(), EXS_LittleEndianExplicit).good());
-}
-
-std::vector<Uint16> vectorOf(DcmDataset& data, const DcmTagKey& tag) {
-    const Uint16* values = nullptr;
-    unsigned long count = 0;
-    data.findAndGetUint16Array(tag, values, &count);
-    return std::vector<Uint16>(values, values + count);
-}
-void setVector(DcmDataset& data, const DcmTagKey& tag, const std::vector<Uint16>& v) {
-    data.putAndInsertUint16Array(tag, v.data(), v.size());
-}
-
-// Every frame twice: the copies carry value 2 in `tag`'s vector.
-void doubleFrames(DcmDataset& data, std::vector<Uint16>& pixels, long frames, const DcmTagKey& tag) {
-    const DcmTagKey all[] = {DCM_EnergyWindowVector, DCM_DetectorVector,  DCM_RotationVector,
-                             DCM_RRIntervalVector,   DCM_TimeSlotVector,  DCM_AngularViewVector};
-    for (const DcmTagKey& vector : all) {
-        std::vector<Uint16> v = vectorOf(data, vector);
-        v.resize(2 * v.size(), 2);
-        if (vector != tag) std::copy_n(v.begin(), frames, v.begin() + frames);
-        setVector(data, vector, v);
-    }
-    pixels.resize(2 * pixels.size(), 7);
-    data.putAndInsertString(DCM_NumberOfFrames, std::to_string(2 * frames).c_str());
 }
 
 // A .gsd without its comment line.
@@ -249,6 +210,9 @@ TEST(Import, EveryRefusalHasItsCodeAndReason) {
         {"class", set(DCM_SOPClassUID, "1.2.840.10008.5.1.4.1.1.7"), {}, 2, "not a DICOM NM image"},
         {"cut", [](DcmDataset&, std::vector<Uint16>& p, long) { p.resize(p.size() - 5000); }, {}, 4,
          "pixel data ends in image 31"},
+        {"longer", [](DcmDataset&, std::vector<Uint16>& p, long) { p.resize(p.size() + 4096); }, {}, 2,
+         "holds more than its frames: 270336 bytes, 8192 more"},
+        {"flagged", set(DCM_LossyImageCompression, "01"), {}, 2, "compressed lossily once"},
     };
     for (const Case& c : cases) {
         const std::string file = dir.file(std::string(c.name) + ".dcm");
@@ -260,7 +224,9 @@ TEST(Import, EveryRefusalHasItsCodeAndReason) {
     }
     // Lossy JPEG; lossy JPEG-LS and JPEG 2000 as transfer syntaxes of the
     // same length put in place of lossless JPEG-LS's (DCMTK makes neither
-    // of signed samples): refused before any decoding.
+    // of signed samples): the lossy ones refused before any decoding (DCMTK
+    // flags its lossy JPEG as such), the JPEG 2000 one (once refused as a
+    // syntax not read) not decodable.
     ASSERT_EQ(runProcess("dcmcjpeg", {"+ee", object, dir.file("lossy.dcm")}).exitCode, 0);
     ASSERT_EQ(runProcess("dcmcjpls", {object, dir.file("ls.dcm")}).exitCode, 0);
     const std::string lossless = readFile(dir.file("ls.dcm"));
@@ -271,16 +237,68 @@ TEST(Import, EveryRefusalHasItsCodeAndReason) {
         bytes.replace(uid + 20, 2, last);
         writeText(dir.file(name), bytes);
     }
-    for (const auto& [name, reason] : {std::pair{"lossy.dcm", "lossy compressed"}, {"lossyls.dcm", "lossy compressed"},
-                                       {"j2k.dcm", "JPEG 2000"}}) {
+    for (const auto& [name, reason] : {std::pair{"lossy.dcm", "compressed lossily once"},
+                                       {"lossyls.dcm", "lossy compressed"}, {"j2k.dcm", "cannot be decoded"}}) {
         const ProcessResult run = importObject(dir.file(name), dir.file("x.gsd"));
-        EXPECT_EQ(run.exitCode, 2) << name;
+        EXPECT_EQ(run.exitCode, std::string(name) == "j2k.dcm" ? 4 : 2) << name;
         EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
     }
     // A file that ends inside an element.
     const std::string whole = readFile(object);
     writeText(dir.file("short.dcm"), whole.substr(0, 3000));
     EXPECT_EQ(importObject(dir.file("short.dcm"), dir.file("x.gsd")).exitCode, 4);
+}
+
+TEST(Import, JpegTwoThousandLosslessCopiesGiveTheSameFileLossyOrDamagedOnesAreRefused) {
+    TempDir dir;
+    for (const std::string name : {"a", "b"}) {
+        const std::string object = referenceAndExport(
+            name == "a" ? std::vector<std::string>{"--divisions", "4", "--frames", "8"}
+                        : std::vector<std::string>{"--matrix", "128", "--divisions", "2", "--frames", "4"},
+            dir, name);
+        ASSERT_EQ(runProcess("gdcmconv", {"--j2k", object, dir.file(name + ".j2k.dcm")}).exitCode, 0)
+            << "libgdcm-tools is not installed";
+        const ProcessResult run = importObject(dir.file(name + ".j2k.dcm"), dir.file(name + ".gsd"));
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(readFile(dir.file(name + ".gsd")), readFile(dir.file(name + ".ref.gsd"))) << name;
+    }
+    EXPECT_EQ(runProcess(kTrevik, {dir.file("a.j2k.dcm"), dir.file("a.batch.gsd")}).exitCode, 0);
+    EXPECT_EQ(readFile(dir.file("a.batch.gsd")), readFile(dir.file("a.ref.gsd")));
+    // Lossy (Lossy Image Compression 01): 2.
+    ASSERT_EQ(runProcess("gdcmconv", {"--j2k", "--lossy", dir.file("a.dcm"), dir.file("lossy.dcm")}).exitCode, 0);
+    ProcessResult run = importObject(dir.file("lossy.dcm"), dir.file("x.gsd"));
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_NE(run.err.find("compressed lossily once"), std::string::npos) << run.err;
+    // The first codestream's image header overwritten, or the codestream cut
+    // short (its fragment 1,000 bytes, its item's length to match): 4.
+    const std::string whole = readFile(dir.file("a.j2k.dcm"));
+    const std::size_t start = whole.find("\xFF\x4F\xFF\x51");
+    ASSERT_NE(start, std::string::npos);
+    std::string damaged = whole;
+    damaged.replace(start + 2, 10, 10, '\0');
+    std::string cut = whole;
+    std::uint32_t length = 0;
+    std::memcpy(&length, cut.data() + start - 4, 4);
+    cut.erase(start + 1000, length - 1000);
+    length = 1000;
+    std::memcpy(cut.data() + start - 4, &length, 4);
+    for (const auto& [name, bytes] : {std::pair{"damaged.dcm", damaged}, {"cut.dcm", cut}}) {
+        writeText(dir.file(name), bytes);
+        run = importObject(dir.file(name), dir.file("x.gsd"));
+        EXPECT_EQ(run.exitCode, 4) << name;
+        EXPECT_NE(run.err.find("cannot be decoded"), std::string::npos) << run.err;
+        EXPECT_FALSE(fileExists(dir.file("x.gsd")));
+    }
+}
+
+TEST(Import, AnObjectNamingNoNuclideGivesNoTracerLineAndInspectSaysSo) {
+    TempDir dir;
+    const std::string object = referenceAndExport({"--divisions", "2", "--frames", "4", "--tracer", ""}, dir, "s");
+    ASSERT_EQ(importObject(object, dir.file("s.gsd")).exitCode, 0);
+    EXPECT_EQ(readFile(dir.file("s.gsd")), readFile(dir.file("s.ref.gsd")));
+    EXPECT_EQ(readFile(dir.file("s.gsd")).find("tracer"), std::string::npos);
+    const ProcessResult run = runProcess(kTrevikDicom, {"inspect", object});
+    EXPECT_NE(run.out.find("warning: the object names no radionuclide"), std::string::npos) << run.out;
 }
 
 TEST(Import, TrevikAndTrevikInspectWithoutTrevikDicomOrWithOneThatCannotStart) {

@@ -1,10 +1,14 @@
 // The DICOM source read from objects composed in memory: the sample rules
 // (Bits Stored masking and sign extension, 8-bit samples, rescaled values as
-// float samples, both frame forms) and the texts (character sets to ASCII,
-// the name's alphabetic group, date and time).
+// float samples, both frame forms), the pixel data's length and lossy flag,
+// and the texts (character sets to ASCII, the name's alphabetic group, date
+// and time, the tracer).
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcpixel.h>
+#include <dcmtk/dcmdata/dcpixseq.h>
+#include <dcmtk/dcmdata/dcpxitem.h>
 #include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmdata/dcvrat.h>
 #include <gtest/gtest.h>
@@ -14,6 +18,7 @@
 
 #include "reader/dicom/charset.h"
 #include "reader/dicom/dicom_source.h"
+#include "reader/dicom/jpeg2000.h"
 
 namespace trevik::dicom {
 namespace {
@@ -118,9 +123,10 @@ TEST(DicomTexts, DeclaredCharacterSetsBecomeAsciiByTheFixedTable) {
     FrameKeeper keeper;
     ASSERT_EQ(loadDicomDataset(*latin, *study, keeper, {}).code, kOk);
     EXPECT_STREQ(study->record.name, "Muller^Rene");
-    EXPECT_EQ(std::string(study->record.date) + " " + study->record.time + " " + study->record.sex + " " +
-                  study->record.tracer,
-              "2024.01.05 09:30:00 F 99mTc");
+    // No nuclide named: no tracer (once 99mTc by default).
+    EXPECT_EQ(std::string(study->record.date) + " " + study->record.time + " " + study->record.sex + " [" +
+                  study->record.tracer + "]",
+              "2024.01.05 09:30:00 F []");
     auto utf8 = object(16, 16, 1, 64, {});
     utf8->putAndInsertString(DCM_SpecificCharacterSet, "ISO_IR 192");
     utf8->putAndInsertString(DCM_PatientName, "Yamada^Tar\xC5\x8D=\xE5\xB1\xB1\xE7\x94\xB0^\xE5\xA4\xAA\xE9\x83\x8E");
@@ -130,6 +136,95 @@ TEST(DicomTexts, DeclaredCharacterSetsBecomeAsciiByTheFixedTable) {
     EXPECT_STREQ(study->record.name, "Yamada^Taro");
     EXPECT_STREQ(study->record.id, "_-1");
     EXPECT_STREQ(study->record.sex, "_");
+}
+
+TEST(DicomPixels, DataLongerThanItsFramesOrFlaggedLossyIsRefused) {
+    auto study = std::make_unique<Study>();
+    FrameKeeper keeper;
+    // 8 bits and twice the frame's bytes, once read as its first half.
+    auto eight = object(8, 8, 0, 64, {200});
+    std::vector<Uint8> bytes(2 * 4096, 0);
+    eight->putAndInsertUint8Array(DCM_PixelData, bytes.data(), bytes.size());
+    const Status longer = loadDicomDataset(*eight, *study, keeper, {});
+    EXPECT_EQ(longer.code, kNotSupported);
+    EXPECT_EQ(statusWords(longer),
+              "the pixel data holds more than its frames: 8192 bytes, 4096 more than 1 frame of 4096 bytes");
+    // Lossy Image Compression 01 refuses even uncompressed data; 00 does not.
+    auto flagged = object(16, 16, 0, 64, {1});
+    flagged->putAndInsertString(DCM_LossyImageCompression, "00");
+    EXPECT_EQ(loadDicomDataset(*flagged, *study, keeper, {}).code, kOk);
+    flagged->putAndInsertString(DCM_LossyImageCompression, "01");
+    EXPECT_EQ(loadDicomDataset(*flagged, *study, keeper, {}).reason, Reason::DicomLossyFlag);
+}
+
+// JPEG 2000 pixel data of `fragments` behind an offset table of `offsets`.
+std::unique_ptr<DcmDataset> encapsulated(const std::vector<Uint32>& offsets,
+                                         const std::vector<std::vector<Uint8>>& fragments) {
+    auto d = std::make_unique<DcmDataset>();
+    auto* sequence = new DcmPixelSequence(DcmTag(DCM_PixelSequenceTag));
+    auto* table = new DcmPixelItem(DcmTag(DCM_Item, EVR_OB));
+    std::vector<Uint8> bytes;
+    for (const Uint32 o : offsets)
+        for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<Uint8>(o >> shift));
+    table->putUint8Array(bytes.data(), static_cast<Uint32>(bytes.size()));
+    sequence->insert(table);
+    for (const std::vector<Uint8>& f : fragments) {
+        auto* item = new DcmPixelItem(DcmTag(DCM_Item, EVR_OB));
+        item->putUint8Array(f.data(), static_cast<Uint32>(f.size()));
+        sequence->insert(item);
+    }
+    auto* pixels = new DcmPixelData(DCM_PixelData);
+    pixels->putOriginalRepresentation(EXS_JPEG2000LosslessOnly, nullptr, sequence);
+    d->insert(pixels);
+    return d;
+}
+
+TEST(DicomJpeg2000, FramesFoundByTheOffsetTableElseByTheStartOfTheirCodestreams) {
+    const std::vector<Uint8> start = {0xFF, 0x4F, 0xFF, 0x51, 1, 2}, rest = {3, 4};
+    // Frame 1 in two fragments, frame 2 in one: by the table (offsets 0 and
+    // 8 + 6 + 8 + 2), by the codestreams' starts without one or with one
+    // that points inside a fragment.
+    for (const std::vector<Uint32>& offsets : {std::vector<Uint32>{0, 24}, {}, {0, 20}}) {
+        auto d = encapsulated(offsets, {start, rest, start});
+        std::vector<std::vector<std::span<const unsigned char>>> frames;
+        ASSERT_TRUE(frameFragments(*d, 2, frames).ok()) << offsets.size();
+        ASSERT_EQ(frames.size(), 2u);
+        EXPECT_EQ(frames[0].size(), 2u);
+        EXPECT_EQ(frames[1].size(), 1u);
+    }
+    // No codestream starts the second frame: found by the table alone;
+    // without it not decodable. A codestream that is no JPEG 2000 neither.
+    std::vector<std::vector<std::span<const unsigned char>>> frames;
+    EXPECT_TRUE(frameFragments(*encapsulated({0, 24}, {start, rest, rest}), 2, frames).ok());
+    EXPECT_EQ(frameFragments(*encapsulated({}, {start, rest, rest}), 2, frames).reason, Reason::DicomUndecodable);
+    std::vector<unsigned char> out(64 * 64 * 2);
+    EXPECT_EQ(decodeCodestream(start, {64, 16, false}, out.data()).reason, Reason::DicomUndecodable);
+}
+
+TEST(DicomTexts, TracerFromTheNuclidesCodeElseTheRadiopharmaceuticalAsWritten) {
+    struct Case {
+        const char* code;  // null: an empty Radionuclide Code Sequence
+        const char* drug;  // null: no Radiopharmaceutical
+        const char* tracer;
+    };
+    for (const Case& c : {Case{"C-138A9", "Tc99m-MIBI", "201Tl"}, Case{"447553000", nullptr, "177Lu"},
+                          Case{"99999", "Tc99m-MIBI", "Tc99m-MIBI"}, Case{nullptr, "Tc99m-MIBI", "Tc99m-MIBI"}}) {
+        auto d = object(16, 16, 0, 64, {});
+        DcmItem* drug = nullptr;
+        ASSERT_TRUE(d->findOrCreateSequenceItem(DCM_RadiopharmaceuticalInformationSequence, drug).good());
+        DcmItem* code = nullptr;
+        if (c.code) {
+            ASSERT_TRUE(drug->findOrCreateSequenceItem(DCM_RadionuclideCodeSequence, code).good());
+            code->putAndInsertString(DCM_CodeValue, c.code);
+        } else {
+            drug->insertEmptyElement(DCM_RadionuclideCodeSequence);
+        }
+        if (c.drug) drug->putAndInsertString(DCM_Radiopharmaceutical, c.drug);
+        auto study = std::make_unique<Study>();
+        FrameKeeper keeper;
+        ASSERT_EQ(loadDicomDataset(*d, *study, keeper, {}).code, kOk);
+        EXPECT_STREQ(study->record.tracer, c.tracer);
+    }
 }
 
 }  // namespace

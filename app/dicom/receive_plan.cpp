@@ -1,0 +1,106 @@
+#include "app/dicom/receive_plan.h"
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcitem.h>
+
+#include <charconv>
+#include <set>
+#include <sstream>
+
+#include "app/dicom/choice_files.h"
+#include "app/dicom/command.h"
+#include "app/inspect/qc_report.h"
+#include "dicom/nuclide.h"
+
+namespace trevik::dicom {
+
+namespace {
+
+// A range limit as the object writes it (DS: spaces around a decimal).
+bool limitOf(const std::string& text, double& value) {
+    const std::size_t first = text.find_first_not_of(' ');
+    if (first == std::string::npos) return false;
+    const std::size_t last = text.find_last_not_of(' ');
+    const char* begin = text.data() + first;
+    const char* end = text.data() + last + 1;
+    if (*begin == '+') ++begin;
+    const auto [at, error] = std::from_chars(begin, end, value);
+    return error == std::errc{} && at == end;
+}
+
+// The windows to write of several: those that hold a photopeak of
+// `nuclide` (and those whose range cannot be read); all of them without a
+// nuclide or when none holds one.
+std::vector<int> photopeakWindows(const std::vector<ChoiceEntry>& windows, std::optional<Tracer> nuclide) {
+    std::vector<int> taken;
+    if (nuclide)
+        for (const ChoiceEntry& w : windows) {
+            double lower = 0, upper = 0;
+            if (!limitOf(w.lower, lower) || !limitOf(w.upper, upper) || holdsPhotopeak(*nuclide, lower, upper))
+                taken.push_back(w.number);
+        }
+    return taken.empty() ? choiceNumbers(windows) : taken;
+}
+
+}  // namespace
+
+std::vector<PlannedGsd> planReceived(const ObjectOutline& outline, const ChoiceFor& chosen,
+                                     std::optional<Tracer> nuclide) {
+    const bool severalWindows = outline.energyWindows.size() > 1;
+    const bool severalIntervals = outline.rrIntervals.size() > 1;
+    const bool eachWindow = severalWindows && chosen.energyWindow == 0;
+    const bool eachInterval = severalIntervals && chosen.rrInterval == 0;
+    std::vector<int> windows{severalWindows ? chosen.energyWindow : 0};
+    if (eachWindow) windows = photopeakWindows(outline.energyWindows, nuclide);
+    std::vector<int> intervals{severalIntervals ? chosen.rrInterval : 0};
+    if (eachInterval) intervals = choiceNumbers(outline.rrIntervals);
+    std::vector<PlannedGsd> planned;
+    for (const int w : windows)
+        for (const int r : intervals) {
+            const SourceChoice choice{w, r};
+            planned.push_back({choiceSuffix(choice, eachWindow, eachInterval), choice,
+                               w != 0 || r != 0 ? choiceLabel(outline, choice) : std::string()});
+        }
+    return planned;
+}
+
+std::optional<Tracer> codedNuclide(DcmItem& dataset) {
+    std::set<Tracer> named;
+    DcmItem* drug = nullptr;
+    for (unsigned long i = 0; dataset.findAndGetSequenceItem(DCM_RadiopharmaceuticalInformationSequence, drug,
+                                                             static_cast<int>(i)).good() && drug;
+         ++i) {
+        DcmItem* code = nullptr;
+        for (unsigned long j = 0;
+             drug->findAndGetSequenceItem(DCM_RadionuclideCodeSequence, code, static_cast<int>(j)).good() && code; ++j) {
+            OFString value;
+            if (code->findAndGetOFString(DCM_CodeValue, value).good())
+                if (const NuclideCode* nuclide = nuclideOfCode(value.c_str())) named.insert(nuclide->tracer);
+        }
+    }
+    if (named.size() != 1) return std::nullopt;
+    return *named.begin();
+}
+
+void checkReceived(const Study& study, DcmItem& dataset, inspect::Inspection& ins, std::string& words) {
+    const int divisions = study.record.division > 0 ? study.record.division : 1;
+    inspect::Text t;
+    inspect::reportQc(t, {divisions, study.record.frames, [&study](int d, int v) { return study.store.frame(d, v); }},
+                      ins, qcFactsOf(dataset));
+    const inspect::Verdict& v = ins.verdict;
+    words = v.qcState;
+    if (!ins.qc.checked) {
+        words += ": the frames cannot all be checked";
+        return;
+    }
+    std::string figures;
+    if (!v.qcLowest.empty()) figures += "lowest division " + v.qcLowest + " % of the mean";
+    if (!v.qcMotion.empty()) figures += std::string(figures.empty() ? "" : ", ") + "largest motion " + v.qcMotion + " pixels";
+    if (!figures.empty()) words += " (" + figures + ")";
+    std::istringstream lines(t.str());
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind("warning: qc ", 0) == 0) words += "; " + line.substr(12);
+}
+
+}  // namespace trevik::dicom
