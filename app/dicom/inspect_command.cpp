@@ -159,7 +159,7 @@ bool drawPictures(const InspectRequest& request, inspect::Inspection& ins, std::
 
 // The options and the file; 0 when taken, else the usage error's code.
 int parseRequest(const std::vector<std::string>& args, InspectRequest& request) {
-    std::vector<std::string> operands;
+    std::size_t operands = 0;
     bool options = true;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -168,7 +168,7 @@ int parseRequest(const std::vector<std::string>& args, InspectRequest& request) 
             continue;
         }
         if (!options || arg.size() < 2 || arg[0] != '-') {
-            operands.push_back(arg);
+            if (++operands == 1) request.path = arg;
             continue;
         }
         if (arg == "--tsv") {
@@ -177,7 +177,8 @@ int parseRequest(const std::vector<std::string>& args, InspectRequest& request) 
         }
         std::string value;
         bool missing = false, taken = false;
-        for (const auto& [name, field] : {std::pair{"--qc", &request.qcPage}, {"--cine", &request.cine}}) {
+        const std::pair<const char*, std::string*> pictures[] = {{"--qc", &request.qcPage}, {"--cine", &request.cine}};
+        for (const auto& [name, field] : pictures) {
             if (taken || !optionValue(args, i, name, value, missing)) continue;
             if (missing || value.empty()) return usageError("inspect", std::string(name) + " needs a file name");
             if (!field->empty()) return usageError("inspect", std::string(name) + " is given twice");
@@ -186,8 +187,7 @@ int parseRequest(const std::vector<std::string>& args, InspectRequest& request) 
         }
         if (!taken) return usageError("inspect", "unknown option " + arg);
     }
-    if (operands.size() != 1) return usageError("inspect", "needs one FILE");
-    request.path = operands[0];
+    if (operands != 1) return usageError("inspect", "needs one FILE");
     return 0;
 }
 
