@@ -13,10 +13,6 @@ ExactTenfold exactTenfold(float sample) {
     return {ExactTenfold::Kind::Value, static_cast<std::int64_t>(whole)};
 }
 
-std::int16_t scaleSample(std::int16_t sample) {
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(sample * 10));
-}
-
 std::int16_t scaleSample(float sample) {
     const ExactTenfold t = exactTenfold(sample);
     if (t.kind != ExactTenfold::Kind::Value) return 0;

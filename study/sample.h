@@ -23,7 +23,9 @@ ExactTenfold exactTenfold(float sample);
 // The stored value of one source sample: its exact tenfold value modulo
 // 65536 as a signed 16-bit integer; a float without an exact tenfold value
 // is stored as 0.
-std::int16_t scaleSample(std::int16_t sample);
+inline std::int16_t scaleSample(std::int16_t sample) {
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(sample * 10));
+}
 std::int16_t scaleSample(float sample);
 
 // The camera's count of a float sample: rounded to the nearest integer,

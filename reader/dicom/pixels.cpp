@@ -119,6 +119,17 @@ void convertFrame(const SampleForm& form, const void* raw, int side, const Frame
         target = whole.data();
     }
     const bool tenfold = wanted.samples == FrameForm::Samples::Tenfold;
+    if (form.bitsAllocated == 16 && form.bitsStored == 16 && !form.rescaled) {
+        // The form cameras write: each stored word is the sample's own bits,
+        // so the loop needs no mask, sign rule or branch per sample.
+        const auto* words = static_cast<const Uint16*>(raw);
+        if (tenfold)
+            for (int i = 0; i < samples; ++i) target[i] = scaleSample(static_cast<std::int16_t>(words[i]));
+        else
+            for (int i = 0; i < samples; ++i) target[i] = static_cast<std::int16_t>(words[i]);
+        if (reduce) reduceTo64(whole.data(), out);
+        return;
+    }
     for (int i = 0; i < samples; ++i) {
         const std::uint32_t stored = form.bitsAllocated == 8 ? static_cast<const Uint8*>(raw)[i]
                                                              : static_cast<const Uint16*>(raw)[i];
