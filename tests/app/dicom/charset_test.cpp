@@ -4,9 +4,16 @@
 #include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmdata/dcvrat.h>
 
+#include <sys/wait.h>
+
+#include <chrono>
+#include <filesystem>
+#include <set>
+#include <thread>
 #include <vector>
 
 #include "tests/app/dicom/dicom_fixtures.h"
+#include "tests/app/dicom/pacs_fixture.h"
 #include "tests/reader/dicom/charset_cases.h"
 
 namespace trevik::test {
@@ -16,11 +23,12 @@ const std::string kTrevik = TREVIK_BIN;
 const std::string kTrevikInspect = TREVIK_INSPECT_BIN;
 
 // A TOMO object of one 64 x 64 frame with the character set and name given.
-void writeObject(const std::string& path, const char* charset, const std::string& name) {
+void writeObject(const std::string& path, const char* charset, const std::string& name,
+                 const char* instance = "2.25.1") {
     DcmFileFormat file;
     DcmDataset& d = *file.getDataset();
     const std::pair<DcmTagKey, const char*> values[] = {
-        {DCM_SOPClassUID, UID_NuclearMedicineImageStorage}, {DCM_SOPInstanceUID, "2.25.1"},
+        {DCM_SOPClassUID, UID_NuclearMedicineImageStorage}, {DCM_SOPInstanceUID, instance},
         {DCM_ImageType, "ORIGINAL\\PRIMARY\\TOMO\\EMISSION"}, {DCM_NumberOfFrames, "1"}, {DCM_DetectorVector, "1"},
         {DCM_AngularViewVector, "1"}, {DCM_Rows, "64"}, {DCM_Columns, "64"}, {DCM_BitsAllocated, "16"},
         {DCM_BitsStored, "16"}, {DCM_HighBit, "15"}, {DCM_PixelRepresentation, "0"},
@@ -60,6 +68,41 @@ TEST(DicomCharsets, EveryDefinedTermThroughEveryProgram) {
             EXPECT_NE(overall.out.find("verdict: 0: "), std::string::npos) << what << overall.out;
             std::remove(out.c_str()), std::remove(batch.c_str());
         }
+}
+
+TEST(DicomCharsets, EveryDefinedTermIsStoredByTheNode) {
+    privateNetwork();
+    TempDir dir;
+    std::vector<std::string> args = {"-aet", "CAM", "-aec", "NODE", "127.0.0.1"};
+    std::multiset<std::string> expected;
+    for (const CharsetCase& c : charsetCases())
+        for (const bool ascii : {true, false}) {
+            const std::string uid = "2.25." + std::to_string(expected.size() + 1);
+            args.push_back(dir.file(uid + ".dcm"));
+            writeObject(args.back(), c.declared, ascii ? "DOE^JOHN" : c.name, uid.c_str());
+            expected.insert("name = " + std::string(ascii ? "DOE^JOHN" : c.ascii) + ";");
+        }
+    const int port = freePort();
+    std::filesystem::create_directory(dir.file("in"));
+    const pid_t node = spawn(kTrevikDicom, {"receive", "--aet", "NODE", "--port", std::to_string(port), "--inbox",
+                                            dir.file("in"), "--allow", "CAM"}, dir.file("node.log"));
+    for (int i = 0; i < 200 && readFile(dir.file("node.log")).find("listening as NODE") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    args.insert(args.begin() + 5, std::to_string(port));
+    const ProcessResult sent = runProcess("storescu", args);
+    EXPECT_EQ(sent.exitCode, 0) << sent.err;
+    std::multiset<std::string> stored;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.file("in"))) {
+        const std::string gsd = readFile(entry.path().string());
+        const std::size_t at = gsd.find("name = ");
+        if (at != std::string::npos) stored.insert(gsd.substr(at, gsd.find('\r', at) - at));
+    }
+    EXPECT_EQ(stored, expected);
+    EXPECT_EQ(runProcess("echoscu", {"-aet", "CAM", "-aec", "NODE", "127.0.0.1", std::to_string(port)}).exitCode, 0);
+    ::kill(node, SIGTERM);
+    int status = 0;
+    ::waitpid(node, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << readFile(dir.file("node.log"));
 }
 
 TEST(DicomNesting, SixteenThousandLevelsAreRefusedBeforeParsing) {
