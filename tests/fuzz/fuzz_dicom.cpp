@@ -86,7 +86,8 @@ int dicomInput(const std::uint8_t* data, std::size_t size) {
     if (inMemory.code != inFile.code || inMemory.reason != inFile.reason)
         broken("the nesting scans of the bytes and of the file disagree");
 
-    *study = trevik::Study{};
+    // A fresh study for every input; the frame store is filled by the load.
+    static_cast<trevik::StudyFacts&>(*study) = trevik::StudyFacts{};
     trevik::StoreSink sink(study->store);
     const trevik::Status status = trevik::dicom::loadDicomStudy(path.c_str(), *study, sink, {});
     if (status.code != 0 && status.code != 2 && status.code != 4 && status.code != 8)
