@@ -72,6 +72,13 @@ struct Encoding {
     bool explicitVr = true;
     bool bigEndian = false;
 };
+
+// A place where a parser may start the data set after the meta group, and
+// whether the transfer syntax named by the meta group is known to it there.
+struct MetaEnd {
+    std::uint64_t at = 0;
+    bool syntaxKnown = true;
+};
 constexpr Encoding kExplicitLittle{true, false}, kImplicitLittle{false, false}, kExplicitBig{true, true};
 
 // One open level: a data set or item (elements inside), or a sequence
@@ -97,8 +104,9 @@ public:
     bool cut() const { return cut_; }
     // The meta group from offset 132, in explicit little endian: false
     // when its sequences nest too deep; otherwise the value of (0002,0010)
-    // and where the data set starts (0: where the bytes end).
-    bool meta(std::string& transferSyntax, std::uint64_t& dataSet);
+    // and where the data set may start (none: the bytes end inside the
+    // meta group).
+    bool meta(std::string& transferSyntax, std::vector<MetaEnd>& dataSet);
 
 private:
     bool word16(std::uint64_t at, const Encoding& e, std::uint16_t& v) {
@@ -131,9 +139,13 @@ private:
     int depth_ = 0;
     std::uint64_t whole_ = kOpen;
     bool cut_ = false;
-    bool meta_ = false;          // the meta group: the scan ends at the first element of another group
-    std::uint64_t metaEnd_ = 0;  // where that element starts
-    std::string syntax_;         // the value of (0002,0010)
+    bool meta_ = false;            // the meta group: the scan ends at the first element of another group
+    std::uint64_t metaEnd_ = 0;    // where that element starts, at or after the group length's end
+    std::uint64_t metaLimit_ = 0;  // where (0002,0000) says the group ends (0: not said)
+    std::uint64_t firstOther_ = 0; // the first element of another group, before that end
+    std::uint64_t atLimit_ = 0;    // an element of the group that starts just at that end
+    std::string syntax_;           // the value of (0002,0010)
+    std::uint64_t syntaxAt_ = 0;   // where that element starts
 };
 
 // The VRs whose length takes four bytes after two reserved ones in explicit
@@ -194,14 +206,23 @@ bool Scan::run(Encoding encoding) {
         // The end of the bytes, or a header cut short: the parser reports it.
         if (!header(top.encoding, group, element, vr, length)) return true;
         if (meta_ && levels_.size() == 1) {
-            if (group != 0x0002) {
+            // DCMTK reads the meta group as far as its group length says,
+            // whatever the elements' groups, and on while the group is 0002.
+            if (at == 132 && group == 0x0002 && element == 0x0000 && length == 4) {
+                std::uint32_t value = 0;
+                if (word32(position_, top.encoding, value)) metaLimit_ = position_ + 4 + value;
+            }
+            if (at == metaLimit_ && group == 0x0002) atLimit_ = at;
+            if (group != 0x0002 && at >= metaLimit_) {
                 metaEnd_ = at;
                 return true;
             }
-            if (element == 0x0010 && length <= 64) {
+            if (group != 0x0002 && firstOther_ == 0) firstOther_ = at;
+            if (group == 0x0002 && element == 0x0010 && length <= 64) {
                 char uid[64];
                 if (bytes_.at(position_, uid, length)) syntax_.assign(uid, length);
                 while (!syntax_.empty() && (syntax_.back() == '\0' || syntax_.back() == ' ')) syntax_.pop_back();
+                syntaxAt_ = at;
             }
         }
         if (top.sequence) {
@@ -251,13 +272,20 @@ bool Scan::run(Encoding encoding) {
     }
 }
 
-bool Scan::meta(std::string& transferSyntax, std::uint64_t& dataSet) {
+bool Scan::meta(std::string& transferSyntax, std::vector<MetaEnd>& dataSet) {
     position_ = 132;
     meta_ = true;
     const bool shallow = run(kExplicitLittle);
     meta_ = false;
     transferSyntax = syntax_;
-    dataSet = metaEnd_;
+    // A group length that disagrees with the elements leaves the data set's
+    // start in doubt: every place a parser may take is scanned.
+    for (const std::uint64_t at : {metaEnd_, firstOther_, atLimit_}) {
+        if (at == 0) continue;
+        bool seen = false;
+        for (const MetaEnd& e : dataSet) seen = seen || e.at == at;
+        if (!seen) dataSet.push_back({at, syntaxAt_ != 0 && syntaxAt_ < at});
+    }
     return shallow;
 }
 
@@ -321,11 +349,16 @@ Status scanDataSet(Bytes& bytes, std::uint64_t start, std::string_view uid, std:
 
 Status checkPart10(Bytes& bytes, std::uint64_t most) {
     std::string uid;
-    std::uint64_t dataSet = 0;
+    std::vector<MetaEnd> dataSet;
     Scan scan(bytes, 0);
     if (!scan.meta(uid, dataSet)) return tooDeep();
-    if (dataSet == 0) return {};  // the bytes end inside the meta group
-    return scanDataSet(bytes, dataSet, uid, most);
+    // None: the bytes end inside the meta group.
+    for (const MetaEnd& start : dataSet) {
+        if (Status s = scanDataSet(bytes, start.at, uid, most); !s.ok()) return s;
+        if (!start.syntaxKnown && !uid.empty())
+            if (Status s = scanDataSet(bytes, start.at, {}, most); !s.ok()) return s;
+    }
+    return {};
 }
 
 }  // namespace

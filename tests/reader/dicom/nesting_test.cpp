@@ -171,6 +171,22 @@ TEST(DicomNesting, FragmentsCutFilesAndTheInflationLimit) {
     huge.header(0x0009, 0x0010, "OB", 0x8000'0000u);
     EXPECT_EQ(check(part10(huge.out, Form::Deflated)).code, kEndsEarly);
     EXPECT_TRUE(check(part10(huge.out, Form::ExplicitLittle)).ok());  // the parser reads a file lazily
+    // The same behind a meta group whose length takes in an element of
+    // another group before the transfer syntax: DCMTK reads on to the
+    // length's end and inflates what follows, and so does the scan.
+    std::string uid = kSyntax[3];
+    uid += '\0';
+    Writer meta;
+    meta.header(0x0009, 0x0010, "LO", 2);
+    meta.out += "X ";
+    meta.header(0x0002, 0x0010, "UI", static_cast<std::uint32_t>(uid.size()));
+    meta.out += uid;
+    Writer group;
+    group.header(0x0002, 0x0000, "UL", 4);
+    group.u32(static_cast<std::uint32_t>(meta.out.size()));
+    const std::string start = std::string(128, '\0') + "DICM" + group.out + meta.out;
+    EXPECT_EQ(check(start + deflated(huge.out)).code, kEndsEarly);
+    EXPECT_TRUE(check(start + deflated(nested(3, Form::ExplicitLittle, true))).ok());
     // A data set alone, in its transfer syntax.
     const std::string data = nested(17, Form::ImplicitLittle, true);
     EXPECT_EQ(checkNestingOfDataSet(reinterpret_cast<const unsigned char*>(data.data()), data.size(),
