@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/app/dicom/dicom_fixtures.h"
+#include "tests/app/dicom/frame_vectors.h"
 
 namespace trevik::test {
 namespace {
@@ -36,22 +37,6 @@ std::vector<std::vector<std::string>> tsvFields(const std::string& out) {
 std::string phantom(std::vector<std::string> options, const TempDir& dir, const std::string& name) {
     options.insert(options.begin(), "--phantom");
     return synthesiseAndExport(options, dir, name);
-}
-
-// The object at `from` changed by `edit` (its 64 x 64 frames as 16-bit
-// words) and saved at `to`.
-void rewrite(const std::string& from, const std::string& to,
-             const std::function<void(DcmDataset&, std::vector<Uint16>&)>& edit) {
-    DcmFileFormat file;
-    ASSERT_TRUE(file.loadFile(from.c_str()).good());
-    DcmDataset& data = *file.getDataset();
-    const Uint16* words = nullptr;
-    unsigned long count = 0;
-    ASSERT_TRUE(data.findAndGetUint16Array(DCM_PixelData, words, &count).good());
-    std::vector<Uint16> pixels(words, words + count);
-    edit(data, pixels);
-    ASSERT_TRUE(data.putAndInsertUint16Array(DCM_PixelData, pixels.data(), pixels.size()).good());
-    ASSERT_TRUE(file.saveFile(to.c_str(), EXS_LittleEndianExplicit).good());
 }
 
 // The number after `marker` in `text`.
@@ -121,7 +106,7 @@ TEST(InspectDicomQc, TwoDetectorsAreTrackedApartAndRejectedBeatsWarn) {
     ASSERT_FALSE(object.empty());
     // Views 17..32 as detector 2's views 1..16, its frames two rows lower:
     // an offset between the detectors, no motion within either.
-    rewrite(object, dir.file("heads.dcm"), [](DcmDataset& data, std::vector<Uint16>& pixels) {
+    rewrite(object, dir.file("heads.dcm"), [](DcmDataset& data, std::vector<Uint16>& pixels, long) {
         const Uint16* values = nullptr;
         unsigned long count = 0;
         ASSERT_TRUE(data.findAndGetUint16Array(DCM_AngularViewVector, values, &count).good());
@@ -138,7 +123,7 @@ TEST(InspectDicomQc, TwoDetectorsAreTrackedApartAndRejectedBeatsWarn) {
         data.putAndInsertUint16Array(DCM_DetectorVector, detectors.data(), count);
     });
     // The beats, where the standard places them and where some cameras do.
-    rewrite(object, dir.file("rejected.dcm"), [](DcmDataset& data, std::vector<Uint16>&) {
+    rewrite(object, dir.file("rejected.dcm"), [](DcmDataset& data, std::vector<Uint16>&, long) {
         DcmItem* gate = nullptr;
         DcmItem* info = nullptr;
         ASSERT_TRUE(data.findAndGetSequenceItem(DCM_GatedInformationSequence, gate).good());
@@ -146,7 +131,7 @@ TEST(InspectDicomQc, TwoDetectorsAreTrackedApartAndRejectedBeatsWarn) {
         info->putAndInsertString(DCM_IntervalsAcquired, "700");
         info->putAndInsertString(DCM_IntervalsRejected, "300");
     });
-    rewrite(object, dir.file("accepted.dcm"), [](DcmDataset& data, std::vector<Uint16>&) {
+    rewrite(object, dir.file("accepted.dcm"), [](DcmDataset& data, std::vector<Uint16>&, long) {
         data.putAndInsertString(DCM_IntervalsAcquired, "900");
         data.putAndInsertString(DCM_IntervalsRejected, "100");
     });
