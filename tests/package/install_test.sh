@@ -53,6 +53,9 @@ window_depends="$(dpkg-deb -f "$window" Depends)"
 for needed in 'trevik \(= ' 'libqt6widgets6' 'xdg-utils' 'qt6-translations-l10n'; do
   grep -Eq "(^|, )$needed" <<<"$window_depends" || fail "trevik-window lacks $needed: $window_depends"
 done
+# The viewer of compiled help brings a GUI toolkit of its own: suggested only.
+[ "$(dpkg-deb -f "$window" Suggests)" = xchm ] && [ -z "$(dpkg-deb -f "$window" Recommends)" ] ||
+  fail "trevik-window: Recommends \"$(dpkg-deb -f "$window" Recommends)\", Suggests \"$(dpkg-deb -f "$window" Suggests)\""
 # trevik-dicom, where DCMTK was found: DCMTK in its package, never in trevik's.
 dicom="$(ls trevik-dicom_*.deb 2>/dev/null)"
 if [ -n "$dicom" ]; then
@@ -64,7 +67,8 @@ if [ -n "$dicom" ]; then
   # The window reads DICOM sources through DCMTK.
   grep -q 'libdcmtk' <<<"$window_depends" || fail "trevik-window lacks DCMTK: $window_depends"
 fi
-lintian --fail-on error "$batch" "$window" $dicom >lintian.log 2>&1 || fail "lintian: $(cat lintian.log)"
+lintian --fail-on error,warning "$batch" "$window" $dicom >lintian.log 2>&1 || fail "lintian: $(cat lintian.log)"
+! grep -E '^[EW]: ' lintian.log || fail "lintian warns"
 
 installed=1
 dpkg_waiting -i "$batch" "$window" $dicom >/dev/null || fail "dpkg -i"
@@ -115,6 +119,14 @@ if [ -n "$dicom" ]; then
     fail "the service writes $(stat -c '%U:%G %a' /var/lib/trevik-receive/inbox/test.gsd)"
   rm -f /var/lib/trevik-receive/inbox/test.gsd
   dpkg_waiting --purge trevik-dicom >/dev/null || fail "purge trevik-dicom"
+  cp "$work/dpkg.err" purge.log
+  # What a purge keeps (patient studies, the readers' group) is said, with
+  # how to remove it; it is still there.
+  for words in 'the system user trevik-receive' 'the group trevik ' '/var/lib/trevik-receive/inbox' \
+    'rm -r /var/lib/trevik-receive' 'userdel trevik-receive' 'groupdel trevik$'; do
+    grep -q -- "$words" purge.log || fail "the purge does not say \"$words\": $(cat purge.log)"
+  done
+  getent group trevik >/dev/null && [ -d /var/lib/trevik-receive/inbox ] || fail "the purge removed the group or the inbox"
   ! ls /etc/systemd/system/*/trevik-receive.service 2>/dev/null || fail "a purge leaves the enable link"
 fi
 [ "$(man -w trevik)" = /usr/share/man/man1/trevik.1.gz ] || fail "man -w trevik: $(man -w trevik 2>&1)"
