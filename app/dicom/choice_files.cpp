@@ -1,6 +1,24 @@
 #include "app/dicom/choice_files.h"
 
+#include <charconv>
+
 namespace trevik::dicom {
+
+namespace {
+
+// A range limit as the object writes it (DS: spaces around a decimal).
+bool limitOf(const std::string& text, double& value) {
+    const std::size_t first = text.find_first_not_of(' ');
+    if (first == std::string::npos) return false;
+    const std::size_t last = text.find_last_not_of(' ');
+    const char* begin = text.data() + first;
+    const char* end = text.data() + last + 1;
+    if (*begin == '+') ++begin;
+    const auto [at, error] = std::from_chars(begin, end, value);
+    return error == std::errc{} && at == end;
+}
+
+}  // namespace
 
 Status LabelSink::begin(const StudyFacts&, const FrameLayout& layout) {
     if (!label_.empty() && study_.record.comment[0] == '\0') copyText(study_.record.comment, label_);
@@ -19,6 +37,39 @@ std::vector<int> choiceNumbers(const std::vector<ChoiceEntry>& entries) {
     for (const ChoiceEntry& e : entries) numbers.push_back(e.number);
     if (numbers.empty()) numbers.push_back(1);
     return numbers;
+}
+
+WindowKind windowKind(const ChoiceEntry& window, std::optional<Tracer> nuclide) {
+    double lower = 0, upper = 0;
+    if (!nuclide || !limitOf(window.lower, lower) || !limitOf(window.upper, upper)) return WindowKind::Unknown;
+    return holdsPhotopeak(*nuclide, lower, upper) ? WindowKind::Photopeak : WindowKind::Scatter;
+}
+
+std::string choiceListing(const ObjectOutline& outline, std::optional<Tracer> nuclide, const SourceChoice& choice) {
+    std::string text;
+    const auto list = [&](const std::vector<ChoiceEntry>& entries, int chosen, const char* what, const char* unit,
+                          const char* option, bool windows) {
+        if (entries.size() < 2) return;
+        text += std::string(what) + "s: " + std::to_string(entries.size());
+        if (chosen == 0) text += std::string(" (choose one with ") + option + " N)";
+        text += "\n";
+        for (const ChoiceEntry& e : entries) {
+            text += "  " + std::string(what) + " " + std::to_string(e.number) + ":";
+            if (!e.name.empty()) text += " " + e.name;
+            if (!e.lower.empty() || !e.upper.empty()) text += " " + e.lower + "-" + e.upper + " " + unit;
+            if (windows) {
+                const WindowKind kind = windowKind(e, nuclide);
+                if (kind == WindowKind::Photopeak) text += std::string(", photopeak of ") + tracerName(*nuclide);
+                if (kind == WindowKind::Scatter)
+                    text += std::string(", scatter (no photopeak of ") + tracerName(*nuclide) + ")";
+            }
+            if (e.number == chosen) text += " (inspected)";
+            text += "\n";
+        }
+    };
+    list(outline.energyWindows, choice.energyWindow, "energy window", "keV", "--energy-window", true);
+    list(outline.rrIntervals, choice.rrInterval, "R-R interval", "ms", "--rr-interval", false);
+    return text;
 }
 
 }  // namespace trevik::dicom

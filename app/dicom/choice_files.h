@@ -4,12 +4,14 @@
 // file, so that each writes the same file under the same name.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "reader/dicom/object_outline.h"
 #include "study/frame_sink.h"
 #include "study/study.h"
+#include "study/tracer.h"
 
 namespace trevik::dicom {
 
@@ -37,5 +39,17 @@ std::string choiceSuffix(const SourceChoice& choice, bool windows, bool interval
 // The numbers of `entries` in their order, or 1 when there are none (a
 // projection file, or an ungated object's R-R intervals).
 std::vector<int> choiceNumbers(const std::vector<ChoiceEntry>& entries);
+
+// What the nuclide table makes of an energy window: a photopeak of
+// `nuclide`, a scatter window (none of its photopeaks), or unknown (no
+// nuclide, or a range that cannot be read).
+enum class WindowKind { Unknown, Photopeak, Scatter };
+WindowKind windowKind(const ChoiceEntry& window, std::optional<Tracer> nuclide);
+
+// The energy windows and R-R intervals of an object with several, for an
+// inspection's report, a line each: "energy window 2: SC70L 56-63 keV,
+// scatter", the one `choice` takes marked "(inspected)". Empty for an
+// object with one of each.
+std::string choiceListing(const ObjectOutline& outline, std::optional<Tracer> nuclide, const SourceChoice& choice);
 
 }  // namespace trevik::dicom

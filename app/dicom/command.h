@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/options/option_table.h"
 #include "study/qc.h"
 #include "study/status.h"
 #include "reader/dicom/dicom_source.h"
@@ -13,13 +14,23 @@
 
 namespace trevik::dicom {
 
-// One subcommand: its name, a one-line synopsis, and its entry point, given
-// the arguments after the name. Returns the process exit code.
+// One subcommand: its name, a one-line synopsis, its entry point, given
+// the arguments after the name (returns the process exit code), and its
+// option table with the help made from it.
 struct Command {
     const char* name;
     const char* synopsis;
     int (*run)(const std::vector<std::string>& args);
+    const options::Help* help;
 };
+
+// The subcommands' option tables and help (command_help.cpp).
+extern const options::Help kExportHelp, kSendHelp, kImportHelp, kInspectHelp, kReceiveHelp;
+
+// What --version prints: `program` `version`, then the DCMTK, OpenSSL and
+// OpenJPEG it was built with (and the two latter as they run), a line each:
+// "OpenSSL: built with 3.0.11, runs 3.0.13".
+std::string versionText(const char* program, const char* version);
 
 int exportCommand(const std::vector<std::string>& args);
 int sendCommand(const std::vector<std::string>& args);

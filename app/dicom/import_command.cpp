@@ -6,8 +6,10 @@
 // named in the file's comment.
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/oflog/oflog.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -23,6 +25,7 @@
 #include "reader/dicom/dicom_source.h"
 #include "reader/dicom/object_outline.h"
 #include "study/frame_sink.h"
+#include "writer/gsd/gsd_format.h"
 #include "writer/output_file.h"
 
 namespace trevik::dicom {
@@ -99,9 +102,26 @@ struct Job {
     SourceChoice choice;
 };
 
+// Whether the name holds a regular file (not a link to one) whose content
+// is a Gated SPECT data file: one that a run may replace, as a single
+// import replaces its earlier output.
+bool holdsGsdFile(const std::string& name) {
+    const int fd = ::open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return false;
+    struct stat st {};
+    char head[gsd::kMagic.size()];
+    const bool gsd = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                     ::read(fd, head, sizeof head) == static_cast<ssize_t>(sizeof head) &&
+                     std::string_view(head, sizeof head) == gsd::kMagic;
+    ::close(fd);
+    return gsd;
+}
+
 // The conversions "all" asks for: one per energy window and R-R interval of
-// the source, each output named by its suffix. A file already at any of
-// those names is never replaced: nothing is written (1, the name given).
+// the source, each output named by its suffix. A name may hold a .gsd
+// file (an earlier run's), which is replaced; anything else there (a
+// source, a link, a folder, any other file) ends the run before anything
+// is written (1, naming it).
 Status planAll(const std::string& source, const std::string& output, const SourceChoice& choice,
                const AllChoices& all, std::vector<Job>& jobs, std::string& failedName) {
     ObjectOutline outline;
@@ -114,7 +134,7 @@ Status planAll(const std::string& source, const std::string& output, const Sourc
         for (const int r : intervals) {
             jobs.push_back({suffixed(output, choiceSuffix({w, r}, all.windows, all.intervals)), {w, r}});
             struct stat st {};
-            if (::lstat(jobs.back().output.c_str(), &st) == 0) {
+            if (::lstat(jobs.back().output.c_str(), &st) == 0 && !holdsGsdFile(jobs.back().output)) {
                 failedName = jobs.back().output;
                 Status s = statusOf(Reason::CannotWrite, EEXIST);
                 s.where.output = true;

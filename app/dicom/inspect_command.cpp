@@ -18,12 +18,15 @@
 #include <vector>
 
 #include "app/conversion/conversion.h"
+#include "app/dicom/choice_files.h"
 #include "app/dicom/command.h"
+#include "app/dicom/receive_plan.h"
 #include "app/inspect/qc_pictures.h"
 #include "app/inspect/qc_report.h"
 #include "reader/dicom/charset.h"
 #include "reader/dicom/dicom_source.h"
 #include "reader/dicom/nesting.h"
+#include "reader/dicom/object_outline.h"
 #include "study/store_sink.h"
 
 namespace trevik::dicom {
@@ -64,11 +67,13 @@ void listAttributes(DcmItem& data, DcmItem& meta, std::string& text) {
     }
 }
 
-// What the command is asked: the file, the TSV form, the pictures.
+// What the command is asked: the file, the TSV form, the pictures, the
+// energy window and R-R interval to judge of an object with several.
 struct InspectRequest {
     std::string path;
     bool tsv = false;
     std::string qcPage, cine;  // empty: not drawn
+    SourceChoice choice;
 };
 
 // The frame store as the conversion fills it, with the layout the load
@@ -175,6 +180,10 @@ int parseRequest(const std::vector<std::string>& args, InspectRequest& request) 
             request.tsv = true;
             continue;
         }
+        if (const int taken = takeChoiceOption("inspect", args, i, request.choice); taken >= 0) {
+            if (taken > 0) return taken;
+            continue;
+        }
         std::string value;
         bool missing = false, taken = false;
         const std::pair<const char*, std::string*> pictures[] = {{"--qc", &request.qcPage}, {"--cine", &request.cine}};
@@ -191,6 +200,15 @@ int parseRequest(const std::vector<std::string>& args, InspectRequest& request) 
     return 0;
 }
 
+// A file that is no DICOM object has one energy window and one R-R
+// interval: a choice of another is refused (2).
+Status oneWindowOnly(const std::string& path, const SourceChoice& choice) {
+    if (isDicomFile(path.c_str()) || (choice.energyWindow <= 1 && choice.rrInterval <= 1)) return {};
+    Status s = statusOf(Reason::NotSupported);
+    s.where.detail = "the file is no DICOM object: it has one energy window and one R-R interval (1)";
+    return s;
+}
+
 // Inspects the file: the load trevik-dicom import runs, into a fresh
 // study, then the attributes as the file holds them, then the quality
 // control; the report (or the TSV line) goes to standard output.
@@ -205,9 +223,10 @@ bool inspectObject(const InspectRequest& request, inspect::Inspection& ins) {
         std::unique_ptr<Study> study(new Study());
         PathBuffer input{}, output{};
         Conversion conversion(*study, input, output);
-        conversion.readDicomWith(loadDicomStudy);
+        conversion.readDicomWith(loadDicomStudy, request.choice);
         CountingStore store(study->store);
-        status = conversion.load(path, store, {});
+        status = oneWindowOnly(path, request.choice);
+        if (status.ok()) status = conversion.load(path, store, {});
         if (status.ok()) {
             const StudyRecord& r = study->record;
             text += "record: name \"" + printableName(r.name) + "\", id \"" + printableName(r.id) + "\", sex \"" +
@@ -220,8 +239,10 @@ bool inspectObject(const InspectRequest& request, inspect::Inspection& ins) {
                 text += "warning: the object names no radionuclide (no known code in the Radionuclide Code "
                         "Sequence, no Radiopharmaceutical): the output has no tracer line\n";
         }
-        // The attributes, as the file holds them, and what the object
-        // knows besides its frames.
+        // The windows and intervals go after the record, once the nuclide is
+        // known; then the attributes, as the file holds them, and what the
+        // object knows besides its frames.
+        const std::size_t listingAt = text.size();
         qc::Facts facts;
         if (status.reason != Reason::CannotOpen && status.reason != Reason::PathTooLong &&
             status.reason != Reason::PathHasZero) {
@@ -235,6 +256,9 @@ bool inspectObject(const InspectRequest& request, inspect::Inspection& ins) {
                     ++v.warnings;
                 }
                 facts = qcFactsOf(*file.getDataset());
+                ObjectOutline outline;
+                if (outlineDataset(*file.getDataset(), outline).ok())
+                    text.insert(listingAt, choiceListing(outline, codedNuclide(*file.getDataset()), request.choice));
             } else {
                 text += "attributes: the file cannot be parsed whole\n";
             }

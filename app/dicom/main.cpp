@@ -16,23 +16,26 @@ using trevik::dicom::Command;
 
 constexpr Command kCommands[] = {
     {"export", "[--start-angle DEG] [--arc DEG] [--direction CW|CC] SOURCE OUTPUT.dcm",
-     trevik::dicom::exportCommand},
+     trevik::dicom::exportCommand, &trevik::dicom::kExportHelp},
     {"send", "--to AET@HOST:PORT [--calling-aet AET] [--timeout S] [--tls-key KEY --tls-cert CERT --tls-ca CA] FILE...",
-     trevik::dicom::sendCommand},
-    {"import", "[--energy-window N|all] [--rr-interval N|all] SOURCE.dcm OUTPUT.gsd", trevik::dicom::importCommand},
-    {"inspect", "[--tsv] [--qc OUT.png] [--cine OUT.gif] FILE", trevik::dicom::inspectCommand},
+     trevik::dicom::sendCommand, &trevik::dicom::kSendHelp},
+    {"import", "[--energy-window N|all] [--rr-interval N|all] SOURCE.dcm OUTPUT.gsd", trevik::dicom::importCommand,
+     &trevik::dicom::kImportHelp},
+    {"inspect", "[--tsv] [--qc OUT.png] [--cine OUT.gif] [--energy-window N] [--rr-interval N] FILE",
+     trevik::dicom::inspectCommand, &trevik::dicom::kInspectHelp},
     {"receive", "--aet AET --port PORT --inbox DIR [--allow AET[@HOST]|cn=NAME]... [--keep DIR] [--listen ADDR]"
                 " [--max-associations N] [--max-per-host N] [--max-memory MIB] [--max-object-size MIB]"
                 " [--idle-timeout S] [--object-timeout S] [--association-timeout S]"
                 " [--tls-key FILE --tls-cert FILE --tls-ca FILE] [--energy-window N|AET=N] [--rr-interval N|AET=N]"
                 " [--qc] [--qc-pictures]",
-     trevik::dicom::receiveCommand},
+     trevik::dicom::receiveCommand, &trevik::dicom::kReceiveHelp},
 };
 
 void usage(std::FILE* out) {
     std::fputs("Usage:\n", out);
     for (const Command& command : kCommands) std::fprintf(out, "  trevik-dicom %s %s\n", command.name, command.synopsis);
     std::fputs("  trevik-dicom --help | --version\n"
+               "  trevik-dicom COMMAND --help\n"
                "\n"
                "export writes one projection source as a DICOM NM object (Part 10 file);\n"
                "send stores DICOM files and projection sources in a PACS over one association.\n"
@@ -84,9 +87,20 @@ int main(int argc, char** argv) {
         usage(stdout);
         return std::fflush(stdout) != 0;
     }
-    if (name == "--version") return std::printf("trevik-dicom %s\n", TREVIK_VERSION) < 0 || std::fflush(stdout) != 0;
-    for (const Command& command : kCommands)
-        if (name == command.name) return command.run(std::vector<std::string>(argv + 2, argv + argc));
+    const auto version = [] {
+        return std::fputs(trevik::dicom::versionText("trevik-dicom", TREVIK_VERSION).c_str(), stdout) < 0 ||
+               std::fflush(stdout) != 0;
+    };
+    if (name == "--version") return version();
+    using trevik::options::Ask;
+    for (const Command& command : kCommands) {
+        if (name != command.name) continue;
+        const std::vector<std::string> args(argv + 2, argv + argc);
+        const Ask asked = trevik::options::ask(args, command.help->options);
+        if (asked == Ask::Help) return trevik::options::printHelp(*command.help);
+        if (asked == Ask::Version) return version();
+        return command.run(args);
+    }
     std::fprintf(stderr, "trevik-dicom: unknown command \"%s\" (see trevik-dicom --help)\n", name.c_str());
     return 2;
 }

@@ -204,7 +204,8 @@ int takeOption(const std::vector<std::string>& args, std::size_t& i, ReceiveSett
                               "--max-object-size takes a size in MiB from 1 to " + std::to_string(kMostObjectMiB));
         settings.maxObjectBytes = static_cast<unsigned long long>(number) << 20;
     } else {
-        return usageError("receive", "unknown argument " + args[i]);
+        const bool option = args[i].size() > 1 && args[i][0] == '-';
+        return usageError("receive", (option ? "unknown option " : "unknown argument ") + args[i]);
     }
     return 0;
 }

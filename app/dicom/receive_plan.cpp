@@ -4,7 +4,6 @@
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcitem.h>
 
-#include <charconv>
 #include <set>
 #include <sstream>
 
@@ -17,29 +16,14 @@ namespace trevik::dicom {
 
 namespace {
 
-// A range limit as the object writes it (DS: spaces around a decimal).
-bool limitOf(const std::string& text, double& value) {
-    const std::size_t first = text.find_first_not_of(' ');
-    if (first == std::string::npos) return false;
-    const std::size_t last = text.find_last_not_of(' ');
-    const char* begin = text.data() + first;
-    const char* end = text.data() + last + 1;
-    if (*begin == '+') ++begin;
-    const auto [at, error] = std::from_chars(begin, end, value);
-    return error == std::errc{} && at == end;
-}
-
 // The windows to write of several: those that hold a photopeak of
 // `nuclide` (and those whose range cannot be read); all of them without a
 // nuclide or when none holds one.
 std::vector<int> photopeakWindows(const std::vector<ChoiceEntry>& windows, std::optional<Tracer> nuclide) {
     std::vector<int> taken;
     if (nuclide)
-        for (const ChoiceEntry& w : windows) {
-            double lower = 0, upper = 0;
-            if (!limitOf(w.lower, lower) || !limitOf(w.upper, upper) || holdsPhotopeak(*nuclide, lower, upper))
-                taken.push_back(w.number);
-        }
+        for (const ChoiceEntry& w : windows)
+            if (windowKind(w, nuclide) != WindowKind::Scatter) taken.push_back(w.number);
     return taken.empty() ? choiceNumbers(windows) : taken;
 }
 

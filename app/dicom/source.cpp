@@ -18,7 +18,7 @@
 namespace trevik::dicom {
 
 int usageError(const char* command, const std::string& message) {
-    std::fprintf(stderr, "trevik-dicom %s: %s (see trevik-dicom --help)\n", command, message.c_str());
+    std::fprintf(stderr, "trevik-dicom %s: %s (see trevik-dicom %s --help)\n", command, message.c_str(), command);
     return 2;
 }
 

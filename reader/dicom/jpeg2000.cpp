@@ -5,6 +5,7 @@
 #include <dcmtk/dcmdata/dcpixseq.h>
 #include <dcmtk/dcmdata/dcpxitem.h>
 #include <openjpeg.h>
+#include <opj_config.h>
 
 #include <algorithm>
 #include <cstring>
@@ -225,6 +226,13 @@ Status decodeJpeg2000(DcmDataset& data, long frames, const Jpeg2000Form& form, s
         if (Status s = decodeCodestream(codestream, form, out.data() + f * frameBytes); !s.ok()) return s;
     }
     return {};
+}
+
+std::string openJpegVersions() {
+    std::string text("OpenJPEG: built with ");
+    text.append(std::to_string(OPJ_VERSION_MAJOR)).append(".").append(std::to_string(OPJ_VERSION_MINOR));
+    text.append(".").append(std::to_string(OPJ_VERSION_BUILD)).append(", runs ").append(opj_version());
+    return text;
 }
 
 }  // namespace trevik::dicom

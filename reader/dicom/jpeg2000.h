@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "study/status.h"
@@ -39,5 +40,9 @@ Status frameFragments(DcmDataset& data, long frames, std::vector<std::vector<std
 // Every frame of the JPEG 2000 pixel data of `data` decoded into `out`,
 // frame after frame, as uncompressed pixel data would hold them.
 Status decodeJpeg2000(DcmDataset& data, long frames, const Jpeg2000Form& form, std::vector<unsigned char>& out);
+
+// The OpenJPEG this reader was built with and the one it runs on:
+// "OpenJPEG: built with 2.5.0, runs 2.5.0".
+std::string openJpegVersions();
 
 }  // namespace trevik::dicom

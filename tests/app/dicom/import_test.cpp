@@ -143,15 +143,37 @@ TEST(Import, AllWritesAFileForEachEnergyWindowAndIntervalAsItsChoiceWould) {
     EXPECT_NE(readFile(dir.file("six-ew2.gsd")).find("comment = energy_window_2_TL201-167_150-184_keV;\r\n"),
               std::string::npos);
 
-    // Existing outputs are never replaced: every name is checked before any
-    // is written.
-    for (const char* gone : {"six-ew1.gsd", "six-ew2.gsd"}) ASSERT_EQ(::unlink(dir.file(gone).c_str()), 0);
-    const std::string kept = readFile(dir.file("six-ew3.gsd"));
+    // A re-run replaces the .gsd files at its names; a file at a name it
+    // does not write stays.
+    const std::string third = readFile(dir.file("six-ew3.gsd"));
+    ASSERT_EQ(::unlink(dir.file("six-ew1.gsd").c_str()), 0);
+    writeText(dir.file("six-ew3.gsd"), third + "stale");
+    writeText(dir.file("six-ew9.gsd"), "earlier");
     run = importObject(dir.file("six.dcm"), dir.file("six.gsd"), {"--energy-window=all"});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_NE(run.err.find("six-ew3.gsd: the output cannot be written: File exists"), std::string::npos) << run.err;
-    EXPECT_FALSE(fileExists(dir.file("six-ew1.gsd")));
-    EXPECT_EQ(readFile(dir.file("six-ew3.gsd")), kept);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(readFile(dir.file("six-ew3.gsd")), third);
+    EXPECT_TRUE(fileExists(dir.file("six-ew1.gsd")));
+    EXPECT_EQ(readFile(dir.file("six-ew9.gsd")), "earlier");
+
+    // A name held by anything but a .gsd file (a DICOM file, a link to a
+    // .gsd, a folder) ends the run before anything is written.
+    writeText(dir.file("six-ew3.gsd"), third + "stale");
+    const std::string stale = readFile(dir.file("six-ew3.gsd"));
+    for (const char* holder : {"dicom", "link", "folder"}) {
+        const std::string name = dir.file("six-ew5.gsd");
+        ::unlink(name.c_str());
+        ::rmdir(name.c_str());
+        const std::string kind = holder;
+        const int made = kind == "dicom"  ? (writeText(name, readFile(dir.file("six.dcm"))), 0)
+                         : kind == "link" ? ::symlink(dir.file("six-ew1.gsd").c_str(), name.c_str())
+                                          : ::mkdir(name.c_str(), 0700);
+        ASSERT_EQ(made, 0) << holder;
+        run = importObject(dir.file("six.dcm"), dir.file("six.gsd"), {"--energy-window", "all"});
+        EXPECT_EQ(run.exitCode, 1) << holder;
+        EXPECT_NE(run.err.find("six-ew5.gsd: the output cannot be written: File exists"), std::string::npos) << run.err;
+        EXPECT_EQ(readFile(dir.file("six-ew3.gsd")), stale) << holder;
+    }
+    ::rmdir(dir.file("six-ew5.gsd").c_str());
 
     // R-R intervals, and both at once, named -ewN-rrM.
     const std::string gated = referenceAndExport({"--matrix", "64", "--divisions", "4", "--frames", "8"}, dir, "g");
