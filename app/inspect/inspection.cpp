@@ -122,6 +122,8 @@ void reportDicom(Text& t, const std::string& path, const HandOn& handOn, Inspect
     if (handOn.tsv) arguments.emplace_back("--tsv");
     if (!handOn.qcPage.empty()) arguments.insert(arguments.end(), {"--qc", handOn.qcPage});
     if (!handOn.cine.empty()) arguments.insert(arguments.end(), {"--cine", handOn.cine});
+    if (handOn.energyWindow > 0) arguments.insert(arguments.end(), {"--energy-window", std::to_string(handOn.energyWindow)});
+    if (handOn.rrInterval > 0) arguments.insert(arguments.end(), {"--rr-interval", std::to_string(handOn.rrInterval)});
     arguments.insert(arguments.end(), {"--", path});
     const launch::Outcome run = launch::runCompanion("trevik-dicom", arguments, true);
     if (run.kind == launch::Outcome::Kind::NotFound) {
@@ -201,6 +203,11 @@ Inspection inspectFile(const std::string& path, bool drawMontage, const HandOn& 
         v.kind = FileKind::Source;
         t << "kind: source projection file\n";
         reportSource(t, fileSize(path), status, *study, listing, wraps, drawMontage, ins);
+        // A projection file holds one energy window and one R-R interval.
+        if (handOn.energyWindow > 1 || handOn.rrInterval > 1) {
+            v.code = kNotSupported;
+            v.reason = "a projection file has one energy window and one R-R interval: only 1 can be chosen";
+        }
         return finish();
     }
 

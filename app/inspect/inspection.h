@@ -69,6 +69,7 @@ struct Inspection {
 struct HandOn {
     bool tsv = false;
     std::string qcPage, cine;
+    int energyWindow = 0, rrInterval = 0;  // the one to judge of several; 0: none chosen
 };
 
 // Inspects the file at `path` without changing it. Every source is loaded

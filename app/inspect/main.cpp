@@ -1,5 +1,5 @@
 // trevik-inspect [--tsv] [--png OUT.png] [--qc OUT.png] [--cine OUT.gif]
-// FILE...: shows what the converter makes of each file without changing
+// [--energy-window N] [--rr-interval N] FILE...: shows what the converter makes of each file without changing
 // anything: a report block per file, or with --tsv one line per file and a
 // summary on standard error; with --png a montage of the frames of each
 // file, with --qc and --cine the quality control's page and cine. A directory stands for the regular
@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -33,47 +34,85 @@
 #include "app/inspect/inspection.h"
 #include "app/inspect/png_montage.h"
 #include "app/inspect/qc_pictures.h"
+#include "app/options/option_table.h"
 #include "study/status.h"
 
 namespace {
 
 using namespace trevik::inspect;
 
-constexpr const char* kUsageLine = "usage: trevik-inspect [--tsv] [--png OUT.png] [--qc OUT.png] [--cine OUT.gif] FILE...\n";
-constexpr const char* kVersion = "trevik-inspect " TREVIK_VERSION "\n";
-constexpr const char* kHelp =
+constexpr const char* kUsageLine = "usage: trevik-inspect [OPTION]... FILE... (see trevik-inspect --help)\n";
+
+constexpr trevik::options::Option kOptions[] = {
+    {"--tsv", "",
+     "one line per file: path, kind, exit code, reason, wrapped samples,\n"
+     "warnings, picture (tab-separated; \\t, \\n, \\r and \\\\ escaped, every\n"
+     "other control byte as \\xNN); a summary on standard error"},
+    {"--png", "OUT.png",
+     "a montage of the frames, one row per division, in one grey scale with\n"
+     "its bar, wrapped samples in red; with several files OUT-0001.png,\n"
+     "OUT-0002.png, ... in the order inspected. A picture never replaces a\n"
+     "file inspected or a file that is not a PNG picture: such a run is\n"
+     "refused, nothing written"},
+    {"--qc", "OUT.png",
+     "the quality control's page: sinogram, linogram, gate count curve, the\n"
+     "heart's centroid tracks, thresholds and verdict"},
+    {"--cine", "OUT.gif",
+     "the summed-gate views in acquisition order, looping (both named and\n"
+     "guarded as --png's pictures)"},
+    {"--energy-window", "N",
+     "judges energy window N of a DICOM object with several (verdict and\n"
+     "QC); the report lists them all. A projection file has window 1 only"},
+    {"--rr-interval", "N", "the same for an R-R interval"},
+    {"--version", "", "the version, and where DICOM files go"},
+    {"--", "", "every later argument is a file"},
+};
+
+constexpr trevik::options::Help kHelp{
+    "trevik-inspect [OPTION]... FILE...",
     "Shows what trevik makes of each FILE, changing nothing: for a projection\n"
     "file its recognition, every header element as the reader takes it, the\n"
     "geometry, samples that wrap, and the exit code trevik gives with the\n"
     "reason; for a Gated SPECT data file its header, length and frame values;\n"
     "a DICOM file is handed to \"trevik-dicom inspect\" (package trevik-dicom),\n"
-    "which gives trevik's verdict, the attributes it used and the same quality\n"
-    "control (with --tsv, --qc and --cine passed on).\n"
+    "which gives trevik's verdict, lists the energy windows and R-R intervals\n"
+    "of an object with several, the attributes it used and the same quality\n"
+    "control (with --tsv, --qc, --cine and the choice passed on).\n"
     "A directory stands for every regular file under it, in byte order of the\n"
-    "names; symbolic links inside it are not followed.\n"
-    "\n"
-    "  --tsv          one line per file: path, kind, exit code, reason, wrapped\n"
-    "                 samples, warnings, picture (tab-separated; \\t, \\n, \\r and\n"
-    "                 \\\\ escaped, every other control byte as \\xNN); a summary on\n"
-    "                 standard error\n"
-    "  --png OUT.png  a montage of the frames, one row per division, in one grey\n"
-    "                 scale with its bar, wrapped samples in red; with several\n"
-    "                 files OUT-0001.png, OUT-0002.png, ... in the order inspected.\n"
-    "                 A picture never replaces a file inspected or a file that is\n"
-    "                 not a PNG picture: such a run is refused, nothing written\n"
-    "  --qc OUT.png   the quality control's page: sinogram, linogram, gate count\n"
-    "                 curve, the heart's centroid tracks, thresholds and verdict\n"
-    "  --cine OUT.gif the summed-gate views in acquisition order, looping\n"
-    "                 (both named and guarded as --png's pictures)\n"
-    "  --version      the version\n"
-    "  --             every later argument is a file\n"
-    "\n"
-    "Exit codes: 0 every file inspected, 1 a file could not be read or a picture\n"
-    "not written (or refused), 2 a wrong command line.\n";
+    "names; symbolic links inside it are not followed.",
+    kOptions,
+    "  0  every file inspected\n"
+    "  1  a file could not be read or a picture not written (or refused)\n"
+    "  2  a wrong command line"};
+
+constexpr const char* kVersion =
+    "trevik-inspect " TREVIK_VERSION "\n"
+    "DICOM files: inspected by trevik-dicom, which names its libraries (trevik-dicom --version)\n";
 
 int usageError(const std::string& message) {
     std::fprintf(stderr, "trevik-inspect: %s\n%s", message.c_str(), kUsageLine);
     return 2;
+}
+
+// --energy-window N / --rr-interval N (or =N) at argv[i]: 0 when taken
+// (i moved past it), 2 after a usage error, -1 when argv[i] is not one.
+int takeChoice(int argc, char** argv, int& i, int& energyWindow, int& rrInterval) {
+    const std::string_view arg = argv[i];
+    for (auto [name, field] : {std::pair{std::string_view("--energy-window"), &energyWindow},
+                               {std::string_view("--rr-interval"), &rrInterval}}) {
+        const bool joined = arg.starts_with(name) && arg.size() > name.size() && arg[name.size()] == '=';
+        if (arg != name && !joined) continue;
+        if (!joined && i + 1 >= argc) return usageError(std::string(name) + " needs a value");
+        const std::string_view value = joined ? arg.substr(name.size() + 1) : std::string_view(argv[++i]);
+        int n = 0;
+        const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), n);
+        if (error != std::errc{} || end != value.data() + value.size() || n < 1 || n > 65535)
+            return usageError(std::string(name) + " takes a number from 1 to 65535, not \"" +
+                              trevik::printableName(value) + "\"");
+        *field = n;
+        return 0;
+    }
+    return -1;
 }
 
 // `name` joined to the directory `directory`.
@@ -296,21 +335,24 @@ int main(int argc, char** argv) {
                                 {"--cine", ".gif", PictureKind::Gif, std::nullopt}};
     std::optional<std::string>& png = pictures[0].out;
     std::vector<std::string> files;
+    int energyWindow = 0, rrInterval = 0;
+    using trevik::options::Ask;
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (const Ask asked = trevik::options::ask(args, kOptions); asked == Ask::Help) {
+        return trevik::options::printHelp(kHelp);
+    } else if (asked == Ask::Version) {
+        return std::fputs(kVersion, stdout) < 0 || std::fflush(stdout) != 0;
+    }
     bool options = true;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (options && arg.size() > 1 && arg[0] == '-') {
             if (arg == "--") {
                 options = false;
-            } else if (arg == "--help") {
-                std::fputs(kUsageLine, stdout);
-                std::fputs(kHelp, stdout);
-                return 0;
-            } else if (arg == "--version") {
-                std::fputs(kVersion, stdout);
-                return std::fflush(stdout) != 0;
             } else if (arg == "--tsv") {
                 tsv = true;
+            } else if (const int taken = takeChoice(argc, argv, i, energyWindow, rrInterval); taken >= 0) {
+                if (taken > 0) return taken;
             } else if (const auto p = std::find_if(std::begin(pictures), std::end(pictures), [&](const PictureOption& o) {
                            return arg == o.option || (arg.starts_with(o.option) && arg[o.option.size()] == '=');
                        });
@@ -355,7 +397,7 @@ int main(int argc, char** argv) {
         // A file whose inspection runs out of memory gets the verdict trevik
         // gives then (8), and the run goes on.
         // A DICOM file is handed on with the form asked for and its pictures' names.
-        HandOn handOn{tsv, {}, {}};
+        HandOn handOn{tsv, {}, {}, energyWindow, rrInterval};
         if (pictures[1].out) handOn.qcPage = pictureName(*pictures[1].out, ".png", i, files.size());
         if (pictures[2].out) handOn.cine = pictureName(*pictures[2].out, ".gif", i, files.size());
         const Inspection ins = inspectOrNoMemory(path, png.has_value(), [&handOn](const std::string& p, bool draw) {

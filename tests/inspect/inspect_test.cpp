@@ -354,7 +354,7 @@ TEST(InspectPng, OneMontagePerFileDecodesToOneCellPerFrame) {
          std::vector<std::vector<std::string>>{{}, {"--png"}, {"--bogus", dir.file("s.prj")}, {"--tsv"}}) {
         run = test::runProcess(kInspect, args);
         EXPECT_EQ(run.exitCode, 2);
-        EXPECT_TRUE(run.err.ends_with("usage: trevik-inspect [--tsv] [--png OUT.png] [--qc OUT.png] [--cine OUT.gif] FILE...\n")) << run.err;
+        EXPECT_TRUE(run.err.ends_with("usage: trevik-inspect [OPTION]... FILE... (see trevik-inspect --help)\n")) << run.err;
     }
 }
 
@@ -447,8 +447,9 @@ TEST(InspectCommandLine, DirectoriesAreWalkedInByteOrderWithoutLinksAndNamesAreE
                            "/x\\x0Atrevik-inspect: 0 files\\x1B[2J.txt: neither a projection file nor a Gated SPECT "
                            "data file\ntrevik-inspect: 1 file; exit code 2: 1; 0 with warnings\n");
     EXPECT_EQ(split(run.out, '\t')[0], dir.path() + "/x\\ntrevik-inspect: 0 files\\x1B[2J.txt");
-    EXPECT_EQ(test::runProcess(kInspect, {"--version"}).out,
-              "trevik-inspect " + test::runProcess(kTrevik, {"--version"}).out.substr(7));
+    EXPECT_EQ(test::runProcess(kInspect, {"--version"}).out.rfind(
+                  "trevik-inspect " + test::runProcess(kTrevik, {"--version"}).out.substr(7), 0),
+              0u);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "tests/app/dicom/dicom_fixtures.h"
 #include "tests/app/dicom/frame_vectors.h"
+#include "tests/app/dicom/six_windows.h"
 
 namespace trevik::test {
 namespace {
@@ -151,6 +152,39 @@ TEST(InspectDicomQc, TwoDetectorsAreTrackedApartAndRejectedBeatsWarn) {
     EXPECT_EQ(lines[0][9], "warn");
     EXPECT_EQ(lines[0][5], "1");
     EXPECT_EQ(lines[1][9], "ok");
+}
+
+// Both inspections of a six-window object list every window with its
+// range and kind; --energy-window N judges that window, QC included; a
+// projection file has window 1 only.
+TEST(InspectDicomQc, SixWindowsAreListedAndTheChosenOneIsJudged) {
+    TempDir dir;
+    const std::string object = synthesiseAndExport({"--matrix", "64", "--divisions", "0", "--frames", "60", "--tracer", "201Tl"}, dir, "s");
+    ASSERT_TRUE(saveSixWindows(object, dir.file("six.dcm")));
+    for (const std::string& program : {kInspect, kTrevikDicom}) {
+        std::vector<std::string> args{dir.file("six.dcm")};
+        if (program == kTrevikDicom) args.insert(args.begin(), "inspect");
+        ProcessResult run = runProcess(program, args);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_NE(run.out.find("energy windows: 6 (choose one with --energy-window N)\n"
+                               "  energy window 1: TL201-70 63-77 keV, photopeak of 201Tl\n"),
+                  std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("  energy window 6: SC167U 184-200 keV, scatter (no photopeak of 201Tl)\n"),
+                  std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("verdict: 2: "), std::string::npos) << run.out;
+
+        args.insert(args.end() - 1, {"--energy-window", "2"});
+        run = runProcess(program, args);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_NE(run.out.find("  energy window 2: TL201-167 150-184 keV, photopeak of 201Tl (inspected)\n"),
+                  std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("\nqc: "), std::string::npos) << run.out;
+        EXPECT_EQ(run.out.find("no frames were read"), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("verdict: 0: "), std::string::npos) << run.out;
+    }
+    const ProcessResult projection = runProcess(kInspect, {"--energy-window", "2", dir.file("s.prj")});
+    EXPECT_NE(projection.out.find("verdict: 2: "), std::string::npos) << projection.out;
+    EXPECT_EQ(runProcess(kInspect, {"--energy-window=1", dir.file("s.prj")}).exitCode, 0);
 }
 
 }  // namespace
