@@ -150,6 +150,7 @@ void TMainForm::openSource(const QString& chosen) {
         return;
     }
     sourceName_ = chosen;
+    sourceSuffix_ = texts.suffix;
 
     // The object's own texts where they read as the record holds them.
     const auto readsAs = [](const QString& text, TextField field, const char* bytes, std::size_t width) {
@@ -180,7 +181,7 @@ void TMainForm::openSource(const QString& chosen) {
 
 void TMainForm::BtOKClick() {
     if (!confirmLostCharacters()) return;
-    const std::optional<QString> chosen = seams_.chooseOutput(this, proposedOutputPath(sourceName_));
+    const std::optional<QString> chosen = seams_.chooseOutput(this, proposedOutputPath(sourceName_, sourceSuffix_));
     if (!chosen) return;
     PathBuffer path{};
     if (!takePath(*chosen, path)) return;

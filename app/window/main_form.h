@@ -73,6 +73,7 @@ private:
     struct SourceTexts {
         QString name, id;
         QString label;
+        QString suffix;  // "-ew2", "-rr3", "-ew2-rr3": what was chosen out of several, for Save's name
     };
 
     // Creates the controls in their order (which is also their stacking
@@ -120,6 +121,7 @@ private:
     ShownText shownId_, shownName_, shownTracer_;
     QString shownLabel_;  // the label last put into the comment box
     QString sourceName_;  // the source as the user chose it, for the save dialog's proposal
+    QString sourceSuffix_;  // the window or interval chosen out of several, in that proposal
 };
 
 }  // namespace trevik::window

@@ -46,6 +46,9 @@ bool TMainForm::chooseFrames(const char* path, SourceTexts& texts) {
         texts.name = QString::fromStdString(outline.patientName);
         texts.id = QString::fromStdString(outline.patientId);
         texts.label = QString::fromStdString(dicom::choiceLabel(outline, choice));
+        // Named as trevik-dicom import --energy-window all names its files.
+        if (windows > 1) texts.suffix += QStringLiteral("-ew%1").arg(choice.energyWindow);
+        if (intervals > 1) texts.suffix += QStringLiteral("-rr%1").arg(choice.rrInterval);
     }
     conversion_.readDicomWith(dicom::loadDicomStudy, choice);
 #else

@@ -198,11 +198,11 @@ QString writtenToken(std::string_view bytes) {
     return QString::fromLatin1(clean);
 }
 
-QString proposedOutputPath(const QString& source) {
+QString proposedOutputPath(const QString& source, const QString& suffix) {
     const qsizetype nameStart = source.lastIndexOf(QLatin1Char('/')) + 1;
     const qsizetype dot = source.lastIndexOf(QLatin1Char('.'));
     const QString stem = dot > nameStart ? source.left(dot) : source;
-    return stem + QStringLiteral(".gsd");
+    return stem + suffix + QStringLiteral(".gsd");
 }
 
 QString errorBoxText(const QString& message) {

@@ -56,8 +56,9 @@ QString writtenToken(std::string_view bytes);
 // The output name the save dialog proposes for `source`: the same folder
 // and name with the last extension replaced by ".gsd" ("a.b.prj" gives
 // "a.b.gsd"), ".gsd" added to a name without one. A leading dot starts a
-// name, not an extension.
-QString proposedOutputPath(const QString& source);
+// name, not an extension. `suffix` goes before ".gsd" ("-ew2": the energy
+// window chosen out of several, as trevik-dicom import names its files).
+QString proposedOutputPath(const QString& source, const QString& suffix = QString());
 
 // The text the standard error box shows for `message`: a full stop is added
 // when the message ends in a character that sorts above the full stop.

@@ -51,6 +51,9 @@ TEST(Texts, SeveralEnergyWindowsAreChosenInAListAndCancelLeavesTheWindowAsItWas)
     EXPECT_TRUE(w.desktop.errors.empty());
     EXPECT_EQ(f.edComment->text(), QStringLiteral("energy window 2 TL201-167 150-184 keV"));
     w.save(dir.file("w.gsd"));
+    // Save proposes the name that says which window, as import names it.
+    ASSERT_EQ(w.desktop.proposedOutputs.size(), 1u);
+    EXPECT_EQ(w.desktop.proposedOutputs[0], QString::fromStdString(dir.file("six-ew2.gsd")));
     ASSERT_EQ(w.desktop.endCodes, std::vector<int>{0});
     EXPECT_TRUE(w.desktop.questions.empty());
     // The file trevik-dicom import writes for the same choice.
