@@ -55,8 +55,11 @@ std::string choiceListing(const ObjectOutline& outline, std::optional<Tracer> nu
         text += "\n";
         for (const ChoiceEntry& e : entries) {
             text += "  " + std::string(what) + " " + std::to_string(e.number) + ":";
-            if (!e.name.empty()) text += " " + e.name;
-            if (!e.lower.empty() || !e.upper.empty()) text += " " + e.lower + "-" + e.upper + " " + unit;
+            // The object's texts as every report shows names: no byte of
+            // them can reach a terminal as a control.
+            if (!e.name.empty()) text += " " + printableName(e.name);
+            if (!e.lower.empty() || !e.upper.empty())
+                text += " " + printableName(e.lower) + "-" + printableName(e.upper) + " " + unit;
             if (windows) {
                 const WindowKind kind = windowKind(e, nuclide);
                 if (kind == WindowKind::Photopeak) text += std::string(", photopeak of ") + tracerName(*nuclide);

@@ -48,8 +48,9 @@ WindowKind windowKind(const ChoiceEntry& window, std::optional<Tracer> nuclide);
 
 // The energy windows and R-R intervals of an object with several, for an
 // inspection's report, a line each: "energy window 2: SC70L 56-63 keV,
-// scatter", the one `choice` takes marked "(inspected)". Empty for an
-// object with one of each.
+// scatter", the one `choice` takes marked "(inspected)"; the object's
+// texts escaped as printableName escapes them. Empty for an object with
+// one of each.
 std::string choiceListing(const ObjectOutline& outline, std::optional<Tracer> nuclide, const SourceChoice& choice);
 
 }  // namespace trevik::dicom

@@ -12,7 +12,7 @@
 namespace trevik::test {
 namespace {
 
-TEST(Help, EveryCommandAnswersHelpAndRefusesAnUnknownOptionByName) {
+TEST(CommandHelp, EveryCommandAnswersHelpAndRefusesAnUnknownOptionByName) {
     const std::vector<std::vector<std::string>> commands = {
         {kTrevikDicom, "export"}, {kTrevikDicom, "send"},    {kTrevikDicom, "import"},
         {kTrevikDicom, "inspect"}, {kTrevikDicom, "receive"}, {TREVIK_INSPECT_BIN}};
@@ -40,7 +40,7 @@ TEST(Help, EveryCommandAnswersHelpAndRefusesAnUnknownOptionByName) {
 
 // The table: an option's value is never taken for --help; "--" ends the
 // options; a name too long for the column gets a line of its own.
-TEST(Help, TheOptionTableSkipsValuesAndLaysOutItsText) {
+TEST(CommandHelp, TheOptionTableSkipsValuesAndLaysOutItsText) {
     using options::Ask;
     constexpr options::Option table[] = {{"--qc", "OUT.png", "the page"}, {"--a-rather-long-option", "VALUE", "x\ny"}};
     const auto asked = [&](std::vector<std::string> args) { return options::ask(args, table); };
