@@ -50,24 +50,21 @@ std::string choiceListing(const ObjectOutline& outline, std::optional<Tracer> nu
     const auto list = [&](const std::vector<ChoiceEntry>& entries, int chosen, const char* what, const char* unit,
                           const char* option, bool windows) {
         if (entries.size() < 2) return;
-        text += std::string(what) + "s: " + std::to_string(entries.size());
-        if (chosen == 0) text += std::string(" (choose one with ") + option + " N)";
-        text += "\n";
+        text.append(what).append("s: ").append(std::to_string(entries.size()));
+        if (chosen == 0) text.append(" (choose one with ").append(option).append(" N)");
+        text.append("\n");
         for (const ChoiceEntry& e : entries) {
-            text += "  " + std::string(what) + " " + std::to_string(e.number) + ":";
+            text.append("  ").append(what).append(" ").append(std::to_string(e.number)).append(":");
             // The object's texts as every report shows names: no byte of
             // them can reach a terminal as a control.
-            if (!e.name.empty()) text += " " + printableName(e.name);
+            if (!e.name.empty()) text.append(" ").append(printableName(e.name));
             if (!e.lower.empty() || !e.upper.empty())
-                text += " " + printableName(e.lower) + "-" + printableName(e.upper) + " " + unit;
-            if (windows) {
-                const WindowKind kind = windowKind(e, nuclide);
-                if (kind == WindowKind::Photopeak) text += std::string(", photopeak of ") + tracerName(*nuclide);
-                if (kind == WindowKind::Scatter)
-                    text += std::string(", scatter (no photopeak of ") + tracerName(*nuclide) + ")";
-            }
-            if (e.number == chosen) text += " (inspected)";
-            text += "\n";
+                text.append(" ").append(printableName(e.lower)).append("-").append(printableName(e.upper)).append(" ").append(unit);
+            const WindowKind kind = windows ? windowKind(e, nuclide) : WindowKind::Unknown;
+            if (kind == WindowKind::Photopeak) text.append(", photopeak of ").append(tracerName(*nuclide));
+            if (kind == WindowKind::Scatter) text.append(", scatter (no photopeak of ").append(tracerName(*nuclide)).append(")");
+            if (e.number == chosen) text.append(" (inspected)");
+            text.append("\n");
         }
     };
     list(outline.energyWindows, choice.energyWindow, "energy window", "keV", "--energy-window", true);
