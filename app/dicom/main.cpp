@@ -101,6 +101,7 @@ int main(int argc, char** argv) {
         if (asked == Ask::Version) return version();
         return command.run(args);
     }
-    std::fprintf(stderr, "trevik-dicom: unknown command \"%s\" (see trevik-dicom --help)\n", name.c_str());
+    std::fprintf(stderr, "trevik-dicom: unknown %s \"%s\" (see trevik-dicom --help)\n",
+                 name.size() > 1 && name[0] == '-' ? "option" : "command", name.c_str());
     return 2;
 }

@@ -259,7 +259,8 @@ int parse(int argc, char** argv, Options& options) {
             if (!flag()) return 2;
             (name == "--reverse" ? plan.reverse : options.phantom) = true;
         } else {
-            return usageError("unknown argument '" + std::string(arg) + "'");
+            const bool dashed = arg.size() > 1 && arg[0] == '-';
+            return usageError((dashed ? "unknown option " : "unknown argument ") + std::string(arg));
         }
     }
     if (plan.matrix != 64 && plan.matrix != 128)
