@@ -27,6 +27,8 @@ namespace trevik::dicom {
 
 // What the node says to one association request.
 struct Admission {
+    // Stopping: refused for now (the node is stopping, or has no slot for
+    // the caller); the refusal says which.
     enum class Verdict { Admit, Stopping, WrongCalled, NotAllowed };
     Verdict verdict = Verdict::Admit;
     std::string refusal;  // the log's words when it is not admitted
@@ -55,7 +57,10 @@ public:
     bool stopping() const;
 
 private:
-    bool allowed(const std::string& title, const std::string& address, const std::string& commonName) const;
+    // Whether an --allow entry admits the caller; `titleOnly` when only an
+    // entry without a host or certificate does.
+    bool allowed(const std::string& title, const std::string& address, const std::string& commonName,
+                 bool& titleOnly) const;
     void announce();
     // Serves one connection in its own process; the process's exit status.
     int serveConnection(int connection, const std::string& address, const DcmSharedSCPConfig& config);

@@ -446,12 +446,16 @@ int sendCommand(const std::vector<std::string>& args) {
             if (interrupted) break;
             if (!scu.isConnected() || associationLost(condition)) {
                 progress.report(item.path, "not stored: " + networkReason(condition, to, timeout));
-                if (accepted.size() > index)
-                    std::fprintf(stderr, "%s: %zu file(s) not sent\n", kWho, accepted.size() - index);
+                // This file and every one after it; no second association.
+                std::fprintf(stderr, "%s: %zu file(s) not sent\n", kWho, accepted.size() - index + 1);
                 // A PACS that takes no data would not take the A-ABORT either:
                 // the connection is closed without it rather than after
-                // another time-out.
+                // another time-out. Otherwise the association is aborted
+                // rather than released: a PACS that did not answer would not
+                // answer the release either.
                 if (peerStoppedReading()) ::shutdown(associationSocket, SHUT_RDWR);
+                associationSocket = -1;
+                if (scu.isConnected()) scu.abortAssociation();
                 return kCannotOpen;
             }
             progress.report(item.path, "not stored: " + std::string(condition.text()));

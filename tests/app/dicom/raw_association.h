@@ -7,6 +7,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -41,6 +42,13 @@ public:
     RawAssociation& operator=(const RawAssociation&) = delete;
 
     bool connected() const { return connected_; }
+
+    // True once the other end has sent something or closed (a refusal, or
+    // the connection cut), without waiting.
+    bool ended() const {
+        pollfd ready{fd_, POLLIN, 0};
+        return !connected_ || ::poll(&ready, 1, 0) != 0;
+    }
 
     bool send(const std::vector<std::uint8_t>& bytes) {
         return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
