@@ -222,5 +222,20 @@ TEST(Admission, APlainConnectionOnATlsNodeIsToldAndLoggedSo) {
         << node.log();
 }
 
+TEST(Admission, AnObjectOfAnotherSopClassIsRefusedByName) {
+    privateNetwork();
+    TempDir dir;
+    const std::string sc = synthesiseAndExport({"--frames", "8"}, dir);
+    ASSERT_EQ(runProcess("dcmodify", {"-nb", "-m", "(0008,0016)=1.2.840.10008.5.1.4.1.1.7", sc}).exitCode, 0);
+    Node node({"--allow", "CAM@127.0.0.1"});
+    const ProcessResult sent = node.store("CAM", {sc});
+    EXPECT_NE(sent.exitCode, 0);
+    EXPECT_NE(sent.err.find("0xc000"), std::string::npos) << sent.err;
+    EXPECT_TRUE(node.logs("of SOP class SecondaryCaptureImageStorage (1.2.840.10008.5.1.4.1.1.7) from CAM@127.0.0.1: "))
+        << node.log();
+    EXPECT_TRUE(node.logs("not converted: not a DICOM NM image")) << node.log();
+    EXPECT_TRUE(names(node.inbox()).empty());
+}
+
 }  // namespace
 }  // namespace trevik::test

@@ -1,10 +1,12 @@
 // The node's lines about connections it has not identified: one per peer
-// address a minute, the rest counted.
+// address a minute, the rest counted; the names of what it takes but does
+// not convert.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "app/dicom/receive_contexts.h"
 #include "app/dicom/refusal_log.h"
 
 namespace trevik::dicom {
@@ -50,6 +52,18 @@ TEST(RefusalLog, PeersPastTheBoundShareOneCount) {
         log.add("10." + std::to_string(i >> 16) + "." + std::to_string((i >> 8) & 255) + "." + std::to_string(i & 255),
                 "refused", t0);
     EXPECT_EQ(written, RefusalLog::kMostPeers + 1);
+}
+
+TEST(ReceiveContexts, WhatTheNodeTakesButDoesNotConvertIsNamed) {
+    const std::string nm = "1.2.840.10008.5.1.4.1.1.20";
+    EXPECT_EQ(contextWords(nm, "1.2.840.10008.1.2.1"), "");
+    EXPECT_EQ(contextWords(nm, "1.2.840.10008.1.2.4.70"), "");
+    EXPECT_EQ(contextWords(nm, "1.2.840.10008.1.2.4.50"), "in the transfer syntax JPEGBaseline (1.2.840.10008.1.2.4.50)");
+    EXPECT_EQ(contextWords("1.2.840.10008.5.1.4.1.1.7", "1.2.840.10008.1.2"),
+              "of SOP class SecondaryCaptureImageStorage (1.2.840.10008.5.1.4.1.1.7)");
+    EXPECT_EQ(contextWords("1.2.3.4", "1.2.840.10008.1.2"), "of SOP class 1.2.3.4");
+    DcmSharedSCPConfig config;
+    EXPECT_TRUE(addContexts(config));
 }
 
 }  // namespace
