@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <set>
 
 namespace trevik::dicom {
 
@@ -21,8 +22,9 @@ const char* const kDecoded[] = {UID_JPEGProcess14SV1TransferSyntax, UID_JPEGProc
                                 UID_JPEGLSLosslessTransferSyntax,   UID_RLELosslessTransferSyntax,
                                 UID_JPEG2000LosslessOnlyTransferSyntax, UID_JPEG2000TransferSyntax,
                                 UID_DeflatedExplicitVRLittleEndianTransferSyntax};
-// The lossy-only syntaxes: taken last, and refused by name (their counts
-// are no longer the camera's).
+// The lossy-only syntaxes: taken for the other SOP classes only (an NM
+// object's counts in them are no longer the camera's; a sender that offers
+// NM in them and in another gets the other).
 const char* const kLossy[] = {UID_JPEGProcess1TransferSyntax, UID_JPEGProcess2_4TransferSyntax,
                               UID_JPEGLSLossyTransferSyntax};
 
@@ -35,19 +37,20 @@ bool holds(const char* const (&list)[N], const std::string& uid) {
     return std::any_of(std::begin(list), std::end(list), [&](const char* each) { return uid == each; });
 }
 
-std::string named(const char* what, const std::string& uid) {
+// "NAME (UID)", or the UID alone when DCMTK knows no name for it.
+std::string nameOf(const std::string& uid) {
     const char* name = dcmFindNameOfUID(uid.c_str(), nullptr);
-    return std::string(what) + " " + (name ? std::string(name) + " (" + uid + ")" : uid);
+    return name ? std::string(name) + " (" + uid + ")" : uid;
 }
 
 }  // namespace
 
 bool addContexts(DcmSharedSCPConfig& config) {
-    OFList<OFString> uncompressed, every;
-    for (const char* syntax : kUncompressed) uncompressed.push_back(syntax), every.push_back(syntax);
-    for (const char* syntax : kDecoded) every.push_back(syntax);
+    OFList<OFString> uncompressed, nm, every;
+    for (const char* syntax : kUncompressed) uncompressed.push_back(syntax), nm.push_back(syntax), every.push_back(syntax);
+    for (const char* syntax : kDecoded) nm.push_back(syntax), every.push_back(syntax);
     for (const char* syntax : kLossy) every.push_back(syntax);
-    bool added = config->addPresentationContext(UID_NuclearMedicineImageStorage, every).good() &&
+    bool added = config->addPresentationContext(UID_NuclearMedicineImageStorage, nm).good() &&
                  config->addPresentationContext(UID_VerificationSOPClass, uncompressed).good();
     // The storage SOP classes senders commonly offer, as many as an
     // acceptor's list holds after NM and Verification.
@@ -58,10 +61,28 @@ bool addContexts(DcmSharedSCPConfig& config) {
     return added;
 }
 
-std::string contextWords(const std::string& sopClass, const std::string& transferSyntax) {
-    if (sopClass != UID_NuclearMedicineImageStorage) return named("of SOP class", sopClass);
-    if (holds(kLossy, transferSyntax)) return named("in the transfer syntax", transferSyntax);
-    return {};
+std::string contextWords(const std::string& sopClass) {
+    return sopClass == UID_NuclearMedicineImageStorage ? std::string() : "of SOP class " + nameOf(sopClass);
+}
+
+std::string offeredWords(T_ASC_Parameters* params) {
+    std::set<std::string> syntaxes;
+    const int count = ASC_countPresentationContexts(params);
+    for (int i = 0; i < count; ++i) {
+        T_ASC_PresentationContext context{};
+        if (ASC_getPresentationContext(params, i, &context).bad() ||
+            std::string(context.abstractSyntax) != UID_NuclearMedicineImageStorage)
+            continue;
+        for (int t = 0; t < context.transferSyntaxCount; ++t) {
+            const std::string syntax = context.proposedTransferSyntaxes[t];
+            if (holds(kUncompressed, syntax) || holds(kDecoded, syntax)) return {};
+            syntaxes.insert(syntax);
+        }
+    }
+    std::string words;
+    for (const std::string& syntax : syntaxes)
+        words += (words.empty() ? "" : ", ") + nameOf(syntax);
+    return words.empty() ? words : "NM Image Storage offered only in " + words + ", not taken here";
 }
 
 }  // namespace trevik::dicom

@@ -2,16 +2,15 @@
 // what it takes but cannot convert.
 //
 // NM objects are taken in the uncompressed syntaxes and in the compressed
-// ones the reader decodes; every other storage SOP class, and NM in the
-// lossy JPEG and JPEG-LS syntaxes (after every lossless one, so that a
-// sender that offers both gets a lossless one), are taken too, so that an
-// object the node cannot convert arrives and is refused by its C-STORE
-// status, with a log line that names its SOP class or transfer syntax,
+// ones the reader decodes; the storage SOP classes senders commonly offer
+// are taken too, so that an object the node cannot convert arrives and is
+// refused by its C-STORE status, with a log line that names its SOP class,
 // rather than left unsent by the caller with nothing in the node's log to
-// say why.
+// say why. NM offered only in syntaxes not taken is named at the request.
 #pragma once
 
 #include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmnet/assoc.h>
 #include <dcmtk/dcmnet/scpcfg.h>
 
 #include <string>
@@ -22,10 +21,12 @@ namespace trevik::dicom {
 // takes one of them not.
 bool addContexts(DcmSharedSCPConfig& config);
 
-// Words for an object of `sopClass` in `transferSyntax` that the node
-// takes but does not convert: "of SOP class NAME (UID)" or "in the
-// transfer syntax NAME (UID)"; empty for an NM object in a syntax the
-// reader decodes.
-std::string contextWords(const std::string& sopClass, const std::string& transferSyntax);
+// Words for an object of `sopClass` that the node takes but does not
+// convert: "of SOP class NAME (UID)"; empty for NM Image Storage.
+std::string contextWords(const std::string& sopClass);
+
+// When the association request offers NM Image Storage only in transfer
+// syntaxes the node does not take: words that name them; else empty.
+std::string offeredWords(T_ASC_Parameters* params);
 
 }  // namespace trevik::dicom

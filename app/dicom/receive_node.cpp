@@ -134,7 +134,7 @@ bool ReceiveNode::allowed(const std::string& title, const std::string& address, 
 }
 
 Admission ReceiveNode::admit(const std::string& calling, const std::string& called, const std::string& address,
-                             const std::string& commonName) const {
+                             const std::string& commonName) {
     if (stopping()) return {Admission::Verdict::Stopping, "the node is stopping"};
     if (called != settings_.title)
         return {Admission::Verdict::WrongCalled, "called " + called + ", but this node is " + settings_.title};
@@ -149,6 +149,9 @@ Admission ReceiveNode::admit(const std::string& calling, const std::string& call
     std::string refusal;
     if (!connectionIdentified(titleOnly, refusal)) return {Admission::Verdict::Stopping, refusal};
     raiseMemoryLimit();
+    // Identified: what the request offers that the node does not take is
+    // the caller's to know.
+    if (!offered_.empty()) log("association from " + calling + "@" + address + ": " + offered_);
     return {};
 }
 
@@ -203,6 +206,7 @@ int ReceiveNode::serveConnection(int connection, const std::string& address, con
         ASC_dropAssociation(association);
         ASC_destroyAssociation(&association);
     } else {
+        offered_ = offeredWords(association->params);
         serveAssociation(*this, association, config, tls_ ? peerCommonName(association) : std::string());
     }
     ASC_dropNetwork(&network);

@@ -53,7 +53,7 @@ public:
     // `commonName`, empty without) may store on this node, called as
     // `called`.
     Admission admit(const std::string& calling, const std::string& called, const std::string& address,
-                    const std::string& commonName) const;
+                    const std::string& commonName);
     bool stopping() const;
 
 private:
@@ -67,6 +67,9 @@ private:
 
     const ReceiveSettings settings_;
     TlsLayer tls_;
+    // What this connection's request offers that the node does not take,
+    // in words (receive_contexts), logged once the caller is identified.
+    std::string offered_;
 };
 
 }  // namespace trevik::dicom

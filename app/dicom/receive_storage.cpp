@@ -239,7 +239,7 @@ private:
     // answered.
     OFCondition receiveObject(T_DIMSE_C_StoreRQ& request, const DcmPresentationContextInfo& info) {
         // An object the node takes but cannot convert says what it is.
-        const std::string context = contextWords(request.AffectedSOPClassUID, info.acceptedTransferSyntax.c_str());
+        const std::string context = contextWords(request.AffectedSOPClassUID);
         const std::string what = "object " + std::string(request.AffectedSOPInstanceUID) +
                                  (context.empty() ? "" : " " + context) + " from " + peer_;
         if (node_.stopping()) {

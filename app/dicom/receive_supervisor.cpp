@@ -387,7 +387,6 @@ void Supervisor::stop(State& state) {
     listener_ = -1;
     for (const State::Draining& d : state.draining) ::close(d.fd);
     state.draining.clear();
-    state.refusals.flush(Clock::now() + RefusalLog::kWindow);
     log_(std::string("stopping (") + (stopSignal == SIGINT ? "SIGINT" : "SIGTERM") +
          "): no new associations; objects in flight may finish within " +
          std::to_string(SupervisorSettings::kStopSeconds) + " s");
@@ -397,6 +396,9 @@ void Supervisor::stop(State& state) {
         while (!state.children.empty() && Clock::now() < until) {
             const timespec tick{0, 100 * 1000 * 1000};
             ::ppoll(nullptr, 0, &tick, &state.waitMask);
+            // Their last lines (a caller refused as the node stops).
+            for (const auto& [pid, child] : state.children)
+                for (int i = 0; i < 8 && child.control >= 0; ++i) hear(state, pid);
             reap(state);
         }
     };
@@ -414,6 +416,7 @@ void Supervisor::stop(State& state) {
         if (ended_) ended_(pid);
     }
     state.children.clear();
+    state.refusals.flush(Clock::now() + RefusalLog::kWindow);
     rusage used{};
     ::getrusage(RUSAGE_CHILDREN, &used);
     log_("stopped; the largest association used at most " + std::to_string(used.ru_maxrss / 1024) + " MiB");

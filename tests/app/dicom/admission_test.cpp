@@ -63,27 +63,31 @@ TEST(Receive, OnlyAllowedCallersMayStoreAndEchoIsAnswered) {
 
 TEST(Receive, SlowAndSilentPeersDelayNoOne) {
     privateNetwork();
-    Node node({"--allow", "ECHO"});
+    Node node({"--allow", "ECHO@127.0.0.2", "--allow", "SLOW"});
     std::vector<std::unique_ptr<RawAssociation>> slow;
     const std::vector<std::uint8_t> request = RawAssociation::request("SLOW", "NODE");
+    // Three slow peers and a silent one, each from a host of its own (a
+    // host not named in --allow may have two connections pending).
     for (int i = 0; i < 3; ++i) {
-        slow.push_back(std::make_unique<RawAssociation>("127.0.0.1", "127.0.0.1", node.port()));
+        slow.push_back(std::make_unique<RawAssociation>(("127.0.0.1" + std::to_string(i)).c_str(), "127.0.0.1",
+                                                        node.port()));
         // The request's header and one byte more; the next would be due in 5 s.
         ASSERT_TRUE(slow.back()->send({request.begin(), request.begin() + 7}));
     }
-    RawAssociation silent("127.0.0.1", "127.0.0.1", node.port());
+    RawAssociation silent("127.0.0.13", "127.0.0.1", node.port());
     const auto start = std::chrono::steady_clock::now();
     RawAssociation other("127.0.0.2", "127.0.0.1", node.port());
     EXPECT_TRUE(other.associate("ECHO", "NODE") && other.echo()) << node.log();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
     // The whole request has a deadline, however the bytes trickle.
-    for (int i = 0; i < 3 && !node.logs("not complete within 10 s"); ++i) {
+    const std::string cut = "association request from 127.0.0.10 not read: not complete within 10 s";
+    for (int i = 0; i < 3 && !node.logs(cut); ++i) {
         std::this_thread::sleep_for(std::chrono::seconds(5));
         for (auto& peer : slow) peer->send({request[7 + static_cast<std::size_t>(i)]});
     }
-    waitFor([&] { return node.logs("not complete within 10 s"); }, 5);
+    waitFor([&] { return node.logs(cut); }, 5);
     EXPECT_EQ(slow[0]->readPdu(), -1);
-    EXPECT_TRUE(node.logs("association request from 127.0.0.1 not read: not complete within 10 s")) << node.log();
+    EXPECT_TRUE(node.logs(cut)) << node.log();
 }
 
 TEST(Receive, OneHostCannotTakeEverySlot) {
@@ -222,7 +226,7 @@ TEST(Admission, APlainConnectionOnATlsNodeIsToldAndLoggedSo) {
         << node.log();
 }
 
-TEST(Admission, AnObjectOfAnotherSopClassIsRefusedByName) {
+TEST(Admission, AnotherSopClassOrATransferSyntaxNotTakenIsNamed) {
     privateNetwork();
     TempDir dir;
     const std::string sc = synthesiseAndExport({"--frames", "8"}, dir);
@@ -235,6 +239,14 @@ TEST(Admission, AnObjectOfAnotherSopClassIsRefusedByName) {
         << node.log();
     EXPECT_TRUE(node.logs("not converted: not a DICOM NM image")) << node.log();
     EXPECT_TRUE(names(node.inbox()).empty());
+    // NM offered only in a lossy syntax: refused, the syntax named.
+    EXPECT_FALSE(RawAssociation("127.0.0.1", "127.0.0.1", node.port()).associate("CAM", "NODE", kNm,
+                                                                                 "1.2.840.10008.1.2.4.50"));
+    waitFor([&] { return node.logs("refused: it offered neither"); }, 5);
+    EXPECT_TRUE(node.logs("association from CAM@127.0.0.1: NM Image Storage offered only in JPEGBaseline "
+                          "(1.2.840.10008.1.2.4.50), not taken here"))
+        << node.log();
+    EXPECT_TRUE(node.logs("refused: it offered neither")) << node.log();
 }
 
 }  // namespace
