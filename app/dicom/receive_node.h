@@ -4,8 +4,10 @@
 //
 // The parent process (receive_supervisor) accepts on a socket of its own,
 // bound to --listen or to every address, and counts the associations per
-// peer address (--max-per-host) and in all (--max-associations); it reads
-// nothing a peer sends, so a slow or silent peer delays no one else. Each
+// peer address (--max-per-host) and in all (--max-associations), and the
+// connections whose caller is not yet identified in a room of their own;
+// it reads nothing a peer sends, so a slow or silent peer delays no one
+// else. Each
 // connection's process hands the socket to DCMTK, reads the association
 // request (and the TLS handshake) within kAcseSeconds, and serves the
 // association with the storage service provider (receive_storage), under
