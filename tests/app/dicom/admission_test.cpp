@@ -249,5 +249,19 @@ TEST(Admission, AnotherSopClassOrATransferSyntaxNotTakenIsNamed) {
     EXPECT_TRUE(node.logs("refused: it offered neither")) << node.log();
 }
 
+TEST(Admission, CallersAllowedWithoutAHostLeaveTheNamedOnesTheirSlots) {
+    privateNetwork();
+    Node node({"--allow", "CAM@127.0.0.1", "--allow", "PACS", "--max-associations", "2", "--max-per-host", "2"});
+    RawAssociation first("127.0.0.5", "127.0.0.1", node.port());
+    ASSERT_TRUE(first.associate("PACS", "NODE")) << node.log();
+    // Half the slots for callers allowed by their title alone.
+    EXPECT_FALSE(RawAssociation("127.0.0.6", "127.0.0.1", node.port()).associate("PACS", "NODE"));
+    cameraAnswers(node, 1, std::chrono::milliseconds(0));
+    waitFor([&] { return node.logs("callers allowed without a host"); }, 5);
+    EXPECT_TRUE(node.logs("association from PACS@127.0.0.6 refused: 1 associations already open by callers allowed "
+                          "without a host (--allow AET)"))
+        << node.log();
+}
+
 }  // namespace
 }  // namespace trevik::test
