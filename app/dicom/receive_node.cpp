@@ -31,6 +31,7 @@ constexpr const char* kWho = "trevik-dicom receive";
 constexpr int kTlsHandshake = 0x16;      // the first byte of a TLS connection
 constexpr int kAssociateRequest = 0x01;  // the first byte of a plain association request
 
+#ifndef __SANITIZE_ADDRESS__
 // The data this process has mapped (heap and private mappings, what
 // RLIMIT_DATA counts), in bytes; 0 when unknown.
 unsigned long long dataInUse() {
@@ -43,6 +44,7 @@ unsigned long long dataInUse() {
     std::fclose(status);
     return kib << 10;
 }
+#endif
 
 // The limits of one connection's process: its memory (the heap and every
 // private mapping), and no core file. Until the caller is identified, the
