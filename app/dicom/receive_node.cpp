@@ -182,11 +182,12 @@ void ReceiveNode::announce() {
 int ReceiveNode::serveConnection(int connection, const std::string& address, const DcmSharedSCPConfig& config) {
     limitProcess(settings_.memoryPerAssociation());
     connectionPlain(!tls_);
+    // The whole request, with its TLS handshake, from the connection on.
+    connectionDeadline(kAcseSeconds);
     if (tls_) {
-        connectionDeadline(kAcseSeconds);
         const int first = firstByte(connection);
-        connectionDeadline(0);
         if (first != 0 && first != kTlsHandshake) {
+            connectionDeadline(0);
             log("association request from " + address + " refused: a connection without TLS on a TLS port");
             refusePlain(connection, first == kAssociateRequest);
             return 0;
@@ -197,7 +198,6 @@ int ReceiveNode::serveConnection(int connection, const std::string& address, con
     if (ASC_initializeNetwork(NET_ACCEPTOR, settings_.port, kAcseSeconds, &network).bad()) return 1;
     if (tls_) ASC_setTransportLayer(network, tls_.get(), 0);
     T_ASC_Association* association = nullptr;
-    connectionDeadline(kAcseSeconds);
     const OFCondition condition = ASC_receiveAssociation(network, &association, ASC_DEFAULTMAXPDU, nullptr, nullptr,
                                                          tls_ ? OFTrue : OFFalse, DUL_BLOCK, kAcseSeconds);
     connectionDeadline(0);
