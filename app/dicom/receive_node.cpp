@@ -9,12 +9,14 @@
 #include <dcmtk/oflog/oflog.h>
 #include <arpa/inet.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <ctime>
 
+#include "app/dicom/receive_commitment.h"
 #include "app/dicom/receive_storage.h"
 #include "app/dicom/receive_supervisor.h"
 #include "app/dicom/receive_tls.h"
@@ -170,7 +172,7 @@ int ReceiveNode::run() {
     config->setDIMSETimeout(static_cast<Uint32>(settings_.idleSeconds));
     config->setHostLookupEnabled(OFFalse);
     config->setProgressNotificationMode(OFTrue);  // the object size limit is checked as data arrives
-    if (!addContexts(config)) {
+    if (!addContexts(config) || !addCommitmentContext(config, settings_)) {
         std::fprintf(stderr, "%s: the presentation contexts cannot be set up\n", kWho);
         return kCannotOpen;
     }
@@ -192,6 +194,9 @@ int ReceiveNode::run() {
         return kCannotOpen;
     }
     announce();
+    // The processes that send storage commitment reports outlive the
+    // association that asked: the node reaps them.
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
     const std::string receiving = settings_.keep.empty() ? settings_.inbox : settings_.keep;
     return supervisor.run(
         [&](int connection, const std::string& address) { return serveConnection(connection, address, config); },
