@@ -1,0 +1,146 @@
+// Storage commitment on trevik-dicom receive, with Orthanc as the requester:
+// the node registered as its modality, Orthanc as the node's --peer, both
+// on 127.0.0.1 (in a private network namespace when root).
+#include <gtest/gtest.h>
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcuid.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "tests/app/dicom/dicom_fixtures.h"
+#include "tests/app/dicom/pacs_fixture.h"
+
+namespace trevik::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kCommitSeconds = 20;
+
+bool waitUntil(const std::function<bool()>& done, int seconds) {
+    for (int i = 0; i < seconds * 10; ++i) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return done();
+}
+
+// The string value of "key" in a JSON answer.
+std::string jsonString(const std::string& json, const std::string& key) {
+    const std::size_t at = json.find("\"" + key + "\"");
+    const std::size_t open = at == std::string::npos ? at : json.find('"', json.find(':', at) + 1);
+    const std::size_t close = open == std::string::npos ? open : json.find('"', open + 1);
+    return close == std::string::npos ? std::string() : json.substr(open + 1, close - open - 1);
+}
+
+// The node NODE on `port`, with `options`, its folders in `dir`.
+class Node {
+public:
+    Node(const TempDir& dir, int port, const std::vector<std::string>& options) : dir_(dir) {
+        fs::create_directories(dir.file("in"));
+        std::vector<std::string> args = {"receive", "--aet", "NODE", "--port", std::to_string(port), "--inbox",
+                                         dir.file("in"), "--allow", "TESTPACS@127.0.0.1"};
+        args.insert(args.end(), options.begin(), options.end());
+        pid_ = spawn(kTrevikDicom, args, dir.file("node.log"));
+        waitUntil([&] { return logs("listening as NODE"); }, 10);
+    }
+    ~Node() { stop(); }
+    void stop() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+    std::string log() const { return readFile(dir_.file("node.log")); }
+    bool logs(const std::string& words) const { return log().find(words) != std::string::npos; }
+
+private:
+    const TempDir& dir_;
+    pid_t pid_ = -1;
+};
+
+class ReceiveCommitment : public ::testing::Test {
+protected:
+    ReceiveCommitment()
+        : pacs_("\"DicomModalities\":{\"node\":[\"NODE\",\"127.0.0.1\"," + std::to_string(port_) + "]},") {}
+
+    // The DICOM port of the test's Orthanc.
+    std::string pacsPort() const {
+        const std::string to = pacs_.to();
+        return to.substr(to.rfind(':') + 1);
+    }
+    // The status of Orthanc's transaction `uid` once the report came (or
+    // "Pending" past kCommitSeconds), and the whole answer in `answer`.
+    std::string statusOf(const std::string& uid, std::string& answer) const {
+        waitUntil(
+            [&] {
+                answer = pacs_.get("/storage-commitment/" + uid);
+                return !answer.empty() && jsonString(answer, "Status") != "Pending";
+            },
+            kCommitSeconds);
+        return jsonString(answer, "Status");
+    }
+    // A commitment asked by Orthanc for one instance: its transaction.
+    std::string ask(const std::string& cls, const std::string& instance) const {
+        return jsonString(pacs_.post("/modalities/node/storage-commitment",
+                                     "{\"DicomInstances\":[{\"SOPClassUID\":\"" + cls + "\",\"SOPInstanceUID\":\"" +
+                                         instance + "\"}]}"),
+                          "ID");
+    }
+    TempDir dir_;
+    const int port_ = freePort();
+    Pacs pacs_;
+};
+
+TEST_F(ReceiveCommitment, WhatWasSentIsCommittedAlsoAfterARestartAndNothingElse) {
+    ASSERT_TRUE(pacs_.ready()) << readFile(pacs_.dir().file("orthanc.log"));
+    const std::string dcm = synthesiseAndExport({"--divisions", "8", "--frames", "32"}, dir_);
+    ASSERT_EQ(runProcess(kTrevikDicom, {"send", "--to", pacs_.to(), dcm}).exitCode, 0);
+    ASSERT_EQ(pacs_.instances().size(), 1u);
+    DcmFileFormat file;
+    OFString instance;
+    ASSERT_TRUE(file.loadFile(dcm.c_str()).good() &&
+                file.getDataset()->findAndGetOFString(DCM_SOPInstanceUID, instance).good());
+    const std::string nm = UID_NuclearMedicineImageStorage;
+    const std::vector<std::string> options = {"--keep", dir_.file("keep"), "--peer", "TESTPACS=127.0.0.1:" + pacsPort()};
+    fs::create_directories(dir_.file("keep"));
+    std::string answer;
+    {
+        Node node(dir_, port_, options);
+        const std::string stored = pacs_.post("/modalities/node/store", "{\"Resources\":[\"" + pacs_.instances()[0] +
+                                                                            "\"],\"StorageCommitment\":true}");
+        const std::string transaction = jsonString(stored, "StorageCommitmentTransactionUID");
+        ASSERT_FALSE(transaction.empty()) << stored << node.log();
+        EXPECT_EQ(statusOf(transaction, answer), "Success") << answer << node.log();
+        EXPECT_NE(answer.find(instance.c_str()), std::string::npos) << answer;
+        EXPECT_EQ(statusOf(ask(nm, "1.2.826.0.1.3680043.9.9999.1"), answer), "Failure") << answer << node.log();
+        EXPECT_NE(answer.find("\"FailureReason\" : 274"), std::string::npos) << answer;  // 0x0112
+    }
+    Node restarted(dir_, port_, options);
+    EXPECT_EQ(statusOf(ask(nm, instance.c_str()), answer), "Success") << answer << restarted.log();
+    EXPECT_EQ(statusOf(ask(UID_CTImageStorage, instance.c_str()), answer), "Failure") << answer;
+    EXPECT_NE(answer.find("\"FailureReason\" : 281"), std::string::npos) << answer;  // 0x0119
+}
+
+TEST_F(ReceiveCommitment, WithoutKeepTheContextIsRefusedAndAnUnreachablePeerIsRetriedThenLost) {
+    ASSERT_TRUE(pacs_.ready()) << readFile(pacs_.dir().file("orthanc.log"));
+    const std::string nm = UID_NuclearMedicineImageStorage;
+    {
+        Node node(dir_, port_, {});
+        EXPECT_TRUE(ask(nm, "1.2.3.4").empty());
+        EXPECT_TRUE(node.logs("Storage Commitment is taken with --keep only")) << node.log();
+    }
+    fs::create_directories(dir_.file("keep"));
+    Node node(dir_, port_, {"--keep", dir_.file("keep"), "--peer", "TESTPACS=127.0.0.1:" + std::to_string(freePort())});
+    EXPECT_FALSE(ask(nm, "1.2.3.4").empty());
+    EXPECT_TRUE(waitUntil([&] { return node.logs("(attempt 1 of 4)"); }, kCommitSeconds)) << node.log();
+    EXPECT_TRUE(node.logs("next attempt in 60 s")) << node.log();
+    node.stop();
+    EXPECT_TRUE(waitUntil([&] { return node.logs("report lost (0 committed, 1 failed): the node stopped"); }, 10))
+        << node.log();
+}
+
+}  // namespace
+}  // namespace trevik::test
