@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "tests/app/dicom/certificates.h"
 #include "tests/app/dicom/dicom_fixtures.h"
 #include "tests/app/dicom/pacs_fixture.h"
 
@@ -61,85 +62,108 @@ private:
     pid_t pid_ = -1;
 };
 
-class ReceiveCommitment : public ::testing::Test {
-protected:
-    ReceiveCommitment()
-        : pacs_("\"DicomModalities\":{\"node\":[\"NODE\",\"127.0.0.1\"," + std::to_string(port_) + "]},") {}
+// The DICOM port of the test's Orthanc.
+std::string pacsPort(const Pacs& pacs) {
+    const std::string to = pacs.to();
+    return to.substr(to.rfind(':') + 1);
+}
 
-    // The DICOM port of the test's Orthanc.
-    std::string pacsPort() const {
-        const std::string to = pacs_.to();
-        return to.substr(to.rfind(':') + 1);
-    }
-    // The status of Orthanc's transaction `uid` once the report came (or
-    // "Pending" past kCommitSeconds), and the whole answer in `answer`.
-    std::string statusOf(const std::string& uid, std::string& answer) const {
-        waitUntil(
-            [&] {
-                answer = pacs_.get("/storage-commitment/" + uid);
-                return !answer.empty() && jsonString(answer, "Status") != "Pending";
-            },
-            kCommitSeconds);
-        return jsonString(answer, "Status");
-    }
-    // A commitment asked by Orthanc for one instance: its transaction.
-    std::string ask(const std::string& cls, const std::string& instance) const {
-        return jsonString(pacs_.post("/modalities/node/storage-commitment",
-                                     "{\"DicomInstances\":[{\"SOPClassUID\":\"" + cls + "\",\"SOPInstanceUID\":\"" +
-                                         instance + "\"}]}"),
-                          "ID");
-    }
-    TempDir dir_;
-    const int port_ = freePort();
-    Pacs pacs_;
-};
+// Orthanc's configuration with the node NODE on `port` as its modality.
+std::string withNode(int port) {
+    return "\"DicomModalities\":{\"node\":[\"NODE\",\"127.0.0.1\"," + std::to_string(port) + "]},";
+}
 
-TEST_F(ReceiveCommitment, WhatWasSentIsCommittedAlsoAfterARestartAndNothingElse) {
-    ASSERT_TRUE(pacs_.ready()) << readFile(pacs_.dir().file("orthanc.log"));
-    const std::string dcm = synthesiseAndExport({"--divisions", "8", "--frames", "32"}, dir_);
-    ASSERT_EQ(runProcess(kTrevikDicom, {"send", "--to", pacs_.to(), dcm}).exitCode, 0);
-    ASSERT_EQ(pacs_.instances().size(), 1u);
+// The status of Orthanc's transaction `uid` once the report came (or
+// "Pending" past kCommitSeconds), and the whole answer in `answer`.
+std::string statusOf(const Pacs& pacs, const std::string& uid, std::string& answer) {
+    waitUntil(
+        [&] {
+            answer = pacs.get("/storage-commitment/" + uid);
+            return !answer.empty() && jsonString(answer, "Status") != "Pending";
+        },
+        kCommitSeconds);
+    return jsonString(answer, "Status");
+}
+
+// A commitment asked by Orthanc for one instance: its transaction.
+std::string ask(const Pacs& pacs, const std::string& cls, const std::string& instance) {
+    return jsonString(pacs.post("/modalities/node/storage-commitment", "{\"DicomInstances\":[{\"SOPClassUID\":\"" +
+                                                                           cls + "\",\"SOPInstanceUID\":\"" +
+                                                                           instance + "\"}]}"),
+                      "ID");
+}
+
+TEST(ReceiveCommitment, WhatWasSentIsCommittedAlsoAfterARestartAndNothingElse) {
+    TempDir dir;
+    const int port = freePort();
+    Pacs pacs(withNode(port));
+    ASSERT_TRUE(pacs.ready()) << readFile(pacs.dir().file("orthanc.log"));
+    const std::string dcm = synthesiseAndExport({"--divisions", "8", "--frames", "32"}, dir);
+    ASSERT_EQ(runProcess(kTrevikDicom, {"send", "--to", pacs.to(), dcm}).exitCode, 0);
+    ASSERT_EQ(pacs.instances().size(), 1u);
     DcmFileFormat file;
     OFString instance;
     ASSERT_TRUE(file.loadFile(dcm.c_str()).good() &&
                 file.getDataset()->findAndGetOFString(DCM_SOPInstanceUID, instance).good());
     const std::string nm = UID_NuclearMedicineImageStorage;
-    const std::vector<std::string> options = {"--keep", dir_.file("keep"), "--peer", "TESTPACS=127.0.0.1:" + pacsPort()};
-    fs::create_directories(dir_.file("keep"));
+    const std::vector<std::string> options = {"--keep", dir.file("keep"), "--peer", "TESTPACS=127.0.0.1:" + pacsPort(pacs)};
+    fs::create_directories(dir.file("keep"));
     std::string answer;
     {
-        Node node(dir_, port_, options);
-        const std::string stored = pacs_.post("/modalities/node/store", "{\"Resources\":[\"" + pacs_.instances()[0] +
+        Node node(dir, port, options);
+        const std::string stored = pacs.post("/modalities/node/store", "{\"Resources\":[\"" + pacs.instances()[0] +
                                                                             "\"],\"StorageCommitment\":true}");
         const std::string transaction = jsonString(stored, "StorageCommitmentTransactionUID");
         ASSERT_FALSE(transaction.empty()) << stored << node.log();
-        EXPECT_EQ(statusOf(transaction, answer), "Success") << answer << node.log();
+        EXPECT_EQ(statusOf(pacs, transaction, answer), "Success") << answer << node.log();
         EXPECT_NE(answer.find(instance.c_str()), std::string::npos) << answer;
-        EXPECT_EQ(statusOf(ask(nm, "1.2.826.0.1.3680043.9.9999.1"), answer), "Failure") << answer << node.log();
+        EXPECT_EQ(statusOf(pacs, ask(pacs, nm, "1.2.826.0.1.3680043.9.9999.1"), answer), "Failure") << answer << node.log();
         EXPECT_NE(answer.find("\"FailureReason\" : 274"), std::string::npos) << answer;  // 0x0112
     }
-    Node restarted(dir_, port_, options);
-    EXPECT_EQ(statusOf(ask(nm, instance.c_str()), answer), "Success") << answer << restarted.log();
-    EXPECT_EQ(statusOf(ask(UID_CTImageStorage, instance.c_str()), answer), "Failure") << answer;
+    Node restarted(dir, port, options);
+    EXPECT_EQ(statusOf(pacs, ask(pacs, nm, instance.c_str()), answer), "Success") << answer << restarted.log();
+    EXPECT_EQ(statusOf(pacs, ask(pacs, UID_CTImageStorage, instance.c_str()), answer), "Failure") << answer;
     EXPECT_NE(answer.find("\"FailureReason\" : 281"), std::string::npos) << answer;  // 0x0119
 }
 
-TEST_F(ReceiveCommitment, WithoutKeepTheContextIsRefusedAndAnUnreachablePeerIsRetriedThenLost) {
-    ASSERT_TRUE(pacs_.ready()) << readFile(pacs_.dir().file("orthanc.log"));
+TEST(ReceiveCommitment, WithoutKeepTheContextIsRefusedAndAnUnreachablePeerIsRetriedThenLost) {
+    TempDir dir;
+    const int port = freePort();
+    Pacs pacs(withNode(port));
+    ASSERT_TRUE(pacs.ready()) << readFile(pacs.dir().file("orthanc.log"));
     const std::string nm = UID_NuclearMedicineImageStorage;
     {
-        Node node(dir_, port_, {});
-        EXPECT_TRUE(ask(nm, "1.2.3.4").empty());
+        Node node(dir, port, {});
+        EXPECT_TRUE(ask(pacs, nm, "1.2.3.4").empty());
         EXPECT_TRUE(node.logs("Storage Commitment is taken with --keep only")) << node.log();
     }
-    fs::create_directories(dir_.file("keep"));
-    Node node(dir_, port_, {"--keep", dir_.file("keep"), "--peer", "TESTPACS=127.0.0.1:" + std::to_string(freePort())});
-    EXPECT_FALSE(ask(nm, "1.2.3.4").empty());
+    fs::create_directories(dir.file("keep"));
+    Node node(dir, port, {"--keep", dir.file("keep"), "--peer", "TESTPACS=127.0.0.1:" + std::to_string(freePort())});
+    EXPECT_FALSE(ask(pacs, nm, "1.2.3.4").empty());
     EXPECT_TRUE(waitUntil([&] { return node.logs("(attempt 1 of 4)"); }, kCommitSeconds)) << node.log();
     EXPECT_TRUE(node.logs("next attempt in 60 s")) << node.log();
     node.stop();
     EXPECT_TRUE(waitUntil([&] { return node.logs("report lost (0 committed, 1 failed): the node stopped"); }, 10))
         << node.log();
+}
+
+TEST(ReceiveCommitment, WithTlsTheReportGoesOverTls) {
+    TempDir dir;
+    for (const char* name : {"ca", "NODE", "TESTPACS"}) makeCertificate(dir, name);
+    const int port = freePort();
+    Pacs pacs("\"DicomTlsEnabled\":true,\"DicomTlsCertificate\":\"" + dir.file("TESTPACS.crt") +
+              "\",\"DicomTlsPrivateKey\":\"" + dir.file("TESTPACS.key") + "\",\"DicomTlsTrustedCertificates\":\"" +
+              dir.file("ca.crt") + "\",\"DicomTlsRemoteCertificateRequired\":true,\"DicomModalities\":{\"node\":"
+              "{\"AET\":\"NODE\",\"Host\":\"127.0.0.1\",\"Port\":" + std::to_string(port) + ",\"UseDicomTls\":true}},");
+    ASSERT_TRUE(pacs.ready()) << readFile(pacs.dir().file("orthanc.log"));
+    fs::create_directories(dir.file("keep"));
+    Node node(dir, port,
+              {"--tls-key", dir.file("NODE.key"), "--tls-cert", dir.file("NODE.crt"), "--tls-ca", dir.file("ca.crt"),
+               "--keep", dir.file("keep"), "--peer", "TESTPACS=127.0.0.1:" + pacsPort(pacs)});
+    std::string answer;
+    EXPECT_EQ(statusOf(pacs, ask(pacs, UID_NuclearMedicineImageStorage, "1.2.3.4"), answer), "Failure")
+        << answer << node.log();
+    EXPECT_TRUE(node.logs("report sent to TESTPACS")) << node.log();
 }
 
 }  // namespace
