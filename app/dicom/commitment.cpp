@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "app/dicom/received_object.h"
 #include "reader/dicom/nesting.h"
@@ -49,7 +50,8 @@ std::uint16_t uidOf(DcmItem& item, const DcmTagKey& tag, const char* what, std::
         return kMissingAttribute;
     }
     OFString value;
-    if (element->ident() == EVR_SQ || element->getOFStringArray(value).bad()) {
+    // A value longer than a UID with its padding is not copied.
+    if (element->ident() == EVR_SQ || element->getLength() > kMostUid + 1 || element->getOFStringArray(value).bad()) {
         error = std::string(what) + " is not a UID";
         return kInvalidValue;
     }
@@ -100,24 +102,8 @@ bool ownUids(int fd, std::string& classUid, std::string& instanceUid) {
     return true;
 }
 
-}  // namespace
-
-bool validUid(const std::string& uid) {
-    if (uid.empty() || uid.size() > kMostUid || uid.front() == '.' || uid.back() == '.') return false;
-    for (std::size_t i = 0; i < uid.size(); ++i) {
-        const char c = uid[i];
-        if (c == '.') {
-            if (uid[i + 1] == '.') return false;
-        } else if (c < '0' || c > '9') {
-            return false;
-        } else if (c == '0' && (i == 0 || uid[i - 1] == '.') && i + 1 < uid.size() && uid[i + 1] != '.') {
-            return false;  // a number with a leading zero
-        }
-    }
-    return true;
-}
-
-std::uint16_t readCommitmentRequest(DcmDataset* data, CommitmentRequest& request, std::string& error) {
+// The fields of a request (readCommitmentRequest).
+std::uint16_t readRequest(DcmDataset* data, CommitmentRequest& request, std::string& error) {
     request = {};
     if (!data) {
         error = "no data set";
@@ -156,6 +142,33 @@ std::uint16_t readCommitmentRequest(DcmDataset* data, CommitmentRequest& request
         request.instances.push_back(std::move(instance));
     }
     return 0;
+}
+
+}  // namespace
+
+bool validUid(const std::string& uid) {
+    if (uid.empty() || uid.size() > kMostUid || uid.front() == '.' || uid.back() == '.') return false;
+    for (std::size_t i = 0; i < uid.size(); ++i) {
+        const char c = uid[i];
+        if (c == '.') {
+            if (uid[i + 1] == '.') return false;
+        } else if (c < '0' || c > '9') {
+            return false;
+        } else if (c == '0' && (i == 0 || uid[i - 1] == '.') && i + 1 < uid.size() && uid[i + 1] != '.') {
+            return false;  // a number with a leading zero
+        }
+    }
+    return true;
+}
+
+std::uint16_t readCommitmentRequest(DcmDataset* data, CommitmentRequest& request, std::string& error) {
+    try {
+        return readRequest(data, request, error);
+    } catch (const std::bad_alloc&) {
+        request = {};
+        error = "not enough memory for the request";
+        return kResourceLimitation;
+    }
 }
 
 KeptObjects::KeptObjects(const std::string& folder) {

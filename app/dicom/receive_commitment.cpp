@@ -209,6 +209,18 @@ bool addCommitmentContext(DcmSharedSCPConfig& config, const ReceiveSettings& set
     return config->addPresentationContext(UID_StorageCommitmentPushModelSOPClass, uncompressed()).good();
 }
 
+bool proposesCommitment(const T_ASC_Parameters& params) {
+    auto& asked = const_cast<T_ASC_Parameters&>(params);
+    const int count = ASC_countPresentationContexts(&asked);
+    for (int i = 0; i < count; ++i) {
+        T_ASC_PresentationContext context{};
+        if (ASC_getPresentationContext(&asked, i, &context).good() &&
+            std::strcmp(context.abstractSyntax, UID_StorageCommitmentPushModelSOPClass) == 0)
+            return true;
+    }
+    return false;
+}
+
 int takePeerOption(const std::vector<std::string>& args, std::size_t& i, ReceiveSettings& settings) {
     std::string value;
     bool missing = false;

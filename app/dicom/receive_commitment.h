@@ -33,6 +33,10 @@ inline constexpr int kMostReporters = 16;
 // objects; false when DCMTK refuses it.
 bool addCommitmentContext(DcmSharedSCPConfig& config, const ReceiveSettings& settings);
 
+// Whether an association request proposes the Storage Commitment context
+// (for the words of its refusal without --keep).
+bool proposesCommitment(const T_ASC_Parameters& params);
+
 // --peer AET=HOST:PORT at args[i]: 0 when taken, the exit code of a usage
 // error, or -1 when args[i] is not one.
 int takePeerOption(const std::vector<std::string>& args, std::size_t& i, ReceiveSettings& settings);

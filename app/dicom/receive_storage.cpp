@@ -176,6 +176,7 @@ protected:
         address_ = params.DULparams.callingPresentationAddress;
         if (const std::size_t colon = address_.rfind(':'); colon != std::string::npos) address_.resize(colon);
         peer_ = calling + "@" + address_;
+        askedCommitment_ = proposesCommitment(params);
         const Admission admission = node_.admit(calling, called, address_, commonName_);
         refusal_ = admission.refusal;
         switch (admission.verdict) {
@@ -189,10 +190,11 @@ protected:
     OFBool checkCallingAETitleAccepted(const OFString&) override { return !notAllowed_; }
     void refuseAssociation(const DcmRefuseReasonType reason) override {
         std::string why = refusal_;
+        const bool noKeep = askedCommitment_ && node_.settings().keep.empty();
         if (why.empty())
             why = reason == DCMSCP_NO_PRESENTATION_CONTEXTS
                       ? "it offered neither NM Image Storage nor Verification in a transfer syntax taken here" +
-                            std::string(node_.settings().keep.empty() ? " (Storage Commitment is taken with --keep only)" : "")
+                            std::string(noKeep ? " (Storage Commitment is taken with --keep only)" : "")
                       : "refused by the network layer (reason " + std::to_string(static_cast<int>(reason)) + ")";
         node_.log("association from " + peer_ + " refused: " + why);
         DcmThreadSCP::refuseAssociation(reason);
@@ -319,7 +321,7 @@ private:
     std::string calling_, address_, peer_, refusal_;
     std::string end_ = "ended";
     bool wrongCalled_ = false, notAllowed_ = false, accepted_ = false;
-    bool receiving_ = false, tooLarge_ = false;
+    bool receiving_ = false, tooLarge_ = false, askedCommitment_ = false;
     int stored_ = 0, failed_ = 0;
 };
 
