@@ -71,7 +71,8 @@ std::uint16_t uidOf(DcmItem& item, const DcmTagKey& tag, const char* what, std::
 // false for every other name.
 bool keptDigest(const std::string& name, std::string& digest) {
     constexpr std::size_t kSuffix = 4;  // ".dcm"
-    if (name.empty() || name[0] == '.' || name.size() <= kSuffix || name.compare(name.size() - kSuffix, kSuffix, ".dcm") != 0)
+    if (name.empty() || name[0] == '.' || name.size() <= kSuffix ||
+        name.compare(name.size() - kSuffix, kSuffix, ".dcm") != 0)
         return false;
     std::string stem = name.substr(0, name.size() - kSuffix);
     const std::size_t dash = stem.rfind('-');

@@ -102,7 +102,8 @@ void onStop(int) { told = 1; }
 bool waitWhileRunning(int nodeFd, pid_t node, int seconds) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (!told) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
         if (left.count() <= 0) return true;
         pollfd watch{nodeFd, POLLIN, 0};
         // Without a descriptor of the node's process, a look each second.
@@ -142,15 +143,16 @@ bool deliver(const ReceiveSettings& settings, const Peer& peer, DcmTransportLaye
         why = std::string("no association: ") + condition.text();
         return false;
     }
-    const T_ASC_PresentationContextID context =
-        scu.findAnyPresentationContextID(UID_StorageCommitmentPushModelSOPClass, UID_LittleEndianExplicitTransferSyntax);
+    const T_ASC_PresentationContextID context = scu.findAnyPresentationContextID(
+        UID_StorageCommitmentPushModelSOPClass, UID_LittleEndianExplicitTransferSyntax);
     Uint16 status = 0xFFFF;
     if (context == 0) {
         why = "the requester did not accept the Storage Commitment context";
         scu.releaseAssociation();
         return false;
     }
-    condition = scu.sendEVENTREPORTRequest(context, UID_StorageCommitmentPushModelSOPInstance, eventType, &report, status);
+    condition =
+        scu.sendEVENTREPORTRequest(context, UID_StorageCommitmentPushModelSOPInstance, eventType, &report, status);
     scu.releaseAssociation();
     if (condition.bad()) why = std::string("not answered: ") + condition.text();
     else if (status != 0) why = "answered with status " + hex(status);
@@ -234,7 +236,8 @@ int takePeerOption(const std::vector<std::string>& args, std::size_t& i, Receive
     const char* end = value.data() + value.size();
     if (!validAeTitle(peer.title) || colon == std::string::npos || colon < equals ||
         std::from_chars(digits, end, port).ptr != end || digits == end || port < 1 || port > 65535)
-        return usageError("receive", "--peer takes AET=HOST:PORT (an AE title of 1 to 16 characters, a port from 1 to 65535)");
+        return usageError("receive",
+                          "--peer takes AET=HOST:PORT (an AE title of 1 to 16 characters, a port from 1 to 65535)");
     peer.title = trimmedTitle(peer.title.c_str());
     peer.port = static_cast<std::uint16_t>(port);
     const std::string host = value.substr(equals + 1, colon - equals - 1);
@@ -245,8 +248,9 @@ int takePeerOption(const std::vector<std::string>& args, std::size_t& i, Receive
     return 0;
 }
 
-CommitmentAnswer checkCommitment(ReceiveNode& node, const T_DIMSE_N_ActionRQ& request, const std::string& abstractSyntax,
-                                 DcmDataset* data, const std::string& calling, const std::string& who) {
+CommitmentAnswer checkCommitment(ReceiveNode& node, const T_DIMSE_N_ActionRQ& request,
+                                 const std::string& abstractSyntax, DcmDataset* data, const std::string& calling,
+                                 const std::string& who) {
     CommitmentAnswer answer;
     std::string why;
     const auto peer = node.settings().peers.find(calling);

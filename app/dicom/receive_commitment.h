@@ -52,8 +52,9 @@ struct CommitmentAnswer {
 // Checks an N-ACTION from `calling` (`who` in the log) that came on the
 // context of `abstractSyntax`, with its data set `data` (null when none
 // came): the answer's status, logged with its reason when it fails.
-CommitmentAnswer checkCommitment(ReceiveNode& node, const T_DIMSE_N_ActionRQ& request, const std::string& abstractSyntax,
-                                 DcmDataset* data, const std::string& calling, const std::string& who);
+CommitmentAnswer checkCommitment(ReceiveNode& node, const T_DIMSE_N_ActionRQ& request,
+                                 const std::string& abstractSyntax, DcmDataset* data, const std::string& calling,
+                                 const std::string& who);
 
 // After the N-ACTION's answer (`answered`: it was sent): starts the
 // process that reports when the answer was a success.

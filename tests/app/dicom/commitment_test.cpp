@@ -79,6 +79,7 @@ TEST(Commitment, RequestsAreReadFieldByField) {
         {requestOf("1.2.3", {{"", "1.2.3.4"}}), 0x0120},           // or its class
         {requestOf("1.2.3", {{kNm, "1.2.x"}}), 0x0115},            // no UID
         {requestOf("1.2.3", {{kNm, std::string(65, '1')}}), 0x0115},  // too long
+        {requestOf(std::string(1 << 20, '1').c_str(), {{kNm, "1.2"}}), 0x0115},  // refused before it is copied
     };
     for (const auto& c : cases) {
         DcmDataset data(c.data);

@@ -106,7 +106,8 @@ TEST(ReceiveCommitment, WhatWasSentIsCommittedAlsoAfterARestartAndNothingElse) {
     ASSERT_TRUE(file.loadFile(dcm.c_str()).good() &&
                 file.getDataset()->findAndGetOFString(DCM_SOPInstanceUID, instance).good());
     const std::string nm = UID_NuclearMedicineImageStorage;
-    const std::vector<std::string> options = {"--keep", dir.file("keep"), "--peer", "TESTPACS=127.0.0.1:" + pacsPort(pacs)};
+    const std::vector<std::string> options = {"--keep", dir.file("keep"), "--peer",
+                                              "TESTPACS=127.0.0.1:" + pacsPort(pacs)};
     fs::create_directories(dir.file("keep"));
     std::string answer;
     {
@@ -117,7 +118,8 @@ TEST(ReceiveCommitment, WhatWasSentIsCommittedAlsoAfterARestartAndNothingElse) {
         ASSERT_FALSE(transaction.empty()) << stored << node.log();
         EXPECT_EQ(statusOf(pacs, transaction, answer), "Success") << answer << node.log();
         EXPECT_NE(answer.find(instance.c_str()), std::string::npos) << answer;
-        EXPECT_EQ(statusOf(pacs, ask(pacs, nm, "1.2.826.0.1.3680043.9.9999.1"), answer), "Failure") << answer << node.log();
+        EXPECT_EQ(statusOf(pacs, ask(pacs, nm, "1.2.826.0.1.3680043.9.9999.1"), answer), "Failure")
+            << answer << node.log();
         EXPECT_NE(answer.find("\"FailureReason\" : 274"), std::string::npos) << answer;  // 0x0112
     }
     Node restarted(dir, port, options);
