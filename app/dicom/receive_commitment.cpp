@@ -211,6 +211,15 @@ bool addCommitmentContext(DcmSharedSCPConfig& config, const ReceiveSettings& set
     return config->addPresentationContext(UID_StorageCommitmentPushModelSOPClass, uncompressed()).good();
 }
 
+std::string commitmentAnnouncement(const ReceiveSettings& settings) {
+    if (settings.keep.empty()) return {};
+    std::string peers;
+    for (const auto& [title, peer] : settings.peers)
+        peers += (peers.empty() ? "" : ", ") + title + " at " + peer.address + ":" + std::to_string(peer.port);
+    return peers.empty() ? "storage commitment: no --peer AET=HOST:PORT, so every request is refused"
+                         : "storage commitment: reports to " + peers;
+}
+
 bool proposesCommitment(const T_ASC_Parameters& params) {
     auto& asked = const_cast<T_ASC_Parameters&>(params);
     const int count = ASC_countPresentationContexts(&asked);

@@ -33,6 +33,9 @@ inline constexpr int kMostReporters = 16;
 // objects; false when DCMTK refuses it.
 bool addCommitmentContext(DcmSharedSCPConfig& config, const ReceiveSettings& settings);
 
+// The start's line on storage commitment (empty without --keep).
+std::string commitmentAnnouncement(const ReceiveSettings& settings);
+
 // Whether an association request proposes the Storage Commitment context
 // (for the words of its refusal without --keep).
 bool proposesCommitment(const T_ASC_Parameters& params);

@@ -124,6 +124,7 @@ void ReceiveNode::announce() {
         std::to_string(settings_.maxAssociations) + " associations at once (" + std::to_string(settings_.maxPerHost) +
         " per host), " + std::to_string(settings_.maxMemoryMiB) + " MiB of memory for all, objects up to " +
         std::to_string(settings_.maxObjectBytes >> 20) + " MiB");
+    if (const std::string line = commitmentAnnouncement(settings_); !line.empty()) log(line);
     log(callers.empty() ? "no caller is allowed: every association will be refused (give --allow AET[@HOST])"
                         : "allowed to store: " + callers);
     for (const Caller& caller : settings_.allowed)
