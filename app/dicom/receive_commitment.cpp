@@ -15,6 +15,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <charconv>
@@ -314,8 +315,12 @@ void startCommitmentReport(ReceiveNode& node, CommitmentAnswer& answer, bool ans
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGTERM, &action, nullptr);
     ::signal(SIGALRM, SIG_IGN);
-    if (answer.slot > 3) ::close_range(3, static_cast<unsigned>(answer.slot - 1), 0);
-    ::close_range(static_cast<unsigned>(answer.slot + 1), ~0U, 0);
+    const auto slot = static_cast<unsigned>(answer.slot);
+    const bool closed = (slot <= 3 || ::close_range(3, slot - 1, 0) == 0) &&
+                        ::close_range(std::max(slot + 1, 3u), ~0U, 0) == 0;
+    const long most = closed ? 0 : ::sysconf(_SC_OPEN_MAX);  // one by one where close_range is refused
+    for (int fd = 3; fd < most; ++fd)
+        if (fd != answer.slot) ::close(fd);
     ::_exit(report(node, answer, nodePid));
 }
 
