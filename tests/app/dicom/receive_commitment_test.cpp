@@ -165,7 +165,8 @@ TEST(ReceiveCommitment, WithTlsTheReportGoesOverTls) {
     std::string answer;
     EXPECT_EQ(statusOf(pacs, ask(pacs, UID_NuclearMedicineImageStorage, "1.2.3.4"), answer), "Failure")
         << answer << node.log();
-    EXPECT_TRUE(node.logs("report sent to TESTPACS")) << node.log();
+    // Logged once the association that carried it is released.
+    EXPECT_TRUE(waitUntil([&] { return node.logs("report sent to TESTPACS"); }, 10)) << node.log();
 }
 
 }  // namespace
