@@ -36,7 +36,7 @@ qc::QcPicture qcPictureOf(const Inspection& ins) {
     for (const double a : r.axial) p.axial.push_back(a + 1);
     for (const double l : r.lateral) p.lateral.push_back(l + 1);
     p.detectors = r.detectors;
-    p.motionPixels = qc::limit(qc::Limit::Motion);
+    p.motionPixels = qc::limit(qc::Limit::Shift);
     p.warnView = r.motionWarning ? r.warnView : -1;
     p.warn = r.warning();
     // The words are the report's: its "qc" lines, the verdict first.
