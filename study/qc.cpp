@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 
 namespace trevik::qc {
 
@@ -146,6 +147,17 @@ void beatsLost(const std::vector<double>& frameCounts, Result& r) {
 }
 
 }  // namespace
+
+void describe(Facts& facts, const StudyRecord& record) {
+    const auto fill = [](std::string& to, const char* field, std::size_t width) {
+        if (to.empty()) to.assign(field, strnlen(field, width));
+    };
+    fill(facts.patientId, record.id, sizeof record.id);
+    fill(facts.patientName, record.name, sizeof record.name);
+    fill(facts.date, record.date, sizeof record.date);
+    fill(facts.time, record.time, sizeof record.time);
+    fill(facts.comment, record.comment, sizeof record.comment);
+}
 
 double Result::largestMotion() const {
     double most = 0;

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "study/study.h"
+
 namespace trevik::qc {
 
 // Every figure the checks compare with, in one table; the manual page
@@ -59,8 +61,13 @@ struct Facts {
     long long rejectedBeats = -1;
     bool scatter = false;     // a scatter window of the coded nuclide: not judged for motion
     double arcDegrees = 180;  // the arc all views cover together
-    std::string patientId, patientName, date, time, series, window;
+    double startAngle = 0;    // the first view's angle, degrees
+    std::string patientId, patientName, date, time, series, window, comment;
 };
+
+// Fills the patient's ID and name, the study's date and time and the
+// comment from `record` where `facts` has none.
+void describe(Facts& facts, const StudyRecord& record);
 
 constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
 

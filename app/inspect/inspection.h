@@ -55,6 +55,7 @@ struct Inspection {
     Montage montage;     // empty unless asked for and the file has frames to draw
     std::string noMontage;  // why the montage is empty, when it was asked for
     qc::Result qc;          // the quality control of the frames, for its pictures
+    qc::Facts qcFacts;      // what it knew besides the frames, for the page
     // A DICOM file handed on to trevik-dicom, which drew its quality
     // control's pictures: the report's lines naming them, and whether one
     // could not be written (said on standard error by trevik-dicom).

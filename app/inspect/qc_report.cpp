@@ -155,6 +155,7 @@ std::string oneDecimal(double value) {
 
 void reportQc(Text& t, const qc::Frames& frames, Inspection& ins, const qc::Facts& facts) {
     ins.qc = qc::check(frames, facts);
+    ins.qcFacts = facts;
     const qc::Result& r = ins.qc;
     Verdict& v = ins.verdict;
     if (!r.checked) {
