@@ -188,7 +188,8 @@ Result check(const Frames& frames, const Facts& facts) {
     r.detectors = n > 1 && r.views % n == 0 && r.views / n >= 3 ? n : 1;
     double total = 0;
     for (const double c : divisionCounts) total += c;
-    if (total > 0) {
+    // Too few views say nothing of the arc.
+    if (total > 0 && r.views >= limit(Limit::MotionViews)) {
         viewCounts(frameCounts, r.detectors, r);
         beatsLost(frameCounts, r);
     }

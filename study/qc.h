@@ -35,7 +35,7 @@ inline constexpr Threshold kThresholds[] = {
     {"creep", 1.0, "pixels: a gradual axial move over the acquisition this large warns"},
     {"view-counts", 85.0, "% of the arc's smooth change: a view holding fewer counts warns"},
     {"beats-lost", 85.0, "% of its usual share: a division holding less in two views or more warns"},
-    {"motion-views", 8.0, "views: with fewer, motion is not judged"},
+    {"motion-views", 8.0, "views: with fewer, motion, view counts and beats per view are not judged"},
     {"window", 10.0, "pixels: the heart's centroid is taken this far around its hottest region, each way"},
     {"search", 4.0, "pixels: how far from the last view's centroid the heart's hottest region is looked for"},
     {"level", 50.0, "% of the hottest region's mean: pixels below it are left out of the heart's centroid"},

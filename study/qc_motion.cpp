@@ -20,6 +20,7 @@ namespace {
 constexpr std::size_t kPixels = static_cast<std::size_t>(kSide) * kSide;
 constexpr int kBox = 2;  // the hottest region is a 5 x 5 box: its centre and 2 pixels each way
 constexpr int kBand = 14;  // the heart's columns: this far each way from its lateral centroid
+constexpr double kStandsOut = 2.0;  // a heart's region: at least this many times the view's mean
 constexpr int kMostApart = 4;  // pixels: a heart strays no further from its middle
 constexpr double kPi() { return 3.14159265358979323846; }
 
@@ -112,7 +113,12 @@ void track(const Result& r, int first, int last, std::vector<double>& axial, std
         int hotRow = row, hotColumn = column;
         hottest(smooth.data(), hotRow, hotColumn, reach, best);
         reach = static_cast<int>(limit(Limit::Search));
-        if (!(best > 0)) continue;  // nothing stands out: no centroid, the window stays
+        // Nothing stands out (no counts, or a region no hotter than the
+        // view's mean): no centroid, the window stays.
+        double mean = 0;
+        for (std::size_t k = 0; k < kPixels; ++k) mean += smooth[k];
+        mean /= static_cast<double>(kPixels);
+        if (!(best > 0) || best / ((2 * kBox + 1) * (2 * kBox + 1)) < kStandsOut * mean) continue;
         const double level = limit(Limit::Level) / 100.0 * best / ((2 * kBox + 1) * (2 * kBox + 1));
         double y = hotRow, x = hotColumn;
         bool found = false;
@@ -165,16 +171,21 @@ double alignShift(const std::vector<double>& a, const std::vector<double>& b) {
         sb += b[static_cast<std::size_t>(y)];
     }
     if (!(sa > 0) || !(sb > 0)) return 0;
-    const double k = sb / sa;
+    const double scale = sb / sa;
+    double energy = 0;
+    for (const double v : b) energy += v * v;
     constexpr int kFrom = 4, kTo = kSide - 4, kReach = 8;
+    // The nearest shift first, so that a profile without features (or
+    // whose shifts all fit alike) gives none.
     double best = 1e300, s = 0;
-    for (int t = -kReach; t <= kReach; ++t) {
+    for (int i = 0; i <= 2 * kReach; ++i) {
+        const int t = i % 2 ? (i + 1) / 2 : -i / 2;
         double e = 0;
         for (int y = kFrom; y < kTo; ++y) {
-            const double d = b[static_cast<std::size_t>(y)] - k * at(a, y - t);
+            const double d = b[static_cast<std::size_t>(y)] - scale * at(a, y - t);
             e += d * d;
         }
-        if (e < best) {
+        if (e < best - 1e-9 * energy) {
             best = e;
             s = t;
         }
@@ -182,11 +193,11 @@ double alignShift(const std::vector<double>& a, const std::vector<double>& b) {
     for (int pass = 0; pass < 4; ++pass) {
         double num = 0, den = 0;
         for (int y = kFrom; y < kTo; ++y) {
-            const double g = k * (at(a, y - s + 1) - at(a, y - s - 1)) / 2;
-            num += g * (b[static_cast<std::size_t>(y)] - k * at(a, y - s));
+            const double g = scale * (at(a, y - s + 1) - at(a, y - s - 1)) / 2;
+            num += g * (b[static_cast<std::size_t>(y)] - scale * at(a, y - s));
             den += g * g;
         }
-        if (!(den > 0)) break;
+        if (!(den > 1e-12 * sb * sb)) break;
         s -= num / den;
         s = std::clamp(s, -double(kReach), double(kReach));
     }

@@ -15,9 +15,12 @@
 namespace trevik::inspect {
 
 // Dicom: a DICOM Part 10 file, inspected by trevik-dicom where installed.
-enum class FileKind { Source, Gsd, Dicom, Unknown };
+// Other: a file that is readable but neither a source nor a .gsd (a picture
+// the node wrote beside its studies, notes): listed, not a failed source.
+// Unknown: a file that cannot be read.
+enum class FileKind { Source, Gsd, Dicom, Unknown, Other };
 
-// "source", "gsd", "dicom" or "unknown".
+// "source", "gsd", "dicom", "unknown" or "other".
 const char* kindName(FileKind kind);
 
 // What trevik answers for a file given as its source, and why.
