@@ -132,7 +132,7 @@ void reportMotion(Text& t, const qc::Result& r, Verdict& v) {
     else
         t << "qc motion: judged on the whole body's counts (" << (r.divisions > 1 ? "no region behaves as a heart" : "an ungated study")
           << "), its middle near row " << r.heartRow + 1;
-    if (r.detectors == 2) t << "; two detectors judged apart, the second " << oneDecimal(r.detectorOffset) << " pixels from the first";
+    if (r.detectors == 2) t << "; two detectors tracked apart, the second " << oneDecimal(r.detectorOffset) << " pixels from the first";
     t << "\n";
     if (r.motions.empty()) t << "qc motion: no shift, bounce or creep found\n";
     for (const qc::Motion& m : r.motions)

@@ -70,11 +70,13 @@ TEST(InspectQc, TheThreeColumnsOfASourceAndOfItsGsdAgree) {
     // Ungated, 6 views: no curve, no track; no frames at all: "-".
     EXPECT_EQ(std::vector<std::string>(lines[3].begin() + 7, lines[3].end()), (std::vector<std::string>{"", "", "ok"}));
     EXPECT_EQ(std::vector<std::string>(lines[4].begin() + 7, lines[4].end()), (std::vector<std::string>{"", "", "-"}));
-    EXPECT_EQ(run.err, "trevik-inspect: 5 files; exit code 0: 3, 2: 2; 2 with warnings\n");
+    EXPECT_EQ(lines[4][1], "other") << "notes are listed, not failed";
+    EXPECT_EQ(run.err, "trevik-inspect: 5 files; exit code 0: 3, 2: 1; other: 1; 2 with warnings\n");
 
     // The report says the same in words.
     const test::ProcessResult report = test::runProcess(kInspect, {dir.file("moved.prj")});
-    EXPECT_NE(report.out.find("\nwarning: qc motion: the heart moves 2.0 pixels axially at view 12 (1.0 pixels or more)\n"),
+    EXPECT_NE(report.out.find("\nwarning: qc motion: the heart shifts abruptly 2.0 pixels axially at view 12 (0.75 pixels or "
+                              "more)\nqc advice: look at the cine"),
               std::string::npos)
         << report.out;
     EXPECT_NE(report.out.find("\nqc: warn\n"), std::string::npos);
