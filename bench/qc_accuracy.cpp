@@ -9,8 +9,10 @@
 // and bowel activity from a generator seeded per study. Two seed sets: the
 // one the thresholds were tuned on, and one held out, reported apart.
 //
-// Usage: qc-accuracy [STUDIES-PER-KIND] (default 20). Not part of the test
-// run; prints the results table of BENCHMARKS.md.
+// Usage: qc-accuracy [STUDIES-PER-KIND [KIND]] (default 20 of every kind; KIND:
+// the kinds whose name holds it). Not part of the test run; prints the
+// results table of BENCHMARKS.md. With QC_ACCURACY_VERBOSE set, the
+// warnings of every study warned go to standard error.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -18,6 +20,7 @@
 #include <cstdlib>
 #include <functional>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -164,6 +167,12 @@ Tally run(const Kind& kind, std::uint64_t firstSeed, int count) {
         inspect::Inspection ins;
         inspect::reportQc(text, in, ins, facts);
         t.heartWords += text.str().find("heart") != std::string::npos;
+        // QC_ACCURACY_VERBOSE: the warnings of each study warned, on standard error.
+        if (std::getenv("QC_ACCURACY_VERBOSE") && (motionOnly ? r.motionWarning : r.warning())) {
+            std::istringstream lines(text.str());
+            for (std::string line; std::getline(lines, line);)
+                if (line.starts_with("warning: ")) std::fprintf(stderr, "%s seed %llu: %s\n", kind.name, static_cast<unsigned long long>(firstSeed + static_cast<std::uint64_t>(i)), line.c_str());
+        }
     }
     return t;
 }
