@@ -277,6 +277,8 @@ void describeWindow(DcmItem& data, int window, qc::Facts& facts) {
     });
     if (chosen == windows.end()) return;
     facts.window = romanisedAscii(entryText(*chosen, "keV"));
+    facts.window.erase(std::unique(facts.window.begin(), facts.window.end(), [](char a, char b) { return a == ' ' && b == ' '; }),
+                       facts.window.end());
     double lower = 0, upper = 0;
     const auto number = [](const std::string& text, double& value) {
         char* end = nullptr;

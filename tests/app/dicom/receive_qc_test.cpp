@@ -27,11 +27,12 @@ struct QcNode {
     TempDir dir;
     int port = freePort();
     pid_t pid = -1;
-    QcNode() {
+    explicit QcNode(const std::vector<std::string>& more = {}) {
         fs::create_directory(dir.file("in"));
-        pid = spawn(kTrevikDicom, {"receive", "--aet", "NODE", "--port", std::to_string(port), "--inbox", dir.file("in"),
-                                   "--allow", "CAM", "--qc", "--qc-pictures"},
-                    dir.file("node.log"));
+        std::vector<std::string> args = {"receive", "--aet", "NODE", "--port", std::to_string(port), "--inbox", dir.file("in"),
+                                         "--allow", "CAM", "--qc", "--qc-pictures"};
+        args.insert(args.end(), more.begin(), more.end());
+        pid = spawn(kTrevikDicom, args, dir.file("node.log"));
         for (int i = 0; i < 200 && readFile(dir.file("node.log")).find("listening as NODE") == std::string::npos; ++i)
             ::usleep(50000);
     }
@@ -161,6 +162,20 @@ TEST(ReceiveQc, ACameraObjectWithoutAHeartIsJudgedAsABody) {
     const ProcessResult listed = runProcess(kInspectProgram, {"--tsv", node.dir.file("in")});
     EXPECT_EQ(listed.exitCode, 0);
     EXPECT_NE(listed.err.find("; other: 1; "), std::string::npos) << listed.err;
+
+    // Window 3 (56-63 keV) taken of the object with 201Tl coded: a scatter
+    // window, not judged for motion, and its page says so.
+    QcNode chosen({"--energy-window", "3"});
+    const std::string code = "(0054,0016)[0].(0054,0300)[0].";
+    ASSERT_EQ(runProcess("dcmodify", {"-nb", "-m", code + "(0008,0100)=60057003", "-m", code + "(0008,0104)=^201^Thallium",
+                                      node.dir.file("six.dcm")}).exitCode, 0);
+    ASSERT_TRUE(chosen.store(node.dir.file("six.dcm")));
+    const auto scatter = chosen.inbox(".qc.png");
+    ASSERT_EQ(scatter.size(), 1u) << readFile(chosen.dir.file("node.log"));
+    std::string words;
+    for (const Box& b : readPage(scatter[0]).lines) words += b.text + "\n";
+    EXPECT_NE(words.find("energy window 3 SC70L 56-63 keV (scatter)"), std::string::npos) << words;
+    EXPECT_NE(words.find("\nqc motion: a scatter window of the nuclide: not judged for motion\n"), std::string::npos) << words;
 
     // The body phantom: none of its lines says heart either.
     const std::string body = synthesiseAndExport({"--phantom", "--body", "--divisions", "0", "--frames", "64", "--counts",
