@@ -58,6 +58,7 @@ constexpr Option kReceiveOptions[] = {
     {"--inbox", "DIR", "where the .gsd files go"},
     {"--allow", "AET[@HOST]|cn=NAME", "a caller that may store (repeat it); none: every association is refused"},
     {"--keep", "DIR", "also keeps every object received, as it was sent"},
+    {"--peer", "AET=HOST:PORT", "where storage commitment reports to AET go (repeat it); needs --keep"},
     {"--listen", "ADDR", "the one IPv4 address it listens on (default: every one)"},
     {"--max-associations", "N", "associations served at once, 1 to 64 (default 8)"},
     {"--max-per-host", "N", "associations at once from one address (default 4)"},
