@@ -15,6 +15,7 @@
 
 #include "app/window/help.h"
 #include "app/window/window_text.h"
+#include "reader/dicom/dicom_source.h"
 #include "study/rules.h"
 
 namespace trevik::window {
