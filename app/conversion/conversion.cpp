@@ -29,11 +29,16 @@ Status Conversion::load(std::string_view source) {
 Status Conversion::load(std::string_view source, FrameSink& sink, const LoadOptions& options) {
     if (Status s = takePath(inputPath_, source); !s.ok()) return s;
     resetGating(facts_.record);
-    if (dicom::isDicomFile(inputPath_.c_str())) {
-        if (dicomReader_) return dicomReader_(inputPath_.c_str(), facts_, sink, choice_, options);
+    if (dicomReader_ && dicom::isDicomFile(inputPath_.c_str()))
+        return dicomReader_(inputPath_.c_str(), facts_, sink, choice_, options);
+    // Without a DICOM reader the marker is looked for only in a file that is
+    // no projection file (a DICOM file's preamble would have to be made to
+    // look like a projection header to be one), which spares every
+    // conversion of a projection file opening its source once more.
+    Status s = loadStudy(inputPath_.c_str(), facts_, sink, options);
+    if (!dicomReader_ && s.reason == Reason::NotRecognised && dicom::isDicomFile(inputPath_.c_str()))
         return statusOf(Reason::DicomNeedsTrevikDicom);
-    }
-    return loadStudy(inputPath_.c_str(), facts_, sink, options);
+    return s;
 }
 
 Status Conversion::loadHeld(const HeldDicomReader& reader) {
