@@ -8,9 +8,13 @@
  *
  * An argument holding "{run}" names a file the run writes: "{run}" becomes
  * the number of the run, and the file is removed after the run, outside the
- * timed span, so that every run writes a new file.
+ * timed span, so that every run writes a new file. So is every other file of
+ * its directory whose name starts as the file's does up to the number and
+ * goes on with no further digit ("out-3.gsd" also removes "out-3-ew1.gsd",
+ * "n3" removes "n3.nii" and "n3a.json"): the files a run names after it.
  *
  * Usage: alternate RUNS WARMUP COMMAND-A... -- COMMAND-B... [-- COMMAND-C...] */
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -22,10 +26,29 @@
 #define MAX_ARGS 16
 
 /* Runs argv once with "{run}" replaced by `number`; returns its wall time. */
+/* Removes `path` and every file beside it named as it is up to `stem`
+ * characters (the name through the run's number) with no digit next. */
+static void removeRunFiles(const char* path, size_t stem) {
+    unlink(path);
+    const char* slash = strrchr(path, '/');
+    const size_t start = slash ? (size_t)(slash - path) + 1 : 0;
+    if (stem <= start) return;
+    char directory[4096];
+    snprintf(directory, sizeof directory, "%.*s", start ? (int)start : 1, start ? path : ".");
+    DIR* dir = opendir(directory);
+    if (!dir) return;
+    const char* name = path + start;
+    const size_t length = stem - start;
+    for (struct dirent* e; (e = readdir(dir)) != NULL;)
+        if (strncmp(e->d_name, name, length) == 0 && !(e->d_name[length] >= '0' && e->d_name[length] <= '9'))
+            unlinkat(dirfd(dir), e->d_name, 0);
+    closedir(dir);
+}
+
 static double runOnce(char** argv, int number) {
     char buffers[MAX_ARGS][4096];
     char* args[MAX_ARGS + 1];
-    int fresh[MAX_ARGS] = {0};
+    size_t fresh[MAX_ARGS] = {0}; /* the length of the name through the number, or 0 */
     int n = 0;
     for (; argv[n] != NULL; ++n) {
         const char* mark = strstr(argv[n], "{run}");
@@ -35,9 +58,11 @@ static double runOnce(char** argv, int number) {
         }
         args[n] = argv[n];
         if (mark) {
-            snprintf(buffers[n], sizeof buffers[n], "%.*s%d%s", (int)(mark - argv[n]), argv[n], number, mark + 5);
+            const int stem = snprintf(buffers[n], sizeof buffers[n], "%.*s%d", (int)(mark - argv[n]), argv[n], number);
+            snprintf(buffers[n] + stem, sizeof buffers[n] - (size_t)stem, "%s", mark + 5);
             args[n] = buffers[n];
-            fresh[n] = 1;
+            fresh[n] = strchr(mark + 5, '/') ? 0 : (size_t)stem; /* a number in a directory's name: the file alone */
+            if (!fresh[n]) fresh[n] = (size_t)-1;
         }
     }
     args[n] = NULL;
@@ -64,8 +89,10 @@ static double runOnce(char** argv, int number) {
         exit(2);
     }
     clock_gettime(CLOCK_MONOTONIC, &end);
-    for (int i = 0; i < n; ++i)
-        if (fresh[i]) unlink(args[i]);
+    for (int i = 0; i < n; ++i) {
+        if (fresh[i] == (size_t)-1) unlink(args[i]);
+        else if (fresh[i]) removeRunFiles(args[i], fresh[i]);
+    }
     return (double)(end.tv_sec - start.tv_sec) * 1e3 + (double)(end.tv_nsec - start.tv_nsec) / 1e6;
 }
 
