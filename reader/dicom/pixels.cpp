@@ -111,13 +111,11 @@ Status storedFrames(DcmDataset& data, E_TransferSyntax xfer, const SampleForm& f
 void convertFrame(const SampleForm& form, const void* raw, int side, const FrameForm& wanted, std::int16_t* out,
                   CountChanges& changes) {
     const int samples = side * side;
-    std::vector<std::int16_t> whole;
+    // A 128 x 128 frame to reduce is converted here first: 32 KiB on the
+    // stack, neither allocated nor cleared for every frame.
+    std::int16_t whole[128 * 128];
     const bool reduce = side == 128 && wanted.matrix == FrameForm::Matrix::Reduced;
-    std::int16_t* target = out;
-    if (reduce) {
-        whole.resize(static_cast<std::size_t>(samples));
-        target = whole.data();
-    }
+    std::int16_t* target = reduce ? whole : out;
     const bool tenfold = wanted.samples == FrameForm::Samples::Tenfold;
     if (form.bitsAllocated == 16 && form.bitsStored == 16 && !form.rescaled) {
         // The form cameras write: each stored word is the sample's own bits,
@@ -127,7 +125,7 @@ void convertFrame(const SampleForm& form, const void* raw, int side, const Frame
             for (int i = 0; i < samples; ++i) target[i] = scaleSample(static_cast<std::int16_t>(words[i]));
         else
             for (int i = 0; i < samples; ++i) target[i] = static_cast<std::int16_t>(words[i]);
-        if (reduce) reduceTo64(whole.data(), out);
+        if (reduce) reduceTo64(whole, out);
         return;
     }
     for (int i = 0; i < samples; ++i) {
@@ -142,7 +140,7 @@ void convertFrame(const SampleForm& form, const void* raw, int side, const Frame
             target[i] = tenfold ? scaleSample(sample) : sample;
         }
     }
-    if (reduce) reduceTo64(whole.data(), out);
+    if (reduce) reduceTo64(whole, out);
 }
 
 }  // namespace trevik::dicom
