@@ -31,14 +31,10 @@ Status Conversion::load(std::string_view source, FrameSink& sink, const LoadOpti
     resetGating(facts_.record);
     if (dicomReader_ && dicom::isDicomFile(inputPath_.c_str()))
         return dicomReader_(inputPath_.c_str(), facts_, sink, choice_, options);
-    // Without a DICOM reader the marker is looked for only in a file that is
-    // no projection file (a DICOM file's preamble would have to be made to
-    // look like a projection header to be one), which spares every
-    // conversion of a projection file opening its source once more.
-    Status s = loadStudy(inputPath_.c_str(), facts_, sink, options);
-    if (!dicomReader_ && s.reason == Reason::NotRecognised && dicom::isDicomFile(inputPath_.c_str()))
-        return statusOf(Reason::DicomNeedsTrevikDicom);
-    return s;
+    // Without a DICOM reader the projection loader refuses a DICOM file
+    // itself (DicomNeedsTrevikDicom), from the opening bytes it reads anyway:
+    // a conversion of a projection file opens its source once.
+    return loadStudy(inputPath_.c_str(), facts_, sink, options);
 }
 
 Status Conversion::loadHeld(const HeldDicomReader& reader) {

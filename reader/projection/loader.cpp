@@ -218,6 +218,8 @@ Status loadStudy(const char* path, StudyFacts& study, FrameSink& sink, const Loa
         return ended(out, w.error == ENOMEM ? Reason::NoMemory : Reason::CannotOpen);
     }
     const FormatProbe probe = examineFormat(stream.get());
+    // A DICOM file is the DICOM reader's, whatever its preamble holds.
+    if (probe.dicomMarker) return ended(out, Reason::DicomNeedsTrevikDicom);
     w.probe = probe.finding;
     if (probe.finding != ProbeFinding::Recognised) {
         w.group = probe.group;
