@@ -84,7 +84,7 @@ Status writeStudies(ReceiveNode& node, DcmDataset& dataset, InstanceFiles& files
         inspect::Inspection ins;
         ins.path = files.name() + gsd;
         std::string words;
-        checkReceived(*study, dataset, ins, words);
+        checkReceived(*study, dataset, planned.choice.energyWindow, ins, words);
         if (settings.qc) node.log("qc " + files.name() + gsd + ": " + words);
         if (!settings.qcPictures) continue;
         const std::string png = planned.suffix + ".qc.png";
