@@ -352,6 +352,15 @@ TEST(Import, TrevikAndTrevikInspectWithoutTrevikDicomOrWithOneThatCannotStart) {
     run = runProcess(trevik, {object, dir.file("x.gsd")});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.err.find("a library it needs is missing"), std::string::npos) << run.err;
+    // One that ends by a signal: said, with its name, not "reinstall".
+    writeText(dir.file("bin/trevik-dicom"), "#!/bin/sh\nkill -SEGV $$\n");
+    run = runProcess(trevik, {object, dir.file("x.gsd")});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("trevik-dicom ended by SIGSEGV (Segmentation fault)"), std::string::npos) << run.err;
+    run = runProcess(dir.file("bin/trevik-inspect"), {object});
+    EXPECT_NE(run.out.find("ended by SIGSEGV (Segmentation fault) while inspecting the file"), std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.out.find("reinstall"), std::string::npos) << run.out;
 }
 
 }  // namespace
