@@ -39,9 +39,6 @@ struct MetaEnd {
 };
 constexpr Encoding kExplicitLittle{true, false}, kImplicitLittle{false, false}, kExplicitBig{true, true};
 
-// One open level: a data set or item (elements inside), or a sequence
-// (items inside); fragments are the items of encapsulated pixel data,
-// whose contents are no data set.
 // A region is a value of defined length that the scan reads as a sequence
 // because it starts with an item, where the parser may read bytes instead
 // (UN, or implicit VR where the tag says): the scan resumes at its end.
@@ -50,6 +47,9 @@ enum class Region : std::uint8_t {
     Bytes,  // explicit UN: the parser reads bytes
     Maybe,  // implicit: the parser reads a sequence or bytes, by the tag
 };
+// One open level: a data set or item (elements inside), or a sequence
+// (items inside); fragments are the items of encapsulated pixel data,
+// whose contents are no data set.
 struct Level {
     bool sequence = false;
     bool fragments = false;
@@ -97,8 +97,9 @@ private:
         return word16(at, e, group) && word16(at + 2, e, element) && group == kItemGroup &&
                (element == kItem || element == kSequenceEnd);
     }
-    // An element's header at the position: its tag, VR ("  " when
-    // implicit), length; advances past it.
+    // An element's header at the position: its tag, how its VR bytes are
+    // read (kUnsaid: none, as in implicit VR, a sequence, an item or a
+    // delimiter), its length; advances past it.
     bool header(const Encoding& e, bool inSequence, std::uint16_t& group, std::uint16_t& element, VrRule& rule,
                 std::uint32_t& length);
     bool open(std::uint64_t end, Encoding encoding, bool fragments, Region region = Region::None);
