@@ -115,8 +115,8 @@ constexpr Entry kWords[] = {
     {Reason::DicomPixelDataLonger, kNotSupported, 0,
      QT_TRANSLATE_NOOP("status", "the pixel data holds more than its frames: %1 bytes, %2 more than %3 of %4 bytes")},
     {Reason::DicomSequenceOverrun, kNotSupported, 0,
-     QT_TRANSLATE_NOOP("status", "a value read as a sequence whose items run past its length: its nesting cannot be "
-                                 "checked")},
+     QT_TRANSLATE_NOOP("status", "a value read as a sequence whose items do not end at its length: its nesting "
+                                 "cannot be checked")},
     {Reason::DicomRescale, kNotSupported, 0,
      QT_TRANSLATE_NOOP("status", "Rescale Slope or Rescale Intercept is not a finite number, the slope is 0, or the "
                                  "rescaled counts are not finite")},

@@ -212,8 +212,8 @@
         <translation>画素データがフレームより長くなっています: %1 バイトあり、%3 (各 %4 バイト) より %2 バイト多くあります</translation>
     </message>
     <message>
-        <source>a value read as a sequence whose items run past its length: its nesting cannot be checked</source>
-        <translation>シーケンスとして読む値の項目がその長さを越えています: 入れ子の深さを確かめられません</translation>
+        <source>a value read as a sequence whose items do not end at its length: its nesting cannot be checked</source>
+        <translation>シーケンスとして読む値の項目がその長さで終わっていません: 入れ子の深さを確かめられません</translation>
     </message>
     <message>
         <source>Rescale Slope or Rescale Intercept is not a finite number, the slope is 0, or the rescaled counts are not finite</source>

@@ -113,9 +113,9 @@ private:
     // parser reads that region as bytes, or refuses the object; false
     // outside regions (the parser refuses the object).
     bool misplaced();
-    // A region's contents run past its end: on after the outermost region
-    // the parser reads as bytes, or false (refused: the parser could read
-    // either way).
+    // A region's contents do not end at its end (they run past it, or its
+    // delimiter comes first): on after the outermost region the parser
+    // reads as bytes, or false (refused: the parser could read either way).
     bool overrun();
     bool value(const Level& top, std::uint16_t group, std::uint16_t element, const VrRule& rule, std::uint32_t length,
                bool& stop);
@@ -286,7 +286,13 @@ bool Scan::run(Encoding encoding) {
                 }
                 position_ += length;  // a fragment
             } else if (group == kItemGroup && element == kSequenceEnd) {
-                pop();
+                // A region's delimiter before its end: the parser reads on
+                // from here, or from the end.
+                if (top.region != Region::None && position_ < top.end) {
+                    if (!overrun()) return false;
+                } else {
+                    pop();
+                }
             } else if (!misplaced()) {
                 return true;  // no item where one belongs: the parser refuses the object
             }

@@ -225,6 +225,13 @@ TEST(DicomNesting, EveryVrIsReadAsTheParserReadsItWhateverItsBytes) {
         EXPECT_EQ(deep.reason, Reason::NestedTooDeep) << vr;
         EXPECT_TRUE(check(part10(hidden(vr.c_str(), 3), Form::ExplicitLittle)).ok()) << vr;
     }
+    // UN whose sequence delimiter comes before its end: bytes to the parser.
+    Writer early;
+    early.header(0x0009, 0x0010, "UN", 20);
+    early.header(0xFFFE, 0xE0DD, "", 0);
+    early.header(0x0009, 0x1001, "OB", 0x7FFF'FFF0u);
+    const std::string behind = early.out + nested(200000, Form::ExplicitLittle, false);
+    EXPECT_EQ(check(part10(behind, Form::ExplicitLittle)).reason, Reason::NestedTooDeep);
     // An item group element that is no item or delimiter has its VR.
     EXPECT_EQ(check(part10(hidden("xs", 17, 0xFFFE), Form::ExplicitLittle)).reason, Reason::NestedTooDeep);
     // Encapsulated pixel data in implicit VR: fragments, whatever they hold.
