@@ -12,6 +12,7 @@
 #include <set>
 
 #include "tests/app/dicom/dicom_fixtures.h"
+#include "tests/app/dicom/node_fixture.h"
 #include "tests/app/dicom/pacs_fixture.h"
 #include "tests/app/dicom/frame_vectors.h"
 #include "tests/app/dicom/raw_association.h"
@@ -22,92 +23,6 @@ namespace trevik::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::set<std::string> names(const std::string& dir) {
-    std::set<std::string> found;
-    for (const auto& entry : fs::directory_iterator(dir)) found.insert(entry.path().filename().string());
-    return found;
-}
-
-void waitFor(const std::function<bool()>& done, int seconds) {
-    for (int i = 0; i < seconds * 20 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-}
-
-// The name every file of the instance in `dcm` gets: base-DIGEST.
-std::string instanceName(const std::string& base, const std::string& dcm) {
-    DcmFileFormat file;
-    OFString uid;
-    EXPECT_TRUE(file.loadFile(dcm.c_str()).good() &&
-                file.getDataset()->findAndGetOFString(DCM_SOPInstanceUID, uid).good());
-    return base + "-" + dicom::hexDigest(dicom::Sha256().add(uid.c_str()).finish()).substr(0, 8);
-}
-
-// The bytes of a DICOM file after its meta group (its group length says
-// where that ends).
-std::string datasetBytes(const std::string& path) {
-    const std::string bytes = readFile(path);
-    if (bytes.size() < 144 || bytes.compare(128, 4, "DICM") != 0) return {};
-    const auto at = [&](std::size_t i) { return static_cast<std::size_t>(static_cast<unsigned char>(bytes[i])); };
-    const std::size_t meta = at(140) | at(141) << 8 | at(142) << 16 | at(143) << 24;
-    return bytes.substr(std::min(bytes.size(), 144 + meta));
-}
-
-int endOf(pid_t pid) {
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-// One node called NODE with an inbox and a keep folder of its own.
-class Node {
-public:
-    explicit Node(const std::vector<std::string>& options, int port = freePort()) : port_(port) {
-        fs::create_directory(inbox()), fs::create_directory(keep());
-        std::vector<std::string> args = {"receive", "--aet", "NODE", "--port", std::to_string(port_),
-                                         "--inbox", inbox(), "--keep", keep()};
-        args.insert(args.end(), options.begin(), options.end());
-        pid_ = spawn(kTrevikDicom, args, dir_.file("node.log"));
-        waitFor([&] { return log().find("listening as NODE") != std::string::npos; }, 10);
-    }
-    ~Node() { stop(SIGKILL); }
-    int stop(int signal) {
-        if (pid_ <= 0) return -1;
-        ::kill(pid_, signal);
-        const int end = endOf(pid_);
-        pid_ = -1;
-        return end;
-    }
-    std::vector<std::string> storescu(const std::string& calling) const {
-        return {"-aet", calling, "-aec", "NODE", "127.0.0.1", std::to_string(port_)};
-    }
-    ProcessResult store(const std::string& calling, const std::vector<std::string>& files,
-                        const std::vector<std::string>& options = {}) const {
-        std::vector<std::string> args = storescu(calling);
-        args.insert(args.begin(), options.begin(), options.end());
-        args.insert(args.begin(), "-d");
-        args.insert(args.end(), files.begin(), files.end());
-        return runProcess("storescu", args);
-    }
-    std::string log() const { return readFile(dir_.file("node.log")); }
-    bool logs(const std::string& line) const { return log().find(line) != std::string::npos; }
-    int port() const { return port_; }
-    std::string inbox() const { return dir_.file("in"); }
-    std::string keep() const { return dir_.file("keep"); }
-    const TempDir& dir() const { return dir_; }
-
-private:
-    TempDir dir_;
-    int port_;
-    pid_t pid_ = -1;
-};
-
-// Each file in `folder` equals `expected` (a name there -> the file it equals).
-void expectFiles(const std::string& folder, const std::map<std::string, std::string>& expected) {
-    std::set<std::string> want;
-    for (const auto& [name, file] : expected) want.insert(name);
-    EXPECT_EQ(names(folder), want);
-    for (const auto& [name, file] : expected) EXPECT_EQ(readFile(folder + "/" + name), readFile(file)) << name;
-}
 
 TEST(Receive, ParallelAssociationsEachGiveWhatImportGives) {
     privateNetwork();
@@ -134,28 +49,6 @@ TEST(Receive, ParallelAssociationsEachGiveWhatImportGives) {
     }
     expectFiles(node.inbox(), expected);
     EXPECT_EQ(node.stop(SIGINT), 0);
-}
-
-TEST(Receive, OnlyAllowedCallersMayStoreAndEchoIsAnswered) {
-    privateNetwork();
-    TempDir dir;
-    const std::string dcm = synthesiseAndExport({"--frames", "8"}, dir);
-    {
-        Node nobody({});
-        EXPECT_NE(nobody.log().find("no caller is allowed"), std::string::npos) << nobody.log();
-        EXPECT_NE(runProcess("echoscu", nobody.storescu("CAM")).exitCode, 0);
-    }
-    Node node({"--allow", "CAM@127.0.0.1", "--allow", "PACS@127.0.0.9"});
-    EXPECT_EQ(runProcess("echoscu", node.storescu("CAM")).exitCode, 0);
-    EXPECT_NE(node.store("PACS", {dcm}).exitCode, 0);
-    EXPECT_NE(node.store("OTHER", {dcm}).exitCode, 0);
-    std::vector<std::string> wrongCalled = node.storescu("CAM");
-    wrongCalled[3] = "ELSEWHERE";
-    EXPECT_NE(runProcess("echoscu", wrongCalled).exitCode, 0);
-    for (const char* line : {"C-ECHO from CAM@127.0.0.1 answered", "PACS from 127.0.0.1 is not allowed",
-                             "OTHER from 127.0.0.1 is not allowed", "called ELSEWHERE, but this node is NODE"})
-        EXPECT_NE(node.log().find(line), std::string::npos) << line << "\n" << node.log();
-    EXPECT_TRUE(names(node.inbox()).empty() && names(node.keep()).empty());
 }
 
 TEST(Receive, AnObjectThatCannotBeConvertedFailsWithItsReasonAndIsOnlyKept) {
@@ -258,70 +151,6 @@ TEST(Receive, OrthancPushesAStudyThatArrivesAsAGsd) {
     EXPECT_FALSE(pushed.empty());
     ASSERT_EQ(runProcess(kTrevikDicom, {"import", dcm, dir.file("study.gsd")}).exitCode, 0);
     expectFiles(node.inbox(), {{name + ".gsd", dir.file("study.gsd")}});
-}
-
-TEST(Receive, SlowAndSilentPeersDelayNoOne) {
-    privateNetwork();
-    Node node({"--allow", "ECHO"});
-    std::vector<std::unique_ptr<RawAssociation>> slow;
-    const std::vector<std::uint8_t> request = RawAssociation::request("SLOW", "NODE");
-    for (int i = 0; i < 3; ++i) {
-        slow.push_back(std::make_unique<RawAssociation>("127.0.0.1", "127.0.0.1", node.port()));
-        // The request's header and one byte more; the next would be due in 5 s.
-        ASSERT_TRUE(slow.back()->send({request.begin(), request.begin() + 7}));
-    }
-    RawAssociation silent("127.0.0.1", "127.0.0.1", node.port());
-    const auto start = std::chrono::steady_clock::now();
-    RawAssociation other("127.0.0.2", "127.0.0.1", node.port());
-    EXPECT_TRUE(other.associate("ECHO", "NODE") && other.echo()) << node.log();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
-    // The whole request has a deadline, however the bytes trickle.
-    for (int i = 0; i < 3 && !node.logs("not complete within 10 s"); ++i) {
-        std::this_thread::sleep_for(std::chrono::seconds(5));
-        for (auto& peer : slow) peer->send({request[7 + static_cast<std::size_t>(i)]});
-    }
-    waitFor([&] { return node.logs("not complete within 10 s"); }, 5);
-    EXPECT_EQ(slow[0]->readPdu(), -1);
-    EXPECT_TRUE(node.logs("association request from 127.0.0.1 not read: not complete within 10 s")) << node.log();
-}
-
-TEST(Receive, OneHostCannotTakeEverySlot) {
-    privateNetwork();
-    Node node({"--allow", "ECHO"});
-    std::vector<std::unique_ptr<RawAssociation>> held;
-    for (int i = 0; i < 4; ++i) {
-        held.push_back(std::make_unique<RawAssociation>("127.0.0.1", "127.0.0.1", node.port()));
-        ASSERT_TRUE(held.back()->associate("ECHO", "NODE")) << node.log();
-    }
-    RawAssociation fifth("127.0.0.1", "127.0.0.1", node.port());
-    EXPECT_TRUE(fifth.send(RawAssociation::request("ECHO", "NODE")));
-    EXPECT_EQ(fifth.readPdu(), 0x03);  // A-ASSOCIATE-RJ
-    RawAssociation other("127.0.0.2", "127.0.0.1", node.port());
-    EXPECT_TRUE(other.associate("ECHO", "NODE") && other.echo()) << node.log();
-    EXPECT_TRUE(node.logs("4 associations already open from 127.0.0.1 (--max-per-host)")) << node.log();
-}
-
-TEST(Receive, AnObjectThatTricklesEndsAtItsDeadline) {
-    privateNetwork();
-    Node node({"--allow", "CAM", "--object-timeout", "2"});
-    RawAssociation slow("127.0.0.1", "127.0.0.1", node.port());
-    ASSERT_TRUE(slow.associate("CAM", "NODE", "1.2.840.10008.5.1.4.1.1.20"));
-    ASSERT_TRUE(slow.storeCommand("1.2.840.10008.5.1.4.1.1.20", "1.2.3.4"));
-    ASSERT_TRUE(slow.send(RawAssociation::pdv({0x08, 0x00}, 0x00)));  // the data set's first bytes, then nothing
-    EXPECT_EQ(slow.readPdu(), -1);  // the node ends the association (before this client's own 10 s)
-    waitFor([&] { return node.logs("not whole within 2 s (--object-timeout)"); }, 5);
-    EXPECT_TRUE(node.logs("not whole within 2 s (--object-timeout)")) << node.log();
-}
-
-TEST(Receive, ListensOnlyOnTheAddressGiven) {
-    privateNetwork();
-    Node node({"--allow", "ECHO", "--listen", "127.0.0.2"});
-    RawAssociation there("127.0.0.1", "127.0.0.2", node.port());
-    EXPECT_TRUE(there.associate("ECHO", "NODE") && there.echo()) << node.log();
-    EXPECT_FALSE(RawAssociation("127.0.0.1", "127.0.0.1", node.port()).connected());
-    EXPECT_NE(runProcess(kTrevikDicom, {"receive", "--aet", "N", "--port", "104", "--inbox", ".", "--listen", "host"})
-                  .exitCode,
-              0);
 }
 
 TEST(Receive, LongIdentifiersAreStored) {
