@@ -9,6 +9,9 @@
 #include <vector>
 
 #include "app/dicom/command.h"
+#include "app/launch/companion.h"
+#include "study/status.h"
+#include "writer/output_file.h"
 
 namespace {
 
@@ -75,6 +78,12 @@ void usePublicDictionary() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Started by trevik or trevik-inspect: nothing to do once that program
+    // has ended, and an output put in place only while it lives.
+    if (std::getenv(trevik::launch::kParentVariable)) {
+        if (!trevik::launch::startedByLivingParent()) return trevik::kCannotOpen;
+        trevik::detail::setPlacementCondition(trevik::launch::startedByLivingParent);
+    }
     usePublicDictionary();
     if (argc < 2) {
         usage(stderr);

@@ -2,6 +2,9 @@
 
 #include <dcmtk/dcmdata/dcelem.h>
 
+#include <cmath>
+#include <limits>
+
 #include "dicom/nm_attributes.h"
 #include "reader/dicom/jpeg2000.h"
 #include "study/sample.h"
@@ -53,6 +56,27 @@ Status uncompressedBytes(DcmDataset& data, const SampleForm& form, const void*& 
     return {};
 }
 
+// Rescale Slope and Intercept: absent, 1 and 0; present, a finite number
+// each, a slope other than 0, and every stored value rescaled to a finite
+// sample (the samples are floats): else refused, never taken for 1 and 0.
+Status readRescale(DcmItem& data, SampleForm& form) {
+    const auto read = [&data](Nm id, double absent, double& value) {
+        value = absent;
+        return !data.tagExistsWithValue(tagOf(id)) || decimalOf(data, id, value);
+    };
+    if (!read(Nm::RescaleSlope, 1.0, form.slope) || !read(Nm::RescaleIntercept, 0.0, form.intercept) ||
+        form.slope == 0.0)
+        return statusOf(Reason::DicomRescale);
+    // The extreme stored values bound every rescaled one.
+    const double low = form.signedSamples ? -std::ldexp(1.0, form.bitsStored - 1) : 0.0;
+    const double high = form.signedSamples ? std::ldexp(1.0, form.bitsStored - 1) - 1 : std::ldexp(1.0, form.bitsStored) - 1;
+    for (const double v : {low, high})
+        if (!(std::fabs(v * form.slope + form.intercept) <= std::numeric_limits<float>::max()))
+            return statusOf(Reason::DicomRescale);
+    form.rescaled = form.slope != 1.0 || form.intercept != 0.0;
+    return {};
+}
+
 }  // namespace
 
 Status readSampleForm(DcmItem& data, SampleForm& form) {
@@ -66,10 +90,7 @@ Status readSampleForm(DcmItem& data, SampleForm& form) {
         bitsStored > bitsAllocated || highBit != bitsStored - 1 || (representation != 0 && representation != 1))
         return statusOf(Reason::DicomSampleForm);
     form = {static_cast<int>(bitsAllocated), static_cast<int>(bitsStored), representation == 1, false, 1.0, 0.0};
-    if (!decimalOf(data, Nm::RescaleSlope, form.slope)) form.slope = 1.0;
-    if (!decimalOf(data, Nm::RescaleIntercept, form.intercept)) form.intercept = 0.0;
-    form.rescaled = form.slope != 1.0 || form.intercept != 0.0;
-    return {};
+    return readRescale(data, form);
 }
 
 Status storedFrames(DcmDataset& data, E_TransferSyntax xfer, const SampleForm& form, int side, long frames,
