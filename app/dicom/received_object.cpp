@@ -112,6 +112,59 @@ std::string fittedBase(const std::string& base, long nameMax) {
     return base.size() > static_cast<std::size_t>(room) ? base.substr(0, static_cast<std::size_t>(room)) : base;
 }
 
+namespace {
+
+// The instance mark of the regular file `name` in `folder`: 1 when it is
+// `uid` or the file has no mark, 0 when it is another, -1 when the entry is
+// not a regular file.
+int markedWith(int folder, const std::string& name, const std::string& uid) {
+    struct stat st {};
+    if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) return -1;
+    const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    char mark[kMostUid + 1] = "";
+    const ssize_t size = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? ::fgetxattr(fd, kMark, mark, kMostUid) : -2;
+    const int error = errno;
+    ::close(fd);
+    if (size == -2) return -1;
+    if (size < 0) return error == ENODATA || error == ENOTSUP ? 1 : 0;
+    return std::string(mark, static_cast<std::size_t>(size)) == uid ? 1 : 0;
+}
+
+}  // namespace
+
+std::string findInstanceSet(const SetFolders& folders, const std::string& instanceUid) {
+    const bool kept = folders.keep() >= 0;
+    const int folder = folders.of(kept);
+    const std::string digest = std::string("-").append(instanceDigest(instanceUid));
+    const std::string suffix = kept ? kKeptSuffix : ".gsd";
+    std::string found;
+    const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* entries = listing >= 0 ? ::fdopendir(listing) : nullptr;
+    if (!entries) {
+        if (listing >= 0) ::close(listing);
+        return {};
+    }
+    while (const dirent* entry = ::readdir(entries)) {
+        const std::string file = entry->d_name;
+        const std::size_t at = file.rfind(digest);
+        if (at == std::string::npos || file.size() < suffix.size() ||
+            file.compare(file.size() - suffix.size(), suffix.size(), suffix) != 0)
+            continue;
+        // BASE-DIGEST or BASE-DIGEST-N, then the suffix itself.
+        std::string name = file.substr(0, file.size() - suffix.size());
+        const std::string rest = name.substr(at + digest.size());
+        const bool numbered = rest.size() > 1 && rest[0] == '-' &&
+                              rest.find_first_not_of("0123456789", 1) == std::string::npos;
+        if ((rest.empty() || numbered) && markedWith(folder, file, instanceUid) == 1) {
+            found = name;
+            break;
+        }
+    }
+    ::closedir(entries);
+    return found;
+}
+
 InstanceFiles::~InstanceFiles() { unlock(); }  // a set not finished keeps its older files
 
 void InstanceFiles::unlock() {
@@ -145,26 +198,11 @@ std::vector<std::string> InstanceFiles::existing() const {
 }
 
 bool InstanceFiles::sameInstance() const {
-    for (const std::string& suffix : existing()) {
-        // Only a regular file carries an instance; it is opened without
-        // following a link, and checked to be the file looked at.
-        const int folder = folderOf(suffix);
-        const std::string file = name_ + suffix;
-        struct stat st {}, now {};
-        if (::fstatat(folder, file.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
-        const int fd = ::openat(folder, file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (fd < 0) continue;
-        char mark[kMostUid + 1] = "";
-        const ssize_t size = ::fstat(fd, &now) == 0 && S_ISREG(now.st_mode) ? ::fgetxattr(fd, kMark, mark, kMostUid) : -2;
-        const int error = errno;
-        ::close(fd);
-        if (size == -2) continue;
-        // A file without the mark (a file system without extended
-        // attributes, or a copy) is taken as the instance's own: the name
-        // holds the digest of its UID.
-        if (size < 0) return error == ENODATA || error == ENOTSUP;
-        return std::string(mark, static_cast<std::size_t>(size)) == uid_;
-    }
+    // Only a regular file carries an instance. A file without the mark (a
+    // file system without extended attributes, or a copy) is taken as the
+    // instance's own: the name holds the digest of its UID.
+    for (const std::string& suffix : existing())
+        if (const int marked = markedWith(folderOf(suffix), name_ + suffix, uid_); marked >= 0) return marked == 1;
     return true;
 }
 
