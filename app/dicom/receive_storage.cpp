@@ -60,6 +60,7 @@ std::string writeWords(const Status& status) {
 // at that name refuses the object.
 std::string nameWords(const InstanceFiles& files, const Status& status) {
     if (!files.refused().empty()) return files.refused() + " is a folder, which is not replaced";
+    if (files.syncFailed()) return "cannot sync to the disk: " + errorWords(status);
     return writeWords(status);
 }
 
@@ -165,6 +166,7 @@ Outcome storeObject(ReceiveNode& node, NewFile& received, const std::string& ins
         bool cannotWrite = false;
         const Status converted = writeStudies(node, dataset, files, calling, written, cannotWrite);
         if (!converted.ok()) files.abandon();
+        if (cannotWrite && files.syncFailed()) return failure(kOutOfResources, nameWords(files, converted));
         if (cannotWrite)
             return failure(kOutOfResources, "cannot write to the inbox: " + nameWords(files, converted), words);
         if (!converted.ok()) {

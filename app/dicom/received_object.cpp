@@ -238,6 +238,12 @@ Status InstanceFiles::give(NewFile& file, const std::string& suffix) {
     else if (!had.empty())
         odd_.push_back(name_ + suffix + " was " + had);
     if (given.ok()) made_.push_back(suffix);
+    if (file.syncFailed()) {
+        // Not on the disk: nothing of the object is promised.
+        syncFailed_ = true;
+        remove(true);
+        unlock();
+    }
     return given;
 }
 
@@ -259,7 +265,7 @@ Status InstanceFiles::finish() {
 Status InstanceFiles::keepOnly() {
     if (lock_ < 0) return {};
     if (const int error = folders_->syncAll(); error != 0) {
-        // Not on the disk: nothing of the object is promised.
+        syncFailed_ = true;
         remove(true);
         unlock();
         return statusOf(Reason::CannotWrite, error);

@@ -58,7 +58,8 @@ public:
     const std::string& name() const { return name_; }
     // Marks `file` with the instance's UID and gives it the set's name
     // with `suffix` in the folder it was made in (synced first unless the
-    // sync is off). CannotWrite with EISDIR when a folder has the name.
+    // sync is off). CannotWrite with EISDIR when a folder has the name; a
+    // sync that fails removes every file made now and unlocks.
     Status give(NewFile& file, const std::string& suffix);
     // Removes the files of the set that were not made now (left from an
     // earlier receipt of the same instance), syncs the folders, and
@@ -78,6 +79,7 @@ public:
     std::string changes() const;
     // The name a folder held, so that give failed; empty while none did.
     const std::string& refused() const { return refused_; }
+    bool syncFailed() const { return syncFailed_; }
 
 private:
     // The suffixes of the files of the set under name_ that exist.
@@ -91,6 +93,7 @@ private:
     std::string uid_, name_, refused_;
     std::vector<std::string> before_, made_, removed_, odd_;
     int lock_ = -1;
+    bool syncFailed_ = false;
 };
 
 // The name (BASE-DIGEST[-N], no suffix) of the set that holds the instance

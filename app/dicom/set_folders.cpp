@@ -115,8 +115,12 @@ NewFile::~NewFile() {
 Status NewFile::giveName(const std::string& name, bool sync, std::string& had) {
     had.clear();
     if (path_.empty()) return statusOf(Reason::CannotWrite, error_ != 0 ? error_ : EBADF);
-    if (sync)
-        if (const int error = syncFile(fd_); error != 0) return statusOf(Reason::CannotWrite, error);
+    if (sync) {
+        if (const int error = syncFile(fd_); error != 0) {
+            syncFailed_ = true;
+            return statusOf(Reason::CannotWrite, error);
+        }
+    }
     if (hidden_.empty()) {
         // The unnamed file gets a hidden name of the process first: a
         // rename is what replaces a name whatever it holds.

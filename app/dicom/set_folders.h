@@ -65,6 +65,8 @@ public:
     const std::string& path() const { return path_; }
     int fd() const { return fd_; }
     int error() const { return error_; }
+    // Whether giveName failed in the sync itself.
+    bool syncFailed() const { return syncFailed_; }
 
     // Syncs the file (with `sync`) and gives it `name` in its folder,
     // replacing whatever non-folder had the name; `had` tells what that
@@ -76,6 +78,7 @@ public:
 
 private:
     int folder_ = -1, fd_ = -1, error_ = 0;
+    bool syncFailed_ = false;
     std::string hidden_, path_;
 };
 
