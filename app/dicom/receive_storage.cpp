@@ -58,8 +58,9 @@ std::string writeWords(const Status& status) {
 
 // The words of a file of the set that could not get its name: a folder
 // at that name refuses the object.
-std::string nameWords(const InstanceFiles& files, const Status& status) {
+std::string nameWords(const ReceiveNode& node, const InstanceFiles& files, const Status& status) {
     if (!files.refused().empty()) return files.refused() + " is a folder, which is not replaced";
+    if (const std::string removed = node.folders().removed(); !removed.empty()) return removed;
     if (files.syncFailed()) return "cannot sync to the disk: " + errorWords(status);
     return writeWords(status);
 }
@@ -154,7 +155,7 @@ Outcome storeObject(ReceiveNode& node, NewFile& received, const std::string& ins
             if (refusal.empty() && file.loadAllDataIntoMemory().bad()) refusal = kNoMemoryWords;
             status = files.give(received, ".dcm");
             if (!status.ok())
-                return failure(kOutOfResources, "cannot keep the object: " + nameWords(files, status));
+                return failure(kOutOfResources, "cannot keep the object: " + nameWords(node, files, status));
             words = "kept as " + files.name() + ".dcm, ";
         }
         if (!refusal.empty()) {
@@ -166,9 +167,9 @@ Outcome storeObject(ReceiveNode& node, NewFile& received, const std::string& ins
         bool cannotWrite = false;
         const Status converted = writeStudies(node, dataset, files, calling, written, cannotWrite);
         if (!converted.ok()) files.abandon();
-        if (cannotWrite && files.syncFailed()) return failure(kOutOfResources, nameWords(files, converted));
+        if (cannotWrite && files.syncFailed()) return failure(kOutOfResources, nameWords(node, files, converted));
         if (cannotWrite)
-            return failure(kOutOfResources, "cannot write to the inbox: " + nameWords(files, converted), words);
+            return failure(kOutOfResources, "cannot write to the inbox: " + nameWords(node, files, converted), words);
         if (!converted.ok()) {
             // Memory is that of one association, and the same object would
             // need the same again: not a reason to try later.
@@ -278,8 +279,10 @@ private:
         const ReceiveSettings& settings = node_.settings();
         NewFile received(node_.folders().of(!settings.keep.empty()), "receiving");
         if (received.path().empty()) {
+            const std::string removed = node_.folders().removed();
             node_.log(what + " not received: no file to receive it into: " +
-                      writeWords(statusOf(Reason::CannotWrite, received.error())) + " (association aborted)");
+                      (removed.empty() ? writeWords(statusOf(Reason::CannotWrite, received.error())) : removed) +
+                      " (association aborted)");
             ++failed_;
             connectionBusy(false);
             return makeOFCondition(0, 3, OF_error, "no file to receive into");

@@ -83,6 +83,16 @@ int SetFolders::syncAll() const {
     return inbox != 0 ? inbox : keep;
 }
 
+std::string SetFolders::removed() const {
+    for (const int fd : {inbox_, keep_}) {
+        struct stat st {};
+        if (fd >= 0 && ::fstat(fd, &st) == 0 && st.st_nlink == 0)
+            return std::string(fd == inbox_ ? "the inbox" : "the keep folder") +
+                   " was removed while the node ran (it writes into the folder it opened at start: restart it)";
+    }
+    return {};
+}
+
 NewFile::NewFile(int folder, const char* what) : folder_(folder) {
     fd_ = ::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, kFileMode);
     if (fd_ >= 0 && !procReaches(fd_)) {

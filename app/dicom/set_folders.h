@@ -44,6 +44,10 @@ public:
     // Syncs each open folder (a folder's names reach the disk); the errno
     // of the first that failed, 0 when none did or the sync is off.
     int syncAll() const;
+    // Words for a folder that was removed since the start (the node goes
+    // on holding the folder it opened, not a new one of that name); empty
+    // while both are there.
+    std::string removed() const;
 
 private:
     int inbox_ = -1, keep_ = -1;
