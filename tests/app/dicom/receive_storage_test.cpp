@@ -11,7 +11,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "tests/app/dicom/receive_fixture.h"
+#include "tests/app/dicom/node_fixture.h"
 
 namespace trevik::test {
 namespace {

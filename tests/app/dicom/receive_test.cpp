@@ -4,7 +4,16 @@
 // id. Every .gsd must equal `trevik-dicom import` of the object sent.
 #include <gtest/gtest.h>
 
-#include "tests/app/dicom/receive_fixture.h"
+#include <sys/xattr.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <set>
+
+#include "tests/app/dicom/dicom_fixtures.h"
+#include "tests/app/dicom/node_fixture.h"
+#include "tests/app/dicom/pacs_fixture.h"
 #include "tests/app/dicom/frame_vectors.h"
 #include "tests/app/dicom/raw_association.h"
 #include "tests/app/dicom/six_windows.h"
@@ -12,6 +21,8 @@
 
 namespace trevik::test {
 namespace {
+
+namespace fs = std::filesystem;
 
 TEST(Receive, ParallelAssociationsEachGiveWhatImportGives) {
     privateNetwork();
@@ -38,28 +49,6 @@ TEST(Receive, ParallelAssociationsEachGiveWhatImportGives) {
     }
     expectFiles(node.inbox(), expected);
     EXPECT_EQ(node.stop(SIGINT), 0);
-}
-
-TEST(Receive, OnlyAllowedCallersMayStoreAndEchoIsAnswered) {
-    privateNetwork();
-    TempDir dir;
-    const std::string dcm = synthesiseAndExport({"--frames", "8"}, dir);
-    {
-        Node nobody({});
-        EXPECT_NE(nobody.log().find("no caller is allowed"), std::string::npos) << nobody.log();
-        EXPECT_NE(runProcess("echoscu", nobody.storescu("CAM")).exitCode, 0);
-    }
-    Node node({"--allow", "CAM@127.0.0.1", "--allow", "PACS@127.0.0.9"});
-    EXPECT_EQ(runProcess("echoscu", node.storescu("CAM")).exitCode, 0);
-    EXPECT_NE(node.store("PACS", {dcm}).exitCode, 0);
-    EXPECT_NE(node.store("OTHER", {dcm}).exitCode, 0);
-    std::vector<std::string> wrongCalled = node.storescu("CAM");
-    wrongCalled[3] = "ELSEWHERE";
-    EXPECT_NE(runProcess("echoscu", wrongCalled).exitCode, 0);
-    for (const char* line : {"C-ECHO from CAM@127.0.0.1 answered", "PACS from 127.0.0.1 is not allowed",
-                             "OTHER from 127.0.0.1 is not allowed", "called ELSEWHERE, but this node is NODE"})
-        EXPECT_NE(node.log().find(line), std::string::npos) << line << "\n" << node.log();
-    EXPECT_TRUE(names(node.inbox()).empty() && names(node.keep()).empty());
 }
 
 TEST(Receive, AnObjectThatCannotBeConvertedFailsWithItsReasonAndIsOnlyKept) {
@@ -162,70 +151,6 @@ TEST(Receive, OrthancPushesAStudyThatArrivesAsAGsd) {
     EXPECT_FALSE(pushed.empty());
     ASSERT_EQ(runProcess(kTrevikDicom, {"import", dcm, dir.file("study.gsd")}).exitCode, 0);
     expectFiles(node.inbox(), {{name + ".gsd", dir.file("study.gsd")}});
-}
-
-TEST(Receive, SlowAndSilentPeersDelayNoOne) {
-    privateNetwork();
-    Node node({"--allow", "ECHO"});
-    std::vector<std::unique_ptr<RawAssociation>> slow;
-    const std::vector<std::uint8_t> request = RawAssociation::request("SLOW", "NODE");
-    for (int i = 0; i < 3; ++i) {
-        slow.push_back(std::make_unique<RawAssociation>("127.0.0.1", "127.0.0.1", node.port()));
-        // The request's header and one byte more; the next would be due in 5 s.
-        ASSERT_TRUE(slow.back()->send({request.begin(), request.begin() + 7}));
-    }
-    RawAssociation silent("127.0.0.1", "127.0.0.1", node.port());
-    const auto start = std::chrono::steady_clock::now();
-    RawAssociation other("127.0.0.2", "127.0.0.1", node.port());
-    EXPECT_TRUE(other.associate("ECHO", "NODE") && other.echo()) << node.log();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
-    // The whole request has a deadline, however the bytes trickle.
-    for (int i = 0; i < 3 && !node.logs("not complete within 10 s"); ++i) {
-        std::this_thread::sleep_for(std::chrono::seconds(5));
-        for (auto& peer : slow) peer->send({request[7 + static_cast<std::size_t>(i)]});
-    }
-    waitFor([&] { return node.logs("not complete within 10 s"); }, 5);
-    EXPECT_EQ(slow[0]->readPdu(), -1);
-    EXPECT_TRUE(node.logs("association request from 127.0.0.1 not read: not complete within 10 s")) << node.log();
-}
-
-TEST(Receive, OneHostCannotTakeEverySlot) {
-    privateNetwork();
-    Node node({"--allow", "ECHO"});
-    std::vector<std::unique_ptr<RawAssociation>> held;
-    for (int i = 0; i < 4; ++i) {
-        held.push_back(std::make_unique<RawAssociation>("127.0.0.1", "127.0.0.1", node.port()));
-        ASSERT_TRUE(held.back()->associate("ECHO", "NODE")) << node.log();
-    }
-    RawAssociation fifth("127.0.0.1", "127.0.0.1", node.port());
-    EXPECT_TRUE(fifth.send(RawAssociation::request("ECHO", "NODE")));
-    EXPECT_EQ(fifth.readPdu(), 0x03);  // A-ASSOCIATE-RJ
-    RawAssociation other("127.0.0.2", "127.0.0.1", node.port());
-    EXPECT_TRUE(other.associate("ECHO", "NODE") && other.echo()) << node.log();
-    EXPECT_TRUE(node.logs("4 associations already open from 127.0.0.1 (--max-per-host)")) << node.log();
-}
-
-TEST(Receive, AnObjectThatTricklesEndsAtItsDeadline) {
-    privateNetwork();
-    Node node({"--allow", "CAM", "--object-timeout", "2"});
-    RawAssociation slow("127.0.0.1", "127.0.0.1", node.port());
-    ASSERT_TRUE(slow.associate("CAM", "NODE", "1.2.840.10008.5.1.4.1.1.20"));
-    ASSERT_TRUE(slow.storeCommand("1.2.840.10008.5.1.4.1.1.20", "1.2.3.4"));
-    ASSERT_TRUE(slow.send(RawAssociation::pdv({0x08, 0x00}, 0x00)));  // the data set's first bytes, then nothing
-    EXPECT_EQ(slow.readPdu(), -1);  // the node ends the association (before this client's own 10 s)
-    waitFor([&] { return node.logs("not whole within 2 s (--object-timeout)"); }, 5);
-    EXPECT_TRUE(node.logs("not whole within 2 s (--object-timeout)")) << node.log();
-}
-
-TEST(Receive, ListensOnlyOnTheAddressGiven) {
-    privateNetwork();
-    Node node({"--allow", "ECHO", "--listen", "127.0.0.2"});
-    RawAssociation there("127.0.0.1", "127.0.0.2", node.port());
-    EXPECT_TRUE(there.associate("ECHO", "NODE") && there.echo()) << node.log();
-    EXPECT_FALSE(RawAssociation("127.0.0.1", "127.0.0.1", node.port()).connected());
-    EXPECT_NE(runProcess(kTrevikDicom, {"receive", "--aet", "N", "--port", "104", "--inbox", ".", "--listen", "host"})
-                  .exitCode,
-              0);
 }
 
 TEST(Receive, LongIdentifiersAreStored) {

@@ -1,8 +1,8 @@
-// The receiving node as the receive tests start it: on 127.0.0.1 with an
-// inbox and a keep folder of its own, stopped by its process id.
+// The receiving node as the tests start it: one node called NODE with an
+// inbox and a keep folder of its own, started by the test and stopped by
+// its process id, and what the tests look at in its folders.
 #pragma once
 
-#include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -58,7 +58,7 @@ inline int endOf(pid_t pid) {
 }
 
 // One node called NODE with an inbox and a keep folder of its own (made
-// by the test unless `wrapper` says otherwise); `wrapper` runs the node
+// by the test unless `start` says otherwise); `start.wrapper` runs the node
 // under another program (strace).
 struct NodeStart {
     bool makeFolders = true;
