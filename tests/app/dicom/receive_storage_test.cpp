@@ -162,10 +162,13 @@ TEST(ReceiveStorage, EveryFileAndFolderIsSyncedBeforeTheAnswer) {
     Trace trace;
     std::istringstream text(readFile(log));
     for (std::string line; std::getline(text, line);) trace.lines.push_back(line);
-    // The association's writes: the acceptance, the C-STORE answer, the
-    // release's answer.
-    const std::size_t accept = trace.find(0, {"socket:["});
-    const std::size_t answer = trace.find(accept + 1, {"socket:["});
+    // The association's socket is the one its acceptance (A-ASSOCIATE-AC,
+    // PDU type 2) is written to; its next write is the C-STORE answer.
+    const std::size_t accept = trace.find(0, {"socket:[", ", \"\\2\\0\\0\\0"});
+    ASSERT_LT(accept, trace.lines.size()) << readFile(log);
+    const std::size_t at = trace.lines[accept].find("socket:[");
+    const std::string socket = trace.lines[accept].substr(at, trace.lines[accept].find(']', at) - at + 1);
+    const std::size_t answer = trace.find(accept + 1, {socket});
     ASSERT_LT(answer, trace.lines.size()) << readFile(log);
     const std::string name = instanceName("A123-45_20010514_102345_1", dcm);
     // A file is synced before its name: strace shows the unnamed file by
