@@ -50,8 +50,11 @@ bool optionValue(const std::vector<std::string>& args, std::size_t& i, std::stri
 int takeExportOption(const char* command, const std::vector<std::string>& args, std::size_t& i, NmOptions& options);
 
 // What an NM object knows for the quality control besides its frames: its
-// detectors, and the beats its gating accepted and rejected.
-qc::Facts qcFactsOf(DcmItem& data);
+// detectors, the beats its gating accepted and rejected, its series, and
+// energy window `window` (0: the object's one window, when it has one):
+// its name and range, and whether it is a scatter window (no photopeak of
+// the coded nuclide in its range).
+qc::Facts qcFactsOf(DcmItem& data, int window = 0);
 
 // Loads the projection source at `path` as the camera stored it, with the
 // digest of its bytes in options.sourceDigest.

@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
 #include <memory>
 #include <new>
 #include <string>
@@ -19,11 +21,15 @@
 
 #include "app/conversion/conversion.h"
 #include "app/dicom/command.h"
+#include "app/dicom/receive_plan.h"
 #include "app/inspect/qc_pictures.h"
 #include "app/inspect/qc_report.h"
 #include "reader/dicom/charset.h"
 #include "reader/dicom/dicom_source.h"
 #include "reader/dicom/nesting.h"
+#include "reader/dicom/object_outline.h"
+#include "study/names.h"
+#include "study/tracer.h"
 #include "study/store_sink.h"
 
 namespace trevik::dicom {
@@ -126,8 +132,9 @@ bool picturesRefused(const InspectRequest& request) {
 
 // The quality control of the loaded frames (every one of them stored) with
 // the object's facts, into the report and the verdict's figures.
-void reportQcOf(const Study& study, const CountingStore& store, const Status& status, const qc::Facts& facts,
+void reportQcOf(const Study& study, const CountingStore& store, const Status& status, qc::Facts facts,
                 inspect::Inspection& ins) {
+    qc::describe(facts, study.record);
     inspect::Text t;
     const FrameLayout& layout = store.layout();
     if (status.ok() && layout.side == qc::kSide && store.count() == static_cast<long long>(layout.passes) * layout.frames)
@@ -259,6 +266,30 @@ bool inspectObject(const InspectRequest& request, inspect::Inspection& ins) {
     return written;
 }
 
+// The energy window's name and range, and whether the coded nuclide has no
+// photopeak in it (a scatter window).
+void describeWindow(DcmItem& data, int window, qc::Facts& facts) {
+    ObjectOutline outline;
+    if (!outlineDataset(data, outline).ok()) return;
+    const auto& windows = outline.energyWindows;
+    const auto chosen = std::find_if(windows.begin(), windows.end(), [&](const ChoiceEntry& e) {
+        return window != 0 ? e.number == window : windows.size() == 1;
+    });
+    if (chosen == windows.end()) return;
+    facts.window = romanisedAscii(entryText(*chosen, "keV"));
+    facts.window.erase(std::unique(facts.window.begin(), facts.window.end(), [](char a, char b) { return a == ' ' && b == ' '; }),
+                       facts.window.end());
+    double lower = 0, upper = 0;
+    const auto number = [](const std::string& text, double& value) {
+        char* end = nullptr;
+        value = std::strtod(text.c_str(), &end);
+        return !text.empty() && end != text.c_str();
+    };
+    if (const std::optional<Tracer> nuclide = codedNuclide(data);
+        nuclide && number(chosen->lower, lower) && number(chosen->upper, upper))
+        facts.scatter = !holdsPhotopeak(*nuclide, lower, upper);
+}
+
 }  // namespace
 
 // What the object knows besides its frames: the detectors (the largest
@@ -267,8 +298,13 @@ bool inspectObject(const InspectRequest& request, inspect::Inspection& ins) {
 // Intervals Acquired and Intervals Rejected in the Gated Information
 // Sequence's Data Information Sequence, or at the top level where a camera
 // writes them there.
-qc::Facts qcFactsOf(DcmItem& data) {
+qc::Facts qcFactsOf(DcmItem& data, int window) {
     qc::Facts facts;
+    OFString number, description;
+    data.findAndGetOFString(DCM_SeriesNumber, number);
+    data.findAndGetOFString(DCM_SeriesDescription, description);
+    facts.series = romanisedAscii(std::string(number.c_str()) + (description.empty() ? "" : " ") + description.c_str());
+    describeWindow(data, window, facts);
     const Uint16* detectors = nullptr;
     unsigned long count = 0;
     if (data.findAndGetUint16Array(tagOf(Nm::DetectorVector), detectors, &count).good() && detectors && count > 0)

@@ -21,7 +21,8 @@ constexpr Command kCommands[] = {
      trevik::dicom::sendCommand},
     {"import", "[--energy-window N|all] [--rr-interval N|all] SOURCE.dcm OUTPUT.gsd", trevik::dicom::importCommand},
     {"inspect", "[--tsv] [--qc OUT.png] [--cine OUT.gif] FILE", trevik::dicom::inspectCommand},
-    {"receive", "--aet AET --port PORT --inbox DIR [--allow AET[@HOST]|cn=NAME]... [--keep DIR] [--listen ADDR]"
+    {"receive", "--aet AET --port PORT --inbox DIR [--allow AET[@HOST]|cn=NAME]... [--keep DIR] [--peer AET=HOST:PORT]..."
+                " [--listen ADDR]"
                 " [--max-associations N] [--max-per-host N] [--max-memory MIB] [--max-object-size MIB]"
                 " [--idle-timeout S] [--object-timeout S] [--association-timeout S]"
                 " [--tls-key FILE --tls-cert FILE --tls-ca FILE] [--energy-window N|AET=N] [--rr-interval N|AET=N]"

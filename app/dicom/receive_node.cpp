@@ -9,6 +9,7 @@
 #include <dcmtk/oflog/oflog.h>
 #include <arpa/inet.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "app/dicom/receive_commitment.h"
 #include "app/dicom/receive_contexts.h"
 #include "app/dicom/receive_storage.h"
 #include "app/dicom/receive_supervisor.h"
@@ -173,6 +175,7 @@ void ReceiveNode::announce() {
         " per host), " + std::to_string(settings_.maxMemoryMiB) + " MiB of memory for all, objects up to " +
         std::to_string(settings_.maxObjectBytes >> 20) + " MiB");
     warnings();
+    if (const std::string line = commitmentAnnouncement(settings_); !line.empty()) log(line);
     log(callers.empty() ? "no caller is allowed: every association will be refused (give --allow AET[@HOST])"
                         : "allowed to store: " + callers);
     for (const Caller& caller : settings_.allowed)
@@ -260,7 +263,7 @@ int ReceiveNode::run() {
     config->setDIMSETimeout(static_cast<Uint32>(settings_.idleSeconds));
     config->setHostLookupEnabled(OFFalse);
     config->setProgressNotificationMode(OFTrue);  // the object size limit is checked as data arrives
-    if (!addContexts(config)) {
+    if (!addContexts(config) || !addCommitmentContext(config, settings_)) {
         std::fprintf(stderr, "%s: the presentation contexts cannot be set up\n", kWho);
         return kCannotOpen;
     }
@@ -295,6 +298,9 @@ int ReceiveNode::run() {
     }
     if (!openFolders()) return kCannotOpen;
     announce();
+    // The processes that send storage commitment reports outlive the
+    // association that asked: the node reaps them.
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
     return supervisor.run(
         [&](int connection, const std::string& address) { return serveConnection(connection, address, config); },
         [&](int pid) {

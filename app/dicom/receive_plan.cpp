@@ -83,11 +83,14 @@ std::optional<Tracer> codedNuclide(DcmItem& dataset) {
     return *named.begin();
 }
 
-void checkReceived(const Study& study, DcmItem& dataset, inspect::Inspection& ins, std::string& words) {
+void checkReceived(const Study& study, DcmItem& dataset, int window, inspect::Inspection& ins, std::string& words) {
     const int divisions = study.record.division > 0 ? study.record.division : 1;
     inspect::Text t;
+    qc::Facts facts = qcFactsOf(dataset, window);
+    qc::describe(facts, study.record);
     inspect::reportQc(t, {divisions, study.record.frames, [&study](int d, int v) { return study.store.frame(d, v); }},
-                      ins, qcFactsOf(dataset));
+                      ins, facts);
+    ins.report += t.str();  // the page's words
     const inspect::Verdict& v = ins.verdict;
     words = v.qcState;
     if (!ins.qc.checked) {

@@ -46,6 +46,6 @@ std::optional<Tracer> codedNuclide(DcmItem& dataset);
 // besides its frames, as trevik-dicom inspect checks it: `ins` gets the
 // verdict's figures and the result (for the page), `words` the log's
 // words: "ok" or "warn", the figures and every warning.
-void checkReceived(const Study& study, DcmItem& dataset, inspect::Inspection& ins, std::string& words);
+void checkReceived(const Study& study, DcmItem& dataset, int window, inspect::Inspection& ins, std::string& words);
 
 }  // namespace trevik::dicom

@@ -11,6 +11,7 @@
 #include <map>
 #include <set>
 
+#include "tests/app/dicom/certificates.h"
 #include "tests/app/dicom/dicom_fixtures.h"
 #include "tests/app/dicom/node_fixture.h"
 #include "tests/app/dicom/pacs_fixture.h"
@@ -220,26 +221,6 @@ TEST(Receive, MemoryBombsEndOnlyTheirOwnAssociation) {
     EXPECT_TRUE(node.logs("Virtual Memory exhausted")) << node.log();
     RawAssociation other("127.0.0.2", "127.0.0.1", node.port());
     EXPECT_TRUE(other.associate("CAM", "NODE") && other.echo()) << node.log();
-}
-
-// A key and a certificate for `name`, signed by the test's authority "ca".
-void makeCertificate(const TempDir& dir, const std::string& name) {
-    const std::string key = dir.file(name + ".key"), cert = dir.file(name + ".crt");
-    if (name == "ca") {
-        ASSERT_EQ(runProcess("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
-                                         "-subj", "/CN=Test authority", "-days", "2"})
-                      .exitCode,
-                  0);
-        return;
-    }
-    ASSERT_EQ(runProcess("openssl", {"req", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out",
-                                     dir.file(name + ".csr"), "-subj", "/CN=" + name})
-                  .exitCode,
-              0);
-    ASSERT_EQ(runProcess("openssl", {"x509", "-req", "-in", dir.file(name + ".csr"), "-CA", dir.file("ca.crt"), "-CAkey",
-                                     dir.file("ca.key"), "-CAcreateserial", "-out", cert, "-days", "2"})
-                  .exitCode,
-              0);
 }
 
 TEST(Receive, WithTlsOnlyPeersWithACertificateOfTheAuthorityStore) {
