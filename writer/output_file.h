@@ -41,7 +41,9 @@
 //
 // Nothing is flushed to the disk (no fsync): other processes see the old
 // file or the whole new one, and the new one survives a crash once the
-// system has written it back.
+// system has written it back. That is the batch programs' rule (their
+// source stays on the disk); the DICOM node syncs the files it writes
+// through a descriptor of its own (app/dicom/set_folders.h).
 #pragma once
 
 #include <sys/stat.h>
@@ -147,6 +149,12 @@ bool writesInPlaceAfter(int error) noexcept;
 void removeTemporaryOnSignals();
 
 // Test seams, set by tests only; the product never changes them.
+// A condition of this process, asked once a file's content is complete and
+// just before it is put in place (linked, renamed, or written over in
+// place): false fails the write (ECANCELED) and leaves nothing behind. A
+// companion program uses it to write only while its parent lives.
+void setPlacementCondition(bool (*condition)());
+
 struct OutputFileSeams {
     bool namedTemporary = false;          // behave as if O_TMPFILE were refused
     std::function<void()> beforeNaming;   // after the content, before the link or rename

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string_view>
 
-#include "reader/dicom/dicom_source.h"
+#include "reader/dicom/source_choice.h"
 #include "reader/projection/loader.h"
 #include "study/status.h"
 #include "study/study.h"

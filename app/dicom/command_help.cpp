@@ -74,6 +74,7 @@ constexpr Option kReceiveOptions[] = {
     {"--rr-interval", "N|AET=N", "the R-R interval taken of an object with several"},
     {"--qc", "", "logs the quality control of each .gsd written"},
     {"--qc-pictures", "", "writes the quality control's page beside each .gsd"},
+    {"--unsafe-no-sync", "", "answers before a study is synced to the disk (a power cut may lose it)"},
 };
 
 }  // namespace

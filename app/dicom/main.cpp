@@ -9,6 +9,9 @@
 #include <vector>
 
 #include "app/dicom/command.h"
+#include "app/launch/companion.h"
+#include "study/status.h"
+#include "writer/output_file.h"
 
 namespace {
 
@@ -28,7 +31,7 @@ constexpr Command kCommands[] = {
                 " [--max-associations N] [--max-per-host N] [--max-memory MIB] [--max-object-size MIB]"
                 " [--idle-timeout S] [--object-timeout S] [--association-timeout S]"
                 " [--tls-key FILE --tls-cert FILE --tls-ca FILE] [--energy-window N|AET=N] [--rr-interval N|AET=N]"
-                " [--qc] [--qc-pictures]",
+                " [--qc] [--qc-pictures] [--unsafe-no-sync]",
      trevik::dicom::receiveCommand, &trevik::dicom::kReceiveHelp},
 };
 
@@ -81,6 +84,12 @@ void usePublicDictionary() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Started by trevik or trevik-inspect: nothing to do once that program
+    // has ended, and an output put in place only while it lives.
+    if (std::getenv(trevik::launch::kParentVariable)) {
+        if (!trevik::launch::startedByLivingParent()) return trevik::kCannotOpen;
+        trevik::detail::setPlacementCondition(trevik::launch::startedByLivingParent);
+    }
     usePublicDictionary();
     if (argc < 2) {
         usage(stderr);

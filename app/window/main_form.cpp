@@ -16,6 +16,7 @@
 #include "app/inspect/qc_report.h"
 #include "app/window/help.h"
 #include "app/window/window_text.h"
+#include "reader/dicom/dicom_source.h"
 #include "study/rules.h"
 
 namespace trevik::window {

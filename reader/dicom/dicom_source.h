@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "dicom/nm_attributes.h"
+#include "reader/dicom/source_choice.h"
 #include "study/load_options.h"
 #include "study/frame_sink.h"
 #include "study/status.h"
@@ -15,13 +16,6 @@
 class DcmDataset;
 
 namespace trevik::dicom {
-
-// Which energy window and R-R interval to take from an object that holds
-// more than one; 0: none chosen (an object with several is refused).
-struct SourceChoice {
-    int energyWindow = 0;
-    int rrInterval = 0;
-};
 
 // Whether the file at `path` is a DICOM Part 10 file ("DICM" at offset 128).
 // Plain C++ (reader/dicom/part10.h): programs without DCMTK use it too.
