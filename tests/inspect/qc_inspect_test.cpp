@@ -17,23 +17,6 @@ namespace {
 const std::string kTrevik = TREVIK_BIN;
 const std::string kInspect = INSPECT_BIN;
 
-// The fields of each TSV line.
-std::vector<std::vector<std::string>> tsvFields(const std::string& out) {
-    std::vector<std::vector<std::string>> lines;
-    std::vector<std::string> fields(1);
-    for (const char c : out) {
-        if (c == '\n') {
-            lines.push_back(fields);
-            fields.assign(1, "");
-        } else if (c == '\t') {
-            fields.emplace_back();
-        } else {
-            fields.back().push_back(c);
-        }
-    }
-    return lines;
-}
-
 // A phantom study of `divisions` x `views` written as a projection file.
 void savePhantom(const std::string& path, synth::PhantomPlan p) {
     synth::StudyPlan plan{.hr = static_cast<std::int16_t>(p.divisions > 1 ? 60 : 0),
@@ -53,7 +36,7 @@ TEST(InspectQc, TheThreeColumnsOfASourceAndOfItsGsdAgree) {
     const test::ProcessResult run =
         test::runProcess(kInspect, {"--tsv", dir.file("moved.prj"), dir.file("moved.gsd"), dir.file("still.prj"),
                                     dir.file("ungated.prj"), dir.file("notes.txt")});
-    const auto lines = tsvFields(run.out);
+    const auto lines = test::tsvFields(run.out);
     ASSERT_EQ(lines.size(), 5u) << run.out;
     for (const auto& fields : lines) ASSERT_EQ(fields.size(), 10u);
     // The moving study warns, its lowest division is near the mean, and the
