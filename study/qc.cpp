@@ -222,6 +222,16 @@ void motion(const Facts& facts, Result& r) {
 
 double Result::largestMotion() const { return std::max(largestJump, std::fabs(drift)); }
 
+Facts factsOf(const Acquisition& a) {
+    Facts facts;
+    if (a.detectors > 0) facts.detectors = a.detectors;
+    if (a.beatsKnown) {
+        facts.acceptedBeats = a.acceptedBeats;
+        facts.rejectedBeats = a.rejectedBeats;
+    }
+    return facts;
+}
+
 Result check(const Frames& frames, const Facts& facts) {
     Result r;
     if (frames.divisions < 1 || frames.views < 1 || !frames.at) return r;

@@ -9,6 +9,8 @@
 #include <limits>
 #include <vector>
 
+#include "study/acquisition.h"
+
 namespace trevik::qc {
 
 // Every figure the checks compare with, in one table; the manual page
@@ -48,6 +50,10 @@ struct Facts {
     long long acceptedBeats = -1;  // -1: not known
     long long rejectedBeats = -1;
 };
+
+// The facts of a source's acquisition as the checks take them: one
+// detector where it says none, the beats where it gives them.
+Facts factsOf(const Acquisition& acquisition);
 
 constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
 

@@ -2,11 +2,6 @@
 
 namespace trevik::dicom {
 
-Status LabelSink::begin(const StudyFacts&, const FrameLayout& layout) {
-    if (!label_.empty() && study_.record.comment[0] == '\0') copyText(study_.record.comment, label_);
-    return next_.begin(study_, layout);
-}
-
 std::string choiceSuffix(const SourceChoice& choice, bool windows, bool intervals) {
     std::string suffix;
     if (windows) suffix += "-ew" + std::to_string(choice.energyWindow);
@@ -14,7 +9,7 @@ std::string choiceSuffix(const SourceChoice& choice, bool windows, bool interval
     return suffix;
 }
 
-std::vector<int> choiceNumbers(const std::vector<ChoiceEntry>& entries) {
+std::vector<int> choiceNumbers(const ChoiceList& entries) {
     std::vector<int> numbers;
     for (const ChoiceEntry& e : entries) numbers.push_back(e.number);
     if (numbers.empty()) numbers.push_back(1);

@@ -234,11 +234,11 @@ bool inspectObject(const InspectRequest& request, inspect::Inspection& ins) {
                     text += "warning: " + warning + "\n";
                     ++v.warnings;
                 }
-                facts = qcFactsOf(*file.getDataset());
             } else {
                 text += "attributes: the file cannot be parsed whole\n";
             }
         }
+        facts = qc::factsOf(study->acquisition);
         reportQcOf(*study, store, status, facts, ins);
         std::string lines;
         written = drawPictures(request, ins, lines);
@@ -260,37 +260,6 @@ bool inspectObject(const InspectRequest& request, inspect::Inspection& ins) {
 }
 
 }  // namespace
-
-// What the object knows besides its frames: the detectors (the largest
-// number of the Detector Vector; the load places each division's views
-// detector after detector), and the beats the gating accepted and rejected:
-// Intervals Acquired and Intervals Rejected in the Gated Information
-// Sequence's Data Information Sequence, or at the top level where a camera
-// writes them there.
-qc::Facts qcFactsOf(DcmItem& data) {
-    qc::Facts facts;
-    const Uint16* detectors = nullptr;
-    unsigned long count = 0;
-    if (data.findAndGetUint16Array(tagOf(Nm::DetectorVector), detectors, &count).good() && detectors && count > 0)
-        facts.detectors = *std::max_element(detectors, detectors + count);
-    std::vector<DcmItem*> holders;
-    DcmItem* gate = nullptr;
-    DcmItem* info = nullptr;
-    if (data.findAndGetSequenceItem(DCM_GatedInformationSequence, gate, 0).good() && gate &&
-        gate->findAndGetSequenceItem(DCM_DataInformationSequence, info, 0).good() && info)
-        holders.push_back(info);
-    holders.push_back(&data);
-    for (DcmItem* holder : holders) {
-        long acquired = -1, rejected = -1;
-        if (integerOf(*holder, Nm::IntervalsAcquired, acquired) && integerOf(*holder, Nm::IntervalsRejected, rejected) &&
-            acquired >= 0 && rejected >= 0) {
-            facts.acceptedBeats = acquired;
-            facts.rejectedBeats = rejected;
-            break;
-        }
-    }
-    return facts;
-}
 
 int inspectCommand(const std::vector<std::string>& args) {
     // The reason is said once, in the converter's words: DCMTK's own log

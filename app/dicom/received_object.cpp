@@ -17,8 +17,6 @@
 #include <cstring>
 
 #include "app/conversion/conversion.h"
-#include "app/dicom/choice_files.h"
-#include "reader/dicom/dicom_source.h"
 #include "dicom/uid.h"
 
 namespace trevik::dicom {
@@ -80,14 +78,13 @@ std::string receivedBaseName(DcmDataset& dataset) {
     return base;
 }
 
-Status convertReceived(DcmDataset& dataset, Study& study, const SourceChoice& choice, const std::string& label) {
+Status convertReceived(DcmDataset& dataset, ObjectRead& read, Study& study, const SourceChoice& choice) {
     PathBuffer input{}, output{};
     Conversion conversion(study, input, output);
     conversion.readDicomWith(nullptr, choice);
-    return conversion.loadHeld([&dataset, &label](StudyFacts& into, FrameSink& sink, const SourceChoice& taken,
-                                                  const LoadOptions& options) {
-        LabelSink labelled(into, sink, label);
-        return loadDicomDataset(dataset, into, labelled, taken, options);
+    return conversion.loadHeld([&dataset, &read](StudyFacts& into, FrameSink& sink, const SourceChoice& taken,
+                                                 const LoadOptions& options) {
+        return loadRead(dataset, read, into, sink, taken, options);
     });
 }
 

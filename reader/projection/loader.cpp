@@ -253,8 +253,7 @@ Status loadStudy(const char* path, StudyFacts& study, FrameSink& sink, const Loa
 
     // Only the two geometries the frame store can hold are accepted.
     const AcquisitionGeometry& g = study.geometry;
-    if (!convertibleMatrix(g.rows, g.columns))
-        return ended(out, Reason::Geometry);
+    if (Reason refused = matrixRefusal(g.rows, g.columns); refused != Reason::Done) return ended(out, refused);
 
     // The header's count is of images; from here on the record holds the
     // frames of one division.
@@ -265,11 +264,12 @@ Status loadStudy(const char* path, StudyFacts& study, FrameSink& sink, const Loa
         r.frames = imageCount / r.division;
     }
     w.frames = r.frames;
-    // Nothing may be stored beyond the frame store.
-    if (!framesFitStore(r)) return ended(out, Reason::StoreFull);
-    // A study without images, or with a negative division count, is none
-    // the converter can hold.
-    if (r.division < 0 || r.frames <= 0) return ended(out, Reason::NoFrames);
+    // Nothing may be stored beyond the frame store, and something must be.
+    if (Reason refused = framesRefusal(r); refused != Reason::Done) return ended(out, refused);
+    // What the header says of the acquisition: its views (one detector's
+    // worth each, as the file stores them) and nothing else.
+    study.acquisition = {};
+    study.acquisition.views = static_cast<std::int16_t>(r.frames);
 
     const bool floats = preamble.sampleBits == 32;
     const int side = g.columns;

@@ -1,0 +1,213 @@
+#include "reader/dicom/object_read.h"
+
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcuid.h>
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+
+#include "dicom/nm_attributes.h"
+#include "dicom/nuclide.h"
+#include "dicom/values.h"
+#include "reader/dicom/charset.h"
+#include "study/names.h"
+#include "study/rules.h"
+
+namespace trevik::dicom {
+
+namespace {
+
+// Refused unless an NM image of a SPECT projection acquisition; `gated`:
+// Image Type value 3 is GATED TOMO (else TOMO).
+Status readKind(DcmItem& data, bool& gated) {
+    if (textOf(data, Nm::SopClassUid) != UID_NuclearMedicineImageStorage) return statusOf(Reason::DicomNotNm);
+    const std::string kind = textOf(data, Nm::ImageType, 2);
+    gated = kind == "GATED TOMO";
+    if (!gated && kind != "TOMO") return statusOf(Reason::DicomNotTomo);
+    return {};
+}
+
+// A value of an attribute that is no row of the table (the items of the
+// energy window, gating and series descriptions), without its padding.
+std::string valueOf(DcmItem& item, const DcmTagKey& tag) {
+    OFString value;
+    return item.findAndGetOFStringArray(tag, value).good() ? trimmed(std::string_view(value.c_str(), value.length()))
+                                                           : std::string();
+}
+
+// Item `number` - 1 of `sequence`, or null.
+DcmItem* itemOf(DcmItem& data, const DcmTagKey& sequence, int number) {
+    DcmItem* item = nullptr;
+    if (number < 1 || data.findAndGetSequenceItem(sequence, item, number - 1).bad()) return nullptr;
+    return item;
+}
+
+// The patient's texts, decoded once: as UTF-8 for a program to show, and
+// as the readable ASCII the .gsd holds (the alphabetic group, else its
+// kana romanised: study/names.h).
+void readPatientTexts(DcmItem& data, const TextDecoder& decode, ObjectRead& out) {
+    ++readCounts().names;
+    const std::string name = decode.utf8(textOf(data, Nm::PatientName), true);
+    out.patientName = name.substr(0, name.find('\\'));
+    out.patientId = decode.utf8(textOf(data, Nm::PatientId));
+    copyText(out.facts.record.name, readableName(out.patientName));
+    copyText(out.facts.record.id, readableIdentifier(out.patientId));
+}
+
+// The nuclide of the first code first (SCT or SRT), then the
+// radiopharmaceutical's text as written; empty when the object names
+// neither (the output then has no tracer line: no nuclide is made up).
+// Every code of every item goes into the acquisition's nuclides.
+std::string readNuclides(DcmItem& data, const TextDecoder& decode, Acquisition& acquisition) {
+    std::string tracer;
+    DcmItem* drug = nullptr;
+    for (int i = 0; data.findAndGetSequenceItem(tagOf(Nm::RadiopharmaceuticalInformationSequence), drug, i).good() && drug;
+         ++i) {
+        DcmItem* code = nullptr;
+        for (int j = 0; drug->findAndGetSequenceItem(tagOf(Nm::RadionuclideCodeSequence), code, j).good() && code; ++j)
+            if (const NuclideCode* nuclide = nuclideOfCode(textOf(*code, Nm::CodeValue))) {
+                if (i == 0 && j == 0) tracer = tracerName(nuclide->tracer);
+                acquisition.addNuclide(nuclide->tracer);
+            }
+        if (i == 0 && tracer.empty()) tracer = decode.ascii(textOf(*drug, Nm::Radiopharmaceutical));
+        drug = nullptr;
+    }
+    return tracer;
+}
+
+// The patient and study facts into the record and the slice width into
+// the geometry, as a projection header's elements set them.
+void readRecord(DcmItem& data, const TextDecoder& decode, StudyFacts& facts) {
+    StudyRecord& r = facts.record;
+    resetGating(r);
+    // Patient's Sex is a code string, ASCII by definition: any other byte
+    // stands as "_", as the projection reader writes a byte it cannot show.
+    std::string sex = textOf(data, Nm::PatientSex).substr(0, 1);
+    if (!sex.empty() && static_cast<unsigned char>(sex[0]) >= 0x80) sex = "_";
+    copyText(r.sex, sex);
+    copyText(r.date, recordDate(textOf(data, Nm::StudyDate)));
+    copyText(r.time, recordTime(textOf(data, Nm::StudyTime)));
+    long hr = 0;
+    if (integerOf(data, Nm::HeartRate, hr) && (hr < 0 || hr > 32767)) hr = 0;
+    r.hr = static_cast<std::int16_t>(hr);
+    double spacing = 0.0;
+    decimalOf(data, Nm::PixelSpacing, spacing);
+    r.pixel = spacing;
+    double thickness = 0.0;
+    facts.geometry.slicePixels = 1;
+    if (decimalOf(data, Nm::SliceThickness, thickness)) {
+        r.thick = thickness;
+        const double ratio = spacing > 0 ? std::round(thickness / spacing) : 0.0;
+        if (ratio >= 1 && ratio <= 32767) facts.geometry.slicePixels = static_cast<std::int16_t>(ratio);
+    }
+    copyText(r.tracer, readNuclides(data, decode, facts.acquisition));
+}
+
+// The distinct values of a frame vector the object lists; {1} when it does
+// not list it. False when there are more than a list holds.
+bool numbersOf(const FrameVector& vector, ChoiceList& list) {
+    const std::set<Uint16> numbers(vector.values.begin(), vector.values.end());
+    if (numbers.size() > static_cast<std::size_t>(ChoiceList::kMost)) return false;
+    list.count = 0;
+    for (const Uint16 number : numbers) list.entries[list.count++] = ChoiceEntry{number, {}, {}, {}};
+    return true;
+}
+
+// The energy windows and R-R intervals the frames belong to, each with its
+// name and range. The interval's bounds are in its item's Data Information
+// Sequence; some writers put them in the item itself.
+Status readChoices(DcmItem& data, const TextDecoder& decode, ObjectRead& out) {
+    Acquisition& a = out.facts.acquisition;
+    if (!numbersOf(out.vectors.windows, a.energyWindows)) return statusOf(Reason::DicomEnergyWindows);
+    for (int i = 0; i < a.energyWindows.count; ++i) {
+        ChoiceEntry& e = a.energyWindows.entries[i];
+        if (DcmItem* window = itemOf(data, DCM_EnergyWindowInformationSequence, e.number)) {
+            copyText(e.name, decode.utf8(valueOf(*window, DCM_EnergyWindowName)));
+            if (DcmItem* range = itemOf(*window, DCM_EnergyWindowRangeSequence, 1)) {
+                copyText(e.lower, valueOf(*range, DCM_EnergyWindowLowerLimit));
+                copyText(e.upper, valueOf(*range, DCM_EnergyWindowUpperLimit));
+            }
+        }
+    }
+    if (!out.gated) return {};
+    if (!numbersOf(out.vectors.intervals, a.rrIntervals)) return statusOf(Reason::DicomRRIntervals);
+    for (int i = 0; i < a.rrIntervals.count; ++i) {
+        ChoiceEntry& e = a.rrIntervals.entries[i];
+        DcmItem* interval = itemOf(data, DCM_GatedInformationSequence, e.number);
+        DcmItem* info = interval ? itemOf(*interval, DCM_DataInformationSequence, 1) : nullptr;
+        for (DcmItem* holder : {info, interval})
+            if (holder && e.lower[0] == '\0' && e.upper[0] == '\0') {
+                copyText(e.lower, valueOf(*holder, DCM_LowRRValue));
+                copyText(e.upper, valueOf(*holder, DCM_HighRRValue));
+            }
+    }
+    return {};
+}
+
+// The detectors and views, the beats the gating accepted and rejected (in
+// the Gated Information Sequence's Data Information Sequence, or at the top
+// level as some cameras write them), and the series.
+void readAcquisition(DcmItem& data, const TextDecoder& decode, ObjectRead& out) {
+    Acquisition& a = out.facts.acquisition;
+    const auto largest = [](const FrameVector& v) {
+        return static_cast<std::int16_t>(std::min<int>(*std::max_element(v.values.begin(), v.values.end()), 32767));
+    };
+    a.detectors = largest(out.vectors.detectors);
+    a.views = largest(out.vectors.views);
+    DcmItem* gate = itemOf(data, DCM_GatedInformationSequence, 1);
+    DcmItem* info = gate ? itemOf(*gate, DCM_DataInformationSequence, 1) : nullptr;
+    for (DcmItem* holder : {info, static_cast<DcmItem*>(&data)}) {
+        long acquired = -1, rejected = -1;
+        if (holder && integerOf(*holder, Nm::IntervalsAcquired, acquired) &&
+            integerOf(*holder, Nm::IntervalsRejected, rejected) && acquired >= 0 && rejected >= 0) {
+            a.beatsKnown = true;
+            a.acceptedBeats = acquired;
+            a.rejectedBeats = rejected;
+            break;
+        }
+    }
+    copyText(a.seriesNumber, textOf(data, Nm::SeriesNumber));
+    copyText(a.seriesDescription, decode.utf8(valueOf(data, DCM_SeriesDescription)));
+}
+
+}  // namespace
+
+ReadCounts& readCounts() {
+    static ReadCounts counts;
+    return counts;
+}
+
+Status readObject(DcmDataset& data, ObjectRead& out) {
+    ++readCounts().facts;
+    out.facts = {};
+    out.pixelsRead = false;
+    Status refused;
+    Where& w = refused.where;
+    if (Status s = readKind(data, out.gated); !s.ok()) return s;
+    if (Status s = readSampleForm(data, out.form); !s.ok()) return s;
+    long rows = 0, columns = 0;
+    integerOf(data, Nm::Rows, rows);
+    integerOf(data, Nm::Columns, columns);
+    w.rows = static_cast<int>(rows);
+    w.columns = static_cast<int>(columns);
+    w.sampleBits = out.form.bitsAllocated;
+    out.facts.geometry.rows = static_cast<std::int16_t>(rows);
+    out.facts.geometry.columns = static_cast<std::int16_t>(columns);
+    if (Reason r = matrixRefusal(static_cast<int>(rows), static_cast<int>(columns)); r != Reason::Done) {
+        refused.code = codeOf(r);
+        refused.reason = r;
+        return refused;
+    }
+    out.where = w;
+    if (Status s = readVectors(data, out.gated, out.vectors); !s.ok()) return s;
+    const TextDecoder decode(data);
+    readPatientTexts(data, decode, out);
+    readRecord(data, decode, out.facts);
+    if (Status s = readChoices(data, decode, out); !s.ok()) return s;
+    readAcquisition(data, decode, out);
+    out.xfer = data.getOriginalXfer();
+    return {};
+}
+
+}  // namespace trevik::dicom
