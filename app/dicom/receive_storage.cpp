@@ -114,7 +114,7 @@ Outcome storeObject(ReceiveNode& node, ReceivingFile& received, const std::strin
         if (!nesting.ok()) refusal = statusWords(nesting);
         DcmFileFormat file;
         if (refusal.empty()) {
-            ++readCounts().parses;
+            noteRead(ReadStep::Parse);
             const OFCondition loaded = file.loadFile(received.path().c_str());
             if (loaded == EC_MemoryExhausted)
                 refusal = kNoMemoryWords;

@@ -77,7 +77,7 @@ void takeFacts(const StudyFacts& read, StudyFacts& study) {
 // not hold a frame it takes.
 Status readPixels(DcmDataset& data, ObjectRead& read, const std::vector<int>& taken, const Status& ends) {
     if (!read.pixelsRead) {
-        ++readCounts().pixels;
+        noteRead(ReadStep::Pixels);
         read.pixelsRead = true;
         read.pixelStatus = storedFrames(data, read.xfer, read.form, read.facts.geometry.rows, read.vectors.frames,
                                         read.stored);
@@ -158,7 +158,7 @@ Status parseDicomFile(const char* path, DcmFileFormat& file) {
         // DCMTK's parser recurses into sequences: too deep a nesting is
         // refused before it reads anything.
         if (Status s = checkNestingOfFile(path); !s.ok()) return s;
-        ++readCounts().parses;
+        noteRead(ReadStep::Parse);
         const OFCondition loaded = file.loadFile(path, EXS_Unknown, EGL_noChange, DCM_MaxReadLength, ERM_fileOnly);
         if (loaded == EC_MemoryExhausted) return statusOf(Reason::NoMemory);
         if (loaded.bad()) {
