@@ -2,7 +2,6 @@
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdatset.h>
-#include <dcmtk/dcmdata/dcdeftag.h>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -17,6 +16,7 @@
 #include <cstring>
 
 #include "app/conversion/conversion.h"
+#include "dicom/nm_attributes.h"
 #include "dicom/uid.h"
 
 namespace trevik::dicom {
@@ -49,7 +49,8 @@ bool takeNumbered(const std::string& text, std::size_t& at, const char* part) {
     return true;
 }
 
-std::string nameValue(DcmDataset& dataset, const DcmTagKey& tag) {
+std::string nameValue(DcmDataset& dataset, Nm id) {
+    const DcmTagKey& tag = tagOf(id);
     OFString value;
     // The whole value, all its components, as the bytes were received.
     if (dataset.findAndGetOFStringArray(tag, value).bad() || value.empty()) return "unknown";
@@ -70,9 +71,9 @@ std::string nameValue(DcmDataset& dataset, const DcmTagKey& tag) {
 
 std::string receivedBaseName(DcmDataset& dataset) {
     std::string base;
-    for (const DcmTagKey& tag : {DCM_PatientID, DCM_StudyDate, DCM_StudyTime, DCM_SeriesNumber}) {
+    for (const Nm id : {Nm::PatientId, Nm::StudyDate, Nm::StudyTime, Nm::SeriesNumber}) {
         if (!base.empty()) base.push_back('_');
-        base.append(nameValue(dataset, tag));
+        base.append(nameValue(dataset, id));
     }
     if (base[0] == '.') base[0] = '_';
     return base;
