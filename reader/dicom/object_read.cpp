@@ -10,14 +10,12 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <cmath>
 #include <set>
 
 #include "dicom/nm_attributes.h"
 #include "dicom/nuclide.h"
 #include "dicom/values.h"
 #include "reader/dicom/charset.h"
-#include "study/names.h"
 #include "study/rules.h"
 
 namespace trevik::dicom {
@@ -49,16 +47,21 @@ DcmItem* itemOf(DcmItem& data, const DcmTagKey& sequence, int number) {
     return item;
 }
 
-// The patient's texts, decoded once: as UTF-8 for a program to show, and
-// as the readable ASCII the .gsd holds (the alphabetic group, else its
-// kana romanised: study/names.h).
-void readPatientTexts(DcmItem& data, const TextDecoder& decode, ObjectRead& out) {
-    noteRead(ReadStep::Name);
-    const std::string name = decode.utf8(textOf(data, Nm::PatientName), true);
-    out.patientName = name.substr(0, name.find('\\'));
-    out.patientId = decode.utf8(textOf(data, Nm::PatientId));
-    copyText(out.facts.record.name, readableName(out.patientName));
-    copyText(out.facts.record.id, readableIdentifier(out.patientId));
+// The rows of the table whose facts the reader reads, in tag order, each
+// through its fact; the texts of the character set decoded first, the
+// patient's name and ID kept in UTF-8 too (a name decoded once).
+void readRows(DcmItem& data, const TextDecoder& decode, ObjectRead& out) {
+    for (const NmAttribute& row : nmAttributes()) {
+        if (!(row.use & kRead) || !row.fact || !row.fact->read) continue;
+        NmValue value = valueOf(data, row.id);
+        if (decodedText(row)) value.text = decode.utf8(value.text, row.vr == EVR_PN);
+        if (row.id == Nm::PatientName) {
+            noteRead(ReadStep::Name);
+            out.patientName = value.text.substr(0, value.text.find('\\'));
+        }
+        if (row.id == Nm::PatientId) out.patientId = value.text;
+        row.fact->read(value, out.facts);
+    }
 }
 
 // The nuclide of the first code first (SCT or SRT), then the
@@ -80,34 +83,6 @@ std::string readNuclides(DcmItem& data, const TextDecoder& decode, Acquisition& 
         drug = nullptr;
     }
     return tracer;
-}
-
-// The patient and study facts into the record and the slice width into
-// the geometry, as a projection header's elements set them.
-void readRecord(DcmItem& data, const TextDecoder& decode, StudyFacts& facts) {
-    StudyRecord& r = facts.record;
-    resetGating(r);
-    // Patient's Sex is a code string, ASCII by definition: any other byte
-    // stands as "_", as the projection reader writes a byte it cannot show.
-    std::string sex = textOf(data, Nm::PatientSex).substr(0, 1);
-    if (!sex.empty() && static_cast<unsigned char>(sex[0]) >= 0x80) sex = "_";
-    copyText(r.sex, sex);
-    copyText(r.date, recordDate(textOf(data, Nm::StudyDate)));
-    copyText(r.time, recordTime(textOf(data, Nm::StudyTime)));
-    long hr = 0;
-    if (integerOf(data, Nm::HeartRate, hr) && (hr < 0 || hr > 32767)) hr = 0;
-    r.hr = static_cast<std::int16_t>(hr);
-    double spacing = 0.0;
-    decimalOf(data, Nm::PixelSpacing, spacing);
-    r.pixel = spacing;
-    double thickness = 0.0;
-    facts.geometry.slicePixels = 1;
-    if (decimalOf(data, Nm::SliceThickness, thickness)) {
-        r.thick = thickness;
-        const double ratio = spacing > 0 ? std::round(thickness / spacing) : 0.0;
-        if (ratio >= 1 && ratio <= 32767) facts.geometry.slicePixels = static_cast<std::int16_t>(ratio);
-    }
-    copyText(r.tracer, readNuclides(data, decode, facts.acquisition));
 }
 
 // The distinct values of a frame vector the object lists; {1} when it does
@@ -173,7 +148,6 @@ void readAcquisition(DcmItem& data, const TextDecoder& decode, ObjectRead& out) 
             break;
         }
     }
-    copyText(a.seriesNumber, textOf(data, Nm::SeriesNumber));
     copyText(a.seriesDescription, decode.utf8(valueOf(data, DCM_SeriesDescription)));
 }
 
@@ -226,8 +200,8 @@ Status readObject(DcmDataset& data, ObjectRead& out) {
     out.where = w;
     if (Status s = readVectors(data, out.gated, out.vectors); !s.ok()) return s;
     const TextDecoder decode(data);
-    readPatientTexts(data, decode, out);
-    readRecord(data, decode, out.facts);
+    readRows(data, decode, out);
+    copyText(out.facts.record.tracer, readNuclides(data, decode, out.facts.acquisition));
     if (Status s = readChoices(data, decode, out); !s.ok()) return s;
     readAcquisition(data, decode, out);
     out.xfer = data.getOriginalXfer();
