@@ -114,6 +114,8 @@ constexpr Entry kWords[] = {
                        "a DICOM file, which trevik-dicom converts; it is not installed: install the package trevik-dicom")},
     {Reason::DicomPixelDataLonger, kNotSupported, 0,
      QT_TRANSLATE_NOOP("status", "the pixel data holds more than its frames: %1 bytes, %2 more than %3 of %4 bytes")},
+    {Reason::DicomTooManyChoices, kNotSupported, 0,
+     QT_TRANSLATE_NOOP("status", "more than 64 energy windows or more than 64 R-R intervals")},
 };
 
 template <typename T>

@@ -65,6 +65,7 @@ enum class Reason : std::uint8_t {
     DicomInflatesTooFar,     // a deflated data set inflates past the size limit
     DicomNeedsTrevikDicom,   // a DICOM file where trevik-dicom, which converts it, is not installed
     DicomPixelDataLonger,    // the pixel data holds more than its frames (pixelBytes, pixelFrames, frameBytes)
+    DicomTooManyChoices,     // more than 64 energy windows, or more than 64 R-R intervals
 };
 
 // What the format probe of a projection file found.

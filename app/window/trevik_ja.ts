@@ -211,6 +211,10 @@
         <source>the pixel data holds more than its frames: %1 bytes, %2 more than %3 of %4 bytes</source>
         <translation>画素データがフレームより長くなっています: %1 バイトあり、%3 (各 %4 バイト) より %2 バイト多くあります</translation>
     </message>
+    <message>
+        <source>more than 64 energy windows or more than 64 R-R intervals</source>
+        <translation>エネルギーウィンドウまたは R-R 間隔が 64 を超えています</translation>
+    </message>
 </context>
 <context>
     <name>trevik::window::Dialogs</name>

@@ -100,7 +100,7 @@ bool numbersOf(const FrameVector& vector, ChoiceList& list) {
 // Sequence; some writers put them in the item itself.
 Status readChoices(DcmItem& data, const TextDecoder& decode, ObjectRead& out) {
     Acquisition& a = out.facts.acquisition;
-    if (!numbersOf(out.vectors.windows, a.energyWindows)) return statusOf(Reason::DicomEnergyWindows);
+    if (!numbersOf(out.vectors.windows, a.energyWindows)) return statusOf(Reason::DicomTooManyChoices);
     for (int i = 0; i < a.energyWindows.count; ++i) {
         ChoiceEntry& e = a.energyWindows.entries[i];
         if (DcmItem* window = itemOf(data, DCM_EnergyWindowInformationSequence, e.number)) {
@@ -112,7 +112,7 @@ Status readChoices(DcmItem& data, const TextDecoder& decode, ObjectRead& out) {
         }
     }
     if (!out.gated) return {};
-    if (!numbersOf(out.vectors.intervals, a.rrIntervals)) return statusOf(Reason::DicomRRIntervals);
+    if (!numbersOf(out.vectors.intervals, a.rrIntervals)) return statusOf(Reason::DicomTooManyChoices);
     for (int i = 0; i < a.rrIntervals.count; ++i) {
         ChoiceEntry& e = a.rrIntervals.entries[i];
         DcmItem* interval = itemOf(data, DCM_GatedInformationSequence, e.number);
