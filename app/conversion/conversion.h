@@ -61,6 +61,11 @@ public:
     Status load(std::string_view source);
     Status load(std::string_view source, FrameSink& sink, const LoadOptions& options);
 
+    // The same from the source open as `fd` at the path `source` (the
+    // path rule still holds): a program that has opened the file reads it
+    // through that one descriptor.
+    Status load(int fd, std::string_view source, FrameSink& sink, const LoadOptions& options);
+
     // Loads a data set the caller holds through `reader` (with the choice
     // of readDicomWith), as a fresh program loads it: every fact of the
     // study from this object alone, the gating reset first; into the

@@ -1,6 +1,7 @@
 // trevik-inspect's quality control: its three TSV columns for a projection
 // file and the .gsd converted from it, and the --qc and --cine pictures.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <string>
@@ -93,6 +94,31 @@ TEST(InspectQc, PageAndCineAreNamedAsTheMontageAndReplaceOnlyTheirKind) {
     }
     EXPECT_EQ(test::readFile(f("b.prj")), study);
     EXPECT_TRUE(test::readFile(f("c.gif")).starts_with("GIF89a"));
+}
+
+// A projection file and the .gsd converted from it are each opened once,
+// the listing, the montage, the quality control and its pictures included
+// (strace counts the opens of the path; skipped where it cannot run).
+TEST(InspectQc, EachFileIsOpenedOnce) {
+    test::TempDir dir;
+    savePhantom(dir.file("s.prj"), {.views = 8});
+    ASSERT_EQ(test::runProcess(kTrevik, {dir.file("s.prj"), dir.file("s.gsd")}).exitCode, 0);
+    for (const char* name : {"s.prj", "s.gsd"}) {
+        const std::string path = dir.file(name);
+        const test::ProcessResult run =
+            test::runProcess("strace", {"-f", "-e", "trace=open,openat", "-o", dir.file("trace"), kInspect, "--png",
+                                        dir.file("m.png"), "--qc", dir.file("q.png"), "--cine", dir.file("c.gif"), path});
+        if (!run.started || !test::fileExists(dir.file("trace"))) GTEST_SKIP() << "strace cannot run here";
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        const std::string trace = test::readFile(dir.file("trace"));
+        std::size_t opens = 0;
+        for (std::size_t at = trace.find("\"" + path + "\""); at != std::string::npos;
+             at = trace.find("\"" + path + "\"", at + 1))
+            ++opens;
+        EXPECT_EQ(opens, 1u) << trace;
+        for (const char* picture : {"m.png", "q.png", "c.gif"}) ::unlink(dir.file(picture).c_str());
+        ::unlink(dir.file("trace").c_str());
+    }
 }
 
 }  // namespace
