@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
 #include <memory>
 #include <new>
 #include <string>
@@ -126,8 +128,9 @@ bool picturesRefused(const InspectRequest& request) {
 
 // The quality control of the loaded frames (every one of them stored) with
 // the object's facts, into the report and the verdict's figures.
-void reportQcOf(const Study& study, const CountingStore& store, const Status& status, const qc::Facts& facts,
+void reportQcOf(const Study& study, const CountingStore& store, const Status& status, qc::Facts facts,
                 inspect::Inspection& ins) {
+    qc::describe(facts, study.record);
     inspect::Text t;
     const FrameLayout& layout = store.layout();
     if (status.ok() && layout.side == qc::kSide && store.count() == static_cast<long long>(layout.passes) * layout.frames)

@@ -10,11 +10,14 @@
 #include <arpa/inet.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
+#include "app/dicom/receive_contexts.h"
 #include "app/dicom/receive_storage.h"
 #include "app/dicom/receive_supervisor.h"
 #include "app/dicom/receive_tls.h"
@@ -25,43 +28,71 @@ namespace trevik::dicom {
 namespace {
 
 constexpr const char* kWho = "trevik-dicom receive";
+constexpr int kTlsHandshake = 0x16;      // the first byte of a TLS connection
+constexpr int kAssociateRequest = 0x01;  // the first byte of a plain association request
 
-// The node's presentation contexts: NM objects in the uncompressed and the
-// compressed transfer syntaxes, Verification in the uncompressed ones.
-// A deflated data set is taken: it is written to a file as it came and
-// inflated when read, under the association's memory limit.
-bool addContexts(DcmSharedSCPConfig& config) {
-    OFList<OFString> uncompressed, nm;
-    for (const char* syntax : {UID_LittleEndianExplicitTransferSyntax, UID_BigEndianExplicitTransferSyntax,
-                               UID_LittleEndianImplicitTransferSyntax})
-        uncompressed.push_back(syntax), nm.push_back(syntax);
-    // Compressed objects only in the syntaxes the reader decodes, so that a
-    // sender that prefers another falls back to one of these: the lossless
-    // JPEG, JPEG-LS and RLE syntaxes and JPEG 2000 (its reversible wavelet;
-    // a lossy codestream or an object flagged lossy is refused with its
-    // reason, and --keep keeps it). The lossy-only JPEG and JPEG-LS
-    // syntaxes are not offered: their counts are no longer the camera's.
-    for (const char* syntax : {UID_JPEGProcess14SV1TransferSyntax, UID_JPEGProcess14TransferSyntax,
-                               UID_JPEGLSLosslessTransferSyntax, UID_RLELosslessTransferSyntax,
-                               UID_JPEG2000LosslessOnlyTransferSyntax, UID_JPEG2000TransferSyntax,
-                               UID_DeflatedExplicitVRLittleEndianTransferSyntax})
-        nm.push_back(syntax);
-    return config->addPresentationContext(UID_NuclearMedicineImageStorage, nm).good() &&
-           config->addPresentationContext(UID_VerificationSOPClass, uncompressed).good();
+#ifndef __SANITIZE_ADDRESS__
+// The data this process has mapped (heap and private mappings, what
+// RLIMIT_DATA counts), in bytes; 0 when unknown.
+unsigned long long dataInUse() {
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    if (!status) return 0;
+    unsigned long long kib = 0;
+    char line[256];
+    while (std::fgets(line, sizeof line, status))
+        if (std::sscanf(line, "VmData: %llu kB", &kib) == 1) break;
+    std::fclose(status);
+    return kib << 10;
 }
+#endif
 
 // The limits of one connection's process: its memory (the heap and every
-// private mapping), and no core file. AddressSanitizer maps terabytes of
-// shadow memory, so a build with it has no memory limit.
+// private mapping), and no core file. Until the caller is identified, the
+// process may grow by kPendingBytes only (raised by raiseMemoryLimit), so
+// that pending connections take little of --max-memory. AddressSanitizer
+// maps terabytes of shadow memory, so a build with it has no memory limit.
+constexpr unsigned long long kPendingBytes = 32ull << 20;
+
 void limitProcess(unsigned long long memory) {
 #ifndef __SANITIZE_ADDRESS__
-    const rlimit data{memory, memory};
+    const unsigned long long used = dataInUse();
+    const rlimit data{used > 0 ? std::min(memory, used + kPendingBytes) : memory, memory};
     ::setrlimit(RLIMIT_DATA, &data);
 #else
     (void)memory;
 #endif
     const rlimit core{0, 0};
     ::setrlimit(RLIMIT_CORE, &core);
+}
+
+void raiseMemoryLimit() {
+    rlimit data{};
+    if (::getrlimit(RLIMIT_DATA, &data) != 0) return;
+    data.rlim_cur = data.rlim_max;
+    ::setrlimit(RLIMIT_DATA, &data);
+}
+
+// The first byte of a connection to a TLS node, before the handshake: a
+// TLS record starts with 0x16 (a handshake); 0 when none came in time.
+int firstByte(int connection) {
+    unsigned char first = 0;
+    return ::recv(connection, &first, 1, MSG_PEEK) == 1 ? first : 0;
+}
+
+// A connection without TLS on a TLS node: an association request is
+// answered with a plain A-ASSOCIATE-RJ (rejected permanently by the
+// service user, no reason given), and what the peer sends is read and
+// dropped until it closes (at most 2 s), so that the answer is not lost to
+// a reset.
+void refusePlain(int connection, bool request) {
+    static const unsigned char kRejected[] = {0x03, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00, 0x01, 0x01, 0x01};
+    if (request) (void)!::send(connection, kRejected, sizeof kRejected, MSG_NOSIGNAL);
+    ::shutdown(connection, SHUT_WR);
+    connectionDeadline(2);
+    char scratch[4096];
+    while (::recv(connection, scratch, sizeof scratch, 0) > 0) {
+    }
+    connectionDeadline(0);
 }
 
 }  // namespace
@@ -71,6 +102,9 @@ ReceiveNode::ReceiveNode(ReceiveSettings settings) : settings_(std::move(setting
 ReceiveNode::~ReceiveNode() = default;
 
 void ReceiveNode::log(const std::string& line) {
+    // A connection's process that has not identified its caller leaves
+    // its lines to the parent, which writes one per peer a minute.
+    if (connectionReport(line)) return;
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     char stamp[32] = "";
@@ -83,28 +117,43 @@ void ReceiveNode::log(const std::string& line) {
 
 bool ReceiveNode::stopping() const { return connectionStopping(); }
 
-bool ReceiveNode::allowed(const std::string& title, const std::string& address, const std::string& commonName) const {
-    for (const Caller& caller : settings_.allowed) {
-        if (!caller.commonName.empty()) {
-            if (caller.commonName == commonName) return true;
-        } else if (caller.title == title && (caller.host.empty() || caller.addresses.count(address))) {
+bool ReceiveNode::allowed(const std::string& title, const std::string& address, const std::string& commonName,
+                          bool& titleOnly) const {
+    // An entry that names the host or the certificate first: it gives the
+    // caller the room of those named.
+    for (const Caller& caller : settings_.allowed)
+        if (caller.commonName.empty() ? !caller.host.empty() && caller.title == title && caller.addresses.count(address)
+                                      : caller.commonName == commonName) {
+            titleOnly = false;
             return true;
         }
-    }
+    for (const Caller& caller : settings_.allowed)
+        if (caller.commonName.empty() && caller.host.empty() && caller.title == title) {
+            titleOnly = true;
+            return true;
+        }
     return false;
 }
 
 Admission ReceiveNode::admit(const std::string& calling, const std::string& called, const std::string& address,
-                             const std::string& commonName) const {
+                             const std::string& commonName) {
     if (stopping()) return {Admission::Verdict::Stopping, "the node is stopping"};
     if (called != settings_.title)
         return {Admission::Verdict::WrongCalled, "called " + called + ", but this node is " + settings_.title};
-    if (!allowed(calling, address, commonName))
+    bool titleOnly = false;
+    if (!allowed(calling, address, commonName, titleOnly))
         return {Admission::Verdict::NotAllowed,
                 settings_.allowed.empty() ? "no caller is allowed (no --allow given)"
                                           : calling + " from " + address +
                                                 (commonName.empty() ? "" : " (certificate " + commonName + ")") +
                                                 " is not allowed"};
+    // Identified: the node's parent gives it a slot, or says why not.
+    std::string refusal;
+    if (!connectionIdentified(titleOnly, refusal)) return {Admission::Verdict::Stopping, refusal};
+    raiseMemoryLimit();
+    // Identified: what the request offers that the node does not take is
+    // the caller's to know.
+    if (!offered_.empty()) log("association from " + calling + "@" + address + ": " + offered_);
     return {};
 }
 
@@ -132,12 +181,23 @@ void ReceiveNode::announce() {
 
 int ReceiveNode::serveConnection(int connection, const std::string& address, const DcmSharedSCPConfig& config) {
     limitProcess(settings_.memoryPerAssociation());
+    connectionPlain(!tls_);
+    // The whole request, with its TLS handshake, from the connection on.
+    connectionDeadline(kAcseSeconds);
+    if (tls_) {
+        const int first = firstByte(connection);
+        if (first != 0 && first != kTlsHandshake) {
+            connectionDeadline(0);
+            log("association request from " + address + " refused: a connection without TLS on a TLS port");
+            refusePlain(connection, first == kAssociateRequest);
+            return 0;
+        }
+    }
     dcmExternalSocketHandle.set(connection);
     T_ASC_Network* network = nullptr;
     if (ASC_initializeNetwork(NET_ACCEPTOR, settings_.port, kAcseSeconds, &network).bad()) return 1;
     if (tls_) ASC_setTransportLayer(network, tls_.get(), 0);
     T_ASC_Association* association = nullptr;
-    connectionDeadline(kAcseSeconds);
     const OFCondition condition = ASC_receiveAssociation(network, &association, ASC_DEFAULTMAXPDU, nullptr, nullptr,
                                                          tls_ ? OFTrue : OFFalse, DUL_BLOCK, kAcseSeconds);
     connectionDeadline(0);
@@ -148,6 +208,7 @@ int ReceiveNode::serveConnection(int connection, const std::string& address, con
         ASC_dropAssociation(association);
         ASC_destroyAssociation(&association);
     } else {
+        offered_ = offeredWords(association->params);
         serveAssociation(*this, association, config, tls_ ? peerCommonName(association) : std::string());
     }
     ASC_dropNetwork(&network);
@@ -186,6 +247,18 @@ int ReceiveNode::run() {
     limits.maxAssociations = settings_.maxAssociations;
     limits.maxPerHost = settings_.maxPerHost;
     limits.associationSeconds = settings_.associationSeconds;
+    // Pending connections of hosts not named: at most half the slots in
+    // all, two of them from one host (fewer when the limits are lower).
+    limits.pendingInAll = std::max(1, settings_.maxAssociations / 2);
+    limits.pendingPerHost = std::max(1, std::min(2, settings_.maxPerHost));
+    bool named = false;
+    for (const Caller& caller : settings_.allowed) {
+        limits.namedHosts.insert(caller.addresses.begin(), caller.addresses.end());
+        named = named || !caller.host.empty() || !caller.commonName.empty();
+    }
+    // Callers allowed by a title alone hold at most half the slots when
+    // some are named by host or certificate: the rest are kept for those.
+    if (named) limits.mostByTitleOnly = std::max(1, settings_.maxAssociations / 2);
     Supervisor supervisor(limits, [this](const std::string& line) { log(line); });
     if (!supervisor.listen(reason)) {
         std::fprintf(stderr, "%s: cannot listen on port %u: %s\n", kWho, settings_.port, reason.c_str());

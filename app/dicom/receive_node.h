@@ -4,8 +4,10 @@
 //
 // The parent process (receive_supervisor) accepts on a socket of its own,
 // bound to --listen or to every address, and counts the associations per
-// peer address (--max-per-host) and in all (--max-associations); it reads
-// nothing a peer sends, so a slow or silent peer delays no one else. Each
+// peer address (--max-per-host) and in all (--max-associations), and the
+// connections whose caller is not yet identified in a room of their own;
+// it reads nothing a peer sends, so a slow or silent peer delays no one
+// else. Each
 // connection's process hands the socket to DCMTK, reads the association
 // request (and the TLS handshake) within kAcseSeconds, and serves the
 // association with the storage service provider (receive_storage), under
@@ -27,6 +29,8 @@ namespace trevik::dicom {
 
 // What the node says to one association request.
 struct Admission {
+    // Stopping: refused for now (the node is stopping, or has no slot for
+    // the caller); the refusal says which.
     enum class Verdict { Admit, Stopping, WrongCalled, NotAllowed };
     Verdict verdict = Verdict::Admit;
     std::string refusal;  // the log's words when it is not admitted
@@ -51,17 +55,23 @@ public:
     // `commonName`, empty without) may store on this node, called as
     // `called`.
     Admission admit(const std::string& calling, const std::string& called, const std::string& address,
-                    const std::string& commonName) const;
+                    const std::string& commonName);
     bool stopping() const;
 
 private:
-    bool allowed(const std::string& title, const std::string& address, const std::string& commonName) const;
+    // Whether an --allow entry admits the caller; `titleOnly` when only an
+    // entry without a host or certificate does.
+    bool allowed(const std::string& title, const std::string& address, const std::string& commonName,
+                 bool& titleOnly) const;
     void announce();
     // Serves one connection in its own process; the process's exit status.
     int serveConnection(int connection, const std::string& address, const DcmSharedSCPConfig& config);
 
     const ReceiveSettings settings_;
     TlsLayer tls_;
+    // What this connection's request offers that the node does not take,
+    // in words (receive_contexts), logged once the caller is identified.
+    std::string offered_;
 };
 
 }  // namespace trevik::dicom

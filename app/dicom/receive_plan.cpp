@@ -63,11 +63,14 @@ std::optional<Tracer> codedNuclide(const Acquisition& acquisition) {
     return acquisition.nuclides[0];
 }
 
-void checkReceived(const Study& study, inspect::Inspection& ins, std::string& words) {
+void checkReceived(const Study& study, int window, inspect::Inspection& ins, std::string& words) {
     const int divisions = study.record.division > 0 ? study.record.division : 1;
     inspect::Text t;
+    qc::Facts facts = qc::factsOf(study.acquisition, window);
+    qc::describe(facts, study.record);
     inspect::reportQc(t, {divisions, study.record.frames, [&study](int d, int v) { return study.store.frame(d, v); }},
-                      ins, qc::factsOf(study.acquisition));
+                      ins, facts);
+    ins.report += t.str();  // the page's words
     const inspect::Verdict& v = ins.verdict;
     words = v.qcState;
     if (!ins.qc.checked) {

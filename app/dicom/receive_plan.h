@@ -40,9 +40,10 @@ std::vector<PlannedGsd> planReceived(const Acquisition& acquisition, const Choic
 std::optional<Tracer> codedNuclide(const Acquisition& acquisition);
 
 // The quality control of a converted study with what the object knows
-// besides its frames (its acquisition), as trevik-dicom inspect checks it:
-// `ins` gets the verdict's figures and the result (for the page), `words`
-// the log's words: "ok" or "warn", the figures and every warning.
-void checkReceived(const Study& study, inspect::Inspection& ins, std::string& words);
+// besides its frames (its acquisition, with energy window `window`: 0 for
+// the object's one window), as trevik-dicom inspect checks it: `ins` gets
+// the verdict's figures and the result (for the page), `words` the log's
+// words: "ok" or "warn", the figures and every warning.
+void checkReceived(const Study& study, int window, inspect::Inspection& ins, std::string& words);
 
 }  // namespace trevik::dicom

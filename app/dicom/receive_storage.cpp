@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dicom/receive_contexts.h"
 #include "app/dicom/receive_plan.h"
 #include "app/dicom/receive_supervisor.h"
 #include "app/dicom/received_object.h"
@@ -85,7 +86,7 @@ Status writeStudies(ReceiveNode& node, DcmDataset& dataset, InstanceFiles& files
         inspect::Inspection ins;
         ins.path = files.name() + gsd;
         std::string words;
-        checkReceived(*study, ins, words);
+        checkReceived(*study, planned.choice.energyWindow, ins, words);
         if (settings.qc) node.log("qc " + files.name() + gsd + ": " + words);
         if (!settings.qcPictures) continue;
         const std::string png = planned.suffix + ".qc.png";
@@ -240,7 +241,10 @@ private:
     // One C-STORE: the object received into a file as it came, stored,
     // answered.
     OFCondition receiveObject(T_DIMSE_C_StoreRQ& request, const DcmPresentationContextInfo& info) {
-        const std::string what = "object " + std::string(request.AffectedSOPInstanceUID) + " from " + peer_;
+        // An object the node takes but cannot convert says what it is.
+        const std::string context = contextWords(request.AffectedSOPClassUID);
+        const std::string what = "object " + std::string(request.AffectedSOPInstanceUID) +
+                                 (context.empty() ? "" : " " + context) + " from " + peer_;
         if (node_.stopping()) {
             node_.log(what + " not received: the node is stopping (association aborted)");
             ++failed_;

@@ -135,6 +135,7 @@ bool storedStatus(Uint16 status) {
 volatile std::sig_atomic_t interrupted = 0;
 volatile std::sig_atomic_t associationSocket = -1;
 volatile std::sig_atomic_t plainAbort = 1;  // not over TLS, where only the shutdown is safe
+const unsigned char kAbort[10] = {0x07, 0, 0, 0, 0, 4, 0, 0, 0, 0};  // A-ABORT by the user
 
 void onInterrupt(int signal) {
     const int fd = associationSocket;
@@ -145,7 +146,6 @@ void onInterrupt(int signal) {
         return;
     }
     interrupted = 1;
-    static const unsigned char kAbort[10] = {0x07, 0, 0, 0, 0, 4, 0, 0, 0, 0};  // A-ABORT by the user
     if (plainAbort) {
         [[maybe_unused]] const ssize_t n = ::write(fd, kAbort, sizeof kAbort);
     }
@@ -334,6 +334,22 @@ OFCondition openAssociation(Scu& scu, const SendSettings& settings, const Contex
     return condition;
 }
 
+// Ends the association after a failure without another wait: the A-ABORT
+// written without waiting (not over TLS, where a write of our own would
+// break the stream; a PACS that takes no data does not get it either),
+// the connection shut, and then DCMTK's own abort, which would otherwise
+// wait up to the time-out for the PACS to close its end. A PACS that did
+// not answer would not answer a release either.
+void abortAtOnce(Scu& scu) {
+    const int fd = associationSocket;
+    associationSocket = -1;
+    if (fd >= 0) {
+        if (plainAbort) (void)!::send(fd, kAbort, sizeof kAbort, MSG_NOSIGNAL | MSG_DONTWAIT);
+        ::shutdown(fd, SHUT_RDWR);
+    }
+    if (scu.isConnected()) scu.abortAssociation();
+}
+
 // Why the association could not be had, in words.
 std::string associationReason(const OFCondition& condition, const SendSettings& settings, bool overTls) {
     if (interrupted) return "interrupted";
@@ -446,12 +462,9 @@ int sendCommand(const std::vector<std::string>& args) {
             if (interrupted) break;
             if (!scu.isConnected() || associationLost(condition)) {
                 progress.report(item.path, "not stored: " + networkReason(condition, to, timeout));
-                if (accepted.size() > index)
-                    std::fprintf(stderr, "%s: %zu file(s) not sent\n", kWho, accepted.size() - index);
-                // A PACS that takes no data would not take the A-ABORT either:
-                // the connection is closed without it rather than after
-                // another time-out.
-                if (peerStoppedReading()) ::shutdown(associationSocket, SHUT_RDWR);
+                // This file and every one after it; no second association.
+                std::fprintf(stderr, "%s: %zu file(s) not sent\n", kWho, accepted.size() - index + 1);
+                abortAtOnce(scu);
                 return kCannotOpen;
             }
             progress.report(item.path, "not stored: " + std::string(condition.text()));

@@ -131,10 +131,14 @@ std::string reportGsd(Text& t, std::FILE* stream, std::int64_t size, bool drawMo
             t << "min " << low << ", max " << high << ", sum " << sum
               << (seen < frames ? " (" + toText(seen) + " of " + toText(frames) + " frames)" : std::string()) << "\n";
     }
+    qc::Facts facts;
+    for (const auto& [key, field] : {std::pair{"id", &facts.patientId}, {"name", &facts.patientName}, {"date", &facts.date},
+                                     {"time", &facts.time}, {"comment", &facts.comment}})
+        if (const std::string* value = h.find(key)) *field = *value;
     reportQc(t, {static_cast<int>(divisions), static_cast<int>(frames), [&](int d, int v) {
                      const auto f = static_cast<std::size_t>(d * frames + v);
                      return present[f] ? &samples[f * FrameStore::kFrameSamples] : nullptr;
-                 }}, ins);
+                 }}, ins, facts);
     if (!drawMontage) return found;
     ins.montage = montageOf(ins.path, static_cast<int>(divisions), static_cast<int>(frames), [&](int d, int i) {
         const auto f = static_cast<std::size_t>(d * frames + i);

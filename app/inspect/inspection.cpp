@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <charconv>
+#include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <new>
 #include <string_view>
@@ -69,6 +71,24 @@ StreamHandle readAgain(int open, std::int64_t& size) {
     StreamHandle stream(end >= 0 && ::lseek(fd, 0, SEEK_SET) == 0 ? ::fdopen(fd, "rb") : nullptr);
     if (!stream) ::close(fd);
     return stream;
+}
+
+// What picture a file that is neither a source nor a .gsd is, from its
+// first bytes; nullptr when none.
+const char* pictureKindOf(std::FILE* stream) {
+    unsigned char head[8] = {};
+    const bool read = std::fseek(stream, 0, SEEK_SET) == 0 && std::fread(head, 1, sizeof head, stream) == sizeof head;
+    if (read && std::memcmp(head, "\x89PNG\r\n\x1A\n", 8) == 0) return "a PNG picture";
+    if (read && (std::memcmp(head, "GIF87a", 6) == 0 || std::memcmp(head, "GIF89a", 6) == 0)) return "a GIF picture";
+    return nullptr;
+}
+
+// Whether the name ends in ".prj", as projection sources are named.
+bool namedAsSource(std::string_view path) {
+    if (path.size() < 4) return false;
+    std::string end(path.substr(path.size() - 4));
+    for (char& c : end) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    return end == ".prj";
 }
 
 // The length of the file at `path`, -1 when unknown.
@@ -175,7 +195,7 @@ Inspection inspectFile(const std::string& path, bool drawMontage, const HandOn& 
     Text t;
     t << "== " << printableName(path) << "\n";
     auto finish = [&] {
-        t << "verdict: " << v.code << ": " << v.reason << "\n";
+        t << "verdict: " << (v.kind == FileKind::Other ? std::string("other") : toText(v.code)) << ": " << v.reason << "\n";
         ins.report = std::move(t.str());
         if (drawMontage && ins.montage.width == 0 && ins.noMontage.empty()) ins.noMontage = "nothing to draw";
         return std::move(ins);
@@ -236,6 +256,15 @@ Inspection inspectFile(const std::string& path, bool drawMontage, const HandOn& 
         v.kind = FileKind::Gsd;
         v.reason += "; it is a Gated SPECT data file; gsd ";
         v.reason += reportGsd(t, stream.get(), size, drawMontage, ins);
+    } else if (const char* what = pictureKindOf(stream.get()); what != nullptr || !namedAsSource(path)) {
+        // Neither a source nor a .gsd: listed as what it is, not as a
+        // source that failed. A file named as a source (.prj) that is
+        // none stays a failed source.
+        v.kind = FileKind::Other;
+        const std::string why = v.reason.substr(v.reason.find(": ") + 2);
+        v.reason = what ? std::string(what) + ", not a source" : "another file, not a source (" + why + ")";
+        t << "kind: other\nrecognised: no: " << why << "\n";
+        if (drawMontage) ins.noMontage = "neither a projection file nor a Gated SPECT data file";
     } else {
         t << "kind: unknown\nrecognised: no: " << v.reason.substr(v.reason.find(": ") + 2) << "\n";
         if (drawMontage) ins.noMontage = "neither a projection file nor a Gated SPECT data file";

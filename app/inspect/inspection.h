@@ -15,9 +15,12 @@
 namespace trevik::inspect {
 
 // Dicom: a DICOM Part 10 file, inspected by trevik-dicom where installed.
-enum class FileKind { Source, Gsd, Dicom, Unknown };
+// Other: a file that is readable but neither a source nor a .gsd (a picture
+// the node wrote beside its studies, notes): listed, not a failed source.
+// Unknown: a file that cannot be read.
+enum class FileKind { Source, Gsd, Dicom, Unknown, Other };
 
-// "source", "gsd", "dicom" or "unknown".
+// "source", "gsd", "dicom", "unknown" or "other".
 const char* kindName(FileKind kind);
 
 // What trevik answers for a file given as its source, and why.
@@ -55,6 +58,7 @@ struct Inspection {
     Montage montage;     // empty unless asked for and the file has frames to draw
     std::string noMontage;  // why the montage is empty, when it was asked for
     qc::Result qc;          // the quality control of the frames, for its pictures
+    qc::Facts qcFacts;      // what it knew besides the frames, for the page
     // A DICOM file handed on to trevik-dicom, which drew its quality
     // control's pictures: the report's lines naming them, and whether one
     // could not be written (said on standard error by trevik-dicom).

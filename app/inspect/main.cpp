@@ -349,7 +349,7 @@ int main(int argc, char** argv) {
 
     Progress progress(tsv && files.size() > 4 && ::isatty(STDERR_FILENO), files.size());
     std::map<int, std::size_t> perCode;
-    std::size_t withWarnings = 0;
+    std::size_t withWarnings = 0, others = 0;
     for (std::size_t i = 0; i < files.size(); ++i) {
         const std::string& path = files[i];
         // A file whose inspection runs out of memory gets the verdict trevik
@@ -361,7 +361,10 @@ int main(int argc, char** argv) {
         const Inspection ins = inspectOrNoMemory(path, png.has_value(), [&handOn](const std::string& p, bool draw) {
             return inspectFile(p, draw, handOn);
         });
-        ++perCode[ins.verdict.code];
+        if (ins.verdict.kind == trevik::inspect::FileKind::Other)
+            ++others;
+        else
+            ++perCode[ins.verdict.code];
         withWarnings += ins.verdict.warnings > 0;
         failed = failed || ins.verdict.unreadable;
 
@@ -390,6 +393,7 @@ int main(int argc, char** argv) {
             summary += separator + std::to_string(code) + ": " + std::to_string(count);
             separator = ", ";
         }
+        if (others > 0) summary += "; other: " + std::to_string(others);
         summary += "; " + std::to_string(withWarnings) + " with warnings";
         std::fprintf(stderr, "%s\n", summary.c_str());
     }

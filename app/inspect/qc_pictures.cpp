@@ -1,11 +1,45 @@
 #include "app/inspect/qc_pictures.h"
 
+#include <algorithm>
+#include <cmath>
 #include <new>
 #include <string_view>
 
+#include "app/inspect/qc_report.h"
 #include "app/inspect/report_text.h"
+#include "writer/gsd/gsd_format.h"
 
 namespace trevik::inspect {
+
+namespace {
+
+// A text as the .gsd writes it: every byte outside 0x21..0x7E, and ";",
+// as "_"; "-" when there is none.
+std::string asGsd(const std::string& text) {
+    if (text.empty()) return "-";
+    std::string out(text.size() + 1, '\0');
+    sanitizeText(text.c_str(), out.data());
+    out.resize(text.size());
+    return out;
+}
+
+// The study's facts under the page's title.
+std::vector<std::string> factLines(const Inspection& ins) {
+    const qc::Facts& f = ins.qcFacts;
+    const qc::Result& r = ins.qc;
+    std::vector<std::string> lines;
+    lines.push_back("patient ID " + asGsd(f.patientId) + "   name " + asGsd(f.patientName) + "   study " +
+                    (f.date.empty() && f.time.empty() ? std::string("-") : f.date + " " + f.time) + "   series " +
+                    (f.series.empty() ? std::string("-") : f.series));
+    std::string acquisition = plural(r.views, "view", "views") + ", " + plural(r.divisions, "division", "divisions") + ", " +
+                              plural(r.detectors, "detector", "detectors") + ", energy window " +
+                              (f.window.empty() ? std::string("-") : f.window) + (f.scatter ? " (scatter)" : "");
+    if (!f.comment.empty()) acquisition += "   comment " + f.comment;
+    lines.push_back(acquisition);
+    return lines;
+}
+
+}  // namespace
 
 qc::QcPicture qcPictureOf(const Inspection& ins) {
     const qc::Result& r = ins.qc;
@@ -36,9 +70,10 @@ qc::QcPicture qcPictureOf(const Inspection& ins) {
     for (const double a : r.axial) p.axial.push_back(a + 1);
     for (const double l : r.lateral) p.lateral.push_back(l + 1);
     p.detectors = r.detectors;
-    p.motionPixels = qc::limit(qc::Limit::Motion);
+    p.motionPixels = qc::limit(qc::Limit::Shift);
     p.warnView = r.motionWarning ? r.warnView : -1;
     p.warn = r.warning();
+    p.facts = factLines(ins);
     // The words are the report's: its "qc" lines, the verdict first.
     p.verdict.push_back("qc: " + ins.verdict.qcState);
     std::string_view report = ins.report;
@@ -57,6 +92,14 @@ qc::CineFrames cineOf(const Inspection& ins) {
     c.views = ins.qc.checked ? ins.qc.views : 0;
     c.side = qc::kSide;
     c.samples = ins.qc.summed;
+    // Each view's number and angle, the first view at 0 degrees unless the
+    // source says where it starts; the line at the row the subject started.
+    const qc::Facts& f = ins.qcFacts;
+    const double step = c.views > 0 ? f.arcDegrees / c.views : 0;
+    for (int v = 0; v < c.views; ++v)
+        c.labels.push_back("view " + std::to_string(v + 1) + "  " + oneDecimal(f.startAngle + v * step) + " deg");
+    if (ins.qc.tracked && !std::isnan(ins.qc.startRow))
+        c.referenceRow = std::clamp(static_cast<int>(std::lround(ins.qc.startRow)), 0, c.side - 1);
     return c;
 }
 

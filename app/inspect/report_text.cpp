@@ -71,6 +71,7 @@ const char* kindName(FileKind kind) {
     case FileKind::Gsd: return "gsd";
     case FileKind::Dicom: return "dicom";
     case FileKind::Unknown: return "unknown";
+    case FileKind::Other: return "other";
     }
     return "unknown";
 }
@@ -98,7 +99,8 @@ bool unescapeTsv(std::string_view field, std::string& text) {
 
 std::string tsvLine(std::string_view path, const Verdict& verdict, std::string_view picture) {
     Text t;
-    t << escapeTsv(path) << "\t" << kindName(verdict.kind) << "\t" << verdict.code << "\t" << escapeTsv(verdict.reason)
+    t << escapeTsv(path) << "\t" << kindName(verdict.kind) << "\t"
+      << (verdict.kind == FileKind::Other ? std::string("other") : std::to_string(verdict.code)) << "\t" << escapeTsv(verdict.reason)
       << "\t" << verdict.wrapped << "\t" << verdict.warnings << "\t" << escapeTsv(picture) << "\t" << verdict.qcLowest << "\t" << verdict.qcMotion << "\t" << verdict.qcState
       << "\n";
     return std::move(t.str());

@@ -160,10 +160,13 @@ void reportSource(Text& t, std::int64_t size, const Status& status, const Study&
     const int frames = r.frames;
     const bool reverse = loaded.flags.reverseFrames;
     auto slotOf = [&](int i) { return reverse ? frames - 1 - i : i; };
-    if (imagesStored > 0 && imagesStored == r.passes * frames)
-        reportQc(t, {r.passes, frames, [&](int d, int v) { return loaded.store.frame(d, slotOf(v)); }}, ins);
-    else
+    if (imagesStored > 0 && imagesStored == r.passes * frames) {
+        qc::Facts facts;
+        qc::describe(facts, loaded.record);
+        reportQc(t, {r.passes, frames, [&](int d, int v) { return loaded.store.frame(d, slotOf(v)); }}, ins, facts);
+    } else {
         reportNoQc(t, imagesStored > 0 ? "the frames cannot all be read" : "no frames were read");
+    }
 
     if (!drawMontage) return;
     if (imagesStored <= 0) {

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "app/inspect/qc_report.h"
 #include "app/window/help.h"
 #include "app/window/window_text.h"
 #include "reader/dicom/part10.h"
@@ -92,11 +93,38 @@ bool TMainForm::confirmLostCharacters() {
             lines << tr("%1: %2 \u2192 %3")
                          .arg(tr(row.caption), row.box->text(),
                               writtenToken(boxBytes(row.box, row.memory, row.field, row.width)));
-    if (lines.isEmpty()) return true;
+    if (qcWarnings_.isEmpty()) {
+        if (lines.isEmpty()) return true;
+        return seams_.confirmTexts(
+            this, tr("The Gated SPECT data file holds ASCII letters only. These texts will be written so:\n\n%1\n\n"
+                     "Save them so? No returns to the window, where you can correct them.")
+                      .arg(lines.join(QLatin1Char('\n'))));
+    }
+    QString text;
+    if (!lines.isEmpty())
+        text = tr("The Gated SPECT data file holds ASCII letters only. These texts will be written so:\n\n%1\n\n")
+                   .arg(lines.join(QLatin1Char('\n')));
     return seams_.confirmTexts(
-        this, tr("The Gated SPECT data file holds ASCII letters only. These texts will be written so:\n\n%1\n\n"
-                 "Save them so? No returns to the window, where you can correct them.")
-                  .arg(lines.join(QLatin1Char('\n'))));
+        this, text + tr("The quality control of the projections warns:\n\n%1\n\n"
+                        "Save anyway? No returns to the window.")
+                         .arg(qcWarnings_.join(QLatin1Char('\n'))));
+}
+
+void TMainForm::checkLoaded() {
+    qcWarnings_.clear();
+    const StudyRecord& r = study_.record;
+    const int divisions = r.division > 1 ? r.division : 1, frames = r.frames;
+    if (frames < 1 || divisions * frames > FrameStore::kSlots) return;
+    const bool reverse = study_.flags.reverseFrames;
+    qc::Facts facts;
+    qc::describe(facts, r);
+    inspect::Inspection ins;
+    inspect::Text words;
+    inspect::reportQc(words, {divisions, frames, [&](int d, int v) { return study_.store.frame(d, reverse ? frames - 1 - v : v); }},
+                      ins, facts);
+    const QStringList lines = QString::fromStdString(words.str()).split(QLatin1Char('\n'));
+    for (const QString& line : lines)
+        if (line.startsWith(QLatin1String("warning: qc "))) qcWarnings_ << line.mid(12);
 }
 
 QString TMainForm::statusText(const Status& status) {
@@ -155,6 +183,7 @@ void TMainForm::openSource(const QString& chosen) {
         return;
     }
     sourceName_ = chosen;
+    checkLoaded();
 
     // The object's own texts where they read as the record holds them.
     const auto readsAs = [](const QString& text, TextField field, const char* bytes, std::size_t width) {

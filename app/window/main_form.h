@@ -93,7 +93,12 @@ private:
     bool chooseFrames(const char* path, SourceTexts& texts);
     // Before Save: where a text holds characters the file cannot hold, the
     // question box lists field, text and what will be written; false for No.
+    // With the loaded study's quality-control warnings, when it has any
+    // (the same question box lists them).
     bool confirmLostCharacters();
+    // The quality control of the study just loaded: its warnings, in the
+    // words trevik-inspect reports them.
+    void checkLoaded();
     // Copies the name from a dialog into `buffer`; refuses (error box, false)
     // a name that does not fit.
     bool takePath(const QString& name, PathBuffer& buffer);
@@ -119,6 +124,7 @@ private:
     Conversion conversion_;
     ShownText shownId_, shownName_, shownTracer_;
     QString shownLabel_;  // the label last put into the comment box
+    QStringList qcWarnings_;  // the loaded study's quality-control warnings, asked about before Save
     QString sourceName_;  // the source as the user chose it, for the save dialog's proposal
 };
 

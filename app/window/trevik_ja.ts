@@ -306,6 +306,30 @@ Save them so? No returns to the window, where you can correct them.</source>
 このまま保存しますか? 「いいえ」でウィンドウに戻り、直すことができます。</translation>
     </message>
     <message>
+        <source>The Gated SPECT data file holds ASCII letters only. These texts will be written so:
+
+%1
+
+</source>
+        <translation>Gated SPECT Data ファイルは ASCII 文字だけを持ちます。次のテキストはこのように書かれます:
+
+%1
+
+</translation>
+    </message>
+    <message>
+        <source>The quality control of the projections warns:
+
+%1
+
+Save anyway? No returns to the window.</source>
+        <translation>投影データの品質管理が警告しています:
+
+%1
+
+それでも保存しますか? 「いいえ」でウィンドウに戻ります。</translation>
+    </message>
+    <message>
         <source>Energy window</source>
         <translation>エネルギーウィンドウ</translation>
     </message>

@@ -94,9 +94,11 @@ Status loadRead(DcmDataset& data, ObjectRead& read, StudyFacts& study, FrameSink
     Status out;
     out.where = read.where;
     Where& w = out.where;
+    // The object's facts first: a load refused for its choice still leaves
+    // what the object says (for the inspection's quality control).
+    takeFacts(read.facts, study);
     FramePlan plan;
     if (Status s = planFrames(read.vectors, read.gated, choice, plan); !s.ok()) return s;
-    takeFacts(read.facts, study);
     StudyRecord& r = study.record;
     // More time slots than a division count holds is more than the store's
     // 16 (framesRefusal).

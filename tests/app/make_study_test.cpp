@@ -102,6 +102,13 @@ TEST(MakeStudy, BadOptionsEndWithTwoAndWriteNothing) {
         {"--phantom", "--gate-drop", "70"},
         {"--phantom", "--gate-drop", "70", "--gate-from", "9"},
         {"--phantom", "--divisions", "0", "--hr", "0", "--gate-drop", "70", "--gate-from", "1"},
+        {"--body"},                                        // the body is a phantom too
+        {"--phantom", "--body"},                           // ... and ungated
+        {"--phantom", "--counts", "0"},
+        {"--phantom", "--bounce-views", "3", "--bounce-shift", "2", "--bounce-view", "4"},
+        {"--phantom", "--head-offset", "1"},              // two detectors need saying
+        {"--phantom", "--gate-first-view", "3"},          // the gate views need a drop
+        {"--phantom", "--seed", "1.5"},
     };
     for (std::vector<std::string> args : bad) {
         SCOPED_TRACE(args.front());
@@ -140,6 +147,9 @@ TEST(MakeStudy, APhantomIsTheSameStudyEveryTimeAndItsFaultsChangeIt) {
     EXPECT_EQ(make("b.prj", {}), still);
     EXPECT_NE(make("moved.prj", {"--motion-shift", "0.5", "--motion-view=12"}), still);
     EXPECT_NE(make("dropped.prj", {"--gate-drop", "70", "--gate-from", "6"}), still);
+    EXPECT_NE(make("across.prj", {"--lateral-shift", "1", "--motion-view", "12", "--counts", "40000"}), still);
+    EXPECT_NE(make("seed.prj", {"--seed", "7"}), still);
+    EXPECT_NE(make("body.prj", {"--body", "--divisions", "0", "--hr", "0"}), make("ungated.prj", {"--divisions", "0", "--hr", "0"}));
     Status result;
     auto study = load(dir.file("a.prj"), result);
     ASSERT_EQ(result, kOk);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/inspect/qc_report.h"
 #include "tests/app/process.h"
 #include "tests/support/temp_dir.h"
 #include "tools/synth/phantom.h"
@@ -54,14 +55,61 @@ TEST(InspectQc, TheThreeColumnsOfASourceAndOfItsGsdAgree) {
     // Ungated, 6 views: no curve, no track; no frames at all: "-".
     EXPECT_EQ(std::vector<std::string>(lines[3].begin() + 7, lines[3].end()), (std::vector<std::string>{"", "", "ok"}));
     EXPECT_EQ(std::vector<std::string>(lines[4].begin() + 7, lines[4].end()), (std::vector<std::string>{"", "", "-"}));
-    EXPECT_EQ(run.err, "trevik-inspect: 5 files; exit code 0: 3, 2: 2; 2 with warnings\n");
+    EXPECT_EQ(lines[4][1], "other") << "notes are listed, not failed";
+    EXPECT_EQ(run.err, "trevik-inspect: 5 files; exit code 0: 3, 2: 1; other: 1; 2 with warnings\n");
 
     // The report says the same in words.
     const test::ProcessResult report = test::runProcess(kInspect, {dir.file("moved.prj")});
-    EXPECT_NE(report.out.find("\nwarning: qc motion: the heart moves 2.0 pixels axially at view 12 (1.0 pixels or more)\n"),
+    EXPECT_NE(report.out.find("\nwarning: qc motion: the heart shifts abruptly 2.0 pixels axially at view 12 (0.75 pixels or "
+                              "more)\nqc advice: look at the cine"),
               std::string::npos)
         << report.out;
     EXPECT_NE(report.out.find("\nqc: warn\n"), std::string::npos);
+}
+
+// The report's words of a phantom of each kind: its verdict, and the line
+// that says what was found.
+TEST(InspectQc, EachKindOfFaultIsNamedInTheReport) {
+    const auto words = [](synth::PhantomPlan p, const qc::Facts& facts = {}) {
+        std::vector<std::int16_t> frames;
+        const auto sample = synth::phantomSamples(p);
+        for (int i = 0; i < p.divisions * p.views; ++i)
+            for (int k = 0; k < 4096; ++k) frames.push_back(static_cast<std::int16_t>(sample(i, k / 64, k % 64)));
+        Text t;
+        Inspection ins;
+        reportQc(t, {p.divisions, p.views, [&](int d, int v) { return &frames[static_cast<std::size_t>(d * p.views + v) * 4096]; }},
+                 ins, facts);
+        return std::string(t.str());
+    };
+    synth::PhantomPlan bounce{.counts = 40000};
+    bounce.bounceShift = -2.5, bounce.bounceView = 9, bounce.bounceViews = 2;
+    synth::PhantomPlan creep{.counts = 40000};
+    creep.creep = 2.5;
+    synth::PhantomPlan across{.counts = 40000};
+    across.lateralShift = 2, across.motionView = 20;
+    synth::PhantomPlan lost{.gateDropPercent = 82, .gateFrom = 5, .counts = 40000};
+    lost.gateFirstView = 17;
+    synth::PhantomPlan heads{.counts = 40000};
+    heads.detectors = 2, heads.headOffset = 1.5;
+    synth::PhantomPlan body{.divisions = 1, .views = 64, .counts = 150000};
+    body.heart = false, body.lateralShift = -2, body.motionView = 40;
+    const std::pair<std::string, std::string> cases[] = {
+        {words(bounce), "warning: qc motion: the heart bounces 2.5 pixels axially at views 9 to 10 and returns (2.0 pixels or more)"},
+        {words(creep), "warning: qc motion: the heart creeps 2."},
+        {words(across), "warning: qc motion: the heart shifts abruptly 2."},
+        {words(lost), "warning: qc beats lost in part of the arc: division "},
+        {words(heads, {.detectors = 2}), "qc motion: judged on the heart, its axial centroid near row "},
+        {words(body), "warning: qc motion: the body shifts abruptly 2."},
+    };
+    for (const auto& [report, line] : cases) {
+        EXPECT_NE(report.find("\n" + line), std::string::npos) << report;
+        EXPECT_NE(report.find(line.starts_with("warning") ? "\nqc: warn\n" : "\nqc: ok\n"), std::string::npos) << report;
+    }
+    EXPECT_NE(cases[2].first.find(" pixels laterally at view 20 (0.75 pixels or more)\n"), std::string::npos);
+    EXPECT_NE(cases[5].first.find(" pixels laterally at view 40 (0.75 pixels or more)\n"), std::string::npos);
+    EXPECT_NE(cases[3].first.find("(views 17 to 32)"), std::string::npos) << cases[3].first;
+    EXPECT_NE(cases[4].first.find("two detectors tracked apart, the second 1."), std::string::npos) << cases[4].first;
+    EXPECT_EQ(cases[5].first.find("heart"), std::string::npos);
 }
 
 TEST(InspectQc, PageAndCineAreNamedAsTheMontageAndReplaceOnlyTheirKind) {

@@ -34,41 +34,100 @@ struct Phantom {
     }
 };
 
-TEST(QcMotion, AShiftFromView12IsFoundThereAndAStillPatientPasses) {
-    for (const double shift : {1.0, 2.0, 3.0}) {
+// The motion of `kind` on `lateral`, or none.
+const Motion* found(const Result& r, MotionKind kind, bool lateral = false) {
+    for (const Motion& m : r.motions)
+        if (m.kind == kind && m.lateral == lateral) return &m;
+    return nullptr;
+}
+
+TEST(QcMotion, ShiftsAxialAndLateralAreMeasuredWhereTheyAreAndAStillHeartPasses) {
+    for (const double shift : {1.0, -2.0}) {
         const Result r = Phantom({.motionShift = shift, .motionView = 12}).check();
-        ASSERT_TRUE(r.tracked);
-        // The step into view 12, or next to it.
-        double step = 0;
-        for (int v = 11; v <= 13; ++v) step = std::max(step, std::fabs(r.axial[v - 1] - r.axial[v - 2]));
-        EXPECT_GE(step, shift - 0.5) << shift;
-        EXPECT_GE(r.largestJump, shift - 0.5);
-        EXPECT_NEAR(r.jumpView, 12, 1);
+        EXPECT_EQ(r.subject, Subject::Heart);
+        const Motion* m = found(r, MotionKind::Shift);
+        ASSERT_TRUE(m) << shift;
+        EXPECT_NEAR(m->pixels, shift, 0.3);
+        EXPECT_EQ(m->view, 12);
         EXPECT_TRUE(r.motionWarning);
-        EXPECT_NEAR(r.warnView, 12, 1);
+        EXPECT_EQ(r.warnView, 12);
     }
+    synth::PhantomPlan lateral{.views = 64};
+    lateral.lateralShift = -1.5;
+    lateral.motionView = 40;
+    const Result across = Phantom(lateral).check();
+    const Motion* m = found(across, MotionKind::Shift, true);
+    ASSERT_TRUE(m);
+    EXPECT_NEAR(m->pixels, -1.5, 0.4);
+    EXPECT_EQ(m->view, 40);
+    EXPECT_TRUE(across.motionWarning);
+
     const Result still = Phantom({}).check();
+    EXPECT_EQ(still.subject, Subject::Heart);
     EXPECT_LT(still.largestMotion(), 0.5);
-    EXPECT_FALSE(still.motionWarning);
     EXPECT_FALSE(still.warning());
     // The heart, not the liver below it, is followed: its row is the one the
     // phantom puts it at (2 pixels above the middle).
     EXPECT_NEAR(still.heartRow, 29, 1);
 }
 
-TEST(QcMotion, DetectorsAreTrackedApartAndTheFirstStepIsTheirOffset) {
+TEST(QcMotion, ABounceWarnsFromTwoPixelsAndACreepIsToldFromAShift) {
+    synth::PhantomPlan p{.views = 32};
+    p.bounceShift = 2.5;
+    p.bounceView = 10;
+    p.bounceViews = 2;
+    Result r = Phantom(p).check();
+    const Motion* bounce = found(r, MotionKind::Bounce);
+    ASSERT_TRUE(bounce);
+    EXPECT_EQ(bounce->views, 2);
+    EXPECT_EQ(bounce->view, 10);
+    EXPECT_TRUE(r.motionWarning);
+    EXPECT_FALSE(found(r, MotionKind::Shift) && found(r, MotionKind::Shift)->warns);
+    p.bounceShift = 1.5;
+    r = Phantom(p).check();
+    ASSERT_TRUE(found(r, MotionKind::Bounce));
+    EXPECT_FALSE(r.motionWarning) << "a small bounce is reported, not warned";
+
+    synth::PhantomPlan creep{.views = 32};
+    creep.creep = 2.0;
+    r = Phantom(creep).check();
+    const Motion* m = found(r, MotionKind::Creep);
+    ASSERT_TRUE(m);
+    EXPECT_NEAR(m->pixels, 2.0, 0.4);
+    EXPECT_TRUE(m->warns);
+    EXPECT_FALSE(found(r, MotionKind::Shift) && found(r, MotionKind::Shift)->warns);
+}
+
+TEST(QcMotion, DetectorsAreJudgedApartAndTheFirstStepIsTheirOffset) {
     // The second detector's views (17 to 32) sit 1.5 rows lower.
     const Phantom p({.motionShift = 1.5, .motionView = 17});
-    const Result one = p.check();
-    EXPECT_TRUE(one.motionWarning);
+    EXPECT_TRUE(p.check().motionWarning);
     const Result two = p.check({.detectors = 2});
     EXPECT_FALSE(two.motionWarning);
     EXPECT_NEAR(two.detectorOffset, 1.5, 0.3);
     EXPECT_LT(two.largestMotion(), 0.5);
-    // Four detectors of 8 views each: the step lies between the second and
-    // the third. Views that do not split evenly are one track.
-    EXPECT_FALSE(p.check({.detectors = 4}).motionWarning);
+    // Views that do not split evenly are one run.
     EXPECT_TRUE(p.check({.detectors = 5}).motionWarning);
+}
+
+TEST(QcMotion, ABodyWithoutAHeartIsJudgedWholeAndAScatterWindowNotAtAll) {
+    synth::PhantomPlan body{.divisions = 1, .views = 64};
+    body.heart = false;
+    body.counts = 100000;
+    const Result still = Phantom(body).check();
+    EXPECT_EQ(still.subject, Subject::Body);
+    EXPECT_FALSE(still.warning());
+    body.motionShift = 2;
+    body.motionView = 30;
+    const Result moved = Phantom(body).check();
+    const Motion* m = found(moved, MotionKind::Shift);
+    ASSERT_TRUE(m);
+    EXPECT_NEAR(m->pixels, 2, 0.3);
+    EXPECT_EQ(m->view, 30);
+    const Result scatter = Phantom(body).check({.scatter = true});
+    EXPECT_EQ(scatter.subject, Subject::Scatter);
+    EXPECT_FALSE(scatter.warning());
+    EXPECT_TRUE(scatter.motions.empty());
 }
 
 TEST(QcGating, LateDivisionsWithFewerCountsOrManyRejectedBeatsWarn) {
@@ -88,6 +147,20 @@ TEST(QcGating, LateDivisionsWithFewerCountsOrManyRejectedBeatsWarn) {
     EXPECT_DOUBLE_EQ(r.rejectedPercent, 21.0);
     EXPECT_TRUE(r.rejectedWarning);
     EXPECT_FALSE(regular.check({.acceptedBeats = 800, .rejectedBeats = 200}).rejectedWarning);
+
+    // Beats lost in half the arc: the whole study's curve passes, the views
+    // do not.
+    synth::PhantomPlan half{.gateDropPercent = 82, .gateFrom = 5};
+    half.gateFirstView = 9;
+    half.gateLastView = 24;
+    const Result lost = Phantom(half).check();
+    EXPECT_FALSE(lost.gateWarning);
+    EXPECT_TRUE(lost.beatsWarning);
+    EXPECT_NEAR(lost.beatsFirstView, 9, 1);
+    EXPECT_NEAR(lost.beatsLastView, 24, 1);
+    EXPECT_GE(lost.beatsDivision, 5);
+    EXPECT_FALSE(r.beatsWarning);
+    EXPECT_FALSE(r.countsWarning);
 
     // An ungated study has no curve; fewer than 8 views are not tracked.
     const Result ungated = Phantom({.divisions = 1, .views = 7}).check();

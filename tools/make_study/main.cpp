@@ -22,12 +22,13 @@
 #include <type_traits>
 #include <variant>
 
+#include "tools/make_study/phantom_options.h"
 #include "tools/synth/phantom.h"
 #include "tools/synth/source_file.h"
 
 namespace {
 
-constexpr const char* kUsage =
+constexpr const char* kUsageHead =
     "Usage: make-study [options] --output FILE\n"
     "Writes a synthetic gated SPECT projection file whose images show a heart\n"
     "wall that contracts over the gates.\n"
@@ -52,20 +53,8 @@ constexpr const char* kUsage =
     "  --date TEXT         examination date, at most 10 bytes (default 2001.05.14)\n"
     "  --time TEXT         examination time, at most 12 bytes (default 10:23:45)\n"
     "  --tracer TEXT       tracer, at most 19 bytes (default 99mTc)\n"
-    "  --phantom           a realistic study instead: a beating left-ventricular\n"
-    "                      myocardium, liver and torso projected over a 180 degree\n"
-    "                      arc (one view per frame of a division), Poisson noise\n"
-    "                      from a fixed seed; the faults below need it\n"
-    "  --motion-shift ROWS the patient moves ROWS rows of the 64 x 64 frame towards\n"
-    "                      the higher rows (fractions and a minus sign allowed, at\n"
-    "                      most 16) ...\n"
-    "  --motion-view K     ... from view K on (counted from 1; default 0: still)\n"
-    "  --gate-drop PCT     the divisions from --gate-from on hold PCT % of their\n"
-    "                      counts (0 to 1000, fractions allowed; default 100)\n"
-    "  --gate-from D       the first division that holds fewer counts (from 1)\n"
-    "  --help              show this text and exit\n"
-    "\n"
-    "Exit codes: 0 written, 1 the file cannot be written, 2 invalid options.\n";
+    "  --help              show this text and exit\n";
+constexpr const char* kUsageTail = "\nExit codes: 0 written, 1 the file cannot be written, 2 invalid options.\n";
 
 // Reports a usage error; the caller exits with 2.
 int usageError(const std::string& message) {
@@ -102,16 +91,6 @@ std::optional<double> parsePixel(std::string_view text) {
     return value;
 }
 
-// A plain decimal number with an optional sign, within [low, high].
-std::optional<double> parseDecimal(std::string_view text, double low, double high) {
-    double value = 0;
-    const char* first = text.data();
-    const char* last = first + text.size();
-    const auto [end, error] = std::from_chars(first, last, value, std::chars_format::fixed);
-    if (text.empty() || error != std::errc{} || end != last || !(value >= low && value <= high)) return std::nullopt;
-    return value;
-}
-
 struct Options {
     trevik::synth::StudyPlan plan;
     bool phantom = false;
@@ -122,42 +101,19 @@ struct Options {
     bool help = false;
 };
 
-// Sets one of the phantom's fault options from its value; 0, or 2 after a message.
-int setFault(const std::string& option, std::string_view text, trevik::synth::PhantomPlan& faults) {
-    if (option == "--motion-shift" || option == "--gate-drop") {
-        const bool shift = option == "--motion-shift";
-        const auto n = shift ? parseDecimal(text, -16, 16) : parseDecimal(text, 0, 1000);
-        if (!n)
-            return usageError("option " + option + " needs a decimal number from " + (shift ? "-16 to 16" : "0 to 1000") +
-                              ", not '" + std::string(text) + "'");
-        (shift ? faults.motionShift : faults.gateDropPercent) = *n;
-        return 0;
-    }
-    const auto n = parseInteger(text, 0, 1024);
-    if (!n) return usageError("option " + option + " needs a whole number from 0 to 1024, not '" + std::string(text) + "'");
-    (option == "--motion-view" ? faults.motionView : faults.gateFrom) = static_cast<int>(*n);
-    return 0;
-}
-
 // Puts the phantom's samples into the plan when asked for; its faults need
 // it and must name a view and a division the study has. 0, or 2 after a
 // message.
 int planPhantom(Options& options) {
     trevik::synth::PhantomPlan& p = options.faults;
-    const bool faults = p.motionView != 0 || p.motionShift != 0 || p.gateFrom != 0 || p.gateDropPercent != 100;
-    if (!options.phantom) return faults ? usageError("the motion and gate faults need --phantom") : 0;
+    if (!options.phantom) return trevik::make_study::anyPhantomFault(p) ? usageError("the phantom's options need --phantom") : 0;
     const bool gated = options.plan.division > 1;
     p.matrix = options.plan.matrix;
     p.divisions = gated ? options.plan.division : 1;
     p.views = options.frames;
     p.reverse = options.plan.reverse;
-    if (p.motionView > p.views)
-        return usageError("--motion-view " + std::to_string(p.motionView) + " is beyond the study's " +
-                          std::to_string(p.views) + " views");
-    if (p.motionView == 0 && p.motionShift != 0) return usageError("--motion-shift and --motion-view go together");
-    if (p.gateFrom > p.divisions || (p.gateFrom > 0 && !gated))
-        return usageError("--gate-from " + std::to_string(p.gateFrom) + " names no division of the study");
-    if (p.gateFrom == 0 && p.gateDropPercent != 100) return usageError("--gate-drop and --gate-from go together");
+    if (!options.pixel.empty()) p.pixelMm = std::strtod(options.pixel.c_str(), nullptr);
+    if (const std::string refusal = trevik::make_study::checkPhantomPlan(p); !refusal.empty()) return usageError(refusal);
     options.plan.sample = trevik::synth::phantomSamples(p);
     return 0;
 }
@@ -252,12 +208,15 @@ int parse(int argc, char** argv, Options& options) {
                 return usageError("option --pixel needs a plain decimal number above 0 and below 1000, not '" +
                                   std::string(*t) + "'");
             options.pixel = std::string(*t);
-        } else if (name == "--motion-shift" || name == "--gate-drop" || name == "--motion-view" || name == "--gate-from") {
+        } else if (trevik::make_study::isPhantomOption(name)) {
             const auto t = value();
-            if (!t || setFault(option, *t, options.faults) != 0) return 2;
-        } else if (name == "--reverse" || name == "--phantom") {
+            if (!t) return 2;
+            if (const std::string refusal = trevik::make_study::setPhantomOption(name, *t, options.faults); !refusal.empty())
+                return usageError(refusal);
+        } else if (name == "--reverse" || name == "--phantom" || name == "--body") {
             if (!flag()) return 2;
-            (name == "--reverse" ? plan.reverse : options.phantom) = true;
+            if (name == "--body") options.faults.heart = false;
+            else (name == "--reverse" ? plan.reverse : options.phantom) = true;
         } else {
             return usageError("unknown argument '" + std::string(arg) + "'");
         }
@@ -291,7 +250,9 @@ int main(int argc, char** argv) {
     Options options;
     if (const int rc = parse(argc, argv, options); rc != 0) return rc;
     if (options.help) {
-        std::fputs(kUsage, stdout);
+        std::fputs(kUsageHead, stdout);
+        std::fputs(trevik::make_study::kPhantomUsage, stdout);
+        std::fputs(kUsageTail, stdout);
         return 0;
     }
     try {

@@ -30,12 +30,13 @@ constexpr std::uint64_t kFont[95] = {
     0x0007C4447C00, 0x022110420800, 0x042108421000, 0x082104422000, 0x00022A200000,
 };
 
+}  // namespace
+
 bool glyphBit(unsigned char c, int row, int column) {
+    if (row < 0 || row > 8 || column < 0 || column > 4) return false;
     const std::uint64_t glyph = kFont[c >= 0x20 && c <= 0x7E ? c - 0x20 : '?' - 0x20];
     return (glyph >> (44 - row * 5 - column) & 1) != 0;
 }
-
-}  // namespace
 
 Canvas::Canvas(int width, int height, Colour background) {
     image_.width = std::max(width, 0);

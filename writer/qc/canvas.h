@@ -41,6 +41,10 @@ private:
     RgbImage image_;
 };
 
+// Whether the font's glyph of `c` (anything outside 0x20..0x7E as '?')
+// is inked at `row` (0..8, 7 and 8 below the baseline) and `column` (0..4).
+bool glyphBit(unsigned char c, int row, int column);
+
 // The width in pixels of `text` at `scale`.
 int textWidth(std::string_view text, int scale = 1);
 

@@ -14,7 +14,9 @@
 #include <cmath>
 #include <memory>
 #include <new>
+#include <string>
 
+#include "writer/qc/canvas.h"
 #include "writer/qc/picture_file.h"
 #include "writer/qc/qc_picture.h"
 
@@ -53,7 +55,35 @@ bool putLoop(GifFileType* gif) {
            EGifPutExtensionBlock(gif, sizeof kForever, kForever) == GIF_OK && EGifPutExtensionTrailer(gif) == GIF_OK;
 }
 
-bool putView(GifFileType* gif, const float* view, int side, float high, std::vector<GifByteType>& line) {
+// The greys take the palette's entries 0 to kGreys; the one after is the
+// colour of the words and the reference line.
+constexpr int kGreys = 254;
+constexpr GifByteType kMark = kGreys + 1;
+
+// The view's label at its top left, on black, and the reference line across
+// the frame at `referenceRow` (dashed, so that what lies under it shows).
+void mark(std::vector<GifByteType>& frame, int width, const std::string& label, int referenceRow) {
+    const auto put = [&](int x, int y, GifByteType value) {
+        if (x >= 0 && y >= 0 && x < width && y < width) frame[static_cast<std::size_t>(y * width + x)] = value;
+    };
+    if (referenceRow >= 0 && referenceRow * kCineScale < width) {
+        const int y = referenceRow * kCineScale + kCineScale / 2;
+        for (int x = 0; x < width; ++x)
+            if (x % 8 < 5) put(x, y, kMark);
+    }
+    if (label.empty()) return;
+    const int chars = std::min(static_cast<int>(label.size()), (width - 4) / kGlyphWidth);
+    for (int y = 0; y < kGlyphHeight + 2; ++y)
+        for (int x = 0; x < chars * kGlyphWidth + 3; ++x) put(x, y, 0);
+    for (int i = 0; i < chars; ++i)
+        for (int row = 0; row < 9; ++row)
+            for (int column = 0; column < 5; ++column)
+                if (glyphBit(static_cast<unsigned char>(label[static_cast<std::size_t>(i)]), row, column))
+                    put(2 + i * kGlyphWidth + column, 2 + row, kMark);
+}
+
+bool putView(GifFileType* gif, const float* view, int side, float high, const std::string& label, int referenceRow,
+             std::vector<GifByteType>& line) {
     GraphicsControlBlock control{};
     control.DisposalMode = DISPOSE_DO_NOT;
     control.UserInputFlag = false;
@@ -65,16 +95,20 @@ bool putView(GifFileType* gif, const float* view, int side, float high, std::vec
     if (EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, static_cast<int>(length), extension) != GIF_OK ||
         EGifPutImageDesc(gif, 0, 0, width, width, false, nullptr) != GIF_OK)
         return false;
+    std::vector<GifByteType>& frame = line;
+    frame.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(width), 0);
     for (int row = 0; row < width; ++row) {
         const float* samples = view + static_cast<std::size_t>(row / kCineScale) * static_cast<std::size_t>(side);
         for (int x = 0; x < width; ++x) {
             const float v = samples[x / kCineScale];
             // NaN and negative samples are black.
             const float t = high > 0 && v > 0 ? std::min(v / high, 1.0F) : 0.0F;
-            line[static_cast<std::size_t>(x)] = static_cast<GifByteType>(std::lround(t * 255.0F));
+            frame[static_cast<std::size_t>(row * width + x)] = static_cast<GifByteType>(std::lround(t * kGreys));
         }
-        if (EGifPutLine(gif, line.data(), width) != GIF_OK) return false;
     }
+    mark(frame, width, label, referenceRow);
+    for (int row = 0; row < width; ++row)
+        if (EGifPutLine(gif, &frame[static_cast<std::size_t>(row * width)], width) != GIF_OK) return false;
     return true;
 }
 
@@ -94,9 +128,11 @@ Status encodeCineGif(const CineFrames& cine, std::vector<unsigned char>& gif) {
             if (v > high) high = v;  // NaN compares false
         const std::unique_ptr<ColorMapObject, PaletteFree> palette(GifMakeMapObject(256, nullptr));
         if (!palette) return statusOf(Reason::NoMemory);
-        for (int k = 0; k < 256; ++k)
-            palette->Colors[k] = GifColorType{static_cast<GifByteType>(k), static_cast<GifByteType>(k),
-                                              static_cast<GifByteType>(k)};
+        for (int k = 0; k <= kGreys; ++k) {
+            const auto grey = static_cast<GifByteType>(std::lround(k * 255.0 / kGreys));
+            palette->Colors[k] = GifColorType{grey, grey, grey};
+        }
+        palette->Colors[kMark] = GifColorType{255, 200, 0};
         int error = 0;
         bool ok = true;
         {
@@ -108,7 +144,9 @@ Status encodeCineGif(const CineFrames& cine, std::vector<unsigned char>& gif) {
             ok = file && EGifPutScreenDesc(file.get(), width, width, 8, 0, palette.get()) == GIF_OK && putLoop(file.get());
             const std::size_t frame = static_cast<std::size_t>(cine.side) * static_cast<std::size_t>(cine.side);
             for (int v = 0; ok && v < cine.views; ++v)
-                ok = putView(file.get(), cine.samples.data() + static_cast<std::size_t>(v) * frame, cine.side, high, line);
+                ok = putView(file.get(), cine.samples.data() + static_cast<std::size_t>(v) * frame, cine.side, high,
+                             static_cast<std::size_t>(v) < cine.labels.size() ? cine.labels[static_cast<std::size_t>(v)] : std::string(),
+                             cine.referenceRow, line);
             if (ok) {
                 // Closing writes the trailer; its failure is the encoding's.
                 ok = EGifCloseFile(file.release(), &error) == GIF_OK;

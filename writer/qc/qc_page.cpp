@@ -2,10 +2,13 @@
 // sinogram and the linogram on the left, the gate count curve and the two
 // centroid tracks on the right.
 #include <png.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
+#include <string>
 #include <new>
 
 #include "writer/qc/canvas.h"
@@ -21,12 +24,13 @@ constexpr Colour kWhite{255, 255, 255};
 constexpr Colour kAxial{30, 70, 200};
 constexpr Colour kLateral{20, 130, 60};
 constexpr int kMargin = 20;
-constexpr int kVerdictLines = 6;  // below the first
-constexpr int kContentTop = 195;  // the images and the first plot
+constexpr int kLine = 14;         // the pitch of the lines of words
+constexpr int kFactsTop = 40;     // the study's facts, under the title
+constexpr int kContentGap = 44;   // from the last line of words to the images and the first plot
+constexpr int kImageHeight = 640;  // the images' room, their numbers below
 constexpr int kImageLeft = 56;
 constexpr int kImageWidth = 256;  // at most; a frame's columns scaled by a whole number
 constexpr int kImageGap = 64;
-constexpr int kImageBottom = 835;
 constexpr int kPlotLeft = 690;
 constexpr int kPlotWidth = kPageWidth - kPlotLeft - kMargin - 10;
 constexpr int kPlotHeight = 175;
@@ -39,17 +43,45 @@ std::string fitted(std::string text, int most, int scale) {
     return text;
 }
 
-void drawHeading(Canvas& c, const QcPicture& p) {
+// Where the words go: the title, the facts, the verdict at twice the size,
+// then every other line; a line too wide for the page goes on in the next,
+// so that no word is lost. Each line's box is kept in `boxes`.
+struct Words {
+    std::vector<TextBox> boxes;
+    int bottom = 0;
+};
+
+Words layOut(const QcPicture& p) {
+    Words w;
     const int most = kPageWidth - 2 * kMargin;
-    c.text(kMargin, 12, fitted("Quality control: " + printableName(p.title), most, 2), kInk, 2);
-    const std::size_t lines = std::min<std::size_t>(p.verdict.size(), kVerdictLines + 1);
-    for (std::size_t i = 0; i < lines; ++i) {
-        std::string line = printableName(p.verdict[i]);
-        if (i == kVerdictLines && p.verdict.size() > lines) line = "...";
-        if (i == 0)
-            c.text(kMargin, 46, fitted(line, most, 2), p.warn ? kWarn : kOk, 2);
-        else
-            c.text(kMargin, 60 + static_cast<int>(i) * 14, fitted(line, most, 1), kInk);
+    const auto fits = static_cast<std::size_t>(most / kGlyphWidth);
+    w.boxes.push_back({fitted("Quality control: " + printableName(p.title), most, 2), kMargin, 12, 0, 2 * kGlyphHeight, 2});
+    int y = kFactsTop;
+    const auto add = [&](const std::string& text, int scale) {
+        std::string rest = printableName(text);
+        const std::size_t width = scale == 1 ? fits : fits / 2;
+        do {
+            w.boxes.push_back({rest.substr(0, width), kMargin, y, 0, scale * kGlyphHeight, scale});
+            rest.erase(0, std::min(width, rest.size()));
+            y += scale == 1 ? kLine : 2 * kLine;
+        } while (!rest.empty());
+    };
+    for (const std::string& fact : p.facts) add(fact, 1);
+    y += 4;
+    for (std::size_t i = 0; i < p.verdict.size(); ++i) add(p.verdict[i], i == 0 ? 2 : 1);
+    for (TextBox& b : w.boxes) b.width = textWidth(b.text, b.scale);
+    w.bottom = y;
+    return w;
+}
+
+int contentTop(const Words& w) { return std::max(195, w.bottom + kContentGap); }
+
+void drawHeading(Canvas& c, const QcPicture& p, const Words& w) {
+    const std::size_t facts = 1 + p.facts.size();
+    for (std::size_t i = 0; i < w.boxes.size(); ++i) {
+        const TextBox& b = w.boxes[i];
+        const bool verdict = b.scale == 2 && i >= facts;
+        c.text(b.x, b.y, b.text, verdict ? (p.warn ? kWarn : kOk) : kInk, b.scale);
     }
 }
 
@@ -67,9 +99,10 @@ struct Range {
 // own smallest value black and largest white; the view numbers on the left,
 // the column (or row) numbers below; the warned view marked on the left and
 // `mark` (a column, from 0; -1 none) above.
-void drawProjection(Canvas& c, int left, const QcPicture& p, const std::vector<float>& values, const std::string& caption,
-                    const char* across, int mark) {
-    c.text(left, kContentTop - 34, caption, kInk);
+void drawProjection(Canvas& c, int left, int top, const QcPicture& p, const std::vector<float>& values,
+                    const std::string& caption, const char* across, int mark) {
+    const int bottom = top + kImageHeight;
+    c.text(left, top - 34, caption, kInk);
     const int side = p.side;
     if (side > kImageWidth) return;  // no frame is that wide
     const int views = std::min<long long>(p.views, static_cast<long long>(values.size()) / side);
@@ -77,36 +110,36 @@ void drawProjection(Canvas& c, int left, const QcPicture& p, const std::vector<f
     const int sx = std::max(1, kImageWidth / side);
     // Views taller than columns are wide where there is room: a jump
     // between views is what the reader looks for.
-    const int sy = std::clamp((kImageBottom - kContentTop) / views, 1, 2 * sx);
-    const int rows = std::min(views, (kImageBottom - kContentTop) / sy);
+    const int sy = std::clamp((bottom - top) / views, 1, 2 * sx);
+    const int rows = std::min(views, (bottom - top) / sy);
     Range range;
     for (std::size_t k = 0; k < static_cast<std::size_t>(rows) * static_cast<std::size_t>(side); ++k) range.add(values[k]);
-    c.grey(left, kContentTop, values.data(), rows, side, sx, sy, static_cast<float>(range.low), static_cast<float>(range.high));
+    c.grey(left, top, values.data(), rows, side, sx, sy, static_cast<float>(range.low), static_cast<float>(range.high));
     const int width = side * sx, height = rows * sy;
-    c.rectangle(left - 1, kContentTop - 1, width + 2, height + 2, kInk);
+    c.rectangle(left - 1, top - 1, width + 2, height + 2, kInk);
     const int viewStep = static_cast<int>(niceStep(rows, 8, 1));
     for (int v = 0; v <= rows; v += viewStep) {
         const int view = std::max(v, 1);
-        const int y = kContentTop + (view - 1) * sy + sy / 2;
+        const int y = top + (view - 1) * sy + sy / 2;
         c.line(left - 5, y, left - 2, y, kInk);
         const std::string label = std::to_string(view);
         c.text(left - 8 - textWidth(label), y - 4, label, kInk);
     }
-    c.text(left - 8 - textWidth("view"), kContentTop - 16, "view", kInk);
+    c.text(left - 8 - textWidth("view"), top - 16, "view", kInk);
     const int columnStep = static_cast<int>(niceStep(side, 4, 1));
     for (int k = 0; k <= side; k += columnStep) {
         const int column = std::max(k, 1);
         const int x = left + (column - 1) * sx + sx / 2;
-        c.line(x, kContentTop + height + 1, x, kContentTop + height + 4, kInk);
+        c.line(x, top + height + 1, x, top + height + 4, kInk);
         const std::string label = std::to_string(column);
-        c.text(x - textWidth(label) / 2, kContentTop + height + 7, label, kInk);
+        c.text(x - textWidth(label) / 2, top + height + 7, label, kInk);
     }
-    c.text(left + (width - textWidth(across)) / 2, kContentTop + height + 20, across, kInk);
+    c.text(left + (width - textWidth(across)) / 2, top + height + 20, across, kInk);
     if (p.warnView >= 1 && p.warnView <= rows) {
-        const int y = kContentTop + (p.warnView - 1) * sy + sy / 2;
+        const int y = top + (p.warnView - 1) * sy + sy / 2;
         c.fill(left - 30, y - 1, 20, 3, kWarn);
     }
-    if (mark >= 0 && mark < side) c.fill(left + mark * sx + sx / 2 - 1, kContentTop - 8, 3, 6, kWarn);
+    if (mark >= 0 && mark < side) c.fill(left + mark * sx + sx / 2 - 1, top - 8, 3, 6, kWarn);
 }
 
 void drawGateCurve(Canvas& c, const QcPicture& p, int top) {
@@ -198,28 +231,59 @@ bool sizesAgree(const QcPicture& p) {
            (p.lateral.empty() || p.lateral.size() == views) && p.gatePercent.size() <= 4096;
 }
 
+void putBig(std::vector<unsigned char>& out, std::uint32_t n) {
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<unsigned char>(n >> shift));
+}
+
+// Puts the words' layout into the PNG after its header chunk, as a text
+// chunk "trevik-qc-lines": a line "x y width height text" per line of words,
+// so that a reader (or a test) finds what the page says and where.
+void withLayout(std::vector<unsigned char>& png, const std::vector<TextBox>& layout) {
+    constexpr std::size_t kAfterHeader = 8 + 25;  // the signature and IHDR
+    if (png.size() < kAfterHeader) return;
+    std::string data = "trevik-qc-lines";
+    data.push_back('\0');
+    for (const TextBox& b : layout)
+        data += std::to_string(b.x) + " " + std::to_string(b.y) + " " + std::to_string(b.width) + " " +
+                std::to_string(b.height) + " " + b.text + "\n";
+    data.insert(0, "tEXt");
+    std::vector<unsigned char> out(png.begin(), png.begin() + static_cast<std::ptrdiff_t>(kAfterHeader));
+    out.reserve(png.size() + data.size() + 8);
+    putBig(out, static_cast<std::uint32_t>(data.size() - 4));
+    for (const char ch : data) out.push_back(static_cast<unsigned char>(ch));
+    const auto* typed = reinterpret_cast<const Bytef*>(data.data());
+    putBig(out, static_cast<std::uint32_t>(crc32(crc32(0L, Z_NULL, 0), typed, static_cast<uInt>(data.size()))));
+    for (std::size_t k = kAfterHeader; k < png.size(); ++k) out.push_back(png[k]);
+    png.swap(out);
+}
+
 }  // namespace
 
-RgbImage drawQcPage(const QcPicture& picture) {
-    Canvas c(kPageWidth, kPageHeight, kWhite);
-    drawHeading(c, picture);
+int pageHeight(const QcPicture& picture) { return std::max(kPageHeight, contentTop(layOut(picture)) + kImageHeight + 60); }
+
+RgbImage drawQcPage(const QcPicture& picture, std::vector<TextBox>* layout) {
+    const Words words = layOut(picture);
+    const int top = contentTop(words);
+    Canvas c(kPageWidth, std::max(kPageHeight, top + kImageHeight + 60), kWhite);
+    drawHeading(c, picture, words);
     if (picture.side >= 1) {
-        drawProjection(c, kImageLeft, picture, picture.sinogram, "sinogram at row " + std::to_string(picture.heartRow + 1),
+        drawProjection(c, kImageLeft, top, picture, picture.sinogram, "sinogram at row " + std::to_string(picture.heartRow + 1),
                        "column", -1);
-        drawProjection(c, kImageLeft + kImageWidth + kImageGap, picture, picture.linogram, "linogram: rows summed",
+        drawProjection(c, kImageLeft + kImageWidth + kImageGap, top, picture, picture.linogram, "linogram: rows summed",
                        "row", picture.heartRow);
     }
-    drawGateCurve(c, picture, kContentTop);
-    drawTrack(c, picture, picture.axial, kContentTop + kPlotPitch, "axial centroid, pixels (row)", kAxial, true);
-    drawTrack(c, picture, picture.lateral, kContentTop + 2 * kPlotPitch, "lateral centroid, pixels (column)", kLateral,
-              false);
+    drawGateCurve(c, picture, top);
+    drawTrack(c, picture, picture.axial, top + kPlotPitch, "axial position, pixels (row)", kAxial, true);
+    drawTrack(c, picture, picture.lateral, top + 2 * kPlotPitch, "lateral position, pixels (column)", kLateral, false);
+    if (layout) *layout = words.boxes;
     return c.take();
 }
 
 Status writeQcPage(const char* path, const QcPicture& picture) {
     if (!sizesAgree(picture)) return detail::invalidPicture();
     try {
-        const RgbImage page = drawQcPage(picture);
+        std::vector<TextBox> layout;
+        const RgbImage page = drawQcPage(picture, &layout);
         // The simplified interface reports errors by its result, so no long
         // jump ever crosses this code.
         png_image image{};
@@ -234,6 +298,7 @@ Status writeQcPage(const char* path, const QcPicture& picture) {
         png_image_free(&image);
         if (!encoded) return statusOf(Reason::NoMemory);
         png.resize(size);
+        withLayout(png, layout);
         return detail::writePicture(path, png, PictureKind::Png);
     } catch (const std::bad_alloc&) {
         return statusOf(Reason::NoMemory);

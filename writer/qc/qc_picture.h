@@ -32,14 +32,25 @@ struct QcPicture {
     int detectors = 1;                  // views split evenly between detectors, tracked apart
     double motionPixels = 1.0;          // threshold: a jump or drift of this many pixels
     int warnView = -1;                  // the view a motion warning names (from 1), -1 none
+    std::vector<std::string> facts;     // the study's facts under the title: patient, series, views ...
     std::vector<std::string> verdict;   // lines of words, the first says ok or warn
     bool warn = false;
+};
+
+// Where a line of words was drawn: its top left corner, its size in pixels
+// and the scale of the font.
+struct TextBox {
+    std::string text;
+    int x = 0, y = 0, width = 0, height = 0;
+    int scale = 1;
 };
 
 // The cine's frames.
 struct CineFrames {
     int views = 0, side = 64;
     std::vector<float> samples;         // views x side x side, summed over the gate divisions
+    std::vector<std::string> labels;    // drawn on each view at its top left: its number and angle
+    int referenceRow = -1;              // a fixed line at this row of the frame (from 0), -1 none
 };
 
 // An 8-bit RGB raster, rows top down.
@@ -48,7 +59,8 @@ struct RgbImage {
     std::vector<unsigned char> rgb;
 };
 
-// The page's size in pixels.
+// The page's size in pixels: its width, and its height at least (more
+// lines of words make it taller; pageHeight gives it).
 inline constexpr int kPageWidth = 1200;
 inline constexpr int kPageHeight = 900;
 // How many times the cine scales each view up, and how long each is shown.
@@ -65,7 +77,10 @@ bool mayWritePicture(const char* path, PictureKind kind);
 
 // Draws the page. Arrays shorter than the views they should cover are drawn
 // as far as they go; a picture without views gets its frames empty.
-RgbImage drawQcPage(const QcPicture& picture);
+// `layout`, when given, gets where each line of words was drawn, in order:
+// the title, the facts, then the verdict's lines.
+RgbImage drawQcPage(const QcPicture& picture, std::vector<TextBox>* layout = nullptr);
+int pageHeight(const QcPicture& picture);
 
 // Encodes the page as PNG and writes it to `path`. CannotWrite with errno
 // EEXIST when something other than a PNG picture is there (left alone),
@@ -73,8 +88,9 @@ RgbImage drawQcPage(const QcPicture& picture);
 // NoMemory when memory runs out.
 Status writeQcPage(const char* path, const QcPicture& picture);
 
-// Encodes the cine as a looping GIF (one grey palette, every view scaled to
-// the study's largest sample) into `gif`.
+// Encodes the cine as a looping GIF (greys, every view scaled to the
+// study's largest sample; each view's label and the reference line in
+// amber) into `gif`.
 Status encodeCineGif(const CineFrames& cine, std::vector<unsigned char>& gif);
 
 // Writes the cine to `path`, with the results writeQcPage gives (EEXIST:

@@ -7,6 +7,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -42,14 +43,22 @@ public:
 
     bool connected() const { return connected_; }
 
+    // True once the other end has sent something or closed (a refusal, or
+    // the connection cut), without waiting.
+    bool ended() const {
+        pollfd ready{fd_, POLLIN, 0};
+        return !connected_ || ::poll(&ready, 1, 0) != 0;
+    }
+
     bool send(const std::vector<std::uint8_t>& bytes) {
         return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
     }
 
     // The A-ASSOCIATE-RQ for one abstract syntax (Verification unless
-    // said) in implicit VR little endian.
+    // said) in one transfer syntax (implicit VR little endian unless said).
     static std::vector<std::uint8_t> request(const std::string& calling, const std::string& called,
-                                             const std::string& abstractSyntax = "1.2.840.10008.1.1") {
+                                             const std::string& abstractSyntax = "1.2.840.10008.1.1",
+                                             const std::string& transferSyntax = "1.2.840.10008.1.2") {
         std::vector<std::uint8_t> body = {0x00, 0x01, 0x00, 0x00};
         for (const std::string* title : {&called, &calling}) {
             std::string padded = *title;
@@ -60,7 +69,7 @@ public:
         item(body, 0x10, text("1.2.840.10008.3.1.1.1"));
         std::vector<std::uint8_t> context = {0x01, 0x00, 0x00, 0x00};
         item(context, 0x30, text(abstractSyntax));
-        item(context, 0x40, text("1.2.840.10008.1.2"));
+        item(context, 0x40, text(transferSyntax));
         item(body, 0x20, context);
         std::vector<std::uint8_t> user;
         item(user, 0x51, {0x00, 0x00, 0x40, 0x00});
@@ -70,8 +79,9 @@ public:
 
     // Asks for the association; true when it is accepted.
     bool associate(const std::string& calling, const std::string& called,
-                   const std::string& abstractSyntax = "1.2.840.10008.1.1") {
-        return send(request(calling, called, abstractSyntax)) && readPdu() == 0x02;
+                   const std::string& abstractSyntax = "1.2.840.10008.1.1",
+                   const std::string& transferSyntax = "1.2.840.10008.1.2") {
+        return send(request(calling, called, abstractSyntax, transferSyntax)) && readPdu() == 0x02;
     }
 
     // A C-ECHO on an accepted association; true when it is answered.

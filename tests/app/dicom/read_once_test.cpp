@@ -9,7 +9,8 @@
 #include <map>
 
 #include "tests/app/dicom/dicom_fixtures.h"
-#include "tests/app/dicom/receive_fixture.h"
+#include "tests/app/dicom/node_fixture.h"
+#include "tests/app/dicom/pacs_fixture.h"
 #include "tests/app/dicom/six_windows.h"
 
 namespace trevik::test {

@@ -12,15 +12,17 @@
 #include <set>
 
 #include "tests/app/dicom/dicom_fixtures.h"
+#include "tests/app/dicom/node_fixture.h"
 #include "tests/app/dicom/pacs_fixture.h"
 #include "tests/app/dicom/frame_vectors.h"
 #include "tests/app/dicom/raw_association.h"
-#include "tests/app/dicom/receive_fixture.h"
 #include "tests/app/dicom/six_windows.h"
 #include "dicom/uid.h"
 
 namespace trevik::test {
 namespace {
+
+namespace fs = std::filesystem;
 
 TEST(Receive, ParallelAssociationsEachGiveWhatImportGives) {
     privateNetwork();
@@ -47,28 +49,6 @@ TEST(Receive, ParallelAssociationsEachGiveWhatImportGives) {
     }
     expectFiles(node.inbox(), expected);
     EXPECT_EQ(node.stop(SIGINT), 0);
-}
-
-TEST(Receive, OnlyAllowedCallersMayStoreAndEchoIsAnswered) {
-    privateNetwork();
-    TempDir dir;
-    const std::string dcm = synthesiseAndExport({"--frames", "8"}, dir);
-    {
-        Node nobody({});
-        EXPECT_NE(nobody.log().find("no caller is allowed"), std::string::npos) << nobody.log();
-        EXPECT_NE(runProcess("echoscu", nobody.storescu("CAM")).exitCode, 0);
-    }
-    Node node({"--allow", "CAM@127.0.0.1", "--allow", "PACS@127.0.0.9"});
-    EXPECT_EQ(runProcess("echoscu", node.storescu("CAM")).exitCode, 0);
-    EXPECT_NE(node.store("PACS", {dcm}).exitCode, 0);
-    EXPECT_NE(node.store("OTHER", {dcm}).exitCode, 0);
-    std::vector<std::string> wrongCalled = node.storescu("CAM");
-    wrongCalled[3] = "ELSEWHERE";
-    EXPECT_NE(runProcess("echoscu", wrongCalled).exitCode, 0);
-    for (const char* line : {"C-ECHO from CAM@127.0.0.1 answered", "PACS from 127.0.0.1 is not allowed",
-                             "OTHER from 127.0.0.1 is not allowed", "called ELSEWHERE, but this node is NODE"})
-        EXPECT_NE(node.log().find(line), std::string::npos) << line << "\n" << node.log();
-    EXPECT_TRUE(names(node.inbox()).empty() && names(node.keep()).empty());
 }
 
 TEST(Receive, AnObjectThatCannotBeConvertedFailsWithItsReasonAndIsOnlyKept) {
@@ -173,70 +153,6 @@ TEST(Receive, OrthancPushesAStudyThatArrivesAsAGsd) {
     expectFiles(node.inbox(), {{name + ".gsd", dir.file("study.gsd")}});
 }
 
-TEST(Receive, SlowAndSilentPeersDelayNoOne) {
-    privateNetwork();
-    Node node({"--allow", "ECHO"});
-    std::vector<std::unique_ptr<RawAssociation>> slow;
-    const std::vector<std::uint8_t> request = RawAssociation::request("SLOW", "NODE");
-    for (int i = 0; i < 3; ++i) {
-        slow.push_back(std::make_unique<RawAssociation>("127.0.0.1", "127.0.0.1", node.port()));
-        // The request's header and one byte more; the next would be due in 5 s.
-        ASSERT_TRUE(slow.back()->send({request.begin(), request.begin() + 7}));
-    }
-    RawAssociation silent("127.0.0.1", "127.0.0.1", node.port());
-    const auto start = std::chrono::steady_clock::now();
-    RawAssociation other("127.0.0.2", "127.0.0.1", node.port());
-    EXPECT_TRUE(other.associate("ECHO", "NODE") && other.echo()) << node.log();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
-    // The whole request has a deadline, however the bytes trickle.
-    for (int i = 0; i < 3 && !node.logs("not complete within 10 s"); ++i) {
-        std::this_thread::sleep_for(std::chrono::seconds(5));
-        for (auto& peer : slow) peer->send({request[7 + static_cast<std::size_t>(i)]});
-    }
-    waitFor([&] { return node.logs("not complete within 10 s"); }, 5);
-    EXPECT_EQ(slow[0]->readPdu(), -1);
-    EXPECT_TRUE(node.logs("association request from 127.0.0.1 not read: not complete within 10 s")) << node.log();
-}
-
-TEST(Receive, OneHostCannotTakeEverySlot) {
-    privateNetwork();
-    Node node({"--allow", "ECHO"});
-    std::vector<std::unique_ptr<RawAssociation>> held;
-    for (int i = 0; i < 4; ++i) {
-        held.push_back(std::make_unique<RawAssociation>("127.0.0.1", "127.0.0.1", node.port()));
-        ASSERT_TRUE(held.back()->associate("ECHO", "NODE")) << node.log();
-    }
-    RawAssociation fifth("127.0.0.1", "127.0.0.1", node.port());
-    EXPECT_TRUE(fifth.send(RawAssociation::request("ECHO", "NODE")));
-    EXPECT_EQ(fifth.readPdu(), 0x03);  // A-ASSOCIATE-RJ
-    RawAssociation other("127.0.0.2", "127.0.0.1", node.port());
-    EXPECT_TRUE(other.associate("ECHO", "NODE") && other.echo()) << node.log();
-    EXPECT_TRUE(node.logs("4 associations already open from 127.0.0.1 (--max-per-host)")) << node.log();
-}
-
-TEST(Receive, AnObjectThatTricklesEndsAtItsDeadline) {
-    privateNetwork();
-    Node node({"--allow", "CAM", "--object-timeout", "2"});
-    RawAssociation slow("127.0.0.1", "127.0.0.1", node.port());
-    ASSERT_TRUE(slow.associate("CAM", "NODE", "1.2.840.10008.5.1.4.1.1.20"));
-    ASSERT_TRUE(slow.storeCommand("1.2.840.10008.5.1.4.1.1.20", "1.2.3.4"));
-    ASSERT_TRUE(slow.send(RawAssociation::pdv({0x08, 0x00}, 0x00)));  // the data set's first bytes, then nothing
-    EXPECT_EQ(slow.readPdu(), -1);  // the node ends the association (before this client's own 10 s)
-    waitFor([&] { return node.logs("not whole within 2 s (--object-timeout)"); }, 5);
-    EXPECT_TRUE(node.logs("not whole within 2 s (--object-timeout)")) << node.log();
-}
-
-TEST(Receive, ListensOnlyOnTheAddressGiven) {
-    privateNetwork();
-    Node node({"--allow", "ECHO", "--listen", "127.0.0.2"});
-    RawAssociation there("127.0.0.1", "127.0.0.2", node.port());
-    EXPECT_TRUE(there.associate("ECHO", "NODE") && there.echo()) << node.log();
-    EXPECT_FALSE(RawAssociation("127.0.0.1", "127.0.0.1", node.port()).connected());
-    EXPECT_NE(runProcess(kTrevikDicom, {"receive", "--aet", "N", "--port", "104", "--inbox", ".", "--listen", "host"})
-                  .exitCode,
-              0);
-}
-
 TEST(Receive, LongIdentifiersAreStored) {
     privateNetwork();
     TempDir dir;
@@ -320,6 +236,190 @@ TEST(Receive, MemoryBombsEndOnlyTheirOwnAssociation) {
     EXPECT_TRUE(node.logs("Virtual Memory exhausted")) << node.log();
     RawAssociation other("127.0.0.2", "127.0.0.1", node.port());
     EXPECT_TRUE(other.associate("CAM", "NODE") && other.echo()) << node.log();
+}
+
+// A key and a certificate for `name`, signed by the test's authority "ca".
+void makeCertificate(const TempDir& dir, const std::string& name) {
+    const std::string key = dir.file(name + ".key"), cert = dir.file(name + ".crt");
+    if (name == "ca") {
+        ASSERT_EQ(runProcess("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                                         "-subj", "/CN=Test authority", "-days", "2"})
+                      .exitCode,
+                  0);
+        return;
+    }
+    ASSERT_EQ(runProcess("openssl", {"req", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out",
+                                     dir.file(name + ".csr"), "-subj", "/CN=" + name})
+                  .exitCode,
+              0);
+    ASSERT_EQ(runProcess("openssl", {"x509", "-req", "-in", dir.file(name + ".csr"), "-CA", dir.file("ca.crt"), "-CAkey",
+                                     dir.file("ca.key"), "-CAcreateserial", "-out", cert, "-days", "2"})
+                  .exitCode,
+              0);
+}
+
+TEST(Receive, WithTlsOnlyPeersWithACertificateOfTheAuthorityStore) {
+    privateNetwork();
+    TempDir dir;
+    for (const char* name : {"ca", "NODE", "GAMMACAM"}) makeCertificate(dir, name);
+    const std::string dcm = synthesiseAndExport({"--frames", "8"}, dir);
+    Node node({"--tls-key", dir.file("NODE.key"), "--tls-cert", dir.file("NODE.crt"), "--tls-ca", dir.file("ca.crt"),
+               "--allow", "cn=GAMMACAM"});
+    ASSERT_TRUE(node.logs("(DICOM TLS only)")) << node.log();
+    const auto store = [&](const std::vector<std::string>& tls) {
+        std::vector<std::string> args = tls;
+        for (const std::string& arg : node.storescu("ANYNAME")) args.push_back(arg);
+        args.push_back(dcm);
+        return runProcess("storescu", args).exitCode;
+    };
+    EXPECT_NE(store({}), 0);  // plain
+    EXPECT_NE(store({"+tla", "+cf", dir.file("ca.crt")}), 0);  // no certificate of its own
+    EXPECT_TRUE(names(node.inbox()).empty());
+    EXPECT_EQ(store({"+tls", dir.file("GAMMACAM.key"), dir.file("GAMMACAM.crt"), "+cf", dir.file("ca.crt")}), 0)
+        << node.log();
+    EXPECT_EQ(names(node.inbox()).size(), 1u) << node.log();
+}
+
+TEST(Receive, OrthancPushesAStudyOverTls) {
+    TempDir dir;
+    for (const char* name : {"ca", "NODE", "TESTPACS"}) makeCertificate(dir, name);
+    const int port = freePort();
+    Pacs pacs("\"DicomTlsEnabled\":true,\"DicomTlsCertificate\":\"" + dir.file("TESTPACS.crt") +
+              "\",\"DicomTlsPrivateKey\":\"" + dir.file("TESTPACS.key") + "\",\"DicomTlsTrustedCertificates\":\"" +
+              dir.file("ca.crt") + "\",\"DicomTlsRemoteCertificateRequired\":true,\"DicomModalities\":{\"node\":"
+              "{\"AET\":\"NODE\",\"Host\":\"127.0.0.1\",\"Port\":" + std::to_string(port) + ",\"UseDicomTls\":true}},");
+    ASSERT_TRUE(pacs.ready()) << readFile(pacs.dir().file("orthanc.log"));
+    const std::string dcm = synthesiseAndExport({"--frames", "8"}, dir);
+    const std::string to = pacs.to();
+    ASSERT_EQ(runProcess("storescu", {"+tls", dir.file("NODE.key"), dir.file("NODE.crt"), "+cf", dir.file("ca.crt"),
+                                      "-aec", "TESTPACS", "127.0.0.1", to.substr(to.rfind(':') + 1), dcm})
+                  .exitCode,
+              0);
+    ASSERT_EQ(pacs.instances().size(), 1u);
+    Node node({"--tls-key", dir.file("NODE.key"), "--tls-cert", dir.file("NODE.crt"), "--tls-ca", dir.file("ca.crt"),
+               "--allow", "cn=TESTPACS"},
+              port);
+    EXPECT_FALSE(pacs.post("/modalities/node/store", "[\"" + pacs.instances()[0] + "\"]").empty()) << node.log();
+    waitFor([&] { return !names(node.inbox()).empty(); }, 30);
+    EXPECT_EQ(names(node.inbox()), std::set<std::string>{instanceName("A123-45_20010514_102345_1", dcm) + ".gsd"})
+        << node.log();
+}
+
+// A camera's six-window object of one instance, sent three times: without
+// a nuclide code every window is a file of the set, with 201Tl coded only
+// the windows that hold one of its photopeaks (70 and 167 keV, and 135 keV
+// in 134-150), and with a window chosen for its caller that one alone;
+// each resend replaces the set, the quality control's pages with it.
+TEST(Receive, EachPhotopeakWindowIsAFileOfTheInstancesSet) {
+    privateNetwork();
+    TempDir dir;
+    const std::string dcm = synthesiseAndExport({"--matrix", "64", "--divisions", "0", "--frames", "60"}, dir);
+    ASSERT_TRUE(saveSixWindows(dcm, dir.file("six.dcm")));
+    const std::string code = "(0054,0016)[0].(0054,0300)[0].";
+    const std::string thallium =
+        modified(dir.file("six.dcm"), dir.file("tl.dcm"), {"-m", code + "(0008,0100)=60057003", "-m",
+                                                           code + "(0008,0104)=^201^Thallium"});
+    const std::string none = modified(dir.file("six.dcm"), dir.file("none.dcm"), {"-e", "(0054,0016)[0].(0054,0300)"});
+    Node node({"--allow", "CAM", "--allow", "CAM2", "--energy-window", "CAM2=3", "--qc", "--qc-pictures"});
+    const std::string name = instanceName("A123-45_20010514_102345_1", dcm);
+    auto expectWindows = [&](const std::string& sent, const std::vector<int>& windows) {
+        std::map<std::string, std::string> expected;
+        for (const int w : windows) {
+            const std::string n = std::to_string(w), gsd = dir.file(n + ".gsd");
+            fs::remove(gsd);
+            ASSERT_EQ(runProcess(kTrevikDicom, {"import", "--energy-window", n, sent, gsd}).exitCode, 0);
+            expected[name + "-ew" + n + ".gsd"] = gsd;
+        }
+        std::set<std::string> files;
+        for (const auto& [gsd, from] : expected) files.insert(gsd), files.insert(gsd.substr(0, gsd.size() - 4) + ".qc.png");
+        EXPECT_EQ(names(node.inbox()), files) << node.log();
+        for (const auto& [gsd, from] : expected) EXPECT_EQ(readFile(node.inbox() + "/" + gsd), readFile(from)) << gsd;
+    };
+    ASSERT_EQ(node.store("CAM", {none}).exitCode, 0) << node.log();
+    expectWindows(none, {1, 2, 3, 4, 5, 6});
+    EXPECT_TRUE(node.logs("qc " + name + "-ew6.gsd: ")) << node.log();
+    ASSERT_EQ(node.store("CAM", {thallium}).exitCode, 0) << node.log();
+    expectWindows(thallium, {1, 2, 5});
+
+    ASSERT_EQ(node.store("CAM2", {thallium}).exitCode, 0) << node.log();
+    ASSERT_EQ(runProcess(kTrevikDicom, {"import", "--energy-window", "3", thallium, dir.file("3.gsd")}).exitCode, 0);
+    EXPECT_EQ(names(node.inbox()), (std::set<std::string>{name + ".gsd", name + ".qc.png"})) << node.log();
+    EXPECT_EQ(readFile(node.inbox() + "/" + name + ".gsd"), readFile(dir.file("3.gsd")));
+    EXPECT_TRUE(node.logs("qc " + name + ".gsd: ")) << node.log();
+
+    // Window 3 with a view twice: the windows written before it go again,
+    // and the set stays as it was.
+    DcmFileFormat broken;
+    ASSERT_TRUE(broken.loadFile(none.c_str()).good());
+    const Uint16* views = nullptr;
+    unsigned long count = 0;
+    ASSERT_TRUE(broken.getDataset()->findAndGetUint16Array(DCM_AngularViewVector, views, &count).good() && count == 360);
+    std::vector<Uint16> twice(views, views + count);
+    twice[121] = twice[120];
+    broken.getDataset()->putAndInsertUint16Array(DCM_AngularViewVector, twice.data(), twice.size());
+    ASSERT_TRUE(broken.saveFile(dir.file("broken.dcm").c_str(), EXS_LittleEndianExplicit).good());
+    EXPECT_NE(node.store("CAM", {dir.file("broken.dcm")}).err.find("0xc000"), std::string::npos) << node.log();
+    EXPECT_EQ(names(node.inbox()), (std::set<std::string>{name + ".gsd", name + ".qc.png"})) << node.log();
+    const std::string log = node.log(), ew2 = "qc " + name + "-ew2.gsd: ";
+    std::size_t written = 0;
+    for (std::size_t at = log.find(ew2); at != std::string::npos; at = log.find(ew2, at + 1)) ++written;
+    EXPECT_EQ(written, 3u) << log;  // written for the broken object, then removed
+}
+
+// A gated object with two R-R intervals: a file for each, or the one the
+// caller's option takes.
+TEST(Receive, EachRrIntervalIsAFileOfItsOwn) {
+    privateNetwork();
+    TempDir dir;
+    const std::string dcm = synthesiseAndExport({"--matrix", "64", "--divisions", "4", "--frames", "8"}, dir);
+    rewrite(dcm, dir.file("rr.dcm"),
+            [](DcmDataset& d, std::vector<Uint16>& p, long n) { doubleFrames(d, p, n, DCM_RRIntervalVector); });
+    for (const char* n : {"1", "2"})
+        ASSERT_EQ(runProcess(kTrevikDicom, {"import", "--rr-interval", n, dir.file("rr.dcm"), dir.file(std::string(n) + ".gsd")})
+                      .exitCode,
+                  0);
+    Node node({"--allow", "CAM", "--allow", "CAM2", "--rr-interval", "CAM2=2"});
+    const std::string name = instanceName("A123-45_20010514_102345_1", dcm);
+    ASSERT_EQ(node.store("CAM", {dir.file("rr.dcm")}).exitCode, 0) << node.log();
+    expectFiles(node.inbox(), {{name + "-rr1.gsd", dir.file("1.gsd")}, {name + "-rr2.gsd", dir.file("2.gsd")}});
+    ASSERT_EQ(node.store("CAM2", {dir.file("rr.dcm")}).exitCode, 0) << node.log();
+    expectFiles(node.inbox(), {{name + ".gsd", dir.file("2.gsd")}});
+}
+
+// The node offers the syntaxes the reader decodes: a JPEG 2000 lossless
+// copy gives the .gsd of the uncompressed object; JPEG baseline is not
+// taken, so the sender falls back to an uncompressed one. An object
+// flagged lossy is refused and kept; one in a character set that used to
+// end the process is stored.
+TEST(Receive, TransferSyntaxesTakenAreThoseTheReaderDecodes) {
+    privateNetwork();
+    TempDir dir;
+    const std::string dcm = synthesiseAndExport({"--frames", "8"}, dir);
+    ASSERT_EQ(runProcess(kTrevikDicom, {"import", dcm, dir.file("ref.gsd")}).exitCode, 0);
+    const std::string name = instanceName("A123-45_20010514_102345_1", dcm);
+    Node node({"--allow", "CAM"});
+    ASSERT_EQ(runProcess("gdcmconv", {"--j2k", dcm, dir.file("j2k.dcm")}).exitCode, 0);
+    const ProcessResult j2k = node.store("CAM", {dir.file("j2k.dcm")}, {"-xv"});
+    ASSERT_EQ(j2k.exitCode, 0) << node.log() << j2k.err;
+    expectFiles(node.inbox(), {{name + ".gsd", dir.file("ref.gsd")}});
+
+    const ProcessResult jpeg = node.store("CAM", {dcm}, {"-xy"});
+    EXPECT_EQ(jpeg.exitCode, 0) << jpeg.err;
+    EXPECT_NE(jpeg.err.find("(Transfer Syntaxes Not Supported)\nD:     Abstract Syntax: =NuclearMedicineImageStorage"),
+              std::string::npos)
+        << jpeg.err;
+    expectFiles(node.inbox(), {{name + ".gsd", dir.file("ref.gsd")}});
+
+    const std::string lossy = modified(dcm, dir.file("lossy.dcm"), {"-i", "(0028,2110)=01"});
+    const ProcessResult refused = node.store("CAM", {lossy});
+    EXPECT_NE(refused.err.find("0xc000"), std::string::npos) << refused.err;
+    // The same instance: its earlier .gsd stays, the object kept is this one.
+    EXPECT_EQ(names(node.inbox()), std::set<std::string>{name + ".gsd"}) << node.log();
+    EXPECT_EQ(names(node.keep()), std::set<std::string>{name + ".dcm"});
+
+    const std::string latin2 = modified(dcm, dir.file("latin2.dcm"), {"-i", "(0008,0005)=ISO_IR 101"});
+    ASSERT_EQ(node.store("CAM", {latin2}).exitCode, 0) << node.log();
+    expectFiles(node.inbox(), {{name + ".gsd", dir.file("ref.gsd")}});
 }
 
 }  // namespace

@@ -20,6 +20,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -158,10 +160,11 @@ TEST(Send, APacsThatCannotBeReachedRefusesOrDiesEndsWithOneAndAReason) {
 
 // A peer of the test's own on 127.0.0.1 that accepts one association,
 // every presentation context in its first transfer syntax, and then reads
-// nothing more, holding the connection open until it is destroyed.
+// nothing more (or, `readsOn`, reads all that comes and never answers),
+// holding the connection open until it is destroyed.
 class PeerThatStopsReading {
 public:
-    PeerThatStopsReading() {
+    explicit PeerThatStopsReading(bool readsOn = false) : readsOn_(readsOn) {
         privateNetwork();
         listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
@@ -176,6 +179,7 @@ public:
     }
     ~PeerThatStopsReading() {
         ::shutdown(listener_, SHUT_RDWR);
+        if (const int c = connection_; c >= 0) ::shutdown(c, SHUT_RDWR);
         thread_.join();
         if (connection_ >= 0) ::close(connection_);
         ::close(listener_);
@@ -224,11 +228,15 @@ private:
         const std::size_t n = body.size();
         const std::string accept = std::string{0x02, 0, 0, 0, static_cast<char>(n >> 8), static_cast<char>(n & 0xFF)} + body;
         if (::write(connection_, accept.data(), accept.size()) != static_cast<ssize_t>(accept.size())) return;
+        for (char scratch[65536]; readsOn_ && ::read(connection_, scratch, sizeof scratch) > 0;) {
+        }
         const int ended = ::accept(listener_, nullptr, nullptr);  // waits until the listener is shut down
         if (ended >= 0) ::close(ended);
     }
 
-    int listener_ = -1, connection_ = -1, port_ = 0;
+    const bool readsOn_;
+    int listener_ = -1, port_ = 0;
+    std::atomic<int> connection_{-1};
     std::thread thread_;
 };
 
@@ -243,6 +251,19 @@ TEST(Send, APacsThatStopsReadingEndsItWithinTheTimeout) {
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.err.find("the PACS took no data for 5 s"), std::string::npos) << result.err;
     EXPECT_LT(secondsSince(start), 20);  // a safety bound: DCMTK's own socket time-out is 60 s
+}
+
+TEST(Send, APacsThatNeverAnswersEndsItWithinTheTimeoutAndEveryFileNotSentIsCounted) {
+    TempDir dir;
+    const std::string first = synthesiseAndExport({"--frames", "8"}, dir, "first");
+    const std::string second = synthesiseAndExport({"--frames", "8", "--id", "B2"}, dir, "second");
+    PeerThatStopsReading peer(true);
+    const auto start = Clock::now();
+    const ProcessResult result = runProcess(kTrevikDicom, {"send", "--to", peer.to(), "--timeout", "5", first, second});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_LT(secondsSince(start), 7.5) << result.err;
+    EXPECT_NE(result.err.find("the PACS did not answer within 5 s"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("2 file(s) not sent"), std::string::npos) << result.err;
 }
 
 // A key and a certificate for `name` in `dir` (NAME.key, NAME.crt), signed

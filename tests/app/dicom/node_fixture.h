@@ -1,9 +1,7 @@
-// The receiving node as the tests meet it: one node of the test's own
-// (called NODE, with an inbox and a keep folder), stopped by its process
-// id, and what the tests check of the files it makes.
+// The receiving node as the tests start it: one node called NODE with an
+// inbox and a keep folder of its own, started by the test and stopped by
+// its process id, and what the tests look at in its folders.
 #pragma once
-
-#include <gtest/gtest.h>
 
 #include <sys/wait.h>
 
@@ -16,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "dicom/uid.h"
 #include "tests/app/dicom/dicom_fixtures.h"
 #include "tests/app/dicom/pacs_fixture.h"
+#include "dicom/uid.h"
 
 namespace trevik::test {
 
@@ -92,6 +90,7 @@ public:
     std::string log() const { return readFile(dir_.file("node.log")); }
     bool logs(const std::string& line) const { return log().find(line) != std::string::npos; }
     int port() const { return port_; }
+    pid_t pid() const { return pid_; }
     std::string inbox() const { return dir_.file("in"); }
     std::string keep() const { return dir_.file("keep"); }
     const TempDir& dir() const { return dir_; }
@@ -112,7 +111,7 @@ inline void expectFiles(const std::string& folder, const std::map<std::string, s
 
 // `dcm` rewritten by dcmodify with `edits` into a copy at `to`.
 inline std::string modified(const std::string& dcm, const std::string& to, const std::vector<std::string>& edits) {
-    fs::copy_file(dcm, to, fs::copy_options::overwrite_existing);
+    std::filesystem::copy_file(dcm, to, std::filesystem::copy_options::overwrite_existing);
     std::vector<std::string> args = {"-nb", "-imt"};
     args.insert(args.end(), edits.begin(), edits.end());
     args.push_back(to);
