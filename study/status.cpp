@@ -114,6 +114,15 @@ constexpr Entry kWords[] = {
                        "a DICOM file, which trevik-dicom converts; it is not installed: install the package trevik-dicom")},
     {Reason::DicomPixelDataLonger, kNotSupported, 0,
      QT_TRANSLATE_NOOP("status", "the pixel data holds more than its frames: %1 bytes, %2 more than %3 of %4 bytes")},
+    {Reason::DicomSequenceOverrun, kNotSupported, 0,
+     QT_TRANSLATE_NOOP("status", "a value read as a sequence whose items do not end at its length: its nesting "
+                                 "cannot be checked")},
+    {Reason::DicomRescale, kNotSupported, 0,
+     QT_TRANSLATE_NOOP("status", "Rescale Slope or Rescale Intercept is not a finite number, the slope is 0, or the "
+                                 "rescaled counts are not finite")},
+    {Reason::DicomLossyTile, kNotSupported, 0,
+     QT_TRANSLATE_NOOP("status", "lossy JPEG 2000 pixel data: a tile uses the irreversible 9-7 wavelet or "
+                                 "quantisation: the counts are no longer the camera's")},
     {Reason::DicomTooManyChoices, kNotSupported, 0,
      QT_TRANSLATE_NOOP("status", "more than 64 energy windows or more than 64 R-R intervals")},
 };

@@ -65,6 +65,9 @@ enum class Reason : std::uint8_t {
     DicomInflatesTooFar,     // a deflated data set inflates past the size limit
     DicomNeedsTrevikDicom,   // a DICOM file where trevik-dicom, which converts it, is not installed
     DicomPixelDataLonger,    // the pixel data holds more than its frames (pixelBytes, pixelFrames, frameBytes)
+    DicomSequenceOverrun,    // a value read as a sequence whose contents do not end at its length
+    DicomRescale,            // Rescale Slope or Intercept not a finite number, a zero slope, or counts not finite
+    DicomLossyTile,          // a JPEG 2000 COD or COC without the reversible 5-3 wavelet, or a QCD or QCC that quantises
     DicomTooManyChoices,     // more than 64 energy windows, or more than 64 R-R intervals
 };
 

@@ -38,6 +38,13 @@ bool writesInPlaceAfter(int error) noexcept {
     return error == EACCES || error == EPERM || error == EBUSY || error == EXDEV;
 }
 
+namespace {
+bool (*placementCondition)() = nullptr;
+bool mayPlace() { return placementCondition == nullptr || placementCondition(); }
+}  // namespace
+
+void setPlacementCondition(bool (*condition)()) { placementCondition = condition; }
+
 OutputFileSeams& outputFileSeams() {
     static OutputFileSeams seams;
     return seams;
@@ -251,6 +258,7 @@ bool OutputFile::stillTheDestination() {
 bool OutputFile::writeInPlace(const ContentWriter& content, std::uint64_t size) {
     struct stat st {};
     if (!direct_ || ::fstat(direct_.get(), &st) != 0) return fail(errno);
+    if (!mayPlace()) return fail(ECANCELED);
 
     // One writer at a time through every link of the file. Waited for with
     // the cleanup signals deliverable, so an interruption still ends a run
@@ -301,6 +309,11 @@ bool OutputFile::commitTemporary(const ContentWriter& content, std::uint64_t siz
         return false;
     }
     if (outputFileSeams().beforeNaming) outputFileSeams().beforeNaming();
+    if (!mayPlace()) {
+        fail(ECANCELED);
+        discardTemporary();
+        return false;
+    }
 
     if (strategy_ == Strategy::Create) {
         // A name someone made meanwhile (a file, a link) stays theirs: EEXIST.

@@ -147,6 +147,12 @@ bool writesInPlaceAfter(int error) noexcept;
 void removeTemporaryOnSignals();
 
 // Test seams, set by tests only; the product never changes them.
+// A condition of this process, asked once a file's content is complete and
+// just before it is put in place (linked, renamed, or written over in
+// place): false fails the write (ECANCELED) and leaves nothing behind. A
+// companion program uses it to write only while its parent lives.
+void setPlacementCondition(bool (*condition)());
+
 struct OutputFileSeams {
     bool namedTemporary = false;          // behave as if O_TMPFILE were refused
     std::function<void()> beforeNaming;   // after the content, before the link or rename

@@ -1,6 +1,8 @@
 #include "writer/output_names.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -58,16 +60,22 @@ int descriptorNumber(const std::string& name) {
 // kNoSuchDescriptor for another name in that directory. Only names are
 // looked at: nothing is opened.
 int ownDescriptor(const char* path) {
+    // The descriptor directories are looked at only for a directory on a
+    // file system without a device of its own (major number 0: /proc, and
+    // tmpfs and the like): a folder on a disk is never one of them.
     struct stat self {}, thread {};
-    const bool haveSelf = ::stat("/proc/self/fd", &self) == 0;
-    const bool haveThread = ::stat("/proc/thread-self/fd", &thread) == 0;
-    if (!haveSelf && !haveThread) return kNotOwn;
+    bool looked = false, haveSelf = false, haveThread = false;
     std::string current = path;
     for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
         const std::string directory = directoryPrefix(current);
         struct stat st {};
-        if (::stat(directory.empty() ? "." : directory.c_str(), &st) == 0 &&
-            ((haveSelf && sameNode(st, self)) || (haveThread && sameNode(st, thread))))
+        const bool found = ::stat(directory.empty() ? "." : directory.c_str(), &st) == 0;
+        if (found && major(st.st_dev) == 0 && !looked) {
+            looked = true;
+            haveSelf = ::stat("/proc/self/fd", &self) == 0;
+            haveThread = ::stat("/proc/thread-self/fd", &thread) == 0;
+        }
+        if (found && ((haveSelf && sameNode(st, self)) || (haveThread && sameNode(st, thread))))
             return descriptorNumber(current.substr(directory.size()));
         std::string next;
         if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode) ||

@@ -83,15 +83,23 @@ void setPending(int directory, const char* name) noexcept {
 }
 
 void removeTemporaryOnSignals() {
+    // One call a signal: the handler is set and the old disposition read in
+    // the same call, and an ignored signal (a run started with nohup, or in
+    // the background of a shell without job control) gets SIG_IGN back. The
+    // signals are held meanwhile, so none that was ignored can reach the
+    // handler in between: one that comes is discarded when SIG_IGN returns.
+    struct sigaction action {};
+    action.sa_handler = removeTemporaryAndEnd;
+    sigemptyset(&action.sa_mask);
+    for (const int other : kCleanupSignals) sigaddset(&action.sa_mask, other);
+    sigset_t previousMask;
+    ::pthread_sigmask(SIG_BLOCK, &action.sa_mask, &previousMask);
     for (const int s : kCleanupSignals) {
         struct sigaction previous {};
-        if (::sigaction(s, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) continue;
-        struct sigaction action {};
-        action.sa_handler = removeTemporaryAndEnd;
-        sigemptyset(&action.sa_mask);
-        for (const int other : kCleanupSignals) sigaddset(&action.sa_mask, other);
-        ::sigaction(s, &action, nullptr);
+        if (::sigaction(s, &action, &previous) == 0 && previous.sa_handler == SIG_IGN)
+            ::sigaction(s, &previous, nullptr);
     }
+    ::pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
 }
 
 }  // namespace trevik::detail

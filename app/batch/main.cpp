@@ -148,10 +148,14 @@ int handOverDicom(const char* source, const char* output) {
                                       "(the loader's message is above); reinstall the package trevik-dicom");
         return kCannotOpen;
     case launch::Outcome::Kind::Signalled:
-        // An interruption ends this run as it ended the conversion.
-        ::signal(outcome.signal, SIG_DFL);
-        ::raise(outcome.signal);
-        line("trevik-dicom ended by signal " + std::to_string(outcome.signal));
+        // An interruption ends this run as it ended the conversion; any
+        // other signal (a crash, a kill) is said, with its name.
+        if (outcome.signal == SIGINT || outcome.signal == SIGTERM || outcome.signal == SIGHUP) {
+            ::signal(outcome.signal, SIG_DFL);
+            ::raise(outcome.signal);
+        }
+        line(kDicomProgram + std::string(" ended by ") + launch::signalName(outcome.signal) +
+             " while converting this DICOM file");
         return kCannotOpen;
     }
     return kCannotOpen;

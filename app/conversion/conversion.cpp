@@ -29,10 +29,11 @@ Status Conversion::load(std::string_view source) {
 Status Conversion::load(std::string_view source, FrameSink& sink, const LoadOptions& options) {
     if (Status s = takePath(inputPath_, source); !s.ok()) return s;
     resetGating(facts_.record);
-    if (dicom::isDicomFile(inputPath_.c_str())) {
-        if (dicomReader_) return dicomReader_(inputPath_.c_str(), facts_, sink, choice_, options);
-        return statusOf(Reason::DicomNeedsTrevikDicom);
-    }
+    if (dicomReader_ && dicom::isDicomFile(inputPath_.c_str()))
+        return dicomReader_(inputPath_.c_str(), facts_, sink, choice_, options);
+    // Without a DICOM reader the projection loader refuses a DICOM file
+    // itself (DicomNeedsTrevikDicom), from the opening bytes it reads anyway:
+    // a conversion of a projection file opens its source once.
     return loadStudy(inputPath_.c_str(), facts_, sink, options);
 }
 

@@ -9,6 +9,9 @@
 #include <vector>
 
 #include "app/dicom/command.h"
+#include "app/launch/companion.h"
+#include "study/status.h"
+#include "writer/output_file.h"
 
 namespace {
 
@@ -21,7 +24,8 @@ constexpr Command kCommands[] = {
      trevik::dicom::sendCommand},
     {"import", "[--energy-window N|all] [--rr-interval N|all] SOURCE.dcm OUTPUT.gsd", trevik::dicom::importCommand},
     {"inspect", "[--tsv] [--qc OUT.png] [--cine OUT.gif] FILE", trevik::dicom::inspectCommand},
-    {"receive", "--aet AET --port PORT --inbox DIR [--allow AET[@HOST]|cn=NAME]... [--keep DIR] [--listen ADDR]"
+    {"receive", "--aet AET --port PORT --inbox DIR [--allow AET[@HOST]|cn=NAME]... [--keep DIR] [--peer AET=HOST:PORT]..."
+                " [--listen ADDR]"
                 " [--max-associations N] [--max-per-host N] [--max-memory MIB] [--max-object-size MIB]"
                 " [--idle-timeout S] [--object-timeout S] [--association-timeout S]"
                 " [--tls-key FILE --tls-cert FILE --tls-ca FILE] [--energy-window N|AET=N] [--rr-interval N|AET=N]"
@@ -74,6 +78,12 @@ void usePublicDictionary() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Started by trevik or trevik-inspect: nothing to do once that program
+    // has ended, and an output put in place only while it lives.
+    if (std::getenv(trevik::launch::kParentVariable)) {
+        if (!trevik::launch::startedByLivingParent()) return trevik::kCannotOpen;
+        trevik::detail::setPlacementCondition(trevik::launch::startedByLivingParent);
+    }
     usePublicDictionary();
     if (argc < 2) {
         usage(stderr);

@@ -9,6 +9,7 @@
 #include <dcmtk/oflog/oflog.h>
 #include <arpa/inet.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "app/dicom/receive_commitment.h"
 #include "app/dicom/receive_contexts.h"
 #include "app/dicom/receive_storage.h"
 #include "app/dicom/receive_supervisor.h"
@@ -171,6 +173,7 @@ void ReceiveNode::announce() {
         std::to_string(settings_.maxAssociations) + " associations at once (" + std::to_string(settings_.maxPerHost) +
         " per host), " + std::to_string(settings_.maxMemoryMiB) + " MiB of memory for all, objects up to " +
         std::to_string(settings_.maxObjectBytes >> 20) + " MiB");
+    if (const std::string line = commitmentAnnouncement(settings_); !line.empty()) log(line);
     log(callers.empty() ? "no caller is allowed: every association will be refused (give --allow AET[@HOST])"
                         : "allowed to store: " + callers);
     for (const Caller& caller : settings_.allowed)
@@ -231,7 +234,7 @@ int ReceiveNode::run() {
     config->setDIMSETimeout(static_cast<Uint32>(settings_.idleSeconds));
     config->setHostLookupEnabled(OFFalse);
     config->setProgressNotificationMode(OFTrue);  // the object size limit is checked as data arrives
-    if (!addContexts(config)) {
+    if (!addContexts(config) || !addCommitmentContext(config, settings_)) {
         std::fprintf(stderr, "%s: the presentation contexts cannot be set up\n", kWho);
         return kCannotOpen;
     }
@@ -265,6 +268,9 @@ int ReceiveNode::run() {
         return kCannotOpen;
     }
     announce();
+    // The processes that send storage commitment reports outlive the
+    // association that asked: the node reaps them.
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
     const std::string receiving = settings_.keep.empty() ? settings_.inbox : settings_.keep;
     return supervisor.run(
         [&](int connection, const std::string& address) { return serveConnection(connection, address, config); },

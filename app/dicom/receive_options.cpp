@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "app/dicom/command.h"
+#include "app/dicom/receive_commitment.h"
 
 namespace trevik::dicom {
 
@@ -168,6 +169,7 @@ int takeOption(const std::vector<std::string>& args, std::size_t& i, ReceiveSett
                bool& havePort) {
     if (const int code = takeTableOption(args, i, settings); code >= 0) return code;
     if (const int code = takeChoice(args, i, settings); code >= 0) return code;
+    if (const int code = takePeerOption(args, i, settings); code >= 0) return code;
     if (args[i] == "--qc" || args[i] == "--qc-pictures") {
         (args[i] == "--qc" ? settings.qc : settings.qcPictures) = true;
         return 0;
@@ -217,6 +219,8 @@ int checkSettings(ReceiveSettings& settings) {
     for (const Caller& caller : settings.allowed)
         if (!caller.commonName.empty() && tls == 0)
             return usageError("receive", "--allow cn=" + caller.commonName + " needs DICOM TLS (--tls-key, --tls-cert, --tls-ca)");
+    if (!settings.peers.empty() && settings.keep.empty())
+        return usageError("receive", "--peer needs --keep: only kept objects are committed");
     return 0;
 }
 

@@ -23,6 +23,15 @@ struct Caller {
     std::string commonName;
 };
 
+// A requester of storage commitment (--peer AET=HOST:PORT): where the
+// reports of the commitments that AE title asks for go (HOST resolved once,
+// at start, to one IPv4 address).
+struct Peer {
+    std::string title;
+    std::string address;
+    std::uint16_t port = 0;
+};
+
 struct ReceiveSettings {
     // The largest object taken, in MiB, unless --max-object-size says less
     // or more: twice the largest uncompressed object the conversion reads
@@ -60,6 +69,8 @@ struct ReceiveSettings {
     // --qc: the quality control's verdict of each .gsd in the log;
     // --qc-pictures: its page beside the .gsd.
     bool qc = false, qcPictures = false;
+    // --peer: the requesters of storage commitment, by AE title.
+    std::map<std::string, Peer> peers;
 
     unsigned long long memoryPerAssociation() const {
         return (static_cast<unsigned long long>(maxMemoryMiB) << 20) / static_cast<unsigned>(maxAssociations);

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dicom/receive_commitment.h"
 #include "app/dicom/receive_contexts.h"
 #include "app/dicom/receive_plan.h"
 #include "app/dicom/receive_supervisor.h"
@@ -179,6 +180,7 @@ protected:
         address_ = params.DULparams.callingPresentationAddress;
         if (const std::size_t colon = address_.rfind(':'); colon != std::string::npos) address_.resize(colon);
         peer_ = calling + "@" + address_;
+        askedCommitment_ = proposesCommitment(params);
         const Admission admission = node_.admit(calling, called, address_, commonName_);
         refusal_ = admission.refusal;
         switch (admission.verdict) {
@@ -192,9 +194,11 @@ protected:
     OFBool checkCallingAETitleAccepted(const OFString&) override { return !notAllowed_; }
     void refuseAssociation(const DcmRefuseReasonType reason) override {
         std::string why = refusal_;
+        const bool noKeep = askedCommitment_ && node_.settings().keep.empty();
         if (why.empty())
             why = reason == DCMSCP_NO_PRESENTATION_CONTEXTS
-                      ? "it offered neither NM Image Storage nor Verification in a transfer syntax taken here"
+                      ? "it offered neither NM Image Storage nor Verification in a transfer syntax taken here" +
+                            std::string(noKeep ? " (Storage Commitment is taken with --keep only)" : "")
                       : "refused by the network layer (reason " + std::to_string(static_cast<int>(reason)) + ")";
         node_.log("association from " + peer_ + " refused: " + why);
         DcmThreadSCP::refuseAssociation(reason);
@@ -233,11 +237,29 @@ protected:
             node_.log("C-ECHO from " + peer_ + " answered");
             return condition;
         }
+        if (message->CommandField == DIMSE_N_ACTION_RQ) return answerCommitment(message->msg.NActionRQ, info);
         if (message->CommandField != DIMSE_C_STORE_RQ) return DcmThreadSCP::handleIncomingCommand(message, info);
         return receiveObject(message->msg.CStoreRQ, info);
     }
 
 private:
+    // A storage commitment request: answered at once, reported later.
+    OFCondition answerCommitment(T_DIMSE_N_ActionRQ& request, const DcmPresentationContextInfo& info) {
+        DcmDataset* data = nullptr;
+        Uint16 type = 0;
+        if (request.DataSetType != DIMSE_DATASET_NULL) {
+            const OFCondition received = receiveACTIONRequest(request, info.presentationContextID, data, type);
+            if (received.bad()) return received;
+        }
+        std::unique_ptr<DcmDataset> owned(data);
+        CommitmentAnswer answer = checkCommitment(node_, request, info.abstractSyntax.c_str(), data, calling_, peer_);
+        const OFCondition sent =
+            sendACTIONResponse(info.presentationContextID, request.MessageID, UID_StorageCommitmentPushModelSOPClass,
+                               UID_StorageCommitmentPushModelSOPInstance, answer.status);
+        startCommitmentReport(node_, answer, sent.good());
+        return sent;
+    }
+
     // One C-STORE: the object received into a file as it came, stored,
     // answered.
     OFCondition receiveObject(T_DIMSE_C_StoreRQ& request, const DcmPresentationContextInfo& info) {
@@ -306,7 +328,7 @@ private:
     std::string calling_, address_, peer_, refusal_;
     std::string end_ = "ended";
     bool wrongCalled_ = false, notAllowed_ = false, accepted_ = false;
-    bool receiving_ = false, tooLarge_ = false;
+    bool receiving_ = false, tooLarge_ = false, askedCommitment_ = false;
     int stored_ = 0, failed_ = 0;
 };
 

@@ -169,13 +169,17 @@ void reportDicom(Text& t, const std::string& path, const HandOn& handOn, Inspect
     const bool exited = run.kind == launch::Outcome::Kind::Exited && (run.code == 0 || run.code == 1);
     Text report;
     if (!exited || !(handOn.tsv ? takeTsvLine(run.output, v) : takeReport(report, run.output, ins))) {
-        // What trevik gives when trevik-dicom cannot start: 1.
+        // What trevik gives when trevik-dicom cannot start or ends by a
+        // signal: 1.
         t << "kind: DICOM file\n";
         v = Verdict();
         v.kind = FileKind::Dicom;
         v.code = kCannotOpen;
-        v.reason = "trevik-dicom (" + run.path + ") cannot start or did not inspect the file; reinstall the "
-                   "package trevik-dicom";
+        v.reason = run.kind == launch::Outcome::Kind::Signalled
+                       ? "trevik-dicom (" + run.path + ") ended by " + launch::signalName(run.signal) +
+                             " while inspecting the file"
+                       : "trevik-dicom (" + run.path + ") cannot start or did not inspect the file; reinstall the "
+                         "package trevik-dicom";
         v.unreadable = true;
         ins.handedPictureLines.clear();
         return;

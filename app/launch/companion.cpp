@@ -1,6 +1,7 @@
 #include "app/launch/companion.h"
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,10 +10,31 @@
 #include <csignal>
 #include <iterator>
 #include <cstring>
+#include <cstdlib>
 
 #include "writer/file_io.h"
 
 namespace trevik::launch {
+
+std::string signalName(int signal) {
+    const char* abbreviation = ::sigabbrev_np(signal);
+    const char* description = ::strsignal(signal);
+    std::string name = abbreviation ? std::string("SIG") + abbreviation : "signal " + std::to_string(signal);
+    if (description) name += std::string(" (") + description + ")";
+    return name;
+}
+
+bool startedByLivingParent() {
+    // Read once: -1 when no program said, 0 when what it said is no process.
+    static const long parent = [] {
+        const char* value = std::getenv(kParentVariable);
+        if (!value) return -1L;
+        char* end = nullptr;
+        const long pid = std::strtol(value, &end, 10);
+        return end != value && *end == '\0' && pid > 1 ? pid : 0L;
+    }();
+    return parent < 0 || ::getppid() == static_cast<pid_t>(parent);
+}
 
 std::string ownDirectory() {
     std::string buffer(4096, '\0');
@@ -129,12 +151,27 @@ Outcome runCompanion(const char* name, const std::vector<std::string>& arguments
         ::close(status[1]);
         return outcome;
     }
+    // The companion learns which process started it, to put its output in
+    // place only while that process lives.
+    const pid_t parent = ::getpid();
+    const std::string parentVariable = std::string(kParentVariable) + "=" + std::to_string(parent);
+    std::vector<char*> envp;
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, kParentVariable, std::strlen(kParentVariable)) != 0 ||
+            (*e)[std::strlen(kParentVariable)] != '=')
+            envp.push_back(*e);
+    envp.push_back(const_cast<char*>(parentVariable.c_str()));
+    envp.push_back(nullptr);
     SignalsHandedOn signals;
     const pid_t child = ::fork();
     if (child == 0) {
+        // It ends with this program, even by SIGKILL: the kernel signals it
+        // when the thread that forked it (the main thread) ends; a parent
+        // that ended before the request leaves it to another process.
+        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) ::_exit(127);
         signals.child();
         if (captureOutput) ::dup2(output[1], STDOUT_FILENO);
-        ::execv(outcome.path.c_str(), argv.data());
+        ::execve(outcome.path.c_str(), argv.data(), envp.data());
         const int error = errno;
         detail::writeAll(status[1], &error, sizeof error);
         ::_exit(127);

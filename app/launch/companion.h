@@ -36,8 +36,21 @@ struct Outcome {
     std::string output;  // its standard output, when captured
 };
 
+// The variable that tells a companion the process id of the program that
+// started it.
+inline constexpr const char* kParentVariable = "TREVIK_COMPANION_PARENT";
+
+// For a companion: whether the program that started it (kParentVariable)
+// is still its parent; true when no program said so.
+bool startedByLivingParent();
+
+// "SIGSEGV (Segmentation fault)": a signal's name and its description.
+std::string signalName(int signal);
+
 // Runs the companion `name` with `arguments` in a child process and waits
-// for it, handing SIGTERM, SIGINT and SIGHUP on to it meanwhile; its
+// for it, handing SIGTERM, SIGINT and SIGHUP on to it meanwhile; it ends
+// when this program ends, SIGKILL included (call from the main thread:
+// the kernel ties that to the thread that forks). Its
 // standard error is this program's, its standard output too unless
 // `captureOutput`. The companions never exit 126 or 127 themselves:
 // those codes are the loader's, and count as CannotStart.

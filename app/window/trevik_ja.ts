@@ -212,6 +212,18 @@
         <translation>画素データがフレームより長くなっています: %1 バイトあり、%3 (各 %4 バイト) より %2 バイト多くあります</translation>
     </message>
     <message>
+        <source>a value read as a sequence whose items do not end at its length: its nesting cannot be checked</source>
+        <translation>シーケンスとして読む値の項目がその長さで終わっていません: 入れ子の深さを確かめられません</translation>
+    </message>
+    <message>
+        <source>Rescale Slope or Rescale Intercept is not a finite number, the slope is 0, or the rescaled counts are not finite</source>
+        <translation>Rescale Slope か Rescale Intercept が有限の数ではないか、傾きが 0 か、換算したカウントが有限ではありません</translation>
+    </message>
+    <message>
+        <source>lossy JPEG 2000 pixel data: a tile uses the irreversible 9-7 wavelet or quantisation: the counts are no longer the camera&apos;s</source>
+        <translation>非可逆の JPEG 2000 画素データです: タイルが非可逆 9-7 ウェーブレットか量子化を使っています: カウントはもうカメラのものではありません</translation>
+    </message>
+    <message>
         <source>more than 64 energy windows or more than 64 R-R intervals</source>
         <translation>エネルギーウィンドウまたは R-R 間隔が 64 を超えています</translation>
     </message>

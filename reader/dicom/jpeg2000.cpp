@@ -10,6 +10,8 @@
 #include <cstring>
 #include <memory>
 
+#include "reader/dicom/codestream.h"
+
 namespace trevik::dicom {
 
 namespace {
@@ -55,9 +57,6 @@ struct StreamFree {
 struct ImageFree {
     void operator()(opj_image_t* i) const { opj_image_destroy(i); }
 };
-struct InfoFree {
-    void operator()(opj_codestream_info_v2_t* i) const { opj_destroy_cstr_info(&i); }
-};
 
 // A JP2 file starts with its signature box; a raw codestream with SOC, SIZ.
 constexpr unsigned char kJp2Signature[] = {0x00, 0x00, 0x00, 0x0C, 0x6A, 0x50, 0x20, 0x20};
@@ -79,15 +78,6 @@ bool fits(const opj_image_t& image, const Jpeg2000Form& form) {
     const auto side = static_cast<OPJ_UINT32>(form.side);
     return image.x1 - image.x0 == side && image.y1 - image.y0 == side && c.dx == 1 && c.dy == 1 && c.w == side &&
            c.h == side && c.prec >= 1 && c.prec <= static_cast<OPJ_UINT32>(form.bitsAllocated);
-}
-
-// Whether the main header codes the samples with the irreversible wavelet.
-bool irreversible(opj_codec_t* codec) {
-    const std::unique_ptr<opj_codestream_info_v2_t, InfoFree> info(opj_get_cstr_info(codec));
-    if (!info || !info->m_default_tile_info.tccp_info) return false;
-    for (OPJ_UINT32 c = 0; c < info->nbcomps; ++c)
-        if (info->m_default_tile_info.tccp_info[c].qmfbid == 0) return true;
-    return false;
 }
 
 // The decoded samples stored as the frame's form holds them; false when
@@ -178,7 +168,7 @@ Status decodeCodestream(std::span<const unsigned char> codestream, const Jpeg200
     const bool read = opj_read_header(stream.get(), codec.get(), &header);
     const std::unique_ptr<opj_image_t, ImageFree> image(header);
     if (!read || !image || !fits(*image, form)) return statusOf(Reason::DicomUndecodable);
-    if (irreversible(codec.get())) return statusOf(Reason::DicomLossy);
+    if (Status s = checkLossless(codestream); !s.ok()) return s;
     if (!opj_decode(codec.get(), stream.get(), image.get()) || !opj_end_decompress(codec.get(), stream.get()))
         return statusOf(Reason::DicomUndecodable);
     if (!fits(*image, form) || !image->comps[0].data || !store(image->comps[0], form, out))

@@ -26,8 +26,9 @@ struct Jpeg2000Form {
 // One codestream decoded into `out` (side x side x bitsAllocated / 8
 // bytes). A codestream that is damaged, cut short, or describes another
 // image (more than one component, another size, samples that do not fit)
-// is DicomUndecodable; one coded with the irreversible wavelet (lossy by
-// construction) is DicomLossy. OpenJPEG's messages go nowhere.
+// is DicomUndecodable; one coded lossily in its main header (the
+// irreversible wavelet or quantisation) DicomLossy, in a tile-part header
+// DicomLossyTile (codestream.h). OpenJPEG's messages go nowhere.
 Status decodeCodestream(std::span<const unsigned char> codestream, const Jpeg2000Form& form, unsigned char* out);
 
 // The fragments of each of `frames` frames of the encapsulated pixel data

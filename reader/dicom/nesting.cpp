@@ -10,63 +10,21 @@
 #include <string>
 #include <vector>
 
+#include "reader/dicom/explicit_vr.h"
+#include "reader/dicom/nesting_bytes.h"
+
 namespace trevik::dicom {
 
 namespace {
+
+using nesting::Bytes;
+using nesting::FileBytes;
+using nesting::MemoryBytes;
 
 constexpr std::uint32_t kUndefined = 0xFFFFFFFFu;
 constexpr std::uint64_t kOpen = ~std::uint64_t{0};  // a level that ends at its delimiter
 constexpr std::uint16_t kItemGroup = 0xFFFE;
 constexpr std::uint16_t kItem = 0xE000, kItemEnd = 0xE00D, kSequenceEnd = 0xE0DD;
-
-// What the scan reads: bytes by offset, from memory or from a file.
-class Bytes {
-public:
-    virtual ~Bytes() = default;
-    // Copies `n` bytes at `offset` into `out`; false when they are not all there.
-    virtual bool at(std::uint64_t offset, void* out, std::size_t n) = 0;
-};
-
-class MemoryBytes final : public Bytes {
-public:
-    MemoryBytes(const unsigned char* data, std::size_t size) : data_(data), size_(size) {}
-    bool at(std::uint64_t offset, void* out, std::size_t n) override {
-        if (offset > size_ || size_ - offset < n) return false;
-        std::memcpy(out, data_ + offset, n);
-        return true;
-    }
-
-private:
-    const unsigned char* data_;
-    std::size_t size_;
-};
-
-// A file read through a window of 64 KiB: values between the headers are
-// skipped, never read.
-class FileBytes final : public Bytes {
-public:
-    explicit FileBytes(int fd) : fd_(fd), window_(64 * 1024) {}
-    bool at(std::uint64_t offset, void* out, std::size_t n) override {
-        if (offset < start_ || offset + n > start_ + filled_) {
-            if (n > window_.size()) return false;
-            ssize_t got;
-            do {
-                got = ::pread(fd_, window_.data(), window_.size(), static_cast<off_t>(offset));
-            } while (got < 0 && errno == EINTR);
-            start_ = offset;
-            filled_ = got > 0 ? static_cast<std::size_t>(got) : 0;
-            if (n > filled_) return false;
-        }
-        std::memcpy(out, window_.data() + (offset - start_), n);
-        return true;
-    }
-
-private:
-    int fd_;
-    std::vector<unsigned char> window_;
-    std::uint64_t start_ = 0;
-    std::size_t filled_ = 0;
-};
 
 struct Encoding {
     bool explicitVr = true;
@@ -81,6 +39,14 @@ struct MetaEnd {
 };
 constexpr Encoding kExplicitLittle{true, false}, kImplicitLittle{false, false}, kExplicitBig{true, true};
 
+// A region is a value of defined length that the scan reads as a sequence
+// because it starts with an item, where the parser may read bytes instead
+// (UN, or implicit VR where the tag says): the scan resumes at its end.
+enum class Region : std::uint8_t {
+    None,
+    Bytes,  // explicit UN: the parser reads bytes
+    Maybe,  // implicit: the parser reads a sequence or bytes, by the tag
+};
 // One open level: a data set or item (elements inside), or a sequence
 // (items inside); fragments are the items of encapsulated pixel data,
 // whose contents are no data set.
@@ -89,14 +55,17 @@ struct Level {
     bool fragments = false;
     std::uint64_t end = kOpen;
     Encoding encoding;
+    Region region = Region::None;
 };
 
 class Scan {
 public:
     Scan(Bytes& bytes, std::uint64_t position) : bytes_(bytes), position_(position) {}
 
-    // False when sequences nest deeper than kMostNesting.
+    // False when sequences nest deeper than kMostNesting, or a region's
+    // contents run past its end (refusal() says which).
     bool run(Encoding encoding);
+    Reason refusal() const { return refusal_; }
     // The bytes are all the data set holds (an inflated one, which the
     // parser reads value by value as it comes): a value running past their
     // end makes the data set cut, before the parser allocates it whole.
@@ -128,10 +97,36 @@ private:
         return word16(at, e, group) && word16(at + 2, e, element) && group == kItemGroup &&
                (element == kItem || element == kSequenceEnd);
     }
-    // An element's header at the position: its tag, VR ("  " when
-    // implicit), length; advances past it.
-    bool header(const Encoding& e, std::uint16_t& group, std::uint16_t& element, char vr[2], std::uint32_t& length);
-    bool open(std::uint64_t end, Encoding encoding, bool fragments);
+    // An element's header at the position: its tag, how its VR bytes are
+    // read (kUnsaid: none, as in implicit VR, a sequence, an item or a
+    // delimiter), its length; advances past it.
+    bool header(const Encoding& e, bool inSequence, std::uint16_t& group, std::uint16_t& element, VrRule& rule,
+                std::uint32_t& length);
+    bool open(std::uint64_t end, Encoding encoding, bool fragments, Region region = Region::None);
+    void pop();
+    // The innermost region (-1: none) and the outermost of bytes.
+    int innermost() const;
+    int outermostBytes() const;
+    // Ends the scan of region `i`'s contents: on at its end.
+    void leave(int i);
+    // Something that cannot be a sequence's contents inside a region: the
+    // parser reads that region as bytes, or refuses the object; false
+    // outside regions (the parser refuses the object).
+    bool misplaced();
+    // A region's contents do not end at its end (they run past it, or its
+    // delimiter comes first): on after the outermost region the parser
+    // reads as bytes, or false (refused: the parser could read either way).
+    bool overrun();
+    bool value(const Level& top, std::uint16_t group, std::uint16_t element, const VrRule& rule, std::uint32_t length,
+               bool& stop);
+    // An element of the meta group read: true when the group ends before it.
+    bool metaElement(std::uint64_t at, std::uint16_t group, std::uint16_t element, std::uint32_t length,
+                     const Encoding& e);
+    // The end of the innermost region (kOpen: none).
+    std::uint64_t limit() const {
+        const int i = innermost();
+        return i < 0 ? kOpen : levels_[static_cast<std::size_t>(i)].end;
+    }
 
     Bytes& bytes_;
     std::uint64_t position_;
@@ -139,6 +134,7 @@ private:
     int depth_ = 0;
     std::uint64_t whole_ = kOpen;
     bool cut_ = false;
+    Reason refusal_ = Reason::NestedTooDeep;
     bool meta_ = false;            // the meta group: the scan ends at the first element of another group
     std::uint64_t metaEnd_ = 0;    // where that element starts, at or after the group length's end
     std::uint64_t metaLimit_ = 0;  // where (0002,0000) says the group ends (0: not said)
@@ -148,35 +144,33 @@ private:
     std::uint64_t syntaxAt_ = 0;   // where that element starts
 };
 
-// The VRs whose length takes four bytes after two reserved ones in explicit
-// syntaxes; an unknown VR is read so too (and as UN).
-bool longForm(const char vr[2]) {
-    static constexpr const char* kShort[] = {"AE", "AS", "AT", "CS", "DA", "DS", "DT", "FL", "FD", "IS", "LO",
-                                             "LT", "PN", "SH", "SL", "SS", "ST", "TM", "UI", "UL", "US"};
-    for (const char* s : kShort)
-        if (vr[0] == s[0] && vr[1] == s[1]) return false;
-    return true;
-}
-bool known(const char vr[2]) {
-    static constexpr const char* kLong[] = {"OB", "OD", "OF", "OL", "OV", "OW", "SQ", "SV", "UC", "UN", "UR", "UT", "UV"};
-    for (const char* s : kLong)
-        if (vr[0] == s[0] && vr[1] == s[1]) return true;
-    return !longForm(vr);
+constexpr VrRule kUnsaid{"  ", LengthField::Long, Holds::Unsaid};
+
+bool delimiter(std::uint16_t group, std::uint16_t element) {
+    return group == kItemGroup && (element == kItem || element == kItemEnd || element == kSequenceEnd);
 }
 
-bool Scan::header(const Encoding& e, std::uint16_t& group, std::uint16_t& element, char vr[2], std::uint32_t& length) {
+bool Scan::header(const Encoding& e, bool inSequence, std::uint16_t& group, std::uint16_t& element, VrRule& rule,
+                  std::uint32_t& length) {
     const std::uint64_t at = position_;
     if (!word16(at, e, group) || !word16(at + 2, e, element)) return false;
-    vr[0] = vr[1] = ' ';
-    if (!e.explicitVr || group == kItemGroup) {
+    rule = kUnsaid;
+    // Inside a sequence the parser reads every tag without a VR; in a data
+    // set the items and delimiters only.
+    if (!e.explicitVr || inSequence || delimiter(group, element)) {
         position_ = at + 8;
         return word32(at + 4, e, length);
     }
+    char vr[2];
     if (!bytes_.at(at + 4, vr, 2)) return false;
-    if (!known(vr)) vr[0] = 'U', vr[1] = 'N';
-    if (longForm(vr)) {
+    rule = explicitVrRule(vr, group, element);
+    if (rule.length == LengthField::Long) {
         position_ = at + 12;
         return word32(at + 8, e, length);
+    }
+    if (rule.length == LengthField::Bare) {
+        position_ = at + 10;
+        return word32(at + 6, e, length);
     }
     std::uint16_t shortLength = 0;
     position_ = at + 8;
@@ -185,48 +179,105 @@ bool Scan::header(const Encoding& e, std::uint16_t& group, std::uint16_t& elemen
     return true;
 }
 
-bool Scan::open(std::uint64_t end, Encoding encoding, bool fragments) {
+bool Scan::open(std::uint64_t end, Encoding encoding, bool fragments, Region region) {
     if (!fragments && ++depth_ > kMostNesting) return false;
-    levels_.push_back(Level{true, fragments, end, encoding});
+    levels_.push_back(Level{true, fragments, end, encoding, region});
+    return true;
+}
+
+void Scan::pop() {
+    if (levels_.back().sequence && !levels_.back().fragments) --depth_;
+    levels_.pop_back();
+}
+
+int Scan::innermost() const {
+    for (std::size_t i = levels_.size(); i-- > 1;)
+        if (levels_[i].region != Region::None) return static_cast<int>(i);
+    return -1;
+}
+
+int Scan::outermostBytes() const {
+    for (std::size_t i = 1; i < levels_.size(); ++i)
+        if (levels_[i].region == Region::Bytes) return static_cast<int>(i);
+    return -1;
+}
+
+void Scan::leave(int i) {
+    position_ = levels_[static_cast<std::size_t>(i)].end;
+    while (levels_.size() > static_cast<std::size_t>(i)) pop();
+}
+
+bool Scan::misplaced() {
+    int i = outermostBytes();
+    if (i < 0) i = innermost();
+    if (i < 0) return false;
+    leave(i);
+    return true;
+}
+
+bool Scan::overrun() {
+    const int i = outermostBytes();
+    if (i < 0) {
+        refusal_ = Reason::DicomSequenceOverrun;
+        return false;
+    }
+    leave(i);
+    return true;
+}
+
+// A value of `length` at the position: false when the parser's reading of
+// it may nest too deep or cannot be followed; sets `stop` when the scan
+// ends here (the parser refuses the object or reports a cut).
+bool Scan::value(const Level& top, std::uint16_t group, std::uint16_t element, const VrRule& rule,
+                 std::uint32_t length, bool& stop) {
+    const bool unknown = rule.holds == Holds::Unknown;
+    const Encoding inside = unknown ? kImplicitLittle : top.encoding;
+    if (length == kUndefined) {
+        const bool pixelData = group == 0x7FE0 && element == 0x0010;
+        const bool pixels = rule.holds == Holds::Pixels ||
+                            (pixelData && (rule.holds == Holds::Bytes || rule.holds == Holds::Unsaid));
+        return open(kOpen, inside, pixels);
+    }
+    if (position_ + length > limit()) return overrun();
+    // A value of defined length: a sequence when it says SQ; a region when
+    // its VR is not said (implicit, UN) and it starts with an item.
+    const bool unsaid = unknown || rule.holds == Holds::Unsaid;
+    if (length > 0 && rule.holds == Holds::Sequence) return open(position_ + length, inside, false);
+    if (length > 0 && unsaid && itemAt(position_, inside))
+        return open(position_ + length, inside, false, unknown ? Region::Bytes : Region::Maybe);
+    if (position_ + length > whole_) {
+        cut_ = true;
+        return stop = true;
+    }
+    position_ += length;
     return true;
 }
 
 bool Scan::run(Encoding encoding) {
     levels_.assign(1, Level{false, false, kOpen, encoding});
     for (;;) {
-        while (levels_.size() > 1 && levels_.back().end != kOpen && position_ >= levels_.back().end) {
-            if (levels_.back().sequence && !levels_.back().fragments) --depth_;
-            levels_.pop_back();
+        while (levels_.size() > 1 && levels_.back().end != kOpen && position_ >= levels_.back().end) pop();
+        // A region's end reached inside its contents' open levels.
+        if (position_ >= limit()) {
+            if (!overrun()) return false;
+            continue;
         }
         const Level top = levels_.back();
         const std::uint64_t at = position_;
         std::uint16_t group = 0, element = 0;
         std::uint32_t length = 0;
-        char vr[2];
+        VrRule rule = kUnsaid;
         // The end of the bytes, or a header cut short: the parser reports it.
-        if (!header(top.encoding, group, element, vr, length)) return true;
-        if (meta_ && levels_.size() == 1) {
-            // DCMTK reads the meta group as far as its group length says,
-            // whatever the elements' groups, and on while the group is 0002.
-            if (at == 132 && group == 0x0002 && element == 0x0000 && length == 4) {
-                std::uint32_t value = 0;
-                if (word32(position_, top.encoding, value)) metaLimit_ = position_ + 4 + value;
-            }
-            if (at == metaLimit_ && group == 0x0002) atLimit_ = at;
-            if (group != 0x0002 && at >= metaLimit_) {
-                metaEnd_ = at;
-                return true;
-            }
-            if (group != 0x0002 && firstOther_ == 0) firstOther_ = at;
-            if (group == 0x0002 && element == 0x0010 && length <= 64) {
-                char uid[64];
-                if (bytes_.at(position_, uid, length)) syntax_.assign(uid, length);
-                while (!syntax_.empty() && (syntax_.back() == '\0' || syntax_.back() == ' ')) syntax_.pop_back();
-                syntaxAt_ = at;
-            }
+        if (!header(top.encoding, top.sequence, group, element, rule, length)) return true;
+        if (position_ > limit()) {
+            if (!overrun()) return false;
+            continue;
         }
+        if (meta_ && levels_.size() == 1 && metaElement(at, group, element, length, top.encoding)) return true;
         if (top.sequence) {
-            if (group == kItemGroup && element == kItem && !top.fragments) {
+            if (group == kItemGroup && element == kItem && length != kUndefined && position_ + length > limit()) {
+                if (!overrun()) return false;
+            } else if (group == kItemGroup && element == kItem && !top.fragments) {
                 levels_.push_back(Level{false, false, length == kUndefined ? kOpen : position_ + length, top.encoding});
             } else if (group == kItemGroup && element == kItem && length != kUndefined) {
                 if (position_ + length > whole_) {
@@ -235,41 +286,51 @@ bool Scan::run(Encoding encoding) {
                 }
                 position_ += length;  // a fragment
             } else if (group == kItemGroup && element == kSequenceEnd) {
-                if (!top.fragments) --depth_;
-                levels_.pop_back();
-            } else {
+                // A region's delimiter before its end: the parser reads on
+                // from here, or from the end.
+                if (top.region != Region::None && position_ < top.end) {
+                    if (!overrun()) return false;
+                } else {
+                    pop();
+                }
+            } else if (!misplaced()) {
                 return true;  // no item where one belongs: the parser refuses the object
             }
             continue;
         }
-        if (group == kItemGroup) {
+        if (delimiter(group, element)) {
             // An item's end closes it; any other delimiter here is skipped,
             // as a lenient parser would.
             if (element == kItemEnd && levels_.size() > 1) levels_.pop_back();
             continue;
         }
-        const bool un = vr[0] == 'U' && vr[1] == 'N';
-        const Encoding inside = un ? kImplicitLittle : top.encoding;
-        if (length == kUndefined) {
-            const bool pixels = group == 0x7FE0 && element == 0x0010 && top.encoding.explicitVr && !un &&
-                                !(vr[0] == 'S' && vr[1] == 'Q');
-            if (!open(kOpen, inside, pixels)) return false;
-            continue;
-        }
-        // A value of defined length: a sequence when it says SQ, or when
-        // its VR is not said (implicit, UN) and it starts with an item.
-        const bool unsaid = un || !top.encoding.explicitVr;
-        const bool sequence = (vr[0] == 'S' && vr[1] == 'Q') || (unsaid && itemAt(position_, inside));
-        if (sequence && length > 0) {
-            if (!open(position_ + length, inside, false)) return false;
-        } else {
-            if (position_ + length > whole_) {
-                    cut_ = true;
-                    return true;
-                }
-            position_ += length;
-        }
+        bool stop = false;
+        if (!value(top, group, element, rule, length, stop)) return false;
+        if (stop) return true;
     }
+}
+
+bool Scan::metaElement(std::uint64_t at, std::uint16_t group, std::uint16_t element, std::uint32_t length,
+                       const Encoding& e) {
+    // DCMTK reads the meta group as far as its group length says, whatever
+    // the elements' groups, and on while the group is 0002.
+    if (at == 132 && group == 0x0002 && element == 0x0000 && length == 4) {
+        std::uint32_t value = 0;
+        if (word32(position_, e, value)) metaLimit_ = position_ + 4 + value;
+    }
+    if (at == metaLimit_ && group == 0x0002) atLimit_ = at;
+    if (group != 0x0002 && at >= metaLimit_) {
+        metaEnd_ = at;
+        return true;
+    }
+    if (group != 0x0002 && firstOther_ == 0) firstOther_ = at;
+    if (group == 0x0002 && element == 0x0010 && length <= 64) {
+        char uid[64];
+        if (bytes_.at(position_, uid, length)) syntax_.assign(uid, length);
+        while (!syntax_.empty() && (syntax_.back() == '\0' || syntax_.back() == ' ')) syntax_.pop_back();
+        syntaxAt_ = at;
+    }
+    return false;
 }
 
 bool Scan::meta(std::string& transferSyntax, std::vector<MetaEnd>& dataSet) {
@@ -289,7 +350,12 @@ bool Scan::meta(std::string& transferSyntax, std::vector<MetaEnd>& dataSet) {
     return shallow;
 }
 
-Status tooDeep() { return statusOf(Reason::NestedTooDeep); }
+// The scan of `encoding` from `start`: refused with its reason, or passed.
+Status scanFrom(Bytes& bytes, std::uint64_t start, Encoding encoding) {
+    Scan scan(bytes, start);
+    if (!scan.run(encoding)) return statusOf(scan.refusal());
+    return {};
+}
 
 // The deflated data set from `start` on, inflated whole (at most `most` bytes).
 Status inflated(Bytes& bytes, std::uint64_t start, std::uint64_t most, std::vector<unsigned char>& out) {
@@ -331,19 +397,19 @@ Status scanDataSet(Bytes& bytes, std::uint64_t start, std::string_view uid, std:
         MemoryBytes memory(data.data(), data.size());
         Scan scan(memory, 0);
         scan.whole(data.size());
-        if (!scan.run(kExplicitLittle)) return tooDeep();
+        if (!scan.run(kExplicitLittle)) return statusOf(scan.refusal());
         if (!scan.cut()) return {};
         return statusOf(Reason::DicomFileEnds);
     }
     const Encoding encoding = uid == "1.2.840.10008.1.2" ? kImplicitLittle
                               : uid == "1.2.840.10008.1.2.2" ? kExplicitBig
                                                              : kExplicitLittle;
-    if (!Scan(bytes, start).run(encoding)) return tooDeep();
+    if (Status s = scanFrom(bytes, start, encoding); !s.ok()) return s;
     // A meta group that names no syntax: the parser finds the data set's
     // own, so every encoding must pass.
     if (uid.empty())
         for (const Encoding& other : {kImplicitLittle, kExplicitBig})
-            if (!Scan(bytes, start).run(other)) return tooDeep();
+            if (Status s = scanFrom(bytes, start, other); !s.ok()) return s;
     return {};
 }
 
@@ -351,7 +417,7 @@ Status checkPart10(Bytes& bytes, std::uint64_t most) {
     std::string uid;
     std::vector<MetaEnd> dataSet;
     Scan scan(bytes, 0);
-    if (!scan.meta(uid, dataSet)) return tooDeep();
+    if (!scan.meta(uid, dataSet)) return statusOf(scan.refusal());
     // None: the bytes end inside the meta group.
     for (const MetaEnd& start : dataSet) {
         if (Status s = scanDataSet(bytes, start.at, uid, most); !s.ok()) return s;

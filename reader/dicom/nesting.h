@@ -21,8 +21,14 @@ inline constexpr std::uint64_t kMostInflated = 512ull << 20;
 // The scan of a DICOM Part 10 file (preamble, "DICM", the file meta group in
 // explicit little endian, then the data set in the transfer syntax the meta
 // group names: explicit or implicit little endian, explicit big endian, or
-// deflated). Sequences (SQ, and UN or any other element of undefined
-// length) nested deeper than kMostNesting: Reason::NestedTooDeep (2); a
+// deflated). Each element is read as DCMTK reads it, whatever its VR bytes
+// (explicit_vr.h). Sequences (SQ, and UN or any other element of undefined
+// length) nested deeper than kMostNesting: Reason::NestedTooDeep (2). A
+// value of defined length that starts with an item where the parser may
+// read bytes (UN, or implicit VR) is read as a sequence too, and the scan
+// goes on at its end; where its items do not end there (they run past
+// it, or its delimiter comes first) and the parser could follow them
+// (implicit VR): Reason::DicomSequenceOverrun (2). A
 // deflated data set that inflates past `mostInflated`: 2 with the reason,
 // and one whose values run past its inflated end: 4 (DCMTK would allocate
 // such a value whole before finding the end); memory: 8. Anything else, a malformed or cut file included, passes: the

@@ -2,6 +2,9 @@
 
 #include <dcmtk/dcmdata/dcelem.h>
 
+#include <cmath>
+#include <limits>
+
 #include "dicom/nm_attributes.h"
 #include "reader/dicom/jpeg2000.h"
 #include "study/sample.h"
@@ -53,6 +56,27 @@ Status uncompressedBytes(DcmDataset& data, const SampleForm& form, const void*& 
     return {};
 }
 
+// Rescale Slope and Intercept: absent, 1 and 0; present, a finite number
+// each, a slope other than 0, and every stored value rescaled to a finite
+// sample (the samples are floats): else refused, never taken for 1 and 0.
+Status readRescale(DcmItem& data, SampleForm& form) {
+    const auto read = [&data](Nm id, double absent, double& value) {
+        value = absent;
+        return !data.tagExistsWithValue(tagOf(id)) || decimalOf(data, id, value);
+    };
+    if (!read(Nm::RescaleSlope, 1.0, form.slope) || !read(Nm::RescaleIntercept, 0.0, form.intercept) ||
+        form.slope == 0.0)
+        return statusOf(Reason::DicomRescale);
+    // The extreme stored values bound every rescaled one.
+    const double low = form.signedSamples ? -std::ldexp(1.0, form.bitsStored - 1) : 0.0;
+    const double high = form.signedSamples ? std::ldexp(1.0, form.bitsStored - 1) - 1 : std::ldexp(1.0, form.bitsStored) - 1;
+    for (const double v : {low, high})
+        if (!(std::fabs(v * form.slope + form.intercept) <= std::numeric_limits<float>::max()))
+            return statusOf(Reason::DicomRescale);
+    form.rescaled = form.slope != 1.0 || form.intercept != 0.0;
+    return {};
+}
+
 }  // namespace
 
 Status readSampleForm(DcmItem& data, SampleForm& form) {
@@ -66,10 +90,7 @@ Status readSampleForm(DcmItem& data, SampleForm& form) {
         bitsStored > bitsAllocated || highBit != bitsStored - 1 || (representation != 0 && representation != 1))
         return statusOf(Reason::DicomSampleForm);
     form = {static_cast<int>(bitsAllocated), static_cast<int>(bitsStored), representation == 1, false, 1.0, 0.0};
-    if (!decimalOf(data, Nm::RescaleSlope, form.slope)) form.slope = 1.0;
-    if (!decimalOf(data, Nm::RescaleIntercept, form.intercept)) form.intercept = 0.0;
-    form.rescaled = form.slope != 1.0 || form.intercept != 0.0;
-    return {};
+    return readRescale(data, form);
 }
 
 Status storedFrames(DcmDataset& data, E_TransferSyntax xfer, const SampleForm& form, int side, long frames,
@@ -118,13 +139,11 @@ Status framesHeld(const StoredFrames& stored, int side, int sampleBits, const st
 void convertFrame(const SampleForm& form, const void* raw, int side, const FrameForm& wanted, std::int16_t* out,
                   CountChanges& changes) {
     const int samples = side * side;
-    std::vector<std::int16_t> whole;
+    // A 128 x 128 frame to reduce is converted here first: 32 KiB on the
+    // stack, neither allocated nor cleared for every frame.
+    std::int16_t whole[128 * 128];
     const bool reduce = side == 128 && wanted.matrix == FrameForm::Matrix::Reduced;
-    std::int16_t* target = out;
-    if (reduce) {
-        whole.resize(static_cast<std::size_t>(samples));
-        target = whole.data();
-    }
+    std::int16_t* target = reduce ? whole : out;
     const bool tenfold = wanted.samples == FrameForm::Samples::Tenfold;
     if (form.bitsAllocated == 16 && form.bitsStored == 16 && !form.rescaled) {
         // The form cameras write: each stored word is the sample's own bits,
@@ -134,7 +153,7 @@ void convertFrame(const SampleForm& form, const void* raw, int side, const Frame
             for (int i = 0; i < samples; ++i) target[i] = scaleSample(static_cast<std::int16_t>(words[i]));
         else
             for (int i = 0; i < samples; ++i) target[i] = static_cast<std::int16_t>(words[i]);
-        if (reduce) reduceTo64(whole.data(), out);
+        if (reduce) reduceTo64(whole, out);
         return;
     }
     for (int i = 0; i < samples; ++i) {
@@ -149,7 +168,7 @@ void convertFrame(const SampleForm& form, const void* raw, int side, const Frame
             target[i] = tenfold ? scaleSample(sample) : sample;
         }
     }
-    if (reduce) reduceTo64(whole.data(), out);
+    if (reduce) reduceTo64(whole, out);
 }
 
 }  // namespace trevik::dicom

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "reader/projection/big_endian.h"
 
@@ -43,6 +44,7 @@ bool readElementHeader(std::FILE* stream, ElementHeader& header) {
 namespace {
 
 constexpr std::size_t kOpeningBytes = 80;  // preamble, (0000,0000) with its 4-byte value, the next tag
+constexpr std::size_t kDicomMarkerEnd = 132;  // a DICOM Part 10 file's "DICM" at offsets 128 to 131
 
 }  // namespace
 
@@ -60,10 +62,12 @@ FormatProbe examineOpening(const unsigned char* bytes, std::size_t size) {
 
 FormatProbe examineFormat(std::FILE* stream) {
     std::rewind(stream);
-    unsigned char opening[kOpeningBytes];
+    unsigned char opening[kDicomMarkerEnd];
     const std::size_t n = std::fread(opening, 1, sizeof opening, stream);
     std::rewind(stream);
-    return examineOpening(opening, n);
+    FormatProbe probe = examineOpening(opening, n);
+    probe.dicomMarker = n == sizeof opening && std::memcmp(opening + kDicomMarkerEnd - 4, "DICM", 4) == 0;
+    return probe;
 }
 
 bool isProjectionFile(int fd) {

@@ -50,9 +50,11 @@ struct FormatProbe {
     Finding finding;
     std::uint16_t group;    // FirstElement, SecondElement: the tag found instead
     std::uint16_t element;
+    bool dicomMarker = false;  // examineFormat: "DICM" at offset 128, a DICOM Part 10 file
 };
 
-// Looks at the two opening elements. The stream is back at offset 0
+// Looks at the two opening elements, and for the DICOM marker (from the
+// stream's buffer: no further read). The stream is back at offset 0
 // afterwards.
 FormatProbe examineFormat(std::FILE* stream);
 

@@ -104,9 +104,17 @@ constexpr std::size_t kMostKept = [] {
 }();
 
 // Advances the stream by `count` bytes of the current value. Moving past the
-// end of the file is allowed here: the next read then comes back short.
+// end of the file is allowed here: the next read then comes back short. A
+// short value is read past, mostly from the stream's buffer: the C library
+// makes a system call at every seek, even one within its buffer.
 bool skip(std::FILE* stream, std::int64_t count) {
-    return count <= 0 || fseeko(stream, static_cast<off_t>(count), SEEK_CUR) == 0;
+    if (count <= 0) return true;
+    if (count <= 256) {
+        unsigned char scratch[256];
+        [[maybe_unused]] const std::size_t read = std::fread(scratch, 1, static_cast<std::size_t>(count), stream);
+        return true;
+    }
+    return fseeko(stream, static_cast<off_t>(count), SEEK_CUR) == 0;
 }
 
 bool readBytes(std::FILE* stream, void* to, std::size_t count) {

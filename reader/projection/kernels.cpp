@@ -73,6 +73,7 @@ TREVIK_BODY void tenfoldBlock(const unsigned char* bigEndian, std::uint32_t* out
 // How the kernels take the tenfold of a block of floats: the way above, at
 // every level.
 struct DoubleProducts {
+    static constexpr bool kReducesRows = false;  // reduceFloatRowsBody's own loop
     struct Scope {};  // nothing to set around a kernel call
     template <int N>
     TREVIK_BODY static void tenfold(const unsigned char* bigEndian, std::uint32_t* out) {
@@ -90,6 +91,7 @@ struct DoubleProducts {
 // truncating the exact product gives, nor reaches the next one. Other blocks
 // go the way above.
 struct ProductsTowardZero {
+    static constexpr bool kReducesRows = true;  // reduceRow below
     struct Scope {};  // the rounding is in the instruction
     template <int N>
     __attribute__((target(TREVIK_AVX512))) static void tenfold(const unsigned char* bigEndian, std::uint32_t* out) {
@@ -108,6 +110,16 @@ struct ProductsTowardZero {
             _mm512_storeu_si512(out + j, _mm512_maskz_cvttps_epi32(kAll, tenfold));
         }
     }
+
+    // One row pair (2 x 128 big-endian floats) into its 64 reduced samples in
+    // one pass over the bytes: the range test rides along with the products,
+    // which stay in registers, and the 2 x 2 sums are made there too (the
+    // sum of the two rows' tenfolds lane by lane, then of neighbouring lanes,
+    // truncated to 16 bits), the same 32-bit additions as the loop of
+    // reduceFloatRowsBody. A row pair with a sample of 2^20 or more in
+    // magnitude goes that loop's way, through tenfoldBlock.
+    __attribute__((target(TREVIK_AVX512))) static void reduceRow(const unsigned char* bigEndian,
+                                                                 std::int16_t* destination);
 };
 // With AVX2 the same shorter path, the rounding toward zero taken from the
 // control register: a kernel sets it for the whole call (Scope) and restores
@@ -117,6 +129,7 @@ struct ProductsTowardZero {
 // the two settings: their operands are made after the first, their results
 // used before the second.
 struct ProductsTowardZeroAvx2 {
+    static constexpr bool kReducesRows = false;
     class Scope {
     public:
         __attribute__((target("avx2"))) Scope() : saved_(_mm_getcsr()) {
@@ -202,19 +215,60 @@ TREVIK_BODY void reduceIntegerRowsBody(const unsigned char* __restrict bigEndian
     }
 }
 
+// One row pair of 2 x 128 big-endian floats into 64 reduced samples.
+template <class Products>
+TREVIK_BODY void reduceFloatRow(const unsigned char* __restrict bigEndian, std::int16_t* __restrict destination) {
+    std::uint32_t tenfold[256];
+    Products::template tenfold<256>(bigEndian, tenfold);
+    std::uint32_t column[128];
+    for (int x = 0; x < 128; ++x) column[x] = tenfold[x] + tenfold[x + 128];
+    std::int16_t out[64];
+    for (int c = 0; c < 64; ++c) out[c] = low16(column[2 * c] + column[2 * c + 1]);
+    std::memcpy(destination, out, sizeof out);
+}
+
 template <class Products>
 TREVIK_BODY void reduceFloatRowsBody(const unsigned char* __restrict bigEndian,
                                      std::int16_t* __restrict destination, int rows) {
     for (int r = 0; r < rows; ++r) {
-        std::uint32_t tenfold[256];
-        Products::template tenfold<256>(bigEndian + 1024 * r, tenfold);
-        std::uint32_t column[128];
-        for (int x = 0; x < 128; ++x) column[x] = tenfold[x] + tenfold[x + 128];
-        std::int16_t out[64];
-        for (int c = 0; c < 64; ++c) out[c] = low16(column[2 * c] + column[2 * c + 1]);
-        std::memcpy(destination + 64 * r, out, sizeof out);
+        if constexpr (Products::kReducesRows) Products::reduceRow(bigEndian + 1024 * r, destination + 64 * r);
+        else reduceFloatRow<Products>(bigEndian + 1024 * r, destination + 64 * r);
     }
 }
+
+#ifdef TREVIK_X86_LEVELS
+__attribute__((target(TREVIK_AVX512))) void ProductsTowardZero::reduceRow(const unsigned char* bigEndian,
+                                                                         std::int16_t* destination) {
+    const __m512i swap = _mm512_set4_epi32(0x0C0D0E0F, 0x08090A0B, 0x04050607, 0x00010203);
+    const __m512 ten = _mm512_set1_ps(10.0f);
+    const __m512i magnitude = _mm512_set1_epi32(0x7FFFFFFF);
+    constexpr __mmask16 kAll = 0xFFFF;
+    __m512i largest = _mm512_setzero_si512();
+    __m512i tenfold[16];
+    for (int j = 0; j < 16; ++j) {
+        const __m512i bits = _mm512_shuffle_epi8(_mm512_loadu_si512(bigEndian + 64 * j), swap);
+        largest = _mm512_maskz_max_epu32(kAll, largest, _mm512_and_si512(bits, magnitude));
+        // Neither instruction raises a floating-point flag, whatever the
+        // sample (a NaN, an infinity): the row may yet be taken the other way.
+        const __m512 product = _mm512_maskz_mul_round_ps(kAll, _mm512_castsi512_ps(bits), ten,
+                                                         _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+        tenfold[j] = _mm512_maskz_cvtt_roundps_epi32(kAll, product, _MM_FROUND_NO_EXC);
+    }
+    constexpr std::uint32_t kTwoTo20 = 0x49800000u;  // the bit pattern of 2^20
+    if (_mm512_cmpge_epu32_mask(largest, _mm512_set1_epi32(static_cast<int>(kTwoTo20))) != 0)
+        return reduceFloatRow<DoubleProducts>(bigEndian, destination);
+    // Lanes 2i and 2i + 1 of the 32 columns in a and b.
+    const __m512i even = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+    const __m512i odd = _mm512_setr_epi32(1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31);
+    for (int k = 0; k < 4; ++k) {
+        const __m512i a = _mm512_add_epi32(tenfold[2 * k], tenfold[2 * k + 8]);
+        const __m512i b = _mm512_add_epi32(tenfold[2 * k + 1], tenfold[2 * k + 9]);
+        const __m512i sums =
+            _mm512_add_epi32(_mm512_permutex2var_epi32(a, even, b), _mm512_permutex2var_epi32(a, odd, b));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(destination + 16 * k), _mm512_maskz_cvtepi32_epi16(kAll, sums));
+    }
+}
+#endif
 
 #define TREVIK_KERNELS(level, target, products)                                            \
     target void scaleIntegers##level(const unsigned char* s, std::int16_t* d, int n) {     \

@@ -41,7 +41,7 @@ StreamHandle streamOf(int fd) {
     if (fd < 0) return nullptr;
     struct stat st {};
     const bool usable = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode) && ::lseek(fd, 0, SEEK_CUR) >= 0 &&
-                        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0;
+                        ::fcntl(fd, F_SETFL, 0) == 0;  // of the status flags, only O_NONBLOCK was set
     if (!usable) {
         ::close(fd);
         return nullptr;
@@ -248,6 +248,8 @@ Status loadStream(StreamHandle stream, StudyFacts& study, FrameSink& sink, const
         return ended(out, w.error == ENOMEM ? Reason::NoMemory : Reason::CannotOpen);
     }
     const FormatProbe probe = examineFormat(stream.get());
+    // A DICOM file is the DICOM reader's, whatever its preamble holds.
+    if (probe.dicomMarker) return ended(out, Reason::DicomNeedsTrevikDicom);
     w.probe = probe.finding;
     if (probe.finding != ProbeFinding::Recognised) {
         w.group = probe.group;

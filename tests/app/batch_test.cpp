@@ -367,6 +367,10 @@ TEST(BatchRun, StreamsAndOwnDescriptorsNeitherHangNorGetReplaced) {
     EXPECT_EQ(readFile(capture).size(), 3 * reference.size() + 17);
     EXPECT_EQ(runShell("exec \"$0\" \"$1\" /dev/fd/7", source).exitCode, 1);  // not open: nothing created
     EXPECT_EQ(listDirectory(dir.path()).size(), 5u);
+    // A link in a folder on a disk naming one of them is followed there too.
+    ASSERT_EQ(::symlink("/proc/self/fd/2", dir.file("link.gsd").c_str()), 0);
+    EXPECT_EQ(runShell("exec \"$0\" \"$1\" \"$2/link.gsd\" 2>> \"$2/capture\"", source, dir.path()).exitCode, 0);
+    EXPECT_EQ(readFile(capture).size(), 4 * reference.size() + 17);
 }
 
 TEST(BatchRun, NewFilesAreStreamedAndInPlaceOutputsLoadedFirstToTheSameBytes) {

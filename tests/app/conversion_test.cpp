@@ -3,7 +3,11 @@
 // program's, the flow's choice, and the frame store as its sink.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
+#include <string>
+
+#include "tests/support/temp_dir.h"
 
 #include "app/conversion/conversion.h"
 
@@ -36,6 +40,23 @@ TEST(ConversionFlow, AHeldDataSetIsLoadedIntoAFreshStudyWithTheChosenWindow) {
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(status.reason, Reason::NoFrames);  // the reader's status, as it gave it
     EXPECT_TRUE(input.empty());
+}
+
+TEST(ConversionFlow, ADicomFileWithoutAReaderIsNamedSoEvenWhereNoProjectionIsLookedFor) {
+    // The flow without a DICOM reader only looks for the marker once the
+    // projection reader has not recognised the file.
+    test::TempDir dir;
+    const std::string path = dir.path() + "/object.dcm";
+    std::string bytes(132, '\0');
+    bytes.replace(128, 4, "DICM");
+    bytes += std::string(200, 'x');
+    std::ofstream(path, std::ios::binary) << bytes;
+    auto study = std::make_unique<Study>();
+    PathBuffer input{}, output{};
+    Conversion conversion(*study, input, output);
+    EXPECT_EQ(conversion.load(path).reason, Reason::DicomNeedsTrevikDicom);
+    std::ofstream(path, std::ios::binary) << std::string(332, '\0');
+    EXPECT_EQ(conversion.load(path).reason, Reason::NotRecognised);
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 // - loadDicomStudy answers 0, 2, 4 or 8 (never 1: the file exists);
 // - the nesting scan of the bytes in memory agrees with the scan of the
 //   file, and a refusal by it is the load's answer;
+// - the walk of JPEG 2000 headers, over the bytes from their first SOC on,
+//   answers lossless, lossy (main header or tile-part) or not decodable;
 // - the text decoder, given the first bytes as a Specific Character Set
 //   and the rest as a name, answers ASCII with no zero byte;
 // - after 0: the frames are 64 x 64, there is at least one and they fit the
@@ -17,6 +19,7 @@
 #include <dcmtk/oflog/oflog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +28,7 @@
 #include <string>
 
 #include "reader/dicom/charset.h"
+#include "reader/dicom/codestream.h"
 #include "reader/dicom/dicom_source.h"
 #include "reader/dicom/nesting.h"
 #include "study/rules.h"
@@ -55,6 +59,15 @@ void checkDecoder(const std::uint8_t* data, std::size_t size) {
             if (c == 0 || static_cast<unsigned char>(c) >= 0x80) broken("a decoded text holds a zero byte or one beyond ASCII");
 }
 
+void checkCodestream(const std::uint8_t* data, std::size_t size) {
+    static constexpr std::uint8_t kSoc[] = {0xFF, 0x4F};
+    const std::uint8_t* soc = std::search(data, data + size, kSoc, kSoc + 2);
+    const trevik::Reason r = trevik::dicom::checkLossless({soc, static_cast<std::size_t>(data + size - soc)}).reason;
+    if (r != trevik::Reason::Done && r != trevik::Reason::DicomLossy && r != trevik::Reason::DicomLossyTile &&
+        r != trevik::Reason::DicomUndecodable)
+        broken("the JPEG 2000 header walk gives another reason");
+}
+
 }  // namespace
 
 namespace trevik::fuzz {
@@ -81,6 +94,7 @@ int dicomInput(const std::uint8_t* data, std::size_t size) {
     if (!out || std::fwrite(data, 1, size, out) != size || std::fclose(out) != 0) broken("cannot write the scratch file");
 
     checkDecoder(data, size);
+    checkCodestream(data, size);
     const trevik::Status inMemory = trevik::dicom::checkNesting(data, size);
     const trevik::Status inFile = trevik::dicom::checkNestingOfFile(path.c_str());
     if (inMemory.code != inFile.code || inMemory.reason != inFile.reason)

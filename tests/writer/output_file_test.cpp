@@ -242,6 +242,32 @@ TEST_P(OutputFileTest, ASignalRemovesTheTemporaryOfEveryThreadThatWrites) {
     EXPECT_EQ(readFile(file("b")), "old");
 }
 
+TEST(OutputFileSignals, AnIgnoredSignalStaysIgnoredAndTheMaskAsItWas) {
+    // A run started with SIGINT ignored (nohup, a background job) keeps
+    // ignoring it; the others get the handler; no signal stays held.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGINT, SIG_IGN);
+        sigset_t before, after;
+        ::pthread_sigmask(SIG_SETMASK, nullptr, &before);
+        detail::removeTemporaryOnSignals();
+        ::pthread_sigmask(SIG_SETMASK, nullptr, &after);
+        struct sigaction interrupt {}, terminate {};
+        ::sigaction(SIGINT, nullptr, &interrupt);
+        ::sigaction(SIGTERM, nullptr, &terminate);
+        const bool held = sigismember(&after, SIGTERM) != sigismember(&before, SIGTERM);
+        ::raise(SIGINT);  // ignored: the child goes on
+        ::_exit(interrupt.sa_handler == SIG_IGN && terminate.sa_handler != SIG_DFL &&
+                        terminate.sa_handler != SIG_IGN && !held
+                    ? 0
+                    : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
 TEST_P(OutputFileTest, StreamedContentGoesInPlaceWhereTheRenameIsRefused) {
     NEEDS_ROOT();
     ::chmod(dir_.path().c_str(), 01777);  // root's sticky folder: nobody may not rename over root's file

@@ -105,30 +105,45 @@ TEST(DicomCharsets, EveryDefinedTermIsStoredByTheNode) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << readFile(dir.file("node.log"));
 }
 
-TEST(DicomNesting, SixteenThousandLevelsAreRefusedBeforeParsing) {
+TEST(DicomNesting, DeepNestingIsRefusedBeforeParsingWhateverTheVrInFront) {
     TempDir dir;
-    // The meta group names explicit little endian; then one sequence of
-    // undefined length in the item of the one before, 16,000 times.
-    std::string bytes = std::string(128, '\0') + "DICM";
-    bytes += std::string("\x02\x00\x10\x00UI\x14\x00", 8) + std::string("1.2.840.10008.1.2.1\0", 20);
+    // The meta group names explicit little endian; then an element whose VR
+    // bytes are of each kind the parser reads its own way, with a length
+    // there and a value that reads as a length of 2 GB where a scan took
+    // the long form for it; then one sequence of undefined length in the
+    // item of the one before, 200,000 times.
     const std::string open("\x40\x00\x75\x02SQ\x00\x00\xFF\xFF\xFF\xFF\xFE\xFF\x00\xE0\xFF\xFF\xFF\xFF", 20);
-    for (int i = 0; i < 16000; ++i) bytes += open;
-    const std::string object = dir.file("deep.dcm");
-    writeText(object, bytes);
+    std::string levels;
+    for (int i = 0; i < 200000; ++i) levels += open;
+    const std::string opaque("\xFE\xFF\x00\xE0\xFF\xFF\xFF\xFF\x09\x00\x00\x10\xFF\xFF\xFF\xFF\x09\x00\x01\x10\xF0\xFF\xFF\x7F", 24);
+    const std::string cases[] = {
+        std::string("\x09\x00\x10\x00\x00\x00\x04\x00\xF0\xFF\xFF\x7F", 12),  // 00 00: a 2-byte length
+        std::string("\x09\x00\x10\x00xs\x04\x00\xF0\xFF\xFF\x7F", 12),          // xs: the same
+        std::string("\x09\x00\x10\x00na\x04\x00\x00\x00\xF0\xFF\xFF\x7F", 14),  // na: 4 bytes after the VR
+        std::string("\x09\x00\x10\x00ox\x00\x00\x18\x00\x00\x00", 12) + opaque,  // ox: bytes, however they look
+        std::string("\x09\x00\x10\x00ZZ\x00\x00\x18\x00\x00\x00", 12) + opaque,  // ZZ: UN, its items cut short
+    };
+    std::string meta = std::string(128, '\0') + "DICM";
+    meta += std::string("\x02\x00\x10\x00UI\x14\x00", 8) + std::string("1.2.840.10008.1.2.1\0", 20);
     const char* reason = "sequences nested deeper than 16";
-    for (const std::string& program : {kTrevikDicom, kTrevik}) {
-        std::vector<std::string> args = {object, dir.file("x.gsd")};
-        if (program == kTrevikDicom) args.insert(args.begin(), "import");
-        const ProcessResult run = runProcess(program, args);
-        EXPECT_EQ(run.exitCode, 2) << program << run.err;
-        EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
-        EXPECT_FALSE(fileExists(dir.file("x.gsd")));
-    }
-    for (const auto& [program, args] : {std::pair{kTrevikDicom, std::vector<std::string>{"inspect", object}},
-                                        {kTrevikInspect, std::vector<std::string>{object}}}) {
-        const ProcessResult run = runProcess(program, args);
-        EXPECT_EQ(run.exitCode, 0) << program;
-        EXPECT_NE(run.out.find(std::string("verdict: 2: ") + reason), std::string::npos) << run.out;
+    for (const std::string& element : cases) {
+        const std::string object = dir.file("deep.dcm");
+        writeText(object, meta + element + levels);
+        const std::string vr = element.substr(4, 2);
+        for (const std::string& program : {kTrevikDicom, kTrevik}) {
+            std::vector<std::string> args = {object, dir.file("x.gsd")};
+            if (program == kTrevikDicom) args.insert(args.begin(), "import");
+            const ProcessResult run = runProcess(program, args);
+            EXPECT_EQ(run.exitCode, 2) << program << vr << run.err;
+            EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
+            EXPECT_FALSE(fileExists(dir.file("x.gsd")));
+        }
+        for (const auto& [program, args] : {std::pair{kTrevikDicom, std::vector<std::string>{"inspect", object}},
+                                            {kTrevikInspect, std::vector<std::string>{object}}}) {
+            const ProcessResult run = runProcess(program, args);
+            EXPECT_EQ(run.exitCode, 0) << program << vr;
+            EXPECT_NE(run.out.find(std::string("verdict: 2: ") + reason), std::string::npos) << run.out;
+        }
     }
 }
 

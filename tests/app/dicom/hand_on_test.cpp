@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -51,6 +52,50 @@ TEST(HandOn, SigtermToTrevikEndsTheConversionItHandedToTrevikDicom) {
     }
     struct stat info {};
     EXPECT_NE(::stat(dir.file("out.gsd").c_str(), &info), 0);
+}
+
+// Whether `pid` still runs (a zombie that no one reaps does not).
+bool running(pid_t pid) {
+    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t paren = stat.rfind(')');
+    return paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] != 'Z';
+}
+
+TEST(HandOn, TrevikDicomEndsWithTheProgramThatStartedItEvenBySigkill) {
+    TempDir dir;
+    const std::string object = synthesiseAndExport({"--divisions", "2", "--frames", "4"}, dir);
+    ASSERT_FALSE(object.empty());
+    ASSERT_EQ(::mkdir(dir.file("bin").c_str(), 0755), 0);
+    writeText(dir.file("bin/trevik"), readFile(TREVIK_BIN));
+    writeText(dir.file("bin/trevik-dicom"),
+              "#!/bin/sh\necho $$ > '" + dir.file("started") + "'\nsleep 1 >/dev/null 2>&1\necho late > \"$4\"\n");
+    for (const char* program : {"bin/trevik", "bin/trevik-dicom"})
+        ASSERT_EQ(::chmod(dir.file(program).c_str(), 0755), 0);
+    const pid_t trevik = spawn(dir.file("bin/trevik"), {object, dir.file("out.gsd")}, dir.file("trevik.log"));
+    for (int i = 0; i < 200 && readFile(dir.file("started")).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    const pid_t child = static_cast<pid_t>(std::atoi(readFile(dir.file("started")).c_str()));
+    ASSERT_GT(child, 0);
+    // Stopped, its parent killed, then continued: it is gone, and writes nothing.
+    ::kill(child, SIGSTOP);
+    ::kill(trevik, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(trevik, &status, 0), trevik);
+    ::kill(child, SIGCONT);
+    for (int i = 0; i < 200 && running(child); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    EXPECT_FALSE(running(child));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    struct stat info {};
+    EXPECT_NE(::stat(dir.file("out.gsd").c_str(), &info), 0);
+
+    // trevik-dicom told of a parent that is not its own converts nothing;
+    // of its own parent, as usual.
+    const std::string wrong = "TREVIK_COMPANION_PARENT=" + std::to_string(::getpid() == 2 ? 3 : 2);
+    const std::string own = "TREVIK_COMPANION_PARENT=" + std::to_string(::getpid());
+    EXPECT_EQ(runProcess("/usr/bin/env", {wrong, kTrevikDicom, "import", object, dir.file("a.gsd")}).exitCode, 1);
+    EXPECT_NE(::stat(dir.file("a.gsd").c_str(), &info), 0);
+    EXPECT_EQ(runProcess("/usr/bin/env", {own, kTrevikDicom, "import", object, dir.file("a.gsd")}).exitCode, 0);
+    EXPECT_EQ(::stat(dir.file("a.gsd").c_str(), &info), 0);
 }
 
 }  // namespace

@@ -264,6 +264,31 @@ TEST(Import, JpegTwoThousandLosslessCopiesGiveTheSameFileLossyOrDamagedOnesAreRe
     }
     EXPECT_EQ(runProcess(kTrevik, {dir.file("a.j2k.dcm"), dir.file("a.batch.gsd")}).exitCode, 0);
     EXPECT_EQ(readFile(dir.file("a.batch.gsd")), readFile(dir.file("a.ref.gsd")));
+    // The first codestream's COD copied into its first tile-part header with
+    // the 9-7 wavelet (the tile-part's and the fragment's lengths to match): 2.
+    {
+        std::string bytes = readFile(dir.file("a.j2k.dcm"));
+        const std::size_t soc = bytes.find("\xFF\x4F\xFF\x51"), cod = bytes.find("\xFF\x52", soc);
+        const std::size_t sot = bytes.find("\xFF\x90", cod);
+        ASSERT_LT(sot, bytes.size());
+        std::string segment = bytes.substr(cod, 2 + (std::uint8_t(bytes[cod + 2]) << 8 | std::uint8_t(bytes[cod + 3])));
+        segment[2 + 2 + 9] = 0;
+        bytes.insert(sot + 12, segment);
+        auto grow = [&](std::size_t at, bool bigEndian) {
+            std::uint32_t v = 0;
+            for (int i = 0; i < 4; ++i) v |= std::uint32_t(std::uint8_t(bytes[at + i])) << 8 * (bigEndian ? 3 - i : i);
+            v += static_cast<std::uint32_t>(segment.size());
+            for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(v >> 8 * (bigEndian ? 3 - i : i));
+        };
+        grow(sot + 6, true);
+        grow(soc - 4, false);
+        writeText(dir.file("tile97.dcm"), bytes);
+        const ProcessResult tile = importObject(dir.file("tile97.dcm"), dir.file("x.gsd"));
+        EXPECT_EQ(tile.exitCode, 2) << tile.err;
+        EXPECT_NE(tile.err.find("a tile uses the irreversible 9-7 wavelet"), std::string::npos) << tile.err;
+        EXPECT_EQ(runProcess(kTrevik, {dir.file("tile97.dcm"), dir.file("x.gsd")}).exitCode, 2);
+        EXPECT_FALSE(fileExists(dir.file("x.gsd")));
+    }
     // Lossy (Lossy Image Compression 01): 2.
     ASSERT_EQ(runProcess("gdcmconv", {"--j2k", "--lossy", dir.file("a.dcm"), dir.file("lossy.dcm")}).exitCode, 0);
     ProcessResult run = importObject(dir.file("lossy.dcm"), dir.file("x.gsd"));
@@ -327,6 +352,15 @@ TEST(Import, TrevikAndTrevikInspectWithoutTrevikDicomOrWithOneThatCannotStart) {
     run = runProcess(trevik, {object, dir.file("x.gsd")});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.err.find("a library it needs is missing"), std::string::npos) << run.err;
+    // One that ends by a signal: said, with its name, not "reinstall".
+    writeText(dir.file("bin/trevik-dicom"), "#!/bin/sh\nkill -SEGV $$\n");
+    run = runProcess(trevik, {object, dir.file("x.gsd")});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("trevik-dicom ended by SIGSEGV (Segmentation fault)"), std::string::npos) << run.err;
+    run = runProcess(dir.file("bin/trevik-inspect"), {object});
+    EXPECT_NE(run.out.find("ended by SIGSEGV (Segmentation fault) while inspecting the file"), std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.out.find("reinstall"), std::string::npos) << run.out;
 }
 
 }  // namespace

@@ -113,6 +113,7 @@ public:
         return ids;
     }
     std::string file(const std::string& id) const { return httpGet(http_, "/instances/" + id + "/file"); }
+    std::string get(const std::string& path) const { return httpGet(http_, path); }
     // POST of `body` to `path`; the answer's body, empty unless 200.
     std::string post(const std::string& path, const std::string& body) const {
         const ProcessResult got = runProcess("curl", {"-sf", "--noproxy", "*", "--max-time", "60", "--data-binary",

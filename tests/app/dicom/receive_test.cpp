@@ -11,6 +11,7 @@
 #include <map>
 #include <set>
 
+#include "tests/app/dicom/certificates.h"
 #include "tests/app/dicom/dicom_fixtures.h"
 #include "tests/app/dicom/node_fixture.h"
 #include "tests/app/dicom/pacs_fixture.h"
@@ -203,6 +204,17 @@ TEST(Receive, AnObjectNestedDeeperThanAParserSurvivesIsRefused) {
     }
     waitFor([&] { return node.logs("sequences nested deeper than 16 (status 0xC000)"); }, 5);
     EXPECT_TRUE(node.logs("sequences nested deeper than 16 (status 0xC000)")) << node.log();
+    // In explicit VR behind an element whose VR bytes "xs" give it a 2-byte
+    // length (its value reads as a length of 2 GB in the long form): an answer.
+    std::vector<std::uint8_t> hidden = {0x09, 0x00, 0x10, 0x00, 'x', 's', 4, 0, 0xF0, 0xFF, 0xFF, 0x7F};
+    const std::vector<std::uint8_t> level = {0x08, 0x00, 0x40, 0x11, 'S', 'Q', 0, 0, 0xFF, 0xFF, 0xFF, 0xFF,
+                                             0xFE, 0xFF, 0x00, 0xE0, 0xFF, 0xFF, 0xFF, 0xFF};
+    for (int i = 0; i < 20000; ++i) hidden.insert(hidden.end(), level.begin(), level.end());
+    {
+        RawAssociation bomb("127.0.0.1", "127.0.0.1", node.port());
+        ASSERT_TRUE(bomb.associate("CAM", "NODE", "1.2.840.10008.5.1.4.1.1.20", "1.2.840.10008.1.2.1"));
+        EXPECT_EQ(bomb.store("1.2.840.10008.5.1.4.1.1.20", "1.2.3.5", hidden), 0x04) << node.log();
+    }
     EXPECT_TRUE(names(node.inbox()).empty()) << node.log();
     RawAssociation other("127.0.0.2", "127.0.0.1", node.port());
     EXPECT_TRUE(other.associate("CAM", "NODE") && other.echo()) << node.log();
@@ -236,26 +248,6 @@ TEST(Receive, MemoryBombsEndOnlyTheirOwnAssociation) {
     EXPECT_TRUE(node.logs("Virtual Memory exhausted")) << node.log();
     RawAssociation other("127.0.0.2", "127.0.0.1", node.port());
     EXPECT_TRUE(other.associate("CAM", "NODE") && other.echo()) << node.log();
-}
-
-// A key and a certificate for `name`, signed by the test's authority "ca".
-void makeCertificate(const TempDir& dir, const std::string& name) {
-    const std::string key = dir.file(name + ".key"), cert = dir.file(name + ".crt");
-    if (name == "ca") {
-        ASSERT_EQ(runProcess("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
-                                         "-subj", "/CN=Test authority", "-days", "2"})
-                      .exitCode,
-                  0);
-        return;
-    }
-    ASSERT_EQ(runProcess("openssl", {"req", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out",
-                                     dir.file(name + ".csr"), "-subj", "/CN=" + name})
-                  .exitCode,
-              0);
-    ASSERT_EQ(runProcess("openssl", {"x509", "-req", "-in", dir.file(name + ".csr"), "-CA", dir.file("ca.crt"), "-CAkey",
-                                     dir.file("ca.key"), "-CAcreateserial", "-out", cert, "-days", "2"})
-                  .exitCode,
-              0);
 }
 
 TEST(Receive, WithTlsOnlyPeersWithACertificateOfTheAuthorityStore) {

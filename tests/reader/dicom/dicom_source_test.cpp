@@ -85,6 +85,20 @@ TEST(DicomSamples, MaskedSignExtendedEightBitAndRescaledAsTheProjectionRulesSay)
     rescaled->putAndInsertString(DCM_RescaleIntercept, "1");
     EXPECT_EQ(load(*rescaled)[0], 25);
     EXPECT_EQ(load(*rescaled, {FrameForm::Matrix::Reduced, FrameForm::Samples::Counts})[0], 3);
+    // Values that are no finite number, a slope of 0, or one that takes the
+    // stored values past a float's range: refused, never read as 1 and 0.
+    for (const auto& [tag, value] : {std::pair{DCM_RescaleSlope, "NaN"}, {DCM_RescaleSlope, "inf"},
+                                     {DCM_RescaleSlope, "-Infinity"}, {DCM_RescaleSlope, "0"},
+                                     {DCM_RescaleSlope, "1e308"}, {DCM_RescaleSlope, "x"}, {DCM_RescaleIntercept, "nan"},
+                                     {DCM_RescaleIntercept, "1e39"}}) {
+        auto odd = object(16, 16, 1, 64, {3});
+        odd->putAndInsertString(tag, value);
+        auto study = std::make_unique<Study>();
+        FrameKeeper keeper;
+        const Status s = loadDicomDataset(*odd, *study, keeper, {});
+        EXPECT_EQ(s.reason, Reason::DicomRescale) << value;
+        EXPECT_EQ(s.code, kNotSupported) << value;
+    }
     // 128 x 128: summed over 2 x 2 when reduced, kept whole as the source.
     auto large = object(16, 16, 1, 128, {1, 2});
     EXPECT_EQ(load(*large)[0], 30);

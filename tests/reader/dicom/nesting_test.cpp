@@ -193,5 +193,68 @@ TEST(DicomNesting, FragmentsCutFilesAndTheInflationLimit) {
                                     kSyntax[1]).code, kNotSupported);
 }
 
+// An element of (group,0010) with the raw VR bytes `vr`, its length where
+// the parser reads it, and a value that a scan reading another length
+// would take for a length of 2 GB (or, as a sequence, for one cut short),
+// in front of `levels` undefined-length sequences.
+std::string hidden(const char* vr, int levels, std::uint16_t group = 0x0009) {
+    Writer w;
+    w.u16(group), w.u16(0x0010);
+    w.out.append(vr, 2);
+    const std::string name(vr, 2);
+    Writer opaque;  // an item, a sequence, and a value of 2 GB
+    opaque.header(0xFFFE, 0xE000, "", kUndefined);
+    opaque.explicitVr = false;
+    opaque.header(0x0009, 0x1000, "", kUndefined);
+    opaque.header(0x0009, 0x1001, "", 0x7FFF'FFF0u);
+    if (name == "na") {
+        w.u32(4), w.u32(0x7FFF'FFF0u);
+    } else if (name == "ox" || name == "px" || name == "lt" || name == "ZZ") {
+        w.u16(0), w.u32(static_cast<std::uint32_t>(opaque.out.size()));
+        w.out += opaque.out;
+    } else {
+        w.u16(4), w.u32(0x7FFF'FFF0u);
+    }
+    return w.out + nested(levels, Form::ExplicitLittle, false);
+}
+
+TEST(DicomNesting, EveryVrIsReadAsTheParserReadsItWhateverItsBytes) {
+    using namespace std::string_literals;
+    for (const std::string& vr : {"\0\0"s, "na"s, "ox"s, "px"s, "lt"s, "xs"s, "up"s, "pi"s, "ZZ"s, "??"s, "a1"s}) {
+        const Status deep = check(part10(hidden(vr.c_str(), 200000), Form::ExplicitLittle));
+        EXPECT_EQ(deep.reason, Reason::NestedTooDeep) << vr;
+        EXPECT_TRUE(check(part10(hidden(vr.c_str(), 3), Form::ExplicitLittle)).ok()) << vr;
+    }
+    // UN whose sequence delimiter comes before its end: bytes to the parser.
+    Writer early;
+    early.header(0x0009, 0x0010, "UN", 20);
+    early.header(0xFFFE, 0xE0DD, "", 0);
+    early.header(0x0009, 0x1001, "OB", 0x7FFF'FFF0u);
+    const std::string behind = early.out + nested(200000, Form::ExplicitLittle, false);
+    EXPECT_EQ(check(part10(behind, Form::ExplicitLittle)).reason, Reason::NestedTooDeep);
+    // An item group element that is no item or delimiter has its VR.
+    EXPECT_EQ(check(part10(hidden("xs", 17, 0xFFFE), Form::ExplicitLittle)).reason, Reason::NestedTooDeep);
+    // Encapsulated pixel data in implicit VR: fragments, whatever they hold.
+    Writer w;
+    w.explicitVr = false;
+    w.header(0x7FE0, 0x0010, "", kUndefined);
+    const std::string fragment = hidden("ZZ", 0).substr(12);
+    w.header(0xFFFE, 0xE000, "", static_cast<std::uint32_t>(fragment.size()));
+    w.out += fragment;
+    w.header(0xFFFE, 0xE0DD, "", 0);
+    EXPECT_TRUE(check(part10(w.out + nested(16, Form::ImplicitLittle, false), Form::ImplicitLittle)).ok());
+    EXPECT_EQ(check(part10(w.out + nested(17, Form::ImplicitLittle, false), Form::ImplicitLittle)).reason,
+              Reason::NestedTooDeep);
+    // Implicit VR: a value of defined length whose item runs past its end,
+    // which the parser may follow (its tag a sequence) or skip.
+    Writer over;
+    over.explicitVr = false;
+    over.header(0x0009, 0x1010, "", 8);
+    over.header(0xFFFE, 0xE000, "", kUndefined);
+    const Status overrun = check(part10(over.out + nested(3, Form::ImplicitLittle, false), Form::ImplicitLittle));
+    EXPECT_EQ(overrun.reason, Reason::DicomSequenceOverrun);
+    EXPECT_EQ(overrun.code, kNotSupported);
+}
+
 }  // namespace
 }  // namespace trevik::dicom
