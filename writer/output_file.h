@@ -41,7 +41,9 @@
 //
 // Nothing is flushed to the disk (no fsync): other processes see the old
 // file or the whole new one, and the new one survives a crash once the
-// system has written it back.
+// system has written it back. That is the batch programs' rule (their
+// source stays on the disk); the DICOM node syncs the files it writes
+// through a descriptor of its own (app/dicom/set_folders.h).
 #pragma once
 
 #include <sys/stat.h>

@@ -29,7 +29,7 @@ constexpr Command kCommands[] = {
                 " [--max-associations N] [--max-per-host N] [--max-memory MIB] [--max-object-size MIB]"
                 " [--idle-timeout S] [--object-timeout S] [--association-timeout S]"
                 " [--tls-key FILE --tls-cert FILE --tls-ca FILE] [--energy-window N|AET=N] [--rr-interval N|AET=N]"
-                " [--qc] [--qc-pictures]",
+                " [--qc] [--qc-pictures] [--unsafe-no-sync]",
      trevik::dicom::receiveCommand},
 };
 

@@ -12,6 +12,7 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -173,6 +174,7 @@ void ReceiveNode::announce() {
         std::to_string(settings_.maxAssociations) + " associations at once (" + std::to_string(settings_.maxPerHost) +
         " per host), " + std::to_string(settings_.maxMemoryMiB) + " MiB of memory for all, objects up to " +
         std::to_string(settings_.maxObjectBytes >> 20) + " MiB");
+    warnings();
     if (const std::string line = commitmentAnnouncement(settings_); !line.empty()) log(line);
     log(callers.empty() ? "no caller is allowed: every association will be refused (give --allow AET[@HOST])"
                         : "allowed to store: " + callers);
@@ -180,6 +182,33 @@ void ReceiveNode::announce() {
         if (caller.commonName.empty() && caller.host.empty())
             log("note: --allow " + caller.title + " admits any host that calls itself " + caller.title +
                 (tls_ ? " with a certificate of the --tls-ca authority" : "") + "; AET@HOST or cn=NAME is stronger");
+}
+
+bool ReceiveNode::openFolders() {
+    std::string reason;
+    if (!folders_.open(settings_.inbox, settings_.keep, settings_.sync, reason)) {
+        std::fprintf(stderr, "%s: %s\n", kWho, reason.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Once at the start: a folder whose files every local user may read, and
+// a node that answers before its files are on the disk.
+void ReceiveNode::warnings() {
+    for (const auto& [fd, what] : {std::pair<int, std::string>{folders_.inbox(), "the inbox " + settings_.inbox},
+                                   std::pair<int, std::string>{folders_.keep(), "the keep folder " + settings_.keep}}) {
+        struct stat st {};
+        if (fd >= 0 && ::fstat(fd, &st) == 0 && (st.st_mode & S_IROTH) != 0) {
+            char mode[8];
+            std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+            log("warning: " + what + " is readable by every local user (mode " + mode +
+                "): patient data; make it 2770 (chmod 2770)");
+        }
+    }
+    if (!settings_.sync)
+        log("warning: --unsafe-no-sync: objects are answered as stored before they are on the disk; a power cut "
+            "can lose studies the sender has deleted");
 }
 
 int ReceiveNode::serveConnection(int connection, const std::string& address, const DcmSharedSCPConfig& config) {
@@ -267,14 +296,17 @@ int ReceiveNode::run() {
         std::fprintf(stderr, "%s: cannot listen on port %u: %s\n", kWho, settings_.port, reason.c_str());
         return kCannotOpen;
     }
+    if (!openFolders()) return kCannotOpen;
     announce();
     // The processes that send storage commitment reports outlive the
     // association that asked: the node reaps them.
     ::prctl(PR_SET_CHILD_SUBREAPER, 1);
-    const std::string receiving = settings_.keep.empty() ? settings_.inbox : settings_.keep;
     return supervisor.run(
         [&](int connection, const std::string& address) { return serveConnection(connection, address, config); },
-        [&](int pid) { ReceivingFile::removeLeftovers(receiving, pid); });
+        [&](int pid) {
+            NewFile::removeLeftovers(folders_.inbox(), pid);
+            NewFile::removeLeftovers(folders_.keep(), pid);
+        });
 }
 
 }  // namespace trevik::dicom

@@ -20,6 +20,7 @@
 #include <string>
 
 #include "app/dicom/receive_options.h"
+#include "app/dicom/set_folders.h"
 #include "app/dicom/tls.h"
 #include "study/status.h"
 
@@ -43,6 +44,8 @@ public:
     explicit ReceiveNode(ReceiveSettings settings);
     ~ReceiveNode();
     const ReceiveSettings& settings() const { return settings_; }
+    // The inbox and keep folder, open from the start.
+    const SetFolders& folders() const { return folders_; }
 
     // Listens and serves until a stop signal; returns the exit code (0
     // after a stop, else the code of what kept the node from starting).
@@ -64,10 +67,14 @@ private:
     bool allowed(const std::string& title, const std::string& address, const std::string& commonName,
                  bool& titleOnly) const;
     void announce();
+    // Opens the folders and warns of what others may read there.
+    bool openFolders();
+    void warnings();
     // Serves one connection in its own process; the process's exit status.
     int serveConnection(int connection, const std::string& address, const DcmSharedSCPConfig& config);
 
     const ReceiveSettings settings_;
+    SetFolders folders_;
     TlsLayer tls_;
     // What this connection's request offers that the node does not take,
     // in words (receive_contexts), logged once the caller is identified.

@@ -13,6 +13,7 @@
 
 #include "app/dicom/command.h"
 #include "app/dicom/receive_commitment.h"
+#include "app/dicom/set_folders.h"
 
 namespace trevik::dicom {
 
@@ -170,6 +171,10 @@ int takeOption(const std::vector<std::string>& args, std::size_t& i, ReceiveSett
     if (const int code = takeTableOption(args, i, settings); code >= 0) return code;
     if (const int code = takeChoice(args, i, settings); code >= 0) return code;
     if (const int code = takePeerOption(args, i, settings); code >= 0) return code;
+    if (args[i] == "--unsafe-no-sync") {
+        settings.sync = false;
+        return 0;
+    }
     if (args[i] == "--qc" || args[i] == "--qc-pictures") {
         (args[i] == "--qc" ? settings.qc : settings.qcPictures) = true;
         return 0;
@@ -250,6 +255,11 @@ int readReceiveOptions(const std::vector<std::string>& args, ReceiveSettings& se
     for (const auto& [option, folder] : {std::pair<const char*, std::string>{"inbox", settings.inbox},
                                          std::pair<const char*, std::string>{"keep", settings.keep}}) {
         std::string reason;
+        if (!folder.empty() && !makeFolder(folder)) {
+            std::fprintf(stderr, "%s: --%s %s: cannot be made: %s\n", kWho, option, printableName(folder).c_str(),
+                         std::strerror(errno));
+            return kCannotOpen;
+        }
         if (!folder.empty() && !writableFolder(folder, reason)) {
             std::fprintf(stderr, "%s: --%s %s: %s\n", kWho, option, printableName(folder).c_str(), reason.c_str());
             return kCannotOpen;

@@ -71,6 +71,9 @@ struct ReceiveSettings {
     bool qc = false, qcPictures = false;
     // --peer: the requesters of storage commitment, by AE title.
     std::map<std::string, Peer> peers;
+    // Each stored set synced to the disk before the answer; off only with
+    // --unsafe-no-sync.
+    bool sync = true;
 
     unsigned long long memoryPerAssociation() const {
         return (static_cast<unsigned long long>(maxMemoryMiB) << 20) / static_cast<unsigned>(maxAssociations);
@@ -85,8 +88,9 @@ struct ChoiceFor {
 };
 ChoiceFor choiceFor(const ReceiveSettings& settings, const std::string& calling);
 
-// Reads receive's arguments into `settings` and checks that its folders can
-// be written: 0 when the node may start, else the exit code once the
+// Reads receive's arguments into `settings`, makes a missing inbox or keep
+// folder (mode 2770, set_folders.h) and checks that its folders can be
+// written: 0 when the node may start, else the exit code once the
 // message is on standard error (2 for a wrong command line, 1 for a folder
 // the node cannot write into).
 int readReceiveOptions(const std::vector<std::string>& args, ReceiveSettings& settings);

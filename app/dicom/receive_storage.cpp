@@ -58,6 +58,21 @@ std::string writeWords(const Status& status) {
     return errorWords(status);
 }
 
+// The words of a file of the set that could not get its name: a folder
+// at that name refuses the object.
+std::string nameWords(const ReceiveNode& node, const InstanceFiles& files, const Status& status) {
+    if (!files.refused().empty()) return files.refused() + " is a folder, which is not replaced";
+    if (const std::string removed = node.folders().removed(); !removed.empty()) return removed;
+    if (files.syncFailed()) return "cannot sync to the disk: " + errorWords(status);
+    return writeWords(status);
+}
+
+// The log's note of what the set's names held before: a resend replaces.
+std::string changed(const InstanceFiles& files) {
+    const std::string words = files.changes();
+    return words.empty() ? std::string() : " (" + words + ")";
+}
+
 Outcome failure(Uint16 status, const std::string& comment, const std::string& done = {}) {
     return {status, comment, done + "not stored: " + comment};
 }
@@ -77,11 +92,16 @@ Status writeStudies(ReceiveNode& node, DcmDataset& dataset, InstanceFiles& files
         std::unique_ptr<Study> study(new Study());
         if (Status s = convertReceived(dataset, *read, *study, planned.choice); !s.ok()) return s;
         const std::string gsd = planned.suffix + ".gsd";
-        if (Status s = writeGsd(files.path(gsd).c_str(), *study); !s.ok()) {
-            cannotWrite = true;
-            return s;
+        {
+            NewFile file(node.folders().inbox(), "writing");
+            Status s = file.path().empty() ? statusOf(Reason::CannotWrite, file.error())
+                                           : writeGsd(file.path().c_str(), *study);
+            if (s.ok()) s = files.give(file, gsd);
+            if (!s.ok()) {
+                cannotWrite = true;
+                return s;
+            }
         }
-        files.made(gsd);
         written += std::string(written.empty() ? "" : ", ") + files.name() + gsd;
         if (!settings.qc && !settings.qcPictures) continue;
         inspect::Inspection ins;
@@ -91,19 +111,24 @@ Status writeStudies(ReceiveNode& node, DcmDataset& dataset, InstanceFiles& files
         if (settings.qc) node.log("qc " + files.name() + gsd + ": " + words);
         if (!settings.qcPictures) continue;
         const std::string png = planned.suffix + ".qc.png";
+        NewFile picture(node.folders().inbox(), "writing");
         std::string line;
-        const std::string problem = inspect::writeQcPicture(qc::PictureKind::Png, files.path(png), ins, line);
-        if (problem.empty())
-            files.made(png);
-        else
+        const std::string problem =
+            picture.path().empty() ? std::string(std::strerror(picture.error()))
+                                   : inspect::writeQcPicture(qc::PictureKind::Png, picture.path(), ins, line);
+        if (!problem.empty()) {
             node.log("qc page " + files.name() + png + " not written: " + problem);
+        } else if (Status s = files.give(picture, png); !s.ok()) {
+            cannotWrite = true;
+            return s;
+        }
     }
     return {};
 }
 
 // Keeps (with --keep), converts and writes one object received into the
 // file `received` from `calling`, as the files of its instance.
-Outcome storeObject(ReceiveNode& node, ReceivingFile& received, const std::string& instanceUid,
+Outcome storeObject(ReceiveNode& node, NewFile& received, const std::string& instanceUid,
                     const std::string& calling) {
     const ReceiveSettings& settings = node.settings();
     try {
@@ -125,33 +150,40 @@ Outcome storeObject(ReceiveNode& node, ReceivingFile& received, const std::strin
         }
         DcmDataset& dataset = *file.getDataset();
         InstanceFiles files;
-        Status status = files.open(settings.inbox, settings.keep,
-                                   refusal.empty() ? receivedBaseName(dataset) : kUnknownBase, instanceUid);
+        Status status =
+            files.open(node.folders(), refusal.empty() ? receivedBaseName(dataset) : kUnknownBase, instanceUid);
         if (!status.ok()) return failure(kOutOfResources, "cannot write to the inbox: " + writeWords(status));
         std::string words;
         if (!settings.keep.empty()) {
             // DCMTK reads the data set from the received file as the
             // conversion needs it: the data set is loaded whole first.
             if (refusal.empty() && file.loadAllDataIntoMemory().bad()) refusal = kNoMemoryWords;
-            status = received.keepAs(files.path(".dcm"));
-            if (!status.ok()) return failure(kOutOfResources, "cannot keep the object: " + writeWords(status));
-            files.made(".dcm");
+            status = files.give(received, ".dcm");
+            if (!status.ok())
+                return failure(kOutOfResources, "cannot keep the object: " + nameWords(node, files, status));
             words = "kept as " + files.name() + ".dcm, ";
         }
-        if (!refusal.empty()) return {kCannotUnderstand, refusal, words + "not converted: " + refusal};
+        if (!refusal.empty()) {
+            if (Status synced = files.keepOnly(); !synced.ok())
+                return failure(kOutOfResources, "cannot sync the kept object: " + errorWords(synced));
+            return {kCannotUnderstand, refusal, words + "not converted: " + refusal + changed(files)};
+        }
         std::string written;
         bool cannotWrite = false;
         const Status converted = writeStudies(node, dataset, files, calling, written, cannotWrite);
         if (!converted.ok()) files.abandon();
-        if (cannotWrite) return failure(kOutOfResources, "cannot write to the inbox: " + writeWords(converted), words);
+        if (cannotWrite && files.syncFailed()) return failure(kOutOfResources, nameWords(node, files, converted));
+        if (cannotWrite)
+            return failure(kOutOfResources, "cannot write to the inbox: " + nameWords(node, files, converted), words);
         if (!converted.ok()) {
             // Memory is that of one association, and the same object would
             // need the same again: not a reason to try later.
             const std::string comment = converted.code == kNoMemory ? kNoMemoryWords : statusWords(converted);
             return {kCannotUnderstand, comment, words + "not converted: " + comment};
         }
-        files.finish();
-        return {kSuccess, {}, words + "stored as " + written};
+        if (Status synced = files.finish(); !synced.ok())
+            return failure(kOutOfResources, "cannot sync to the disk: " + errorWords(synced));
+        return {kSuccess, {}, words + "stored as " + written + changed(files)};
     } catch (const std::bad_alloc&) {
         return failure(kCannotUnderstand, kNoMemoryWords);
     }
@@ -274,10 +306,12 @@ private:
         }
         connectionBusy(true);
         const ReceiveSettings& settings = node_.settings();
-        ReceivingFile received(settings.keep.empty() ? settings.inbox : settings.keep);
+        NewFile received(node_.folders().of(!settings.keep.empty()), "receiving");
         if (received.path().empty()) {
+            const std::string removed = node_.folders().removed();
             node_.log(what + " not received: no file to receive it into: " +
-                      writeWords(statusOf(Reason::CannotWrite, received.error())) + " (association aborted)");
+                      (removed.empty() ? writeWords(statusOf(Reason::CannotWrite, received.error())) : removed) +
+                      " (association aborted)");
             ++failed_;
             connectionBusy(false);
             return makeOFCondition(0, 3, OF_error, "no file to receive into");

@@ -112,140 +112,183 @@ std::string fittedBase(const std::string& base, long nameMax) {
 
 namespace {
 
-std::string hiddenName(const std::string& folder, const char* what, int pid) {
-    return folder + "/." + what + "-" + std::to_string(pid) + ".dcm";
+// The instance mark of the regular file `name` in `folder`: 1 when it is
+// `uid` or the file has no mark, 0 when it is another, -1 when the entry is
+// not a regular file.
+int markedWith(int folder, const std::string& name, const std::string& uid) {
+    struct stat st {};
+    if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) return -1;
+    const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    char mark[kMostUid + 1] = "";
+    const ssize_t size = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? ::fgetxattr(fd, kMark, mark, kMostUid) : -2;
+    const int error = errno;
+    ::close(fd);
+    if (size == -2) return -1;
+    if (size < 0) return error == ENODATA || error == ENOTSUP ? 1 : 0;
+    return std::string(mark, static_cast<std::size_t>(size)) == uid ? 1 : 0;
 }
 
 }  // namespace
 
-ReceivingFile::ReceivingFile(const std::string& folder) : folder_(folder) {
-    fd_ = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-    if (fd_ >= 0) {
-        path_ = "/proc/self/fd/" + std::to_string(fd_);
-        struct stat info {};
-        if (::stat(path_.c_str(), &info) == 0) return;
-        ::close(fd_);  // no /proc: a named file instead
-        fd_ = -1;
-    }
-    named_ = hiddenName(folder, "receiving", ::getpid());
-    ::unlink(named_.c_str());
-    const int fd = ::open(named_.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        error_ = errno;
-        named_.clear();
-        path_.clear();
-        return;
-    }
-    ::close(fd);
-    path_ = named_;
-}
-
-ReceivingFile::~ReceivingFile() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!named_.empty()) ::unlink(named_.c_str());
-}
-
-Status ReceivingFile::keepAs(const std::string& destination) {
-    if (!named_.empty()) {
-        if (::rename(named_.c_str(), destination.c_str()) != 0) return statusOf(Reason::CannotWrite, errno);
-        named_.clear();
+std::string findInstanceSet(const SetFolders& folders, const std::string& instanceUid) {
+    const bool kept = folders.keep() >= 0;
+    const int folder = folders.of(kept);
+    const std::string digest = std::string("-").append(instanceDigest(instanceUid));
+    const std::string suffix = kept ? kKeptSuffix : ".gsd";
+    std::string found;
+    const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* entries = listing >= 0 ? ::fdopendir(listing) : nullptr;
+    if (!entries) {
+        if (listing >= 0) ::close(listing);
         return {};
     }
-    // Linked under a hidden name, then renamed over the destination: the
-    // name holds the old file or the whole new one.
-    const std::string linked = hiddenName(folder_, "keeping", ::getpid());
-    ::unlink(linked.c_str());
-    if (::linkat(AT_FDCWD, path_.c_str(), AT_FDCWD, linked.c_str(), AT_SYMLINK_FOLLOW) != 0)
-        return statusOf(Reason::CannotWrite, errno);
-    if (::rename(linked.c_str(), destination.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(linked.c_str());
-        return statusOf(Reason::CannotWrite, error);
+    while (const dirent* entry = ::readdir(entries)) {
+        const std::string file = entry->d_name;
+        const std::size_t at = file.rfind(digest);
+        if (at == std::string::npos || file.size() < suffix.size() ||
+            file.compare(file.size() - suffix.size(), suffix.size(), suffix) != 0)
+            continue;
+        // BASE-DIGEST or BASE-DIGEST-N, then the suffix itself.
+        std::string name = file.substr(0, file.size() - suffix.size());
+        const std::string rest = name.substr(at + digest.size());
+        const bool numbered = rest.size() > 1 && rest[0] == '-' &&
+                              rest.find_first_not_of("0123456789", 1) == std::string::npos;
+        if ((rest.empty() || numbered) && markedWith(folder, file, instanceUid) == 1) {
+            found = name;
+            break;
+        }
     }
-    return {};
+    ::closedir(entries);
+    return found;
 }
 
-void ReceivingFile::removeLeftovers(const std::string& folder, int pid) {
-    for (const char* what : {"receiving", "keeping"}) ::unlink(hiddenName(folder, what, pid).c_str());
+InstanceFiles::~InstanceFiles() { unlock(); }  // a set not finished keeps its older files
+
+void InstanceFiles::unlock() {
+    if (lock_ >= 0) ::close(lock_);  // unlocks
+    lock_ = -1;
 }
 
-InstanceFiles::~InstanceFiles() {
-    if (lock_ >= 0) ::close(lock_);  // unlocks; a set not finished keeps its older files
-}
-
-std::string InstanceFiles::path(const std::string& suffix) const {
-    return (suffix == kKeptSuffix ? keep_ : inbox_) + "/" + name_ + suffix;
-}
+int InstanceFiles::folderOf(const std::string& suffix) const { return folders_->of(suffix == kKeptSuffix); }
 
 std::vector<std::string> InstanceFiles::existing() const {
     std::vector<std::string> found;
-    if (DIR* folder = ::opendir(inbox_.c_str())) {
-        while (const dirent* entry = ::readdir(folder)) {
-            const std::string file = entry->d_name;
-            if (file.size() > name_.size() && file.compare(0, name_.size(), name_) == 0) {
-                const std::string suffix = file.substr(name_.size());
-                if (suffix != kKeptSuffix && setSuffix(suffix)) found.push_back(suffix);
+    if (const int listing = ::openat(folders_->inbox(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); listing >= 0) {
+        if (DIR* folder = ::fdopendir(listing)) {
+            while (const dirent* entry = ::readdir(folder)) {
+                const std::string file = entry->d_name;
+                if (file.size() > name_.size() && file.compare(0, name_.size(), name_) == 0) {
+                    const std::string suffix = file.substr(name_.size());
+                    if (suffix != kKeptSuffix && setSuffix(suffix)) found.push_back(suffix);
+                }
             }
+            ::closedir(folder);
+        } else {
+            ::close(listing);
         }
-        ::closedir(folder);
     }
     struct stat info {};
-    if (!keep_.empty() && ::lstat(path(kKeptSuffix).c_str(), &info) == 0) found.push_back(kKeptSuffix);
+    if (folders_->keep() >= 0 &&
+        ::fstatat(folders_->keep(), (name_ + kKeptSuffix).c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0)
+        found.push_back(kKeptSuffix);
     return found;
 }
 
 bool InstanceFiles::sameInstance() const {
-    for (const std::string& suffix : existing()) {
-        char mark[kMostUid + 1] = "";
-        const ssize_t size = ::lgetxattr(path(suffix).c_str(), kMark, mark, kMostUid);
-        // A file without the mark (a file system without extended
-        // attributes, or a copy) is taken as the instance's own: the name
-        // holds the digest of its UID.
-        if (size < 0) return errno == ENODATA || errno == ENOTSUP;
-        return std::string(mark, static_cast<std::size_t>(size)) == uid_;
-    }
+    // Only a regular file carries an instance. A file without the mark (a
+    // file system without extended attributes, or a copy) is taken as the
+    // instance's own: the name holds the digest of its UID.
+    for (const std::string& suffix : existing())
+        if (const int marked = markedWith(folderOf(suffix), name_ + suffix, uid_); marked >= 0) return marked == 1;
     return true;
 }
 
-Status InstanceFiles::open(const std::string& inbox, const std::string& keep, const std::string& base,
-                           const std::string& instanceUid) {
-    inbox_ = inbox;
-    keep_ = keep;
+Status InstanceFiles::open(const SetFolders& folders, const std::string& base, const std::string& instanceUid) {
+    folders_ = &folders;
     uid_ = instanceUid;
-    lock_ = ::open(inbox.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // A description of its own: the lock is per open file description,
+    // and the node's processes share the inbox's.
+    lock_ = ::openat(folders.inbox(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (lock_ < 0 || ::flock(lock_, LOCK_EX) != 0) return statusOf(Reason::CannotWrite, errno);
     long nameMax = ::fpathconf(lock_, _PC_NAME_MAX);
-    if (!keep.empty()) {
-        const long keepMax = ::pathconf(keep.c_str(), _PC_NAME_MAX);
+    if (folders.keep() >= 0) {
+        const long keepMax = ::fpathconf(folders.keep(), _PC_NAME_MAX);
         if (keepMax > 0 && (nameMax <= 0 || keepMax < nameMax)) nameMax = keepMax;
     }
     const std::string stem = fittedBase(base, nameMax > 0 ? nameMax : 255) + "-" + instanceDigest(instanceUid);
     for (int n = 1; n <= kMostCollisions; ++n) {
         name_ = n == 1 ? stem : stem + "-" + std::to_string(n);
-        if (sameInstance()) return {};
+        if (sameInstance()) {
+            before_ = existing();
+            return {};
+        }
     }
     return statusOf(Reason::CannotWrite, EEXIST);
 }
 
-void InstanceFiles::made(const std::string& suffix) {
-    made_.push_back(suffix);
-    (void)::lsetxattr(path(suffix).c_str(), kMark, uid_.data(), uid_.size(), 0);
+Status InstanceFiles::give(NewFile& file, const std::string& suffix) {
+    if (file.fd() >= 0) (void)::fsetxattr(file.fd(), kMark, uid_.data(), uid_.size(), 0);
+    std::string had;
+    const Status given = file.giveName(name_ + suffix, folders_->sync(), had);
+    if (had == "a folder")
+        refused_ = name_ + suffix;
+    else if (!had.empty())
+        odd_.push_back(name_ + suffix + " was " + had);
+    if (given.ok()) made_.push_back(suffix);
+    if (file.syncFailed()) {
+        // Not on the disk: nothing of the object is promised.
+        syncFailed_ = true;
+        remove(true);
+        unlock();
+    }
+    return given;
 }
 
-void InstanceFiles::finish() {
-    if (lock_ < 0) return;
-    for (const std::string& suffix : existing())
-        if (std::find(made_.begin(), made_.end(), suffix) == made_.end()) ::unlink(path(suffix).c_str());
-    ::close(lock_);  // unlocks
-    lock_ = -1;
+void InstanceFiles::remove(bool kept) {
+    for (const std::string& suffix : made_)
+        if (kept || suffix != kKeptSuffix) ::unlinkat(folderOf(suffix), (name_ + suffix).c_str(), 0);
+    made_.clear();
+}
+
+Status InstanceFiles::finish() {
+    if (lock_ < 0) return {};
+    for (const std::string& suffix : existing()) {
+        if (std::find(made_.begin(), made_.end(), suffix) != made_.end()) continue;
+        if (::unlinkat(folderOf(suffix), (name_ + suffix).c_str(), 0) == 0) removed_.push_back(name_ + suffix);
+    }
+    return keepOnly();
+}
+
+Status InstanceFiles::keepOnly() {
+    if (lock_ < 0) return {};
+    if (const int error = folders_->syncAll(); error != 0) {
+        syncFailed_ = true;
+        remove(true);
+        unlock();
+        return statusOf(Reason::CannotWrite, error);
+    }
+    unlock();
+    return {};
 }
 
 void InstanceFiles::abandon() {
     if (lock_ < 0) return;
+    remove(false);
+    unlock();
+}
+
+std::string InstanceFiles::changes() const {
+    std::string replaced, removed, odd;
     for (const std::string& suffix : made_)
-        if (suffix != kKeptSuffix) ::unlink(path(suffix).c_str());
-    ::close(lock_);  // unlocks
-    lock_ = -1;
+        if (std::find(before_.begin(), before_.end(), suffix) != before_.end())
+            replaced += (replaced.empty() ? "" : ", ") + name_ + suffix;
+    for (const std::string& file : removed_) removed += (removed.empty() ? "" : ", ") + file;
+    for (const std::string& note : odd_) odd += "; " + note + ", replaced as a name";
+    std::string words;
+    if (!replaced.empty()) words = "replaced " + replaced;
+    if (!removed.empty()) words += (words.empty() ? "" : "; ") + ("removed " + removed);
+    return words.empty() ? odd.empty() ? "" : odd.substr(2) : words + odd;
 }
 
 }  // namespace trevik::dicom

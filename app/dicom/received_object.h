@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dicom/set_folders.h"
 #include "reader/dicom/object_read.h"
 #include "study/status.h"
 #include "study/study.h"
@@ -33,13 +34,16 @@ Status convertReceived(DcmDataset& dataset, ObjectRead& read, Study& study, cons
 // BASE-DIGEST followed by each file's own suffix (".gsd", "-ew2.gsd",
 // "-rr2.gsd", "-ew2-rr3.gsd", each of them with ".qc.png" in place of
 // ".gsd", in the inbox; ".dcm" in the keep folder), DIGEST
-// the first 8 hexadecimal digits of the SHA-256 of the SOP Instance UID.
+// the first 8 hexadecimal digits of the SHA-256 of the SOP Instance UID
+// (the kept object holds the whole UID).
 // The base is cut so that every name fits the file system's limit
 // (NAME_MAX), digest and suffix kept. Each file is marked with the whole
 // UID (extended attribute user.trevik.instance, where the file system has
 // them): the same instance received again replaces its whole set; another
 // instance whose name clashes (a digest collision) gets BASE-DIGEST-2,
-// -3 ..., never an overwrite. While the set is open, the inbox is locked
+// -3 ..., never an overwrite. A name held by a symbolic link or another
+// entry that is not a regular file carries no instance: it is replaced as
+// a name (set_folders.h). While the set is open, the inbox is locked
 // (flock), so processes that receive at once never mix their sets.
 class InstanceFiles {
 public:
@@ -49,58 +53,55 @@ public:
     InstanceFiles& operator=(const InstanceFiles&) = delete;
 
     // Locks the inbox and chooses the set's name.
-    Status open(const std::string& inbox, const std::string& keep, const std::string& base,
-                const std::string& instanceUid);
-    // The path of the set's file with `suffix` in the folder it belongs to.
-    std::string path(const std::string& suffix) const;
+    Status open(const SetFolders& folders, const std::string& base, const std::string& instanceUid);
     const std::string& name() const { return name_; }
-    // Marks a file of the set as made now, with the instance's UID.
-    void made(const std::string& suffix);
+    // Marks `file` with the instance's UID and gives it the set's name
+    // with `suffix` in the folder it was made in (synced first unless the
+    // sync is off). CannotWrite with EISDIR when a folder has the name; a
+    // sync that fails removes every file made now and unlocks.
+    Status give(NewFile& file, const std::string& suffix);
     // Removes the files of the set that were not made now (left from an
-    // earlier receipt of the same instance), and unlocks. A set not
+    // earlier receipt of the same instance), syncs the folders, and
+    // unlocks. A failed sync removes the files made now too. A set not
     // finished (its conversion failed) is unlocked with its older files.
-    void finish();
+    Status finish();
+    // Syncs the folders and unlocks, the set's older files kept: an
+    // object kept but not converted.
+    Status keepOnly();
     // Removes the files of the set made now but the kept object (a
     // conversion of one of its windows failed after others were written:
     // no part of a failed object stays in the inbox), and unlocks.
     void abandon();
+    // What the set's names held before, for the log: "replaced NAME, ...;
+    // removed NAME, ..." and the links replaced as names; empty for a set
+    // new to the inbox.
+    std::string changes() const;
+    // The name a folder held, so that give failed; empty while none did.
+    const std::string& refused() const { return refused_; }
+    bool syncFailed() const { return syncFailed_; }
 
 private:
     // The suffixes of the files of the set under name_ that exist.
     std::vector<std::string> existing() const;
     bool sameInstance() const;  // of an existing set under name_
+    int folderOf(const std::string& suffix) const;
+    void remove(bool kept);
+    void unlock();
 
-    std::string inbox_, keep_, uid_, name_;
-    std::vector<std::string> made_;
+    const SetFolders* folders_ = nullptr;
+    std::string uid_, name_, refused_;
+    std::vector<std::string> before_, made_, removed_, odd_;
     int lock_ = -1;
+    bool syncFailed_ = false;
 };
 
-// The file one object is received into, in the folder where it may be
-// kept: unnamed (O_TMPFILE), reached through /proc/self/fd, so that a
-// process that ends in the middle leaves nothing; where the file system
-// refuses that, a hidden file named after the process (removed when this
-// ends, or by the node's parent when the process was killed).
-class ReceivingFile {
-public:
-    explicit ReceivingFile(const std::string& folder);
-    ~ReceivingFile();
-    ReceivingFile(const ReceivingFile&) = delete;
-    ReceivingFile& operator=(const ReceivingFile&) = delete;
-
-    // The path DCMTK writes the object to and reads it from; empty when
-    // no file could be made (`error` says why).
-    const std::string& path() const { return path_; }
-    int error() const { return error_; }
-    // Gives the file the name `destination`, replacing what had it.
-    Status keepAs(const std::string& destination);
-    // The hidden names of process `pid` in `folder`, for the parent.
-    static void removeLeftovers(const std::string& folder, int pid);
-
-private:
-    std::string folder_, path_, named_;
-    int fd_ = -1;
-    int error_ = 0;
-};
+// The name (BASE-DIGEST[-N], no suffix) of the set that holds the instance
+// `instanceUid` in `folders`: found by the digest in the kept objects' names
+// (the inbox's .gsd files without --keep) and checked against the whole UID
+// each file is marked with (a file without the mark is taken on its
+// digest). Files are looked at relative to the folders, never through a
+// symbolic link. Empty when no set holds it.
+std::string findInstanceSet(const SetFolders& folders, const std::string& instanceUid);
 
 // Whether `suffix` is that of a file of an instance's set: ".dcm", or
 // [-ewN][-rrN] followed by ".gsd" or ".qc.png" (N from 1, no leading 0).

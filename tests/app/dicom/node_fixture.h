@@ -57,16 +57,26 @@ inline int endOf(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// One node called NODE with an inbox and a keep folder of its own.
+// One node called NODE with an inbox and a keep folder of its own (made
+// by the test unless `start` says otherwise); `start.wrapper` runs the node
+// under another program (strace).
+struct NodeStart {
+    bool makeFolders = true;
+    std::vector<std::string> wrapper;
+};
 class Node {
 public:
-    explicit Node(const std::vector<std::string>& options, int port = freePort()) : port_(port) {
-        fs::create_directory(inbox()), fs::create_directory(keep());
-        std::vector<std::string> args = {"receive", "--aet", "NODE", "--port", std::to_string(port_),
-                                         "--inbox", inbox(), "--keep", keep()};
+    explicit Node(const std::vector<std::string>& options, int port = freePort(), const NodeStart& start = {})
+        : port_(port) {
+        if (start.makeFolders) fs::create_directory(inbox()), fs::create_directory(keep());
+        std::vector<std::string> args = start.wrapper;
+        args.insert(args.end(), {"receive", "--aet", "NODE", "--port", std::to_string(port_), "--inbox", inbox(),
+                                 "--keep", keep()});
         args.insert(args.end(), options.begin(), options.end());
-        pid_ = spawn(kTrevikDicom, args, dir_.file("node.log"));
-        waitFor([&] { return log().find("listening as NODE") != std::string::npos; }, 10);
+        const std::string program = start.wrapper.empty() ? std::string(kTrevikDicom) : args[0];
+        if (!start.wrapper.empty()) args.erase(args.begin());
+        pid_ = spawn(program, args, dir_.file("node.log"));
+        waitFor([&] { return log().find("listening as NODE") != std::string::npos; }, 20);
     }
     ~Node() { stop(SIGKILL); }
     int stop(int signal) {

@@ -169,22 +169,6 @@ TEST(Receive, LongIdentifiersAreStored) {
               std::set<std::string>{instanceName(id + "_20010514_235959.999999_123456789012", dcm) + ".gsd"});
 }
 
-TEST(Receive, AnotherInstanceWithTheSameNameGetsANumberedOne) {
-    privateNetwork();
-    TempDir dir;
-    const std::string dcm = synthesiseAndExport({"--frames", "8"}, dir);
-    Node node({"--allow", "CAM"});
-    ASSERT_EQ(node.store("CAM", {dcm}).exitCode, 0) << node.log();
-    const std::string name = instanceName("A123-45_20010514_102345_1", dcm);
-    // As if another instance's UID had the same digest.
-    if (::setxattr((node.inbox() + "/" + name + ".gsd").c_str(), "user.trevik.instance", "1.2.3", 5, 0) != 0)
-        GTEST_SKIP() << "no extended attributes here";
-    ASSERT_EQ(::setxattr((node.keep() + "/" + name + ".dcm").c_str(), "user.trevik.instance", "1.2.3", 5, 0), 0);
-    ASSERT_EQ(node.store("CAM", {dcm}).exitCode, 0) << node.log();
-    EXPECT_EQ(names(node.inbox()), (std::set<std::string>{name + ".gsd", name + "-2.gsd"}));
-    EXPECT_EQ(names(node.keep()), (std::set<std::string>{name + ".dcm", name + "-2.dcm"}));
-}
-
 TEST(Receive, AnObjectNestedDeeperThanAParserSurvivesIsRefused) {
     privateNetwork();
     Node node({"--allow", "CAM"});
