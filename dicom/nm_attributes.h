@@ -12,8 +12,11 @@
 #include <dcmtk/dcmdata/dcvr.h>
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
+
+#include "study/study.h"
 
 namespace trevik::dicom {
 
@@ -97,13 +100,37 @@ enum class Listing : std::uint8_t {
     Nested,  // an attribute inside a sequence's item: not listed at the top level
 };
 
+// A value as a fact takes it from the reader: its text without padding
+// (UTF-8 where the reader decodes the row's texts), and its number as
+// DCMTK reads it (the first value), where it is one.
+struct NmValue {
+    bool present = false;
+    std::string text;
+    bool hasInteger = false;
+    long integer = 0;
+    bool hasDecimal = false;
+    double decimal = 0;
+};
+
+// The place of an attribute in the study facts, bound as the .gsd key table
+// binds its keys: `read` takes the attribute's value (absent too) into the
+// facts, `write` gives the value the writer puts in, nothing when the
+// object holds none. Either may be null: the reader or the writer then
+// has code of its own for it (the patient's texts that the writer
+// converts with its warnings, the tracer's codes, the frame vectors).
+struct NmFact {
+    const char* name;  // for people: the field of the facts
+    void (*read)(const NmValue& value, StudyFacts& facts);
+    std::optional<std::string> (*write)(const StudyFacts& facts);
+};
+
 struct NmAttribute {
     Nm id;
     DcmTagKey tag;
     DcmEVR vr;
     const char* name;
-    const char* fact;  // its place in the study facts; empty: the object's own form
-    std::uint8_t use;  // NmUse bits
+    const NmFact* fact;  // its place in the study facts; null: the object's own form
+    std::uint8_t use;    // NmUse bits
     Listing listing;
 };
 
@@ -111,6 +138,14 @@ struct NmAttribute {
 std::span<const NmAttribute> nmAttributes();
 const NmAttribute& nmAttribute(Nm id);
 inline const DcmTagKey& tagOf(Nm id) { return nmAttribute(id).tag; }
+
+// The value of row `id` in `item` as a fact takes it (its text as the
+// item holds it: the caller decodes a text of the character set).
+NmValue valueOf(DcmItem& item, Nm id);
+
+// Whether a row's texts are of the object's character set (PN, LO, SH,
+// ST, LT, UT, UC): the reader decodes them before a fact takes them.
+bool decodedText(const NmAttribute& row);
 
 // Reading, in the attribute's own form. `textOf`: the values (or the one at
 // `position`) without padding, empty when absent. `integerOf`: a US, SS, SL

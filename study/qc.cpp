@@ -1,9 +1,14 @@
 #include "study/qc.h"
 
+#include "study/choices.h"
+#include "study/names.h"
+#include "study/tracer.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 
 namespace trevik::qc {
@@ -163,6 +168,33 @@ double Result::largestMotion() const {
     double most = 0;
     for (const Motion& m : motions) most = std::max(most, std::fabs(m.pixels));
     return most;
+}
+
+Facts factsOf(const Acquisition& a, int window) {
+    Facts facts;
+    if (a.detectors > 0) facts.detectors = a.detectors;
+    if (a.beatsKnown) {
+        facts.acceptedBeats = a.acceptedBeats;
+        facts.rejectedBeats = a.rejectedBeats;
+    }
+    const std::string number = a.seriesNumber, description = a.seriesDescription;
+    facts.series = romanisedAscii(number + (description.empty() ? "" : " ") + description);
+    const ChoiceEntry* chosen = window != 0 ? a.energyWindows.find(window)
+                                            : (a.energyWindows.size() == 1 ? &a.energyWindows.entries[0] : nullptr);
+    if (!chosen) return facts;
+    facts.window = romanisedAscii(entryText(*chosen, "keV"));
+    facts.window.erase(std::unique(facts.window.begin(), facts.window.end(), [](char x, char y) { return x == ' ' && y == ' '; }),
+                       facts.window.end());
+    // A scatter window: no photopeak of the one nuclide coded in its range.
+    const auto limit = [](const char* text, double& value) {
+        char* end = nullptr;
+        value = std::strtod(text, &end);
+        return text[0] != '\0' && end != text;
+    };
+    double lower = 0, upper = 0;
+    if (a.nuclideCount == 1 && limit(chosen->lower, lower) && limit(chosen->upper, upper))
+        facts.scatter = !holdsPhotopeak(a.nuclides[0], lower, upper);
+    return facts;
 }
 
 Result check(const Frames& frames, const Facts& facts) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "study/acquisition.h"
 #include "study/study.h"
 
 namespace trevik::qc {
@@ -65,6 +66,12 @@ struct Facts {
     std::string patientId, patientName, date, time, series, window, comment;
 };
 
+// The facts of a source's acquisition as the checks take them: one
+// detector where it says none, the beats where it gives them, its series
+// (number and description) and energy window `window` (0: the source's one
+// window, when it has one): its name and range, and whether it is a
+// scatter window (no photopeak of the one coded nuclide in its range).
+Facts factsOf(const Acquisition& acquisition, int window = 0);
 // Fills the patient's ID and name, the study's date and time and the
 // comment from `record` where `facts` has none.
 void describe(Facts& facts, const StudyRecord& record);

@@ -1,5 +1,7 @@
 #include "study/rules.h"
 
+#include "study/choices.h"
+
 namespace trevik {
 
 void resetGating(StudyRecord& record) {
@@ -15,6 +17,18 @@ bool framesFitStore(const StudyRecord& record) {
 
 bool convertibleMatrix(int rows, int columns) {
     return (rows == 64 && columns == 64) || (rows == 128 && columns == 128);
+}
+
+Reason matrixRefusal(int rows, int columns) {
+    return convertibleMatrix(rows, columns) ? Reason::Done : Reason::Geometry;
+}
+
+Reason framesRefusal(const StudyRecord& record) {
+    if (!framesFitStore(record)) return Reason::StoreFull;
+    // A study without images, or with a negative division count, is none
+    // the converter can hold.
+    if (record.division < 0 || record.frames <= 0) return Reason::NoFrames;
+    return Reason::Done;
 }
 
 bool heightRecorded(const StudyRecord& record) { return record.height > 30.0f; }
@@ -41,7 +55,9 @@ void markReduced(StudyFacts& facts) {
 
 }  // namespace
 
-FrameLayout settleFacts(StudyFacts& facts, const FrameForm& form) {
+FrameLayout settleFacts(StudyFacts& facts, const FrameForm& form, const SourceChoice& choice) {
+    if ((choice.energyWindow != 0 || choice.rrInterval != 0) && facts.record.comment[0] == '\0')
+        copyText(facts.record.comment, choiceLabel(facts.acquisition, choice));
     const int side = facts.geometry.columns;
     const int passes = facts.record.division > 1 ? facts.record.division : 1;
     facts.flags.reducedMatrix = false;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "study/frame_sink.h"
+#include "study/status.h"
 #include "study/study.h"
 
 namespace trevik {
@@ -32,6 +33,15 @@ bool weightRecorded(const StudyRecord& record);
 // 128 x 128 (each frame pixel then spans two slice pixels of the source).
 double writtenThickness(const StudyFacts& facts);
 
+// What every reader checks of a source before it settles its facts, the
+// reason it is refused for or Reason::Done. The matrix: 64 x 64 or
+// 128 x 128 (Geometry).
+Reason matrixRefusal(int rows, int columns);
+// The frames of one division in the record: within the frame store
+// (StoreFull), and at least one in a count of divisions that is not
+// negative (NoFrames).
+Reason framesRefusal(const StudyRecord& record);
+
 // Settles the facts for the frames in `form`, once the reader has read them
 // from the source (its matrix of 64 or 128 in the geometry, the frames of
 // one division in the record) and before it hands the first frame to a
@@ -39,8 +49,10 @@ double writtenThickness(const StudyFacts& facts);
 // writer reads the facts as they stay. Reduced from a 128 x 128 source:
 // 64 x 64 geometry, twice the pixel size, reducedMatrix set (and so the
 // thickness halved, writtenThickness); otherwise the source's matrix and
-// pixel size, reducedMatrix clear. Returns the layout of the frames the
-// sink will receive.
-FrameLayout settleFacts(StudyFacts& facts, const FrameForm& form);
+// pixel size, reducedMatrix clear. An energy window or R-R interval taken
+// out of several (`choice`) is named in the comment where the source gave
+// none (choiceLabel). Returns the layout of the frames the sink will
+// receive.
+FrameLayout settleFacts(StudyFacts& facts, const FrameForm& form, const SourceChoice& choice = {});
 
 }  // namespace trevik

@@ -123,6 +123,8 @@ constexpr Entry kWords[] = {
     {Reason::DicomLossyTile, kNotSupported, 0,
      QT_TRANSLATE_NOOP("status", "lossy JPEG 2000 pixel data: a tile uses the irreversible 9-7 wavelet or "
                                  "quantisation: the counts are no longer the camera's")},
+    {Reason::DicomTooManyChoices, kNotSupported, 0,
+     QT_TRANSLATE_NOOP("status", "more than 64 energy windows or more than 64 R-R intervals")},
 };
 
 template <typename T>

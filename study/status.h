@@ -68,6 +68,7 @@ enum class Reason : std::uint8_t {
     DicomSequenceOverrun,    // a value read as a sequence whose contents do not end at its length
     DicomRescale,            // Rescale Slope or Intercept not a finite number, a zero slope, or counts not finite
     DicomLossyTile,          // a JPEG 2000 COD or COC without the reversible 5-3 wavelet, or a QCD or QCC that quantises
+    DicomTooManyChoices,     // more than 64 energy windows, or more than 64 R-R intervals
 };
 
 // What the format probe of a projection file found.

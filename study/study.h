@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "study/acquisition.h"
+
 namespace trevik {
 
 // Patient, study and acquisition facts. Texts are zero-terminated in fields
@@ -70,6 +72,7 @@ struct StudyFacts {
     StudyRecord record;
     AcquisitionGeometry geometry;
     LoadFlags flags;
+    Acquisition acquisition;
 };
 
 // Everything one conversion works on. About 8 MiB: allocate it on the heap

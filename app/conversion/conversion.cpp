@@ -37,6 +37,16 @@ Status Conversion::load(std::string_view source, FrameSink& sink, const LoadOpti
     return loadStudy(inputPath_.c_str(), facts_, sink, options);
 }
 
+Status Conversion::load(int fd, std::string_view source, FrameSink& sink, const LoadOptions& options) {
+    if (Status s = takePath(inputPath_, source); !s.ok()) return s;
+    resetGating(facts_.record);
+    if (dicom::isDicomFile(fd)) {
+        if (dicomReader_) return dicomReader_(inputPath_.c_str(), facts_, sink, choice_, options);
+        return statusOf(Reason::DicomNeedsTrevikDicom);
+    }
+    return loadStudy(fd, facts_, sink, options);
+}
+
 Status Conversion::loadHeld(const HeldDicomReader& reader) {
     if (!study_) return statusOf(Reason::NotSupported);
     StoreSink store(study_->store);
@@ -47,6 +57,7 @@ Status Conversion::loadHeld(const HeldDicomReader& reader, FrameSink& sink, cons
     facts_.record = {};
     facts_.geometry = {};
     facts_.flags = {};
+    facts_.acquisition = {};
     resetGating(facts_.record);
     return reader(facts_, sink, choice_, options);
 }

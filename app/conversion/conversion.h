@@ -5,9 +5,11 @@
 
 #include <functional>
 #include <string_view>
+#include <utility>
 
-#include "reader/dicom/source_choice.h"
 #include "reader/projection/loader.h"
+#include "study/acquisition.h"
+#include "study/load_options.h"
 #include "study/status.h"
 #include "study/study.h"
 
@@ -16,13 +18,15 @@ namespace trevik {
 // The reader of DICOM sources, for the programs that link one (through
 // DCMTK); the flow itself stays free of DCMTK and recognises a DICOM file
 // by its marker alone.
-using DicomReader = Status (*)(const char* path, StudyFacts& facts, FrameSink& sink, const dicom::SourceChoice& choice,
-                               const LoadOptions& options);
+// A program may bind one it has read already (import's "all" converts
+// each energy window from one read of the file).
+using DicomReader = std::function<Status(const char* path, StudyFacts& facts, FrameSink& sink,
+                                         const SourceChoice& choice, const LoadOptions& options)>;
 
 // A reader of a DICOM data set that the caller holds in memory (an object
 // received over the network): the caller binds the data set and its reader,
 // so that the flow stays free of DCMTK while every entry converts through it.
-using HeldDicomReader = std::function<Status(StudyFacts& facts, FrameSink& sink, const dicom::SourceChoice& choice,
+using HeldDicomReader = std::function<Status(StudyFacts& facts, FrameSink& sink, const SourceChoice& choice,
                                              const LoadOptions& options)>;
 
 // Whether the open file `fd` is a source this product reads (a projection
@@ -46,8 +50,8 @@ public:
 
     // DICOM files are read with `reader`, taking `choice`'s energy window
     // and R-R interval; without a reader a DICOM source is refused.
-    void readDicomWith(DicomReader reader, dicom::SourceChoice choice = {}) {
-        dicomReader_ = reader;
+    void readDicomWith(DicomReader reader, SourceChoice choice = {}) {
+        dicomReader_ = std::move(reader);
         choice_ = choice;
     }
 
@@ -56,6 +60,11 @@ public:
     // study's frame store, or into `sink`.
     Status load(std::string_view source);
     Status load(std::string_view source, FrameSink& sink, const LoadOptions& options);
+
+    // The same from the source open as `fd` at the path `source` (the
+    // path rule still holds): a program that has opened the file reads it
+    // through that one descriptor.
+    Status load(int fd, std::string_view source, FrameSink& sink, const LoadOptions& options);
 
     // Loads a data set the caller holds through `reader` (with the choice
     // of readDicomWith), as a fresh program loads it: every fact of the
@@ -83,7 +92,7 @@ private:
     PathBuffer& inputPath_;
     PathBuffer& outputPath_;
     DicomReader dicomReader_ = nullptr;
-    dicom::SourceChoice choice_{};
+    SourceChoice choice_{};
 };
 
 }  // namespace trevik

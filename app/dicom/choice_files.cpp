@@ -20,11 +20,6 @@ bool limitOf(const std::string& text, double& value) {
 
 }  // namespace
 
-Status LabelSink::begin(const StudyFacts&, const FrameLayout& layout) {
-    if (!label_.empty() && study_.record.comment[0] == '\0') copyText(study_.record.comment, label_);
-    return next_.begin(study_, layout);
-}
-
 std::string choiceSuffix(const SourceChoice& choice, bool windows, bool intervals) {
     std::string suffix;
     if (windows) suffix += "-ew" + std::to_string(choice.energyWindow);
@@ -32,7 +27,7 @@ std::string choiceSuffix(const SourceChoice& choice, bool windows, bool interval
     return suffix;
 }
 
-std::vector<int> choiceNumbers(const std::vector<ChoiceEntry>& entries) {
+std::vector<int> choiceNumbers(const ChoiceList& entries) {
     std::vector<int> numbers;
     for (const ChoiceEntry& e : entries) numbers.push_back(e.number);
     if (numbers.empty()) numbers.push_back(1);
@@ -45,9 +40,9 @@ WindowKind windowKind(const ChoiceEntry& window, std::optional<Tracer> nuclide) 
     return holdsPhotopeak(*nuclide, lower, upper) ? WindowKind::Photopeak : WindowKind::Scatter;
 }
 
-std::string choiceListing(const ObjectOutline& outline, std::optional<Tracer> nuclide, const SourceChoice& choice) {
+std::string choiceListing(const Acquisition& acquisition, std::optional<Tracer> nuclide, const SourceChoice& choice) {
     std::string text;
-    const auto list = [&](const std::vector<ChoiceEntry>& entries, int chosen, const char* what, const char* unit,
+    const auto list = [&](const ChoiceList& entries, int chosen, const char* what, const char* unit,
                           const char* option, bool windows) {
         if (entries.size() < 2) return;
         text.append(what).append("s: ").append(std::to_string(entries.size()));
@@ -57,8 +52,8 @@ std::string choiceListing(const ObjectOutline& outline, std::optional<Tracer> nu
             text.append("  ").append(what).append(" ").append(std::to_string(e.number)).append(":");
             // The object's texts as every report shows names: no byte of
             // them can reach a terminal as a control.
-            if (!e.name.empty()) text.append(" ").append(printableName(e.name));
-            if (!e.lower.empty() || !e.upper.empty())
+            if (e.name[0] != '\0') text.append(" ").append(printableName(e.name));
+            if (e.lower[0] != '\0' || e.upper[0] != '\0')
                 text.append(" ").append(printableName(e.lower)).append("-").append(printableName(e.upper)).append(" ").append(unit);
             const WindowKind kind = windows ? windowKind(e, nuclide) : WindowKind::Unknown;
             if (kind == WindowKind::Photopeak) text.append(", photopeak of ").append(tracerName(*nuclide));
@@ -67,8 +62,8 @@ std::string choiceListing(const ObjectOutline& outline, std::optional<Tracer> nu
             text.append("\n");
         }
     };
-    list(outline.energyWindows, choice.energyWindow, "energy window", "keV", "--energy-window", true);
-    list(outline.rrIntervals, choice.rrInterval, "R-R interval", "ms", "--rr-interval", false);
+    list(acquisition.energyWindows, choice.energyWindow, "energy window", "keV", "--energy-window", true);
+    list(acquisition.rrIntervals, choice.rrInterval, "R-R interval", "ms", "--rr-interval", false);
     return text;
 }
 

@@ -60,13 +60,6 @@ bool optionValue(const std::vector<std::string>& args, std::size_t& i, std::stri
 // args[i]: 0 when taken, 2 after a usage error, -1 when args[i] is not one.
 int takeExportOption(const char* command, const std::vector<std::string>& args, std::size_t& i, NmOptions& options);
 
-// What an NM object knows for the quality control besides its frames: its
-// detectors, the beats its gating accepted and rejected, its series, and
-// energy window `window` (0: the object's one window, when it has one):
-// its name and range, and whether it is a scatter window (no photopeak of
-// the coded nuclide in its range).
-qc::Facts qcFactsOf(DcmItem& data, int window = 0);
-
 // Loads the projection source at `path` as the camera stored it, with the
 // digest of its bytes in options.sourceDigest.
 Status loadSource(const char* path, StudyFacts& facts, CameraFrames& frames, NmOptions& options);

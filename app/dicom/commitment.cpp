@@ -14,6 +14,7 @@
 #include <new>
 
 #include "app/dicom/received_object.h"
+#include "dicom/nm_attributes.h"
 #include "reader/dicom/nesting.h"
 
 namespace trevik::dicom {
@@ -95,8 +96,8 @@ bool ownUids(int fd, std::string& classUid, std::string& instanceUid) {
             .bad())
         return false;
     OFString cls, instance;
-    if (file.getDataset()->findAndGetOFStringArray(DCM_SOPClassUID, cls).bad() ||
-        file.getDataset()->findAndGetOFStringArray(DCM_SOPInstanceUID, instance).bad())
+    if (file.getDataset()->findAndGetOFStringArray(tagOf(Nm::SopClassUid), cls).bad() ||
+        file.getDataset()->findAndGetOFStringArray(tagOf(Nm::SopInstanceUid), instance).bad())
         return false;
     classUid = trimmedUid(cls.c_str());
     instanceUid = trimmedUid(instance.c_str());

@@ -23,7 +23,7 @@
 #include "app/dicom/choice_files.h"
 #include "app/dicom/command.h"
 #include "reader/dicom/dicom_source.h"
-#include "reader/dicom/object_outline.h"
+#include "reader/dicom/object_read.h"
 #include "study/frame_sink.h"
 #include "writer/gsd/gsd_format.h"
 #include "writer/output_file.h"
@@ -65,20 +65,6 @@ bool takeAllOption(const std::vector<std::string>& args, std::size_t& i, AllChoi
     return false;
 }
 
-// The DICOM reader with the chosen window and interval named in the comment
-// (choiceLabel), so that every way of taking one out of several writes the
-// same file.
-Status loadLabelled(const char* path, StudyFacts& study, FrameSink& sink, const SourceChoice& choice,
-                    const LoadOptions& options) {
-    std::string label;
-    if (choice.energyWindow != 0 || choice.rrInterval != 0) {
-        ObjectOutline outline;
-        if (outlineFile(path, outline).ok()) label = choiceLabel(outline, choice);
-    }
-    LabelSink labelled(study, sink, std::move(label));
-    return loadDicomStudy(path, study, labelled, choice, options);
-}
-
 // `output` with `suffix` before the extension of its last component
 // ("a/s.gsd" and "-ew2" give "a/s-ew2.gsd"), or after a name without one.
 std::string suffixed(const std::string& output, const std::string& suffix) {
@@ -88,12 +74,14 @@ std::string suffixed(const std::string& output, const std::string& suffix) {
     return output.substr(0, dot) + suffix + output.substr(dot);
 }
 
-// One conversion of `source` to `output` taking `choice`, in a study of its own.
-Status convertOne(const std::string& source, const std::string& output, const SourceChoice& choice) {
+// One conversion of `source` to `output` taking `choice`, in a study of
+// its own; a DICOM source read by `reader`.
+Status convertOne(const std::string& source, const std::string& output, const SourceChoice& choice,
+                  const DicomReader& reader = loadDicomStudy) {
     std::unique_ptr<Study> study(new Study());
     PathBuffer input{}, out{};
     Conversion conversion(*study, input, out);
-    conversion.readDicomWith(loadLabelled, choice);
+    conversion.readDicomWith(reader, choice);
     return conversion.convert(source, output);
 }
 
@@ -123,13 +111,14 @@ bool holdsGsdFile(const std::string& name) {
 // source, a link, a folder, any other file) ends the run before anything
 // is written (1, naming it).
 Status planAll(const std::string& source, const std::string& output, const SourceChoice& choice,
-               const AllChoices& all, std::vector<Job>& jobs, std::string& failedName) {
-    ObjectOutline outline;
+               const AllChoices& all, HeldObject& held, std::vector<Job>& jobs, std::string& failedName) {
     failedName = source;
     if (isDicomFile(source.c_str()))
-        if (Status s = outlineFile(source.c_str(), outline); !s.ok()) return s;
-    const std::vector<int> windows = all.windows ? choiceNumbers(outline.energyWindows) : std::vector<int>{choice.energyWindow};
-    const std::vector<int> intervals = all.intervals ? choiceNumbers(outline.rrIntervals) : std::vector<int>{choice.rrInterval};
+        if (Status s = held.read(source.c_str()); !s.ok()) return s;
+    const Acquisition none{};
+    const Acquisition& a = held.object() ? held.object()->facts.acquisition : none;
+    const std::vector<int> windows = all.windows ? choiceNumbers(a.energyWindows) : std::vector<int>{choice.energyWindow};
+    const std::vector<int> intervals = all.intervals ? choiceNumbers(a.rrIntervals) : std::vector<int>{choice.rrInterval};
     for (const int w : windows)
         for (const int r : intervals) {
             jobs.push_back({suffixed(output, choiceSuffix({w, r}, all.windows, all.intervals)), {w, r}});
@@ -205,9 +194,14 @@ int importCommand(const std::vector<std::string>& args) {
         // conversion ends the run, the files written before it stay whole.
         std::vector<Job> jobs;
         std::string failed;
-        if (Status s = planAll(source, output, choice, all, jobs, failed); !s.ok()) return report(s, failed);
+        const std::unique_ptr<HeldObject> held(new HeldObject());
+        if (Status s = planAll(source, output, choice, all, *held, jobs, failed); !s.ok()) return report(s, failed);
+        const DicomReader reader = [&held](const char* path, StudyFacts& facts, FrameSink& sink,
+                                           const SourceChoice& taken, const LoadOptions& options) {
+            return held->load(path, facts, sink, taken, options);
+        };
         for (const Job& job : jobs)
-            if (Status s = convertOne(source, job.output, job.choice); !s.ok()) return report(s, job.output);
+            if (Status s = convertOne(source, job.output, job.choice, reader); !s.ok()) return report(s, job.output);
         return 0;
     } catch (const std::bad_alloc&) {
         return report(statusOf(Reason::NoMemory), output);

@@ -22,15 +22,11 @@
 #include "app/conversion/conversion.h"
 #include "app/dicom/choice_files.h"
 #include "app/dicom/command.h"
-#include "app/dicom/receive_plan.h"
 #include "app/inspect/qc_pictures.h"
 #include "app/inspect/qc_report.h"
 #include "reader/dicom/charset.h"
 #include "reader/dicom/dicom_source.h"
 #include "reader/dicom/nesting.h"
-#include "reader/dicom/object_outline.h"
-#include "study/names.h"
-#include "study/tracer.h"
 #include "study/store_sink.h"
 
 namespace trevik::dicom {
@@ -260,14 +256,12 @@ bool inspectObject(const InspectRequest& request, inspect::Inspection& ins) {
                     text += "warning: " + warning + "\n";
                     ++v.warnings;
                 }
-                facts = qcFactsOf(*file.getDataset(), request.choice.energyWindow);
-                ObjectOutline outline;
-                if (outlineDataset(*file.getDataset(), outline).ok())
-                    text.insert(listingAt, choiceListing(outline, codedNuclide(*file.getDataset()), request.choice));
             } else {
                 text += "attributes: the file cannot be parsed whole\n";
             }
         }
+        facts = qc::factsOf(study->acquisition, request.choice.energyWindow);
+        text.insert(listingAt, choiceListing(study->acquisition, codedNuclide(study->acquisition), request.choice));
         reportQcOf(*study, store, status, facts, ins);
         std::string lines;
         written = drawPictures(request, ins, lines);
@@ -288,67 +282,7 @@ bool inspectObject(const InspectRequest& request, inspect::Inspection& ins) {
     return written;
 }
 
-// The energy window's name and range, and whether the coded nuclide has no
-// photopeak in it (a scatter window).
-void describeWindow(DcmItem& data, int window, qc::Facts& facts) {
-    ObjectOutline outline;
-    if (!outlineDataset(data, outline).ok()) return;
-    const auto& windows = outline.energyWindows;
-    const auto chosen = std::find_if(windows.begin(), windows.end(), [&](const ChoiceEntry& e) {
-        return window != 0 ? e.number == window : windows.size() == 1;
-    });
-    if (chosen == windows.end()) return;
-    facts.window = romanisedAscii(entryText(*chosen, "keV"));
-    facts.window.erase(std::unique(facts.window.begin(), facts.window.end(), [](char a, char b) { return a == ' ' && b == ' '; }),
-                       facts.window.end());
-    double lower = 0, upper = 0;
-    const auto number = [](const std::string& text, double& value) {
-        char* end = nullptr;
-        value = std::strtod(text.c_str(), &end);
-        return !text.empty() && end != text.c_str();
-    };
-    if (const std::optional<Tracer> nuclide = codedNuclide(data);
-        nuclide && number(chosen->lower, lower) && number(chosen->upper, upper))
-        facts.scatter = !holdsPhotopeak(*nuclide, lower, upper);
-}
-
 }  // namespace
-
-// What the object knows besides its frames: the detectors (the largest
-// number of the Detector Vector; the load places each division's views
-// detector after detector), and the beats the gating accepted and rejected:
-// Intervals Acquired and Intervals Rejected in the Gated Information
-// Sequence's Data Information Sequence, or at the top level where a camera
-// writes them there.
-qc::Facts qcFactsOf(DcmItem& data, int window) {
-    qc::Facts facts;
-    OFString number, description;
-    data.findAndGetOFString(DCM_SeriesNumber, number);
-    data.findAndGetOFString(DCM_SeriesDescription, description);
-    facts.series = romanisedAscii(std::string(number.c_str()) + (description.empty() ? "" : " ") + description.c_str());
-    describeWindow(data, window, facts);
-    const Uint16* detectors = nullptr;
-    unsigned long count = 0;
-    if (data.findAndGetUint16Array(tagOf(Nm::DetectorVector), detectors, &count).good() && detectors && count > 0)
-        facts.detectors = *std::max_element(detectors, detectors + count);
-    std::vector<DcmItem*> holders;
-    DcmItem* gate = nullptr;
-    DcmItem* info = nullptr;
-    if (data.findAndGetSequenceItem(DCM_GatedInformationSequence, gate, 0).good() && gate &&
-        gate->findAndGetSequenceItem(DCM_DataInformationSequence, info, 0).good() && info)
-        holders.push_back(info);
-    holders.push_back(&data);
-    for (DcmItem* holder : holders) {
-        long acquired = -1, rejected = -1;
-        if (integerOf(*holder, Nm::IntervalsAcquired, acquired) && integerOf(*holder, Nm::IntervalsRejected, rejected) &&
-            acquired >= 0 && rejected >= 0) {
-            facts.acceptedBeats = acquired;
-            facts.rejectedBeats = rejected;
-            break;
-        }
-    }
-    return facts;
-}
 
 int inspectCommand(const std::vector<std::string>& args) {
     // The reason is said once, in the converter's words: DCMTK's own log

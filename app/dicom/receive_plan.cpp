@@ -1,16 +1,10 @@
 #include "app/dicom/receive_plan.h"
 
-#include <dcmtk/config/osconfig.h>
-#include <dcmtk/dcmdata/dcdeftag.h>
-#include <dcmtk/dcmdata/dcitem.h>
-
-#include <set>
 #include <sstream>
 
 #include "app/dicom/choice_files.h"
-#include "app/dicom/command.h"
 #include "app/inspect/qc_report.h"
-#include "dicom/nuclide.h"
+#include "study/qc.h"
 
 namespace trevik::dicom {
 
@@ -19,7 +13,7 @@ namespace {
 // The windows to write of several: those that hold a photopeak of
 // `nuclide` (and those whose range cannot be read); all of them without a
 // nuclide or when none holds one.
-std::vector<int> photopeakWindows(const std::vector<ChoiceEntry>& windows, std::optional<Tracer> nuclide) {
+std::vector<int> photopeakWindows(const ChoiceList& windows, std::optional<Tracer> nuclide) {
     std::vector<int> taken;
     if (nuclide)
         for (const ChoiceEntry& w : windows)
@@ -29,48 +23,34 @@ std::vector<int> photopeakWindows(const std::vector<ChoiceEntry>& windows, std::
 
 }  // namespace
 
-std::vector<PlannedGsd> planReceived(const ObjectOutline& outline, const ChoiceFor& chosen,
+std::vector<PlannedGsd> planReceived(const Acquisition& acquisition, const ChoiceFor& chosen,
                                      std::optional<Tracer> nuclide) {
-    const bool severalWindows = outline.energyWindows.size() > 1;
-    const bool severalIntervals = outline.rrIntervals.size() > 1;
+    const bool severalWindows = acquisition.energyWindows.size() > 1;
+    const bool severalIntervals = acquisition.rrIntervals.size() > 1;
     const bool eachWindow = severalWindows && chosen.energyWindow == 0;
     const bool eachInterval = severalIntervals && chosen.rrInterval == 0;
     std::vector<int> windows{severalWindows ? chosen.energyWindow : 0};
-    if (eachWindow) windows = photopeakWindows(outline.energyWindows, nuclide);
+    if (eachWindow) windows = photopeakWindows(acquisition.energyWindows, nuclide);
     std::vector<int> intervals{severalIntervals ? chosen.rrInterval : 0};
-    if (eachInterval) intervals = choiceNumbers(outline.rrIntervals);
+    if (eachInterval) intervals = choiceNumbers(acquisition.rrIntervals);
     std::vector<PlannedGsd> planned;
     for (const int w : windows)
         for (const int r : intervals) {
             const SourceChoice choice{w, r};
-            planned.push_back({choiceSuffix(choice, eachWindow, eachInterval), choice,
-                               w != 0 || r != 0 ? choiceLabel(outline, choice) : std::string()});
+            planned.push_back({choiceSuffix(choice, eachWindow, eachInterval), choice});
         }
     return planned;
 }
 
-std::optional<Tracer> codedNuclide(DcmItem& dataset) {
-    std::set<Tracer> named;
-    DcmItem* drug = nullptr;
-    for (unsigned long i = 0; dataset.findAndGetSequenceItem(DCM_RadiopharmaceuticalInformationSequence, drug,
-                                                             static_cast<int>(i)).good() && drug;
-         ++i) {
-        DcmItem* code = nullptr;
-        for (unsigned long j = 0;
-             drug->findAndGetSequenceItem(DCM_RadionuclideCodeSequence, code, static_cast<int>(j)).good() && code; ++j) {
-            OFString value;
-            if (code->findAndGetOFString(DCM_CodeValue, value).good())
-                if (const NuclideCode* nuclide = nuclideOfCode(value.c_str())) named.insert(nuclide->tracer);
-        }
-    }
-    if (named.size() != 1) return std::nullopt;
-    return *named.begin();
+std::optional<Tracer> codedNuclide(const Acquisition& acquisition) {
+    if (acquisition.nuclideCount != 1) return std::nullopt;
+    return acquisition.nuclides[0];
 }
 
-void checkReceived(const Study& study, DcmItem& dataset, int window, inspect::Inspection& ins, std::string& words) {
+void checkReceived(const Study& study, int window, inspect::Inspection& ins, std::string& words) {
     const int divisions = study.record.division > 0 ? study.record.division : 1;
     inspect::Text t;
-    qc::Facts facts = qcFactsOf(dataset, window);
+    qc::Facts facts = qc::factsOf(study.acquisition, window);
     qc::describe(facts, study.record);
     inspect::reportQc(t, {divisions, study.record.frames, [&study](int d, int v) { return study.store.frame(d, v); }},
                       ins, facts);

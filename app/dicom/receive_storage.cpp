@@ -23,7 +23,7 @@
 #include "app/dicom/received_object.h"
 #include "app/inspect/qc_pictures.h"
 #include "reader/dicom/nesting.h"
-#include "reader/dicom/object_outline.h"
+#include "reader/dicom/object_read.h"
 #include "writer/dicom/nm_object.h"
 #include "writer/gsd/gsd_writer.h"
 
@@ -84,11 +84,13 @@ Outcome failure(Uint16 status, const std::string& comment, const std::string& do
 Status writeStudies(ReceiveNode& node, DcmDataset& dataset, InstanceFiles& files, const std::string& calling,
                     std::string& written, bool& cannotWrite) {
     const ReceiveSettings& settings = node.settings();
-    ObjectOutline outline;
-    if (Status s = outlineDataset(dataset, outline); !s.ok()) return s;
-    for (const PlannedGsd& planned : planReceived(outline, choiceFor(settings, calling), codedNuclide(dataset))) {
+    // The object is read once; each window is converted from that read.
+    const std::unique_ptr<ObjectRead> read(new ObjectRead());
+    if (Status s = readObject(dataset, *read); !s.ok()) return s;
+    const Acquisition& acquisition = read->facts.acquisition;
+    for (const PlannedGsd& planned : planReceived(acquisition, choiceFor(settings, calling), codedNuclide(acquisition))) {
         std::unique_ptr<Study> study(new Study());
-        if (Status s = convertReceived(dataset, *study, planned.choice, planned.label); !s.ok()) return s;
+        if (Status s = convertReceived(dataset, *read, *study, planned.choice); !s.ok()) return s;
         const std::string gsd = planned.suffix + ".gsd";
         {
             NewFile file(node.folders().inbox(), "writing");
@@ -105,7 +107,7 @@ Status writeStudies(ReceiveNode& node, DcmDataset& dataset, InstanceFiles& files
         inspect::Inspection ins;
         ins.path = files.name() + gsd;
         std::string words;
-        checkReceived(*study, dataset, planned.choice.energyWindow, ins, words);
+        checkReceived(*study, planned.choice.energyWindow, ins, words);
         if (settings.qc) node.log("qc " + files.name() + gsd + ": " + words);
         if (!settings.qcPictures) continue;
         const std::string png = planned.suffix + ".qc.png";
@@ -139,6 +141,7 @@ Outcome storeObject(ReceiveNode& node, NewFile& received, const std::string& ins
         if (!nesting.ok()) refusal = statusWords(nesting);
         DcmFileFormat file;
         if (refusal.empty()) {
+            noteRead(ReadStep::Parse);
             const OFCondition loaded = file.loadFile(received.path().c_str());
             if (loaded == EC_MemoryExhausted)
                 refusal = kNoMemoryWords;

@@ -2,7 +2,6 @@
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdatset.h>
-#include <dcmtk/dcmdata/dcdeftag.h>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -17,8 +16,7 @@
 #include <cstring>
 
 #include "app/conversion/conversion.h"
-#include "app/dicom/choice_files.h"
-#include "reader/dicom/dicom_source.h"
+#include "dicom/nm_attributes.h"
 #include "dicom/uid.h"
 
 namespace trevik::dicom {
@@ -51,7 +49,8 @@ bool takeNumbered(const std::string& text, std::size_t& at, const char* part) {
     return true;
 }
 
-std::string nameValue(DcmDataset& dataset, const DcmTagKey& tag) {
+std::string nameValue(DcmDataset& dataset, Nm id) {
+    const DcmTagKey& tag = tagOf(id);
     OFString value;
     // The whole value, all its components, as the bytes were received.
     if (dataset.findAndGetOFStringArray(tag, value).bad() || value.empty()) return "unknown";
@@ -72,22 +71,21 @@ std::string nameValue(DcmDataset& dataset, const DcmTagKey& tag) {
 
 std::string receivedBaseName(DcmDataset& dataset) {
     std::string base;
-    for (const DcmTagKey& tag : {DCM_PatientID, DCM_StudyDate, DCM_StudyTime, DCM_SeriesNumber}) {
+    for (const Nm id : {Nm::PatientId, Nm::StudyDate, Nm::StudyTime, Nm::SeriesNumber}) {
         if (!base.empty()) base.push_back('_');
-        base.append(nameValue(dataset, tag));
+        base.append(nameValue(dataset, id));
     }
     if (base[0] == '.') base[0] = '_';
     return base;
 }
 
-Status convertReceived(DcmDataset& dataset, Study& study, const SourceChoice& choice, const std::string& label) {
+Status convertReceived(DcmDataset& dataset, ObjectRead& read, Study& study, const SourceChoice& choice) {
     PathBuffer input{}, output{};
     Conversion conversion(study, input, output);
     conversion.readDicomWith(nullptr, choice);
-    return conversion.loadHeld([&dataset, &label](StudyFacts& into, FrameSink& sink, const SourceChoice& taken,
-                                                  const LoadOptions& options) {
-        LabelSink labelled(into, sink, label);
-        return loadDicomDataset(dataset, into, labelled, taken, options);
+    return conversion.loadHeld([&dataset, &read](StudyFacts& into, FrameSink& sink, const SourceChoice& taken,
+                                                 const LoadOptions& options) {
+        return loadRead(dataset, read, into, sink, taken, options);
     });
 }
 

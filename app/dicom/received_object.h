@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/dicom/set_folders.h"
-#include "reader/dicom/dicom_source.h"
+#include "reader/dicom/object_read.h"
 #include "study/status.h"
 #include "study/study.h"
 
@@ -21,15 +21,14 @@ namespace trevik::dicom {
 // seen), each value cut to 64 bytes.
 std::string receivedBaseName(DcmDataset& dataset);
 
-// Converts the object through the conversion flow that `trevik-dicom
-// import` converts a file through: the data set held here is handed to the
-// flow with the DICOM source's reader of data sets, taking `choice`'s
-// energy window and R-R interval, with `label` in the comment where the
-// object gives none (as import names a window taken out of several); every
-// fact of the study from this object alone, the frames into the study's
-// frame store.
-Status convertReceived(DcmDataset& dataset, Study& study, const SourceChoice& choice = {},
-                       const std::string& label = {});
+// Converts the object read once into `read` (object_read.h) through the
+// conversion flow that `trevik-dicom import` converts a file through: the
+// data set held here is handed to the flow with that read bound to it,
+// taking `choice`'s energy window and R-R interval (named in the comment
+// where the object gives none, as import names a window taken out of
+// several); every fact of the study from this object alone, the frames
+// into the study's frame store.
+Status convertReceived(DcmDataset& dataset, ObjectRead& read, Study& study, const SourceChoice& choice = {});
 
 // The files made from one received instance, named together
 // BASE-DIGEST followed by each file's own suffix (".gsd", "-ew2.gsd",

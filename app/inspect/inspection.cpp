@@ -45,10 +45,26 @@ private:
     Study* study_ = nullptr;
 };
 
-// Opens the file for reading without blocking on a FIFO; `size` is its
-// length in bytes (-1 when unknown).
-StreamHandle openForReading(const std::string& path, std::int64_t& size) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+// A descriptor of the file open once for the whole inspection, without
+// blocking on a FIFO; closed at the end.
+class OpenFile {
+public:
+    explicit OpenFile(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)) {}
+    ~OpenFile() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    int fd() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// The open file read again from its start, through a descriptor of its own;
+// `size` is its length in bytes (-1 when unknown).
+StreamHandle readAgain(int open, std::int64_t& size) {
+    const int fd = open >= 0 ? ::fcntl(open, F_DUPFD_CLOEXEC, 0) : -1;
     if (fd < 0) return nullptr;
     const off_t end = ::lseek(fd, 0, SEEK_END);
     size = end;
@@ -191,7 +207,11 @@ Inspection inspectFile(const std::string& path, bool drawMontage, const HandOn& 
         return std::move(ins);
     };
 
-    if (dicom::isDicomFile(path.c_str())) {
+    // The file is opened once (a path the converter refuses not at all):
+    // recognised, loaded, and read again as a .gsd through that descriptor.
+    PathBuffer taken{};
+    const OpenFile file(takePath(taken, path).ok() ? path : std::string());
+    if (file.fd() >= 0 && dicom::isDicomFile(file.fd())) {
         v.kind = FileKind::Dicom;
         reportDicom(t, path, handOn, ins);
         if (drawMontage) ins.noMontage = "no montage of a DICOM file";
@@ -209,7 +229,8 @@ Inspection inspectFile(const std::string& path, bool drawMontage, const HandOn& 
     options.observer = [&listing](const SeenElement& e, const StudyFacts& s) { listing.seen(e, s); };
     options.sourceImage = [&wraps](const SourceImage& image) { wraps.count(image); };
     StoreSink store((*study).store);
-    const Status status = conversion.load(path, store, options);
+    const Status status = file.fd() >= 0 ? conversion.load(file.fd(), path, store, options)
+                                         : conversion.load(path, store, options);
     v.code = status.code;
     v.reason = statusWords(status);
 
@@ -236,7 +257,7 @@ Inspection inspectFile(const std::string& path, bool drawMontage, const HandOn& 
     }
 
     std::int64_t size = -1;
-    const StreamHandle stream = openForReading(path, size);
+    const StreamHandle stream = readAgain(file.fd(), size);
     if (!stream) {
         v.unreadable = true;
         t << "kind: unknown: the file cannot be read again\n";

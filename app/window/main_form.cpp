@@ -16,8 +16,12 @@
 #include "app/inspect/qc_report.h"
 #include "app/window/help.h"
 #include "app/window/window_text.h"
-#include "reader/dicom/dicom_source.h"
+#include "reader/dicom/part10.h"
 #include "study/rules.h"
+
+#ifdef TREVIK_WINDOW_DICOM
+#include "reader/dicom/dicom_source.h"
+#endif
 
 namespace trevik::window {
 

@@ -223,6 +223,10 @@
         <source>lossy JPEG 2000 pixel data: a tile uses the irreversible 9-7 wavelet or quantisation: the counts are no longer the camera&apos;s</source>
         <translation>非可逆の JPEG 2000 画素データです: タイルが非可逆 9-7 ウェーブレットか量子化を使っています: カウントはもうカメラのものではありません</translation>
     </message>
+    <message>
+        <source>more than 64 energy windows or more than 64 R-R intervals</source>
+        <translation>エネルギーウィンドウまたは R-R 間隔が 64 を超えています</translation>
+    </message>
 </context>
 <context>
     <name>trevik::window::Dialogs</name>

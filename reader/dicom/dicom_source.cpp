@@ -11,14 +11,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <vector>
 
 #include "reader/dicom/frame_plan.h"
 #include "reader/dicom/nesting.h"
-#include "reader/dicom/object_facts.h"
+#include "reader/dicom/object_read.h"
 #include "reader/dicom/part10.h"
 #include "reader/dicom/pixels.h"
 #include "study/rules.h"
@@ -52,39 +55,54 @@ Status deliver(const StoredFrames& stored, const SampleForm& form, int side, con
     return {};
 }
 
-Status loadObject(DcmDataset& data, E_TransferSyntax xfer, StudyFacts& study, FrameSink& sink, const SourceChoice& choice,
-                  const LoadOptions& options) {
+// The facts the object gives, over those of `study` (its height, weight and
+// comment, which an NM object does not hold, stay).
+void takeFacts(const StudyFacts& read, StudyFacts& study) {
+    const StudyRecord& from = read.record;
+    StudyRecord& r = study.record;
+    const float height = r.height, weight = r.weight;
+    char comment[sizeof r.comment];
+    std::memcpy(comment, r.comment, sizeof comment);
+    r = from;
+    r.height = height;
+    r.weight = weight;
+    std::memcpy(r.comment, comment, sizeof comment);
+    study.geometry = read.geometry;
+    study.flags = {};
+    study.acquisition = read.acquisition;
+}
+
+// The pixel data of the object, read (and decoded) at the first load and
+// kept for the others; `ends` says where a load stands when the data does
+// not hold a frame it takes.
+Status readPixels(DcmDataset& data, ObjectRead& read, const std::vector<int>& taken, const Status& ends) {
+    if (!read.pixelsRead) {
+        noteRead(ReadStep::Pixels);
+        read.pixelsRead = true;
+        read.pixelStatus = storedFrames(data, read.xfer, read.form, read.facts.geometry.rows, read.vectors.frames,
+                                        read.stored);
+    }
+    if (!read.pixelStatus.ok()) return read.pixelStatus;
+    return framesHeld(read.stored, read.facts.geometry.rows, read.form.bitsAllocated, taken, ends);
+}
+
+}  // namespace
+
+Status loadRead(DcmDataset& data, ObjectRead& read, StudyFacts& study, FrameSink& sink, const SourceChoice& choice,
+                const LoadOptions& options) {
     registerDecoders();
     Status out;
+    out.where = read.where;
     Where& w = out.where;
-    StudyRecord& r = study.record;
-    study.flags.reverseFrames = false;
-    study.flags.reducedMatrix = false;
-
-    bool gated = false;
-    if (Status s = readKind(data, gated); !s.ok()) return s;
-    SampleForm form{};
-    if (Status s = readSampleForm(data, form); !s.ok()) return s;
-
-    // The matrix.
-    long rows = 0, columns = 0;
-    integerOf(data, Nm::Rows, rows);
-    integerOf(data, Nm::Columns, columns);
-    w.rows = static_cast<int>(rows);
-    w.columns = static_cast<int>(columns);
-    w.sampleBits = form.bitsAllocated;
-    study.geometry.rows = static_cast<std::int16_t>(rows);
-    study.geometry.columns = static_cast<std::int16_t>(columns);
-    if (!convertibleMatrix(static_cast<int>(rows), static_cast<int>(columns))) {
-        out.code = kNotSupported;
-        out.reason = Reason::Geometry;
-        return out;
-    }
-    const int side = static_cast<int>(rows);
-
+    // The object's facts first: a load refused for its choice still leaves
+    // what the object says (for the inspection's quality control).
+    takeFacts(read.facts, study);
     FramePlan plan;
-    if (Status s = planFrames(data, gated, choice, plan); !s.ok()) return s;
-    readFacts(data, gated ? plan.slots : 0, r, study.geometry);
+    if (Status s = planFrames(read.vectors, read.gated, choice, plan); !s.ok()) return s;
+    StudyRecord& r = study.record;
+    // More time slots than a division count holds is more than the store's
+    // 16 (framesRefusal).
+    r.division = static_cast<std::int16_t>(read.gated ? std::min(plan.timeSlots, 32767) : 0);
     w.hr = r.hr;
     w.division = r.division;
     w.imageCount = static_cast<std::int32_t>(plan.taken.size());
@@ -92,28 +110,23 @@ Status loadObject(DcmDataset& data, E_TransferSyntax xfer, StudyFacts& study, Fr
     // Every (detector, time slot, view) exactly once.
     r.frames = static_cast<std::int32_t>(plan.detectors) * plan.views;
     w.frames = r.frames;
-    if (r.frames > FrameStore::kSlots || plan.slots > 0xFFFF || !framesFitStore(r)) {
-        out.code = kNotSupported;
-        out.reason = Reason::StoreFull;
+    if (Reason refused = framesRefusal(r); refused != Reason::Done) {
+        out.code = codeOf(refused);
+        out.reason = refused;
         return out;
     }
-    const int passes = plan.slots;
-    w.passes = passes;
+    w.passes = plan.timeSlots;
     std::vector<int> place;
-    if (Status s = placeFrames(plan, r.frames, place); !s.ok()) return s;
-
-    StoredFrames stored;
-    if (Status s = storedFrames(data, xfer, form, side, plan.frames, plan.taken, out, stored); !s.ok()) return s;
-    const FrameLayout layout = settleFacts(study, options.form);
+    if (Status s = placeFrames(read.vectors, read.gated, plan, r.frames, place); !s.ok()) return s;
+    if (Status s = readPixels(data, read, plan.taken, out); !s.ok()) return s;
+    const FrameLayout layout = settleFacts(study, options.form, choice);
     if (Status s = sink.begin(study, layout); !s.ok()) return s;
-    if (Status s = deliver(stored, form, side, place, layout, sink, options); !s.ok()) return s;
-
+    if (Status s = deliver(read.stored, read.form, read.facts.geometry.rows, place, layout, sink, options); !s.ok())
+        return s;
     out.code = kOk;
     out.reason = Reason::Done;
     return out;
 }
-
-}  // namespace
 
 std::vector<const NmAttribute*> attributesUsed() {
     std::vector<const NmAttribute*> used;
@@ -125,14 +138,15 @@ std::vector<const NmAttribute*> attributesUsed() {
 Status loadDicomDataset(DcmDataset& dataset, StudyFacts& study, FrameSink& sink, const SourceChoice& choice,
                         const LoadOptions& options) {
     try {
-        return loadObject(dataset, dataset.getOriginalXfer(), study, sink, choice, options);
+        const std::unique_ptr<ObjectRead> read(new ObjectRead());
+        if (Status s = readObject(dataset, *read); !s.ok()) return s;
+        return loadRead(dataset, *read, study, sink, choice, options);
     } catch (const std::bad_alloc&) {
         return statusOf(Reason::NoMemory);
     }
 }
 
-Status loadDicomStudy(const char* path, StudyFacts& study, FrameSink& sink, const SourceChoice& choice,
-                      const LoadOptions& options) {
+Status parseDicomFile(const char* path, DcmFileFormat& file) {
     try {
         errno = 0;
         const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -146,7 +160,7 @@ Status loadDicomStudy(const char* path, StudyFacts& study, FrameSink& sink, cons
         // DCMTK's parser recurses into sequences: too deep a nesting is
         // refused before it reads anything.
         if (Status s = checkNestingOfFile(path); !s.ok()) return s;
-        DcmFileFormat file;
+        noteRead(ReadStep::Parse);
         const OFCondition loaded = file.loadFile(path, EXS_Unknown, EGL_noChange, DCM_MaxReadLength, ERM_fileOnly);
         if (loaded == EC_MemoryExhausted) return statusOf(Reason::NoMemory);
         if (loaded.bad()) {
@@ -157,7 +171,55 @@ Status loadDicomStudy(const char* path, StudyFacts& study, FrameSink& sink, cons
                 return statusOf(Reason::DicomFileEnds);
             return statusOf(Reason::DicomUnparsable);
         }
-        return loadObject(*file.getDataset(), file.getDataset()->getOriginalXfer(), study, sink, choice, options);
+        return {};
+    } catch (const std::bad_alloc&) {
+        return statusOf(Reason::NoMemory);
+    }
+}
+
+HeldObject::HeldObject() = default;
+HeldObject::~HeldObject() = default;
+
+Status HeldObject::read(const char* path) {
+    try {
+        file_ = std::make_unique<DcmFileFormat>();
+        if (Status s = parseDicomFile(path, *file_); !s.ok()) {
+            file_.reset();
+            return s;
+        }
+        read_ = std::make_unique<ObjectRead>();
+        readStatus_ = readObject(*file_->getDataset(), *read_);
+        return {};
+    } catch (const std::bad_alloc&) {
+        file_.reset();
+        return statusOf(Reason::NoMemory);
+    }
+}
+
+const ObjectRead* HeldObject::object() const { return file_ && read_ && readStatus_.ok() ? read_.get() : nullptr; }
+
+Status HeldObject::load(const char* path, StudyFacts& study, FrameSink& sink, const SourceChoice& choice,
+                        const LoadOptions& options) {
+    if (!file_ || !read_) return loadDicomStudy(path, study, sink, choice, options);
+    if (!readStatus_.ok()) return readStatus_;
+    try {
+        return loadRead(*file_->getDataset(), *read_, study, sink, choice, options);
+    } catch (const std::bad_alloc&) {
+        return statusOf(Reason::NoMemory);
+    }
+}
+
+void HeldObject::release() {
+    read_.reset();
+    file_.reset();
+}
+
+Status loadDicomStudy(const char* path, StudyFacts& study, FrameSink& sink, const SourceChoice& choice,
+                      const LoadOptions& options) {
+    try {
+        DcmFileFormat file;
+        if (Status s = parseDicomFile(path, file); !s.ok()) return s;
+        return loadDicomDataset(*file.getDataset(), study, sink, choice, options);
     } catch (const std::bad_alloc&) {
         return statusOf(Reason::NoMemory);
     }

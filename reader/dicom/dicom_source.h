@@ -7,13 +7,14 @@
 #include <vector>
 
 #include "dicom/nm_attributes.h"
-#include "reader/dicom/source_choice.h"
+#include "study/acquisition.h"
 #include "study/load_options.h"
 #include "study/frame_sink.h"
 #include "study/status.h"
 #include "study/study.h"
 
 class DcmDataset;
+class DcmFileFormat;
 
 namespace trevik::dicom {
 
@@ -31,6 +32,12 @@ std::vector<const NmAttribute*> attributesUsed();
 // the status words.
 Status loadDicomStudy(const char* path, StudyFacts& study, FrameSink& sink, const SourceChoice& choice,
                       const LoadOptions& options = {});
+
+// Parses the DICOM file at `path` whole into `file`, refused as
+// loadDicomStudy refuses it (1 cannot open, 2 no DICOM file or nested too
+// deep, 4 ends early, 8 memory): the one parse of a file that is then read
+// once (object_read.h) for each of its energy windows.
+Status parseDicomFile(const char* path, DcmFileFormat& file);
 
 // The same from a data set already in memory (an object received over the
 // network). Compressed pixel data is decoded in place: the data set gains

@@ -5,20 +5,13 @@
 #include <algorithm>
 
 #include "dicom/nm_attributes.h"
-#include "reader/dicom/dicom_source.h"
+#include "study/study.h"
 
 namespace trevik::dicom {
 
 namespace {
 
-// One frame vector: a value for every frame, or every frame 1 when the
-// object does not list it.
-struct Vector {
-    bool listed = false;
-    std::vector<Uint16> values;
-};
-
-Status readVector(DcmItem& data, const std::vector<DcmTagKey>& pointer, Nm id, long frames, Vector& out) {
+Status readVector(DcmItem& data, const std::vector<DcmTagKey>& pointer, Nm id, long frames, FrameVector& out) {
     out.values.assign(static_cast<std::size_t>(frames), 1);
     const DcmTagKey& tag = tagOf(id);
     for (const DcmTagKey& listed : pointer) {
@@ -35,13 +28,13 @@ Status readVector(DcmItem& data, const std::vector<DcmTagKey>& pointer, Nm id, l
 }
 
 // Whether a vector takes more than one value, and whether `chosen` is one.
-bool several(const Vector& v) {
+bool several(const FrameVector& v) {
     for (const Uint16 value : v.values)
         if (value != v.values.front()) return true;
     return false;
 }
 
-bool holds(const Vector& v, int chosen) {
+bool holds(const FrameVector& v, int chosen) {
     for (const Uint16 value : v.values)
         if (value == chosen) return true;
     return false;
@@ -58,7 +51,7 @@ std::vector<DcmTagKey> frameIncrementPointer(DcmItem& data) {
     return pointer;
 }
 
-Status checkChoice(bool gated, const SourceChoice& choice, const Vector& windows, const Vector& intervals) {
+Status checkChoice(bool gated, const SourceChoice& choice, const FrameVector& windows, const FrameVector& intervals) {
     if (choice.energyWindow == 0 && several(windows)) return statusOf(Reason::DicomEnergyWindows);
     if (choice.energyWindow != 0 && !holds(windows, choice.energyWindow)) return statusOf(Reason::DicomNoChosenWindow);
     if (gated && choice.rrInterval == 0 && several(intervals)) return statusOf(Reason::DicomRRIntervals);
@@ -69,50 +62,51 @@ Status checkChoice(bool gated, const SourceChoice& choice, const Vector& windows
 
 }  // namespace
 
-Status planFrames(DcmItem& data, bool gated, const SourceChoice& choice, FramePlan& plan) {
+Status readVectors(DcmItem& data, bool gated, FrameVectors& out) {
     // More frames than eight frame stores' worth (several energy windows
     // and R-R intervals of a full study) is no study this converter reads;
     // the bound also keeps the decoding of compressed data within 256 MiB.
     constexpr long kMostFrames = 8 * FrameStore::kSlots;
-    long& frames = plan.frames;
+    long& frames = out.frames;
     if (!integerOf(data, Nm::NumberOfFrames, frames) || frames < 1 || frames > kMostFrames)
         return statusOf(Reason::DicomFrameCount);
     const std::vector<DcmTagKey> pointer = frameIncrementPointer(data);
-    Vector windows, detectors, rotations, intervals, slots, views;
-    for (auto [id, vector] : {std::pair{Nm::EnergyWindowVector, &windows}, {Nm::DetectorVector, &detectors},
-                              {Nm::RotationVector, &rotations}, {Nm::RRIntervalVector, &intervals},
-                              {Nm::TimeSlotVector, &slots}, {Nm::AngularViewVector, &views}})
+    for (auto [id, vector] : {std::pair{Nm::EnergyWindowVector, &out.windows}, {Nm::DetectorVector, &out.detectors},
+                              {Nm::RotationVector, &out.rotations}, {Nm::RRIntervalVector, &out.intervals},
+                              {Nm::TimeSlotVector, &out.timeSlots}, {Nm::AngularViewVector, &out.views}})
         if (Status s = readVector(data, pointer, id, frames, *vector); !s.ok()) return s;
-    if (!views.listed) return statusOf(Reason::DicomNoAngularView);
-    if (gated && !slots.listed) return statusOf(Reason::DicomNoTimeSlot);
-    if (several(rotations)) return statusOf(Reason::DicomRotations);
-    if (Status s = checkChoice(gated, choice, windows, intervals); !s.ok()) return s;
-
-    for (long i = 0; i < frames; ++i) {
-        const auto k = static_cast<std::size_t>(i);
-        if (choice.energyWindow != 0 && windows.values[k] != choice.energyWindow) continue;
-        if (gated && choice.rrInterval != 0 && intervals.values[k] != choice.rrInterval) continue;
-        const int d = detectors.values[k], t = gated ? slots.values[k] : 1, v = views.values[k];
-        if (d < 1 || t < 1 || v < 1) return statusOf(Reason::DicomIndexZero);
-        plan.detectors = std::max(plan.detectors, d);
-        plan.slots = std::max(plan.slots, t);
-        plan.views = std::max(plan.views, v);
-        plan.taken.push_back(static_cast<int>(i));
-    }
-    plan.detector = std::move(detectors.values);
-    plan.view = std::move(views.values);
-    if (gated) plan.slot = std::move(slots.values);
-    else plan.slot.assign(static_cast<std::size_t>(frames), 1);
+    if (!out.views.listed) return statusOf(Reason::DicomNoAngularView);
+    if (gated && !out.timeSlots.listed) return statusOf(Reason::DicomNoTimeSlot);
+    if (several(out.rotations)) return statusOf(Reason::DicomRotations);
     return {};
 }
 
-Status placeFrames(const FramePlan& plan, int framesPerDivision, std::vector<int>& place) {
+Status planFrames(const FrameVectors& v, bool gated, const SourceChoice& choice, FramePlan& plan) {
+    plan = {};
+    if (Status s = checkChoice(gated, choice, v.windows, v.intervals); !s.ok()) return s;
+    for (long i = 0; i < v.frames; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        if (choice.energyWindow != 0 && v.windows.values[k] != choice.energyWindow) continue;
+        if (gated && choice.rrInterval != 0 && v.intervals.values[k] != choice.rrInterval) continue;
+        const int d = v.detectors.values[k], t = gated ? v.timeSlots.values[k] : 1, w = v.views.values[k];
+        if (d < 1 || t < 1 || w < 1) return statusOf(Reason::DicomIndexZero);
+        plan.detectors = std::max(plan.detectors, d);
+        plan.timeSlots = std::max(plan.timeSlots, t);
+        plan.views = std::max(plan.views, w);
+        plan.taken.push_back(static_cast<int>(i));
+    }
+    return {};
+}
+
+Status placeFrames(const FrameVectors& v, bool gated, const FramePlan& plan, int framesPerDivision,
+                   std::vector<int>& place) {
     const auto perDivision = static_cast<std::size_t>(framesPerDivision);
-    place.assign(static_cast<std::size_t>(plan.slots) * perDivision, -1);
+    place.assign(static_cast<std::size_t>(plan.timeSlots) * perDivision, -1);
     for (const int i : plan.taken) {
         const auto k = static_cast<std::size_t>(i);
-        const std::size_t at = (static_cast<std::size_t>(plan.slot[k]) - 1) * perDivision +
-                               (static_cast<std::size_t>(plan.detector[k]) - 1) * plan.views + plan.view[k] - 1;
+        const std::size_t slot = gated ? v.timeSlots.values[k] : 1;
+        const std::size_t at = (slot - 1) * perDivision +
+                               (static_cast<std::size_t>(v.detectors.values[k]) - 1) * plan.views + v.views.values[k] - 1;
         if (place[at] >= 0) return statusOf(Reason::DicomFrameTwice);
         place[at] = i;
     }

@@ -94,7 +94,7 @@ Status readSampleForm(DcmItem& data, SampleForm& form) {
 }
 
 Status storedFrames(DcmDataset& data, E_TransferSyntax xfer, const SampleForm& form, int side, long frames,
-                    const std::vector<int>& taken, Status ends, StoredFrames& out) {
+                    StoredFrames& out) {
     if (Status s = decode(data, xfer, form, side, frames, out.decoded); !s.ok()) return s;
     const void* raw = out.decoded.data();
     std::size_t available = out.decoded.size();
@@ -102,7 +102,25 @@ Status storedFrames(DcmDataset& data, E_TransferSyntax xfer, const SampleForm& f
         if (Status s = uncompressedBytes(data, form, raw, available); !s.ok()) return s;
     const std::size_t sampleBytes = static_cast<std::size_t>(form.bitsAllocated) / 8;
     const std::size_t frameBytes = static_cast<std::size_t>(side) * side * sampleBytes;
-    const std::size_t rowBytes = static_cast<std::size_t>(side) * sampleBytes;
+    // More than the frames (a value is padded to an even length by one
+    // byte at most) is data whose layout the object does not describe.
+    if (available > static_cast<std::size_t>(frames) * frameBytes + 1) {
+        Status longer = statusOf(Reason::DicomPixelDataLonger);
+        longer.where.pixelBytes = static_cast<std::int64_t>(available);
+        longer.where.pixelFrames = static_cast<std::int32_t>(frames);
+        longer.where.frameBytes = static_cast<std::int64_t>(frameBytes);
+        return longer;
+    }
+    out.raw = static_cast<const unsigned char*>(raw);
+    out.frameBytes = frameBytes;
+    out.available = available;
+    return {};
+}
+
+Status framesHeld(const StoredFrames& stored, int side, int sampleBits, const std::vector<int>& taken, Status ends) {
+    const std::size_t frameBytes = stored.frameBytes;
+    const std::size_t rowBytes = static_cast<std::size_t>(side) * (static_cast<std::size_t>(sampleBits) / 8);
+    const std::size_t available = stored.available;
     for (const int i : taken) {
         const std::size_t end = (static_cast<std::size_t>(i) + 1) * frameBytes;
         if (end > available) {
@@ -115,17 +133,6 @@ Status storedFrames(DcmDataset& data, E_TransferSyntax xfer, const SampleForm& f
             return ends;
         }
     }
-    // More than the frames (a value is padded to an even length by one
-    // byte at most) is data whose layout the object does not describe.
-    if (available > static_cast<std::size_t>(frames) * frameBytes + 1) {
-        Status longer = statusOf(Reason::DicomPixelDataLonger);
-        longer.where.pixelBytes = static_cast<std::int64_t>(available);
-        longer.where.pixelFrames = static_cast<std::int32_t>(frames);
-        longer.where.frameBytes = static_cast<std::int64_t>(frameBytes);
-        return longer;
-    }
-    out.raw = static_cast<const unsigned char*>(raw);
-    out.frameBytes = frameBytes;
     return {};
 }
 

@@ -39,19 +39,23 @@ Status readSampleForm(DcmItem& data, SampleForm& form);
 
 // The stored frames, decoded where compressed: `raw` points at frame 0 of
 // `frameBytes` bytes each (within `decoded` when the load decoded them
-// itself). Every frame of `taken` must lie whole within the data, else
-// kEndsEarly (PixelDataEnds) in `ends`, whose where-fields the caller has
-// filled so far; data longer than the object's `frames` (beyond one pad
-// byte) is refused. An object flagged as lossily compressed once is refused
-// in every transfer syntax.
+// itself), `available` bytes in all. Data longer than the object's
+// `frames` (beyond one pad byte) is refused. An object flagged as lossily
+// compressed once is refused in every transfer syntax.
 struct StoredFrames {
     const unsigned char* raw = nullptr;
     std::size_t frameBytes = 0;
+    std::size_t available = 0;
     std::vector<unsigned char> decoded;
     const unsigned char* frame(int index) const { return raw + static_cast<std::size_t>(index) * frameBytes; }
 };
 Status storedFrames(DcmDataset& data, E_TransferSyntax xfer, const SampleForm& form, int side, long frames,
-                    const std::vector<int>& taken, Status ends, StoredFrames& out);
+                    StoredFrames& out);
+
+// Every frame of `taken` must lie whole within the stored data, else
+// kEndsEarly (PixelDataEnds) in `ends`, whose where-fields the caller has
+// filled so far.
+Status framesHeld(const StoredFrames& stored, int side, int sampleBits, const std::vector<int>& taken, Status ends);
 
 // One frame of `side` x `side` stored values at `raw` into `out` in the form asked.
 void convertFrame(const SampleForm& form, const void* raw, int side, const FrameForm& wanted, std::int16_t* out,

@@ -37,8 +37,7 @@ constexpr std::size_t kImageBytes = std::size_t{TREVIK_READ_KIB} << 10;
 // A directory or a stream that cannot seek (a FIFO, a socket) is no source;
 // the descriptor is opened without blocking so a FIFO with no writer cannot
 // hang the load.
-StreamHandle openSource(const char* path) {
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+StreamHandle streamOf(int fd) {
     if (fd < 0) return nullptr;
     struct stat st {};
     const bool usable = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode) && ::lseek(fd, 0, SEEK_CUR) >= 0 &&
@@ -50,6 +49,21 @@ StreamHandle openSource(const char* path) {
     StreamHandle stream(::fdopen(fd, "rb"));
     if (!stream) ::close(fd);
     return stream;
+}
+
+StreamHandle openSource(const char* path) {
+    return streamOf(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+}
+
+// The source open as `fd`, read from its start through a descriptor of its
+// own (the caller's stays open and where it was).
+StreamHandle sourceOf(int fd) {
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own >= 0 && ::lseek(own, 0, SEEK_SET) != 0) {
+        ::close(own);
+        return nullptr;
+    }
+    return streamOf(own);
 }
 
 // The read buffer for a study of `images` images: as many whole images as
@@ -206,11 +220,27 @@ Status loadStudy(const char* path, Study& study) {
     return loadStudy(path, study, store);
 }
 
+namespace {
+
+Status loadStream(StreamHandle stream, StudyFacts& study, FrameSink& sink, const LoadOptions& options);
+
+}  // namespace
+
 Status loadStudy(const char* path, StudyFacts& study, FrameSink& sink, const LoadOptions& options) {
+    errno = 0;
+    return loadStream(openSource(path), study, sink, options);
+}
+
+Status loadStudy(int fd, StudyFacts& study, FrameSink& sink, const LoadOptions& options) {
+    errno = 0;
+    return loadStream(sourceOf(fd), study, sink, options);
+}
+
+namespace {
+
+Status loadStream(StreamHandle stream, StudyFacts& study, FrameSink& sink, const LoadOptions& options) {
     Status out;
     Where& w = out.where;
-    errno = 0;
-    StreamHandle stream = openSource(path);
     if (!stream) {
         w.error = errno;
         // The stream's own buffer is memory too: no memory is 8, as for the
@@ -255,8 +285,7 @@ Status loadStudy(const char* path, StudyFacts& study, FrameSink& sink, const Loa
 
     // Only the two geometries the frame store can hold are accepted.
     const AcquisitionGeometry& g = study.geometry;
-    if (!convertibleMatrix(g.rows, g.columns))
-        return ended(out, Reason::Geometry);
+    if (Reason refused = matrixRefusal(g.rows, g.columns); refused != Reason::Done) return ended(out, refused);
 
     // The header's count is of images; from here on the record holds the
     // frames of one division.
@@ -267,11 +296,12 @@ Status loadStudy(const char* path, StudyFacts& study, FrameSink& sink, const Loa
         r.frames = imageCount / r.division;
     }
     w.frames = r.frames;
-    // Nothing may be stored beyond the frame store.
-    if (!framesFitStore(r)) return ended(out, Reason::StoreFull);
-    // A study without images, or with a negative division count, is none
-    // the converter can hold.
-    if (r.division < 0 || r.frames <= 0) return ended(out, Reason::NoFrames);
+    // Nothing may be stored beyond the frame store, and something must be.
+    if (Reason refused = framesRefusal(r); refused != Reason::Done) return ended(out, refused);
+    // What the header says of the acquisition: its views (one detector's
+    // worth each, as the file stores them) and nothing else.
+    study.acquisition = {};
+    study.acquisition.views = static_cast<std::int16_t>(r.frames);
 
     const bool floats = preamble.sampleBits == 32;
     const int side = g.columns;
@@ -294,5 +324,7 @@ Status loadStudy(const char* path, StudyFacts& study, FrameSink& sink, const Loa
     stream.reset();
     return ended(out, Reason::Done);
 }
+
+}  // namespace
 
 }  // namespace trevik

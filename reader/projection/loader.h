@@ -20,6 +20,10 @@ namespace trevik {
 // into `sink`. The status's code is 0, 1, 2, 4 or 8, and where it happened
 // says what the load found (study/status.h).
 Status loadStudy(const char* path, StudyFacts& facts, FrameSink& sink, const LoadOptions& options = {});
+// The same from the source open as `fd` (read from its start through a
+// descriptor of its own: `fd` stays open), for a program that has opened
+// it already.
+Status loadStudy(int fd, StudyFacts& facts, FrameSink& sink, const LoadOptions& options = {});
 // The same into the study's own frame store.
 Status loadStudy(const char* path, Study& study);
 

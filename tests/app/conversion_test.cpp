@@ -25,7 +25,7 @@ TEST(ConversionFlow, AHeldDataSetIsLoadedIntoAFreshStudyWithTheChosenWindow) {
     conversion.readDicomWith(nullptr, {.energyWindow = 2, .rrInterval = 3});
     int calls = 0;
     const Status status = conversion.loadHeld(
-        [&](StudyFacts& into, FrameSink& sink, const dicom::SourceChoice& choice, const LoadOptions&) {
+        [&](StudyFacts& into, FrameSink& sink, const SourceChoice& choice, const LoadOptions&) {
             ++calls;
             EXPECT_EQ(&into, static_cast<StudyFacts*>(study.get()));
             EXPECT_EQ(into.record.id[0], '\0');

@@ -67,4 +67,20 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
     return result;
 }
 
+std::vector<std::vector<std::string>> tsvFields(const std::string& out) {
+    std::vector<std::vector<std::string>> lines;
+    std::vector<std::string> fields(1);
+    for (const char c : out) {
+        if (c == '\n') {
+            lines.push_back(fields);
+            fields.assign(1, "");
+        } else if (c == '\t') {
+            fields.emplace_back();
+        } else {
+            fields.back().push_back(c);
+        }
+    }
+    return lines;
+}
+
 }  // namespace trevik::test

@@ -19,4 +19,7 @@ struct ProcessResult {
 // after argv[0], waits for it and returns what it did.
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& args);
 
+// The tab-separated fields of each line of `out` (a program's TSV output).
+std::vector<std::vector<std::string>> tsvFields(const std::string& out);
+
 }  // namespace trevik::test

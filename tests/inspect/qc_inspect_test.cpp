@@ -1,6 +1,7 @@
 // trevik-inspect's quality control: its three TSV columns for a projection
 // file and the .gsd converted from it, and the --qc and --cine pictures.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <string>
@@ -17,23 +18,6 @@ namespace {
 
 const std::string kTrevik = TREVIK_BIN;
 const std::string kInspect = INSPECT_BIN;
-
-// The fields of each TSV line.
-std::vector<std::vector<std::string>> tsvFields(const std::string& out) {
-    std::vector<std::vector<std::string>> lines;
-    std::vector<std::string> fields(1);
-    for (const char c : out) {
-        if (c == '\n') {
-            lines.push_back(fields);
-            fields.assign(1, "");
-        } else if (c == '\t') {
-            fields.emplace_back();
-        } else {
-            fields.back().push_back(c);
-        }
-    }
-    return lines;
-}
 
 // A phantom study of `divisions` x `views` written as a projection file.
 void savePhantom(const std::string& path, synth::PhantomPlan p) {
@@ -54,7 +38,7 @@ TEST(InspectQc, TheThreeColumnsOfASourceAndOfItsGsdAgree) {
     const test::ProcessResult run =
         test::runProcess(kInspect, {"--tsv", dir.file("moved.prj"), dir.file("moved.gsd"), dir.file("still.prj"),
                                     dir.file("ungated.prj"), dir.file("notes.txt")});
-    const auto lines = tsvFields(run.out);
+    const auto lines = test::tsvFields(run.out);
     ASSERT_EQ(lines.size(), 5u) << run.out;
     for (const auto& fields : lines) ASSERT_EQ(fields.size(), 10u);
     // The moving study warns, its lowest division is near the mean, and the
@@ -158,6 +142,31 @@ TEST(InspectQc, PageAndCineAreNamedAsTheMontageAndReplaceOnlyTheirKind) {
     }
     EXPECT_EQ(test::readFile(f("b.prj")), study);
     EXPECT_TRUE(test::readFile(f("c.gif")).starts_with("GIF89a"));
+}
+
+// A projection file and the .gsd converted from it are each opened once,
+// the listing, the montage, the quality control and its pictures included
+// (strace counts the opens of the path; skipped where it cannot run).
+TEST(InspectQc, EachFileIsOpenedOnce) {
+    test::TempDir dir;
+    savePhantom(dir.file("s.prj"), {.views = 8});
+    ASSERT_EQ(test::runProcess(kTrevik, {dir.file("s.prj"), dir.file("s.gsd")}).exitCode, 0);
+    for (const char* name : {"s.prj", "s.gsd"}) {
+        const std::string path = dir.file(name);
+        const test::ProcessResult run =
+            test::runProcess("strace", {"-f", "-e", "trace=open,openat", "-o", dir.file("trace"), kInspect, "--png",
+                                        dir.file("m.png"), "--qc", dir.file("q.png"), "--cine", dir.file("c.gif"), path});
+        if (!run.started || !test::fileExists(dir.file("trace"))) GTEST_SKIP() << "strace cannot run here";
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        const std::string trace = test::readFile(dir.file("trace"));
+        std::size_t opens = 0;
+        for (std::size_t at = trace.find("\"" + path + "\""); at != std::string::npos;
+             at = trace.find("\"" + path + "\"", at + 1))
+            ++opens;
+        EXPECT_EQ(opens, 1u) << trace;
+        for (const char* picture : {"m.png", "q.png", "c.gif"}) ::unlink(dir.file(picture).c_str());
+        ::unlink(dir.file("trace").c_str());
+    }
 }
 
 }  // namespace

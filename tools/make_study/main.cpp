@@ -118,6 +118,28 @@ int planPhantom(Options& options) {
     return 0;
 }
 
+// The study the parsed options describe: its images, phantom, pixel size
+// and slice thickness; returns 0, or 2 after a message.
+int planStudy(Options& options) {
+    trevik::synth::StudyPlan& plan = options.plan;
+    // What the converter can hold: up to 16 divisions of up to 64 frames, or
+    // one ungated run of up to 1024 images. A gated study needs a heart rate,
+    // or the converter reads every division as the whole image count.
+    const bool gated = plan.division > 1;
+    if (gated && plan.hr == 0) return usageError("a study of more than one division needs a non-zero --hr");
+    if (gated && options.frames > 64)
+        return usageError("a gated study holds at most 64 frames per division, not " + std::to_string(options.frames));
+    plan.images = gated ? plan.division * options.frames : options.frames;
+    if (const int rc = planPhantom(options); rc != 0) return rc;
+
+    if (options.pixel.empty()) options.pixel = plan.matrix == 128 ? "3.2" : "6.4";
+    plan.pixelSpacing = options.pixel + "\\" + options.pixel;
+    char thickness[32];
+    std::snprintf(thickness, sizeof thickness, "%.6g", std::strtod(options.pixel.c_str(), nullptr) * plan.slicePixels);
+    plan.sliceThickness = thickness;
+    return 0;
+}
+
 // Parses the command line into `options`; returns 0, or 2 after a message.
 int parse(int argc, char** argv, Options& options) {
     trevik::synth::StudyPlan& plan = options.plan;
@@ -226,23 +248,7 @@ int parse(int argc, char** argv, Options& options) {
         return usageError("option --matrix takes 64 or 128, not " + std::to_string(plan.matrix));
     if (options.help) return 0;
     if (options.output.empty()) return usageError("no output file given (--output FILE)");
-
-    // What the converter can hold: up to 16 divisions of up to 64 frames, or
-    // one ungated run of up to 1024 images. A gated study needs a heart rate,
-    // or the converter reads every division as the whole image count.
-    const bool gated = plan.division > 1;
-    if (gated && plan.hr == 0) return usageError("a study of more than one division needs a non-zero --hr");
-    if (gated && options.frames > 64)
-        return usageError("a gated study holds at most 64 frames per division, not " + std::to_string(options.frames));
-    plan.images = gated ? plan.division * options.frames : options.frames;
-    if (const int rc = planPhantom(options); rc != 0) return rc;
-
-    if (options.pixel.empty()) options.pixel = plan.matrix == 128 ? "3.2" : "6.4";
-    plan.pixelSpacing = options.pixel + "\\" + options.pixel;
-    char thickness[32];
-    std::snprintf(thickness, sizeof thickness, "%.6g", std::strtod(options.pixel.c_str(), nullptr) * plan.slicePixels);
-    plan.sliceThickness = thickness;
-    return 0;
+    return planStudy(options);
 }
 
 }  // namespace

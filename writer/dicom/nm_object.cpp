@@ -111,15 +111,14 @@ void putIdentity(const NmStudy& study, const NmOptions& options, DcmDataset& dat
     b.empty(data, Nm::PatientOrientation);
 }
 
-// Patient, study and acquisition facts of the record.
+// Patient, study and acquisition facts of the record: every row whose fact
+// the table binds for writing, then the texts the writer converts itself
+// (with their warnings and the character set they decide).
 void putFacts(const NmStudy& study, const Texts& t, DcmDataset& data, Builder& b) {
-    const StudyRecord& r = study.facts.record;
+    for (const NmAttribute& row : nmAttributes())
+        if ((row.use & kWritten) && row.fact && row.fact->write)
+            if (const std::optional<std::string> value = row.fact->write(study.facts)) b.text(data, row.id, *value);
     if (!t.ascii) b.text(data, Nm::SpecificCharacterSet, "ISO_IR 192");
-    b.text(data, Nm::StudyDate, t.date.value_or(""));
-    b.text(data, Nm::StudyTime, t.time.value_or(""));
-    // The third value follows the record's division, not its heart rate.
-    b.text(data, Nm::ImageType,
-           r.division >= 1 ? "ORIGINAL\\PRIMARY\\GATED TOMO\\EMISSION" : "ORIGINAL\\PRIMARY\\TOMO\\EMISSION");
     if (study.frames.floatSamples)
         b.text(data, Nm::DerivationDescription,
                "Float samples of the camera rounded to the nearest integer (halves away from zero) "
@@ -127,17 +126,7 @@ void putFacts(const NmStudy& study, const Texts& t, DcmDataset& data, Builder& b
     b.text(data, Nm::PatientName, t.name);
     b.text(data, Nm::PatientId, t.id);
     b.empty(data, Nm::PatientBirthDate);
-    const char sex = r.sex[0];
-    b.text(data, Nm::PatientSex,
-           (sex == 'M' || sex == 'F' || sex == 'O') && r.sex[1] == '\0' ? std::string(1, sex) : std::string());
-    if (heightRecorded(r)) b.decimal(data, Nm::PatientSize, r.height / 100.0);
-    if (weightRecorded(r)) b.decimal(data, Nm::PatientWeight, r.weight);
     b.text(data, Nm::BodyPartExamined, "HEART");
-    // Slice thickness as the .gsd holds it (of the source's matrix here).
-    const double thickness = writtenThickness(study.facts);
-    if (std::isfinite(thickness) && thickness > 0) b.decimal(data, Nm::SliceThickness, thickness);
-    // The heart rate of an ungated study too: the .gsd keeps it.
-    if (r.hr > 0) b.integer(data, Nm::HeartRate, r.hr);
     if (!t.comments.empty()) b.text(data, Nm::ImageComments, t.comments);
 }
 

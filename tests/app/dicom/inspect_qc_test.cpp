@@ -17,23 +17,6 @@ namespace {
 
 const std::string kInspect = TREVIK_INSPECT_BIN;
 
-// The fields of each TSV line.
-std::vector<std::vector<std::string>> tsvFields(const std::string& out) {
-    std::vector<std::vector<std::string>> lines;
-    std::vector<std::string> fields(1);
-    for (const char c : out) {
-        if (c == '\n') {
-            lines.push_back(fields);
-            fields.assign(1, "");
-        } else if (c == '\t') {
-            fields.emplace_back();
-        } else {
-            fields.back().push_back(c);
-        }
-    }
-    return lines;
-}
-
 // A phantom with make-study's `options`, exported: the object's path.
 std::string phantom(std::vector<std::string> options, const TempDir& dir, const std::string& name) {
     options.insert(options.begin(), "--phantom");

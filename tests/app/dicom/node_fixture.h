@@ -119,4 +119,14 @@ inline void expectFiles(const std::string& folder, const std::map<std::string, s
     for (const auto& [name, file] : expected) EXPECT_EQ(readFile(folder + "/" + name), readFile(file)) << name;
 }
 
+// `dcm` rewritten by dcmodify with `edits` into a copy at `to`.
+inline std::string modified(const std::string& dcm, const std::string& to, const std::vector<std::string>& edits) {
+    std::filesystem::copy_file(dcm, to, std::filesystem::copy_options::overwrite_existing);
+    std::vector<std::string> args = {"-nb", "-imt"};
+    args.insert(args.end(), edits.begin(), edits.end());
+    args.push_back(to);
+    EXPECT_EQ(runProcess("dcmodify", args).exitCode, 0) << to;
+    return to;
+}
+
 }  // namespace trevik::test

@@ -281,16 +281,6 @@ TEST(Receive, OrthancPushesAStudyOverTls) {
         << node.log();
 }
 
-// `dcm` rewritten by dcmodify with `edits` into a copy at `to`.
-std::string modified(const std::string& dcm, const std::string& to, const std::vector<std::string>& edits) {
-    fs::copy_file(dcm, to, fs::copy_options::overwrite_existing);
-    std::vector<std::string> args = {"-nb", "-imt"};
-    args.insert(args.end(), edits.begin(), edits.end());
-    args.push_back(to);
-    EXPECT_EQ(runProcess("dcmodify", args).exitCode, 0) << to;
-    return to;
-}
-
 // A camera's six-window object of one instance, sent three times: without
 // a nuclide code every window is a file of the set, with 201Tl coded only
 // the windows that hold one of its photopeaks (70 and 167 keV, and 135 keV

@@ -9,8 +9,10 @@
 
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string>
 
+#include "dicom/nm_attributes.h"
 #include "writer/dicom/nm_object.h"
 
 namespace trevik::dicom {
@@ -176,6 +178,36 @@ TEST(NmObject, UidsFollowTheContent) {
     another.samples[1] += 1;
     EXPECT_NE(text(*compose(anonymous)->getDataset(), DCM_StudyInstanceUID),
               text(*compose(another)->getDataset(), DCM_StudyInstanceUID));
+}
+
+// Every tag of `item` and of the items of its sequences.
+void collectTags(DcmItem& item, std::set<DcmTagKey>& tags) {
+    for (unsigned long i = 0; i < item.card(); ++i) {
+        DcmElement* element = item.getElement(i);
+        tags.insert(element->getTag());
+        if (element->ident() != EVR_SQ) continue;
+        auto* sequence = static_cast<DcmSequenceOfItems*>(element);
+        for (unsigned long k = 0; k < sequence->card(); ++k) collectTags(*sequence->getItem(k), tags);
+    }
+}
+
+// The rows of the table marked written are exactly the attributes of the
+// table the writer puts into an object that has every optional fact
+// (floats, height, weight, comment, heart rate, a name beyond ASCII), one
+// with a coded nuclide and one with a tracer of no code: none is
+// written without its row's mark, none marked is left out.
+TEST(NmObject, TheRowsMarkedWrittenAreExactlyTheTableAttributesWritten) {
+    RecordedStudy study = cameraStudy({64, 8, 32, true, false});
+    study.record.height = 170;
+    study.record.weight = 60;
+    std::strcpy(study.record.comment, "rest");
+    std::strcpy(study.record.name, "M\xC3\xBCLLER");
+    std::set<DcmTagKey> written;
+    collectTags(*compose(study)->getDataset(), written);
+    std::strcpy(study.record.tracer, "MIBI");
+    collectTags(*compose(study)->getDataset(), written);
+    for (const NmAttribute& a : nmAttributes())
+        EXPECT_EQ(written.count(a.tag) == 1, (a.use & kWritten) != 0) << a.name;
 }
 
 }  // namespace
