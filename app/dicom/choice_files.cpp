@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "study/status.h"
+
 namespace trevik::dicom {
 
 namespace {

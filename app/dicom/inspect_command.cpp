@@ -22,6 +22,7 @@
 #include "app/conversion/conversion.h"
 #include "app/dicom/choice_files.h"
 #include "app/dicom/command.h"
+#include "app/dicom/receive_plan.h"
 #include "app/inspect/qc_pictures.h"
 #include "app/inspect/qc_report.h"
 #include "reader/dicom/charset.h"
