@@ -1,6 +1,7 @@
 #include "study/study.h"
 
 #include <cstring>
+#include <type_traits>
 
 namespace trevik {
 
@@ -16,6 +17,13 @@ void copyText(char* field, std::size_t width, std::string_view text) {
     const std::size_t n = text.size() < width - 1 ? text.size() : width - 1;
     std::memcpy(field, text.data(), n);
     field[n] = '\0';
+}
+
+HeapStudy newStudy() {
+    static_assert(std::is_aggregate_v<Study> && std::is_trivially_destructible_v<Study>);
+    HeapStudy study(static_cast<Study*>(std::calloc(1, sizeof(Study))));
+    if (study) static_cast<StudyFacts&>(*study) = StudyFacts{};
+    return study;
 }
 
 }  // namespace trevik
