@@ -1,5 +1,7 @@
 #include "study/study.h"
 
+#include <sys/mman.h>
+
 #include <cstring>
 #include <type_traits>
 
@@ -19,10 +21,15 @@ void copyText(char* field, std::size_t width, std::string_view text) {
     field[n] = '\0';
 }
 
+void FreeStudy::operator()(Study* study) const { ::munmap(study, sizeof(Study)); }
+
 HeapStudy newStudy() {
-    static_assert(std::is_aggregate_v<Study> && std::is_trivially_destructible_v<Study>);
-    HeapStudy study(static_cast<Study*>(std::calloc(1, sizeof(Study))));
-    if (study) static_cast<StudyFacts&>(*study) = StudyFacts{};
+    static_assert(std::is_aggregate_v<Study> && std::is_trivially_destructible_v<Study> &&
+                  std::is_trivially_copyable_v<Study>);
+    void* pages = ::mmap(nullptr, sizeof(Study), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (pages == MAP_FAILED) return nullptr;
+    HeapStudy study(static_cast<Study*>(pages));
+    static_cast<StudyFacts&>(*study) = StudyFacts{};
     return study;
 }
 

@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 #include <string_view>
 
@@ -84,12 +83,13 @@ struct Study : StudyFacts {
 };
 
 // A Study on the heap, the same value as `new Study()`, whose frame store
-// is left to the allocator's zero pages instead of being cleared: a
+// is left on the system's zero pages instead of being cleared: a
 // conversion that streams its frames never touches the store's 8 MiB, and
-// one that loads into it touches only the slots it fills. (Study is an
-// implicit-lifetime type, so calloc's zero bytes are its value.)
+// one that loads into it touches only the slots it fills. Mapped, not
+// taken from malloc, whose heap would clear memory it reuses. (Study is
+// plain data that is all zero bytes before its facts are set.)
 struct FreeStudy {
-    void operator()(Study* study) const { std::free(study); }
+    void operator()(Study* study) const;
 };
 using HeapStudy = std::unique_ptr<Study, FreeStudy>;
 // Null when memory runs out.
