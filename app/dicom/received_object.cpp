@@ -131,38 +131,6 @@ int markedWith(int folder, const std::string& name, const std::string& uid) {
 
 }  // namespace
 
-std::string findInstanceSet(const SetFolders& folders, const std::string& instanceUid) {
-    const bool kept = folders.keep() >= 0;
-    const int folder = folders.of(kept);
-    const std::string digest = std::string("-").append(instanceDigest(instanceUid));
-    const std::string suffix = kept ? kKeptSuffix : ".gsd";
-    std::string found;
-    const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* entries = listing >= 0 ? ::fdopendir(listing) : nullptr;
-    if (!entries) {
-        if (listing >= 0) ::close(listing);
-        return {};
-    }
-    while (const dirent* entry = ::readdir(entries)) {
-        const std::string file = entry->d_name;
-        const std::size_t at = file.rfind(digest);
-        if (at == std::string::npos || file.size() < suffix.size() ||
-            file.compare(file.size() - suffix.size(), suffix.size(), suffix) != 0)
-            continue;
-        // BASE-DIGEST or BASE-DIGEST-N, then the suffix itself.
-        std::string name = file.substr(0, file.size() - suffix.size());
-        const std::string rest = name.substr(at + digest.size());
-        const bool numbered = rest.size() > 1 && rest[0] == '-' &&
-                              rest.find_first_not_of("0123456789", 1) == std::string::npos;
-        if ((rest.empty() || numbered) && markedWith(folder, file, instanceUid) == 1) {
-            found = name;
-            break;
-        }
-    }
-    ::closedir(entries);
-    return found;
-}
-
 InstanceFiles::~InstanceFiles() { unlock(); }  // a set not finished keeps its older files
 
 void InstanceFiles::unlock() {

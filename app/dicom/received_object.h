@@ -95,14 +95,6 @@ private:
     bool syncFailed_ = false;
 };
 
-// The name (BASE-DIGEST[-N], no suffix) of the set that holds the instance
-// `instanceUid` in `folders`: found by the digest in the kept objects' names
-// (the inbox's .gsd files without --keep) and checked against the whole UID
-// each file is marked with (a file without the mark is taken on its
-// digest). Files are looked at relative to the folders, never through a
-// symbolic link. Empty when no set holds it.
-std::string findInstanceSet(const SetFolders& folders, const std::string& instanceUid);
-
 // Whether `suffix` is that of a file of an instance's set: ".dcm", or
 // [-ewN][-rrN] followed by ".gsd" or ".qc.png" (N from 1, no leading 0).
 bool setSuffix(const std::string& suffix);

@@ -1,17 +1,12 @@
 #include "app/dicom/set_folders.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <tuple>
-#include <vector>
-
-#include "app/dicom/received_object.h"
 
 namespace trevik::dicom {
 
@@ -183,59 +178,6 @@ std::string oddEntry(int folder, const std::string& name) {
     if (S_ISFIFO(st.st_mode)) return "a FIFO";
     if (S_ISSOCK(st.st_mode)) return "a socket";
     return "a device";
-}
-
-namespace {
-
-// Syncs the regular file `name` in `folder`, opened without following a
-// link; 0 when it is not there or not a regular file.
-int syncEntry(int folder, const std::string& name, bool& found) {
-    struct stat st {};
-    if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) return 0;
-    const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT ? 0 : errno;
-    struct stat now {};
-    int error = ::fstat(fd, &now) == 0 && S_ISREG(now.st_mode) ? syncFile(fd) : 0;
-    if (error == 0 && S_ISREG(now.st_mode)) found = true;
-    ::close(fd);
-    return error;
-}
-
-}  // namespace
-
-Status syncInstanceSet(const SetFolders& folders, const std::string& name) {
-    // Under the inbox's lock, so no set is half replaced meanwhile.
-    const int lock = ::openat(folders.inbox(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (lock < 0 || ::flock(lock, LOCK_EX) != 0) {
-        const int error = errno;
-        if (lock >= 0) ::close(lock);
-        return statusOf(Reason::CannotWrite, error);
-    }
-    int error = 0;
-    bool kept = false, any = false;
-    std::vector<std::string> files;
-    if (const int listing = ::openat(folders.inbox(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); listing >= 0) {
-        if (DIR* folder = ::fdopendir(listing)) {
-            while (const dirent* entry = ::readdir(folder)) {
-                const std::string file = entry->d_name;
-                if (file.size() > name.size() && file.compare(0, name.size(), name) == 0 &&
-                    file.substr(name.size()) != ".dcm" && setSuffix(file.substr(name.size())))
-                    files.push_back(file);
-            }
-            ::closedir(folder);
-        } else {
-            ::close(listing);
-        }
-    }
-    for (const std::string& file : files)
-        if (error == 0) error = syncEntry(folders.inbox(), file, any);
-    if (error == 0 && folders.keep() >= 0) error = syncEntry(folders.keep(), name + ".dcm", kept);
-    if (error == 0) error = syncFolder(folders.inbox());
-    if (error == 0) error = syncFolder(folders.keep());
-    ::close(lock);
-    if (error != 0) return statusOf(Reason::CannotWrite, error);
-    if (folders.keep() >= 0 && !kept) return statusOf(Reason::CannotOpen, ENOENT);
-    return {};
 }
 
 }  // namespace trevik::dicom

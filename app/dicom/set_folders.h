@@ -95,12 +95,4 @@ bool makeFolder(const std::string& path);
 // regular file ("a symbolic link", "a folder", ...); empty otherwise.
 std::string oddEntry(int folder, const std::string& name);
 
-// Syncs the files of the set `name` (each BASE-DIGEST[-N] followed by a
-// set's suffix) in the inbox and, when there is one, the kept object, and
-// then both folders: what a commitment of the instance promises. Files
-// are opened relative to the folders and never through a symbolic link.
-// CannotOpen with ENOENT when the keep folder holds no object of that
-// name; CannotWrite with the errno of a sync that failed.
-Status syncInstanceSet(const SetFolders& folders, const std::string& name);
-
 }  // namespace trevik::dicom

@@ -30,4 +30,14 @@ inline void makeCertificate(const TempDir& dir, const std::string& name) {
               0);
 }
 
+// The archive's settings for TLS with certificates made by makeCertificate:
+// its own "TESTPACS" key and certificate, the test authority trusted, a
+// certificate asked of every peer, and the node "NODE" on `nodePort` over TLS.
+inline std::string tlsPacsSettings(const TempDir& dir, int nodePort) {
+    return "\"DicomTlsEnabled\":true,\"DicomTlsCertificate\":\"" + dir.file("TESTPACS.crt") +
+           "\",\"DicomTlsPrivateKey\":\"" + dir.file("TESTPACS.key") + "\",\"DicomTlsTrustedCertificates\":\"" +
+           dir.file("ca.crt") + "\",\"DicomTlsRemoteCertificateRequired\":true,\"DicomModalities\":{\"node\":"
+           "{\"AET\":\"NODE\",\"Host\":\"127.0.0.1\",\"Port\":" + std::to_string(nodePort) + ",\"UseDicomTls\":true}},";
+}
+
 }  // namespace trevik::test

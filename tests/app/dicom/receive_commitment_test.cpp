@@ -153,10 +153,7 @@ TEST(ReceiveCommitment, WithTlsTheReportGoesOverTls) {
     TempDir dir;
     for (const char* name : {"ca", "NODE", "TESTPACS"}) makeCertificate(dir, name);
     const int port = freePort();
-    Pacs pacs("\"DicomTlsEnabled\":true,\"DicomTlsCertificate\":\"" + dir.file("TESTPACS.crt") +
-              "\",\"DicomTlsPrivateKey\":\"" + dir.file("TESTPACS.key") + "\",\"DicomTlsTrustedCertificates\":\"" +
-              dir.file("ca.crt") + "\",\"DicomTlsRemoteCertificateRequired\":true,\"DicomModalities\":{\"node\":"
-              "{\"AET\":\"NODE\",\"Host\":\"127.0.0.1\",\"Port\":" + std::to_string(port) + ",\"UseDicomTls\":true}},");
+    Pacs pacs(tlsPacsSettings(dir, port));
     ASSERT_TRUE(pacs.ready()) << readFile(pacs.dir().file("orthanc.log"));
     fs::create_directories(dir.file("keep"));
     Node node(dir, port,

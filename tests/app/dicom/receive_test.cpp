@@ -260,10 +260,7 @@ TEST(Receive, OrthancPushesAStudyOverTls) {
     TempDir dir;
     for (const char* name : {"ca", "NODE", "TESTPACS"}) makeCertificate(dir, name);
     const int port = freePort();
-    Pacs pacs("\"DicomTlsEnabled\":true,\"DicomTlsCertificate\":\"" + dir.file("TESTPACS.crt") +
-              "\",\"DicomTlsPrivateKey\":\"" + dir.file("TESTPACS.key") + "\",\"DicomTlsTrustedCertificates\":\"" +
-              dir.file("ca.crt") + "\",\"DicomTlsRemoteCertificateRequired\":true,\"DicomModalities\":{\"node\":"
-              "{\"AET\":\"NODE\",\"Host\":\"127.0.0.1\",\"Port\":" + std::to_string(port) + ",\"UseDicomTls\":true}},");
+    Pacs pacs(tlsPacsSettings(dir, port));
     ASSERT_TRUE(pacs.ready()) << readFile(pacs.dir().file("orthanc.log"));
     const std::string dcm = synthesiseAndExport({"--frames", "8"}, dir);
     const std::string to = pacs.to();

@@ -1,16 +1,13 @@
 // The node's folders: a new file replaces whatever non-folder had its name
-// without touching what a link points to, a folder refuses it, and a set
-// is synced by its name.
+// without touching what a link points to, and a folder refuses it.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
-#include "app/dicom/received_object.h"
 #include "app/dicom/set_folders.h"
 #include "tests/support/temp_dir.h"
 
@@ -62,43 +59,6 @@ TEST(SetFolders, ANameIsReplacedAsANameAndAFolderRefuses) {
     dicom::SetFolders linked;
     EXPECT_FALSE(linked.open(dir.file("link"), "", true, reason));
     EXPECT_NE(reason.find("symbolic link"), std::string::npos) << reason;
-}
-
-TEST(SetFolders, ASetIsSyncedByItsNameWithItsKeptObject) {
-    TempDir dir;
-    fs::create_directory(dir.file("in"));
-    fs::create_directory(dir.file("keep"));
-    for (const char* file : {"in/A-0123abcd.gsd", "in/A-0123abcd-ew2.qc.png", "keep/A-0123abcd.dcm"})
-        std::ofstream(dir.file(file)) << "x";
-    fs::create_symlink("/dev/null", dir.file("in/A-0123abcd.qc.png"));
-    dicom::SetFolders folders;
-    std::string reason;
-    ASSERT_TRUE(folders.open(dir.file("in"), dir.file("keep"), false, reason)) << reason;
-    EXPECT_TRUE(dicom::syncInstanceSet(folders, "A-0123abcd").ok());
-    const Status missing = dicom::syncInstanceSet(folders, "A-ffffffff");
-    EXPECT_EQ(missing.where.error, ENOENT);
-    EXPECT_FALSE(missing.ok());
-}
-
-TEST(SetFolders, AnInstanceIsFoundByItsDigestAndItsWholeUid) {
-    TempDir dir;
-    fs::create_directory(dir.file("in"));
-    fs::create_directory(dir.file("keep"));
-    const std::string uid = "1.2.826.0.1.3680043.2.1125.1", digest = dicom::instanceDigest(uid);
-    // Another instance under the same digest first, then this one as -2; a
-    // link with the name of a set is no set.
-    for (const auto& [file, mark] : {std::pair<std::string, std::string>{"P_1-" + digest + ".dcm", "1.2.3"},
-                                     {"P_1-" + digest + "-2.dcm", uid}}) {
-        std::ofstream(dir.file("keep/" + file)) << "x";
-        if (::setxattr(dir.file("keep/" + file).c_str(), "user.trevik.instance", mark.data(), mark.size(), 0) != 0)
-            GTEST_SKIP() << "no extended attributes here";
-    }
-    fs::create_symlink(dir.file("keep/P_1-" + digest + "-2.dcm"), dir.file("keep/Q-" + digest + ".dcm"));
-    dicom::SetFolders folders;
-    std::string reason;
-    ASSERT_TRUE(folders.open(dir.file("in"), dir.file("keep"), true, reason)) << reason;
-    EXPECT_EQ(dicom::findInstanceSet(folders, uid), "P_1-" + digest + "-2");
-    EXPECT_EQ(dicom::findInstanceSet(folders, "1.2.4"), "");
 }
 
 }  // namespace
