@@ -1,6 +1,9 @@
 #include "study/study.h"
 
+#include <sys/mman.h>
+
 #include <cstring>
+#include <type_traits>
 
 namespace trevik {
 
@@ -16,6 +19,18 @@ void copyText(char* field, std::size_t width, std::string_view text) {
     const std::size_t n = text.size() < width - 1 ? text.size() : width - 1;
     std::memcpy(field, text.data(), n);
     field[n] = '\0';
+}
+
+void FreeStudy::operator()(Study* study) const { ::munmap(study, sizeof(Study)); }
+
+HeapStudy newStudy() {
+    static_assert(std::is_aggregate_v<Study> && std::is_trivially_destructible_v<Study> &&
+                  std::is_trivially_copyable_v<Study>);
+    void* pages = ::mmap(nullptr, sizeof(Study), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (pages == MAP_FAILED) return nullptr;
+    HeapStudy study(static_cast<Study*>(pages));
+    static_cast<StudyFacts&>(*study) = StudyFacts{};
+    return study;
 }
 
 }  // namespace trevik

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 #include "study/acquisition.h"
@@ -80,6 +81,19 @@ struct StudyFacts {
 struct Study : StudyFacts {
     FrameStore store;
 };
+
+// A Study on the heap, the same value as `new Study()`, whose frame store
+// is left on the system's zero pages instead of being cleared: a
+// conversion that streams its frames never touches the store's 8 MiB, and
+// one that loads into it touches only the slots it fills. Mapped, not
+// taken from malloc, whose heap would clear memory it reuses. (Study is
+// plain data that is all zero bytes before its facts are set.)
+struct FreeStudy {
+    void operator()(Study* study) const;
+};
+using HeapStudy = std::unique_ptr<Study, FreeStudy>;
+// Null when memory runs out.
+HeapStudy newStudy();
 
 // A file name of at most 255 bytes with its terminator. A longer name does
 // not fit and is refused, never cut: a cut name would name another file.

@@ -78,7 +78,8 @@ std::string suffixed(const std::string& output, const std::string& suffix) {
 // its own; a DICOM source read by `reader`.
 Status convertOne(const std::string& source, const std::string& output, const SourceChoice& choice,
                   const DicomReader& reader = loadDicomStudy) {
-    std::unique_ptr<Study> study(new Study());
+    const HeapStudy study = newStudy();
+    if (!study) return statusOf(Reason::NoMemory);
     PathBuffer input{}, out{};
     Conversion conversion(*study, input, out);
     conversion.readDicomWith(reader, choice);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 
 #include "study/choices.h"
 #include "study/qc.h"
@@ -119,3 +120,16 @@ TEST(StudyAcquisition, ListsAreBoundedAndTheQualityControlSeesThem) {
 
 }  // namespace
 }  // namespace trevik
+
+// newStudy is `new Study()` without clearing the store: the same value,
+// every sample zero, the facts as a value-initialised study has them.
+TEST(StudyRules, AMappedStudyIsTheValueOfANewOne) {
+    const trevik::HeapStudy study = trevik::newStudy();
+    ASSERT_TRUE(study);
+    const std::unique_ptr<trevik::Study> fresh(new trevik::Study());
+    for (const std::int16_t v : study->store.samples) ASSERT_EQ(v, 0);
+    EXPECT_EQ(std::memcmp(&study->record, &fresh->record, sizeof fresh->record), 0);
+    EXPECT_EQ(std::memcmp(&study->geometry, &fresh->geometry, sizeof fresh->geometry), 0);
+    EXPECT_EQ(study->acquisition.energyWindows.count, 0);
+    EXPECT_EQ(study->acquisition.detectors, fresh->acquisition.detectors);
+}
