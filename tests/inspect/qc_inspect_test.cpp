@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-
 #include <fstream>
 #include <string>
 #include <vector>
