@@ -108,7 +108,9 @@ void checkInspection(const std::string& path) {
     const std::string& r = ins.report;
     if (!std::all_of(r.begin(), r.end(), [](char c) { return c == '\n' || (c >= 0x20 && c <= 0x7E); }))
         broken("the report holds an unprintable byte");
-    const std::string last = "verdict: " + std::to_string(v.code) + ": " + v.reason + "\n";
+    // A file that is neither a source nor a .gsd has the word "other" for its code.
+    const std::string word = v.kind == FileKind::Other ? "other" : std::to_string(v.code);
+    const std::string last = "verdict: " + word + ": " + v.reason + "\n";
     if (r.size() < last.size() || r.compare(r.size() - last.size(), last.size(), last) != 0 ||
         (r.size() > last.size() && r[r.size() - last.size() - 1] != '\n'))
         broken("the report does not end in its verdict line");
