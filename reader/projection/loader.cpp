@@ -282,6 +282,7 @@ Status loadStream(StreamHandle stream, StudyFacts& study, FrameSink& sink, const
     const std::size_t bufferBytes = readBufferBytes(study.geometry, preamble.sampleBits, study.record.frames);
     std::unique_ptr<unsigned char[]> image(new (std::nothrow) unsigned char[bufferBytes]);
     if (!image) return ended(out, Reason::NoMemory);
+    prefault(image.get(), bufferBytes);
 
     // Only the two geometries the frame store can hold are accepted.
     const AcquisitionGeometry& g = study.geometry;
@@ -300,7 +301,7 @@ Status loadStream(StreamHandle stream, StudyFacts& study, FrameSink& sink, const
     if (Reason refused = framesRefusal(r); refused != Reason::Done) return ended(out, refused);
     // What the header says of the acquisition: its views (one detector's
     // worth each, as the file stores them) and nothing else.
-    study.acquisition = {};
+    study.acquisition.clear();
     study.acquisition.views = static_cast<std::int16_t>(r.frames);
 
     const bool floats = preamble.sampleBits == 32;
