@@ -10,6 +10,7 @@
 
 #include "app/dicom/command.h"
 #include "app/launch/companion.h"
+#include "dicom/dictionary.h"
 #include "study/status.h"
 #include "writer/output_file.h"
 
@@ -71,16 +72,6 @@ void usage(std::FILE* out) {
                out);
 }
 
-// DCMTK reads its data dictionary from text files at the first use, the
-// public and the private one; parsing the private one costs as much as
-// exporting a typical study, and nothing here needs vendors' private tags.
-// Only the public dictionary is read, unless the user names others.
-void usePublicDictionary() {
-    if (std::getenv("DCMDICTPATH")) return;
-    const std::string paths = DCM_DICT_DEFAULT_PATH;
-    ::setenv("DCMDICTPATH", paths.substr(0, paths.find(ENVIRONMENT_PATH_SEPARATOR)).c_str(), 1);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -90,7 +81,9 @@ int main(int argc, char** argv) {
         if (!trevik::launch::startedByLivingParent()) return trevik::kCannotOpen;
         trevik::detail::setPlacementCondition(trevik::launch::startedByLivingParent);
     }
-    usePublicDictionary();
+    // DCMTK's dictionary from the compiled table, not parsed from its text
+    // files at the first parse (unless DCMDICTPATH names dictionaries).
+    trevik::dicom::useCompiledDictionary();
     if (argc < 2) {
         usage(stderr);
         return 2;
