@@ -79,8 +79,11 @@ Status readPixels(DcmDataset& data, ObjectRead& read, const std::vector<int>& ta
     if (!read.pixelsRead) {
         noteRead(ReadStep::Pixels);
         read.pixelsRead = true;
-        read.pixelStatus = storedFrames(data, read.xfer, read.form, read.facts.geometry.rows, read.vectors.frames,
-                                        read.stored);
+        const int side = read.facts.geometry.rows;
+        const long frames = read.vectors.frames;
+        StoredFrames& out = read.stored;
+        read.pixelStatus = read.oneLoad ? storedFramesTaken(data, read.xfer, read.form, side, frames, taken, ends, out)
+                                        : storedFrames(data, read.xfer, read.form, side, frames, out);
     }
     if (!read.pixelStatus.ok()) return read.pixelStatus;
     return framesHeld(read.stored, read.facts.geometry.rows, read.form.bitsAllocated, taken, ends);
@@ -140,6 +143,7 @@ Status loadDicomDataset(DcmDataset& dataset, StudyFacts& study, FrameSink& sink,
     try {
         const std::unique_ptr<ObjectRead> read(new ObjectRead());
         if (Status s = readObject(dataset, *read); !s.ok()) return s;
+        read->oneLoad = true;
         return loadRead(dataset, *read, study, sink, choice, options);
     } catch (const std::bad_alloc&) {
         return statusOf(Reason::NoMemory);

@@ -35,7 +35,9 @@ struct ObjectRead {
     std::string patientId;    // UTF-8
     Where where{};            // what a later refusal says of the object
 
-    // The pixel data, read at the first load.
+    // The pixel data, read at the first load; only the frames that load
+    // takes where the object is read for one load alone.
+    bool oneLoad = false;
     bool pixelsRead = false;
     Status pixelStatus;
     E_TransferSyntax xfer = EXS_Unknown;

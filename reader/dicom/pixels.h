@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "study/frame_sink.h"
@@ -42,15 +43,31 @@ Status readSampleForm(DcmItem& data, SampleForm& form);
 // itself), `available` bytes in all. Data longer than the object's
 // `frames` (beyond one pad byte) is refused. An object flagged as lossily
 // compressed once is refused in every transfer syntax.
+// When only some frames were read (storedFramesTaken), `raw` points into
+// `some` and `places` gives each frame's place there (-1: not read);
+// `available` is still the length of the whole value.
 struct StoredFrames {
     const unsigned char* raw = nullptr;
     std::size_t frameBytes = 0;
     std::size_t available = 0;
     std::vector<unsigned char> decoded;
-    const unsigned char* frame(int index) const { return raw + static_cast<std::size_t>(index) * frameBytes; }
+    std::unique_ptr<unsigned char[]> some;
+    std::vector<std::int32_t> places;
+    const unsigned char* frame(int index) const {
+        const std::int32_t at = places.empty() ? index : places[static_cast<std::size_t>(index)];
+        return raw + static_cast<std::size_t>(at) * frameBytes;
+    }
 };
 Status storedFrames(DcmDataset& data, E_TransferSyntax xfer, const SampleForm& form, int side, long frames,
                     StoredFrames& out);
+
+// As storedFrames for one load that takes the frames `taken`: uncompressed
+// little-endian pixel data is checked as a whole (its length against the
+// frames, then that every frame of `taken` lies within it, else `ends` as
+// framesHeld says) and only the frames taken are read from the file, at
+// their offsets in the value; any other data is read whole (storedFrames).
+Status storedFramesTaken(DcmDataset& data, E_TransferSyntax xfer, const SampleForm& form, int side, long frames,
+                         const std::vector<int>& taken, const Status& ends, StoredFrames& out);
 
 // Every frame of `taken` must lie whole within the stored data, else
 // kEndsEarly (PixelDataEnds) in `ends`, whose where-fields the caller has
