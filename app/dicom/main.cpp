@@ -81,9 +81,6 @@ int main(int argc, char** argv) {
         if (!trevik::launch::startedByLivingParent()) return trevik::kCannotOpen;
         trevik::detail::setPlacementCondition(trevik::launch::startedByLivingParent);
     }
-    // DCMTK's dictionary from the compiled table, not parsed from its text
-    // files at the first parse (unless DCMDICTPATH names dictionaries).
-    trevik::dicom::useCompiledDictionary();
     if (argc < 2) {
         usage(stderr);
         return 2;
@@ -105,6 +102,11 @@ int main(int argc, char** argv) {
         const Ask asked = trevik::options::ask(args, command.help->options);
         if (asked == Ask::Help) return trevik::options::printHelp(*command.help);
         if (asked == Ask::Version) return version();
+        // DCMTK's dictionary from the compiled table before a command uses
+        // DCMTK, not parsed from its text files at the first parse (unless
+        // DCMDICTPATH names dictionaries); the help and the version, which
+        // do not use it, do not make it.
+        trevik::dicom::useCompiledDictionary();
         return command.run(args);
     }
     std::fprintf(stderr, "trevik-dicom: unknown %s \"%s\" (see trevik-dicom --help)\n",
