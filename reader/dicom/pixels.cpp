@@ -89,7 +89,12 @@ bool readTaken(DcmElement& pixels, const std::vector<int>& taken, long frames, S
     std::vector<int> sorted(taken);
     std::sort(sorted.begin(), sorted.end());
     sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
-    out.some.reset(new unsigned char[std::max<std::size_t>(sorted.size(), 1) * out.frameBytes]);
+    if (!sorted.empty() && (sorted.front() < 0 || sorted.back() >= frames)) return false;
+    if (!out.some || out.someFrames < sorted.size()) {
+        out.some.reset();
+        out.some.reset(new unsigned char[std::max<std::size_t>(sorted.size(), 1) * out.frameBytes]);
+        out.someFrames = sorted.size();
+    }
     out.places.assign(static_cast<std::size_t>(frames), -1);
     DcmFileCache cache;  // one open file for every run
     for (std::size_t i = 0; i < sorted.size();) {
@@ -161,23 +166,27 @@ Status storedFrames(DcmDataset& data, E_TransferSyntax xfer, const SampleForm& f
     return {};
 }
 
-Status storedFramesTaken(DcmDataset& data, E_TransferSyntax xfer, const SampleForm& form, int side, long frames,
-                         const std::vector<int>& taken, const Status& ends, StoredFrames& out) {
+Status storedFramesChecked(DcmDataset& data, E_TransferSyntax xfer, const SampleForm& form, int side, long frames,
+                           StoredFrames& out) {
     DcmElement* pixels = framewisePixels(data, xfer);
-    const bool within = std::all_of(taken.begin(), taken.end(), [frames](int i) { return i >= 0 && i < frames; });
-    if (!pixels || !within) return storedFrames(data, xfer, form, side, frames, out);
+    if (!pixels || frames <= 0) return storedFrames(data, xfer, form, side, frames, out);
     if (Status s = decode(data, xfer, form, side, frames, out.decoded); !s.ok()) return s;
     out.frameBytes = static_cast<std::size_t>(side) * side * (static_cast<std::size_t>(form.bitsAllocated) / 8);
     out.available = pixels->getLength();
     if (Status s = longerRefusal(out.available, frames, out.frameBytes); !s.ok()) return s;
-    if (Status s = framesHeld(out, side, form.bitsAllocated, taken, ends); !s.ok()) return s;
+    out.framewise = true;
+    return {};
+}
+
+Status readFramesTaken(DcmDataset& data, const std::vector<int>& taken, long frames, StoredFrames& out) {
+    DcmElement* pixels = nullptr;
     try {
-        if (readTaken(*pixels, taken, frames, out)) return {};
+        if (data.findAndGetElement(tagOf(Nm::PixelData), pixels).good() && pixels &&
+            readTaken(*pixels, taken, frames, out))
+            return {};
     } catch (const std::bad_alloc&) {
         return statusOf(Reason::NoMemory);
     }
-    // As when the whole read fails: no frame is held.
-    out.some.reset();
     out.places.clear();
     out.raw = nullptr;
     out.available = 0;

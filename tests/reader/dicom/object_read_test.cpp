@@ -158,41 +158,48 @@ std::vector<int> framesOf(int w, int r) {
     return want;
 }
 
-// One load of a file reads only the frames it takes where the pixel data
+// Each load of a file reads only the frames it takes where the pixel data
 // is uncompressed little-endian (in runs of frames next to each other in
 // the file), the whole data in any other syntax: the same frames each way,
-// the pixel data read once a load.
-TEST(ObjectRead, OneLoadOfAFileTakesItsFramesInEverySyntaxAndOrder) {
+// whether the file is parsed for each load or once for all (as "all" reads
+// it), the pixel data noted as read once an object.
+TEST(ObjectRead, EachLoadOfAFileTakesItsFramesInEverySyntaxAndOrder) {
     TempDir dir;
     for (const bool interleaved : {false, true}) {
         auto data = gatedObject(kWindows, interleaved);
         data->putAndInsertString(DCM_SOPInstanceUID, "1.2.3.4");
         DcmFileFormat file(data.get());
         for (const E_TransferSyntax xfer : {EXS_LittleEndianExplicit, EXS_LittleEndianImplicit, EXS_BigEndianExplicit,
-                                            EXS_DeflatedLittleEndianExplicit}) {
-            const std::string path = dir.file("object.dcm");
-            ASSERT_TRUE(file.saveFile(path.c_str(), xfer).good());
-            for (int w = 1; w <= kWindows; ++w)
-                for (int r = 1; r <= kIntervals; ++r) {
-                    auto study = std::make_unique<Study>();
-                    FirstSamples sink;
-                    LoadOptions counts;
-                    counts.form.samples = FrameForm::Samples::Counts;
-                    const int pixels = readsOf(ReadStep::Pixels);
-                    DcmFileFormat parsed;
-                    auto read = std::make_unique<ObjectRead>();
-                    ASSERT_TRUE(parseDicomFile(path.c_str(), parsed).ok());
-                    ASSERT_TRUE(readObject(*parsed.getDataset(), *read).ok());
-                    read->oneLoad = true;  // as loadDicomStudy reads it
-                    const Status s = loadRead(*parsed.getDataset(), *read, *study, sink, {w, r}, counts);
-                    ASSERT_TRUE(s.ok()) << statusWords(s);
-                    EXPECT_EQ(sink.first, framesOf(w, r)) << interleaved << " " << xfer << " " << w << " " << r;
-                    EXPECT_EQ(sink.last, framesOf(w, r)) << interleaved << " " << xfer << " " << w << " " << r;
-                    EXPECT_EQ(readsOf(ReadStep::Pixels) - pixels, 1);
-                    const bool little = xfer == EXS_LittleEndianExplicit || xfer == EXS_LittleEndianImplicit;
-                    EXPECT_EQ(read->stored.places.empty(), !little) << xfer;
-                }
-        }
+                                            EXS_DeflatedLittleEndianExplicit})
+            for (const bool once : {false, true}) {
+                const std::string path = dir.file("object.dcm");
+                ASSERT_TRUE(file.saveFile(path.c_str(), xfer).good());
+                const int pixels = readsOf(ReadStep::Pixels);
+                DcmFileFormat parsed;
+                auto read = std::make_unique<ObjectRead>();
+                for (int w = 1; w <= kWindows; ++w)
+                    for (int r = 1; r <= kIntervals; ++r) {
+                        if (!once || (w == 1 && r == 1)) {
+                            read = std::make_unique<ObjectRead>();
+                            ASSERT_TRUE(parseDicomFile(path.c_str(), parsed).ok());
+                            ASSERT_TRUE(readObject(*parsed.getDataset(), *read).ok());
+                            read->framewise = true;  // as loadDicomStudy and "all" read it
+                        }
+                        auto study = std::make_unique<Study>();
+                        FirstSamples sink;
+                        LoadOptions counts;
+                        counts.form.samples = FrameForm::Samples::Counts;
+                        const Status s = loadRead(*parsed.getDataset(), *read, *study, sink, {w, r}, counts);
+                        ASSERT_TRUE(s.ok()) << statusWords(s);
+                        const std::string what = std::to_string(interleaved) + " " + std::to_string(xfer) + " " +
+                                                 std::to_string(once) + " " + std::to_string(w) + std::to_string(r);
+                        EXPECT_EQ(sink.first, framesOf(w, r)) << what;
+                        EXPECT_EQ(sink.last, framesOf(w, r)) << what;
+                        const bool little = xfer == EXS_LittleEndianExplicit || xfer == EXS_LittleEndianImplicit;
+                        EXPECT_EQ(read->stored.framewise, little) << what;
+                    }
+                EXPECT_EQ(readsOf(ReadStep::Pixels) - pixels, once ? 1 : kWindows * kIntervals);
+            }
     }
 }
 
