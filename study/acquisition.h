@@ -64,6 +64,12 @@ struct Acquisition {
     // Notes `tracer` among the coded nuclides unless it is there; false
     // when the list is full.
     bool addNuclide(Tracer tracer);
+
+    // Back to "nothing said", writing only what is set: a list's entries
+    // from its count on are never read, and the texts end at their first
+    // zero. The structure is some 17 KiB, nearly all of it the two lists,
+    // so a study in fresh zero pages is cleared without touching them.
+    void clear();
 };
 
 }  // namespace trevik

@@ -20,6 +20,37 @@ bool Acquisition::addNuclide(Tracer tracer) {
     return true;
 }
 
+namespace {
+
+void clearList(ChoiceList& list) {
+    if (list.count == 0) return;
+    std::fill(list.entries, list.entries + list.count, ChoiceEntry{});
+    list.count = 0;
+}
+
+template <std::size_t N>
+void clearText(char (&text)[N]) {
+    if (text[0] != '\0') std::fill(text, text + N, '\0');
+}
+
+}  // namespace
+
+void Acquisition::clear() {
+    detectors = 0;
+    views = 0;
+    beatsKnown = false;
+    acceptedBeats = 0;
+    rejectedBeats = 0;
+    clearList(energyWindows);
+    clearList(rrIntervals);
+    if (nuclideCount != 0) {
+        std::fill(nuclides, nuclides + nuclideCount, Tracer{});
+        nuclideCount = 0;
+    }
+    clearText(seriesNumber);
+    clearText(seriesDescription);
+}
+
 std::string entryText(const ChoiceEntry& entry, const char* unit) {
     std::string text = std::to_string(entry.number);
     if (entry.name[0] != '\0') text += std::string("  ") + entry.name;

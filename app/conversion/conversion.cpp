@@ -57,7 +57,7 @@ Status Conversion::loadHeld(const HeldDicomReader& reader, FrameSink& sink, cons
     facts_.record = {};
     facts_.geometry = {};
     facts_.flags = {};
-    facts_.acquisition = {};
+    facts_.acquisition.clear();
     resetGating(facts_.record);
     return reader(facts_, sink, choice_, options);
 }

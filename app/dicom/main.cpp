@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/dicom/command.h"
@@ -36,9 +37,34 @@ constexpr Command kCommands[] = {
      trevik::dicom::receiveCommand, &trevik::dicom::kReceiveHelp},
 };
 
+// One command's synopsis, folded between its bracketed options so that no
+// line is wider than 79 columns; the lines after the first are indented
+// under the first option.
+void printSynopsis(std::FILE* out, const Command& command) {
+    constexpr std::size_t kWidth = 79;
+    std::string line = std::string("  trevik-dicom ") + command.name;
+    const std::string indent(line.size() + 1, ' ');
+    std::string_view rest = command.synopsis;
+    while (!rest.empty()) {
+        // The next option: up to a space outside brackets.
+        std::size_t end = 0;
+        for (int depth = 0; end < rest.size() && (depth > 0 || rest[end] != ' '); ++end)
+            depth += rest[end] == '[' ? 1 : rest[end] == ']' ? -1 : 0;
+        const std::string_view word = rest.substr(0, end);
+        if (line.size() + 1 + word.size() > kWidth && line.size() > indent.size()) {
+            std::fprintf(out, "%s\n", line.c_str());
+            line = indent.substr(1);
+        }
+        line += ' ';
+        line += word;
+        rest.remove_prefix(end < rest.size() ? end + 1 : end);
+    }
+    std::fprintf(out, "%s\n", line.c_str());
+}
+
 void usage(std::FILE* out) {
     std::fputs("Usage:\n", out);
-    for (const Command& command : kCommands) std::fprintf(out, "  trevik-dicom %s %s\n", command.name, command.synopsis);
+    for (const Command& command : kCommands) printSynopsis(out, command);
     std::fputs("  trevik-dicom --help | --version\n"
                "  trevik-dicom COMMAND --help\n"
                "\n"

@@ -104,26 +104,17 @@ constexpr std::size_t kMostKept = [] {
 }();
 
 // Advances the stream by `count` bytes of the current value. Moving past the
-// end of the file is allowed here: the next read then comes back short. A
-// short value is read past, mostly from the stream's buffer: the C library
-// makes a system call at every seek, even one within its buffer.
-bool skip(std::FILE* stream, std::int64_t count) {
-    if (count <= 0) return true;
-    if (count <= 256) {
-        unsigned char scratch[256];
-        [[maybe_unused]] const std::size_t read = std::fread(scratch, 1, static_cast<std::size_t>(count), stream);
-        return true;
-    }
-    return fseeko(stream, static_cast<off_t>(count), SEEK_CUR) == 0;
+// end of the file is allowed here: the next read then comes back short.
+bool skip(SourceStream& stream, std::int64_t count) {
+    if (count > 0) stream.skip(count);
+    return true;
 }
 
-bool readBytes(std::FILE* stream, void* to, std::size_t count) {
-    return std::fread(to, 1, count, stream) == count;
-}
+bool readBytes(SourceStream& stream, void* to, std::size_t count) { return stream.read(to, count) == count; }
 
 // Reads the leading decimal number of a value of `length` bytes in bounded
 // memory; `left` is what remains of the value once the number has ended.
-bool scanDecimal(std::FILE* stream, std::int32_t length, double& number, std::int32_t& left) {
+bool scanDecimal(SourceStream& stream, std::int32_t length, double& number, std::int32_t& left) {
     DecimalScanner scanner;
     left = length;
     unsigned char chunk[256];
@@ -141,7 +132,7 @@ bool scanDecimal(std::FILE* stream, std::int32_t length, double& number, std::in
 
 // Reads one value by its rule and hands it to the rule; false when the file
 // ends inside the value. `applied` tells whether the rule set the study.
-bool takeValue(std::FILE* stream, const ElementRule& rule, std::int32_t length, StudyFacts& study, bool& applied) {
+bool takeValue(SourceStream& stream, const ElementRule& rule, std::int32_t length, StudyFacts& study, bool& applied) {
     unsigned char bytes[kMostKept];
     ElementValue value{bytes, 0, 0.0};
     std::int32_t left = length;
@@ -171,7 +162,7 @@ const ElementRule* findElementRule(std::uint16_t group, std::uint16_t element) {
     return nullptr;
 }
 
-HeaderStatus readHeader(std::FILE* stream, FilePreamble& preamble, StudyFacts& study, const HeaderObserver& observer) {
+HeaderStatus readHeader(SourceStream& stream, FilePreamble& preamble, StudyFacts& study, const HeaderObserver& observer) {
     StudyRecord& r = study.record;
     r.thick = 0.0;
     resetGating(r);
@@ -200,9 +191,8 @@ HeaderStatus readHeader(std::FILE* stream, FilePreamble& preamble, StudyFacts& s
     // The pixel data starts at the smallest multiple of 1024 above the end of
     // the end element's header. Seeking is not reading: a file that ends in
     // this gap fails only when a row of pixels must be read.
-    const off_t position = ftello(stream);
-    if (position < 0) return HeaderStatus::Incomplete;
-    if (fseeko(stream, 1024 - position % 1024, SEEK_CUR) != 0) return HeaderStatus::Incomplete;
+    const std::int64_t position = stream.tell();
+    stream.skip(1024 - position % 1024);
     return HeaderStatus::Complete;
 }
 

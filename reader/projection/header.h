@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 
 #include "reader/projection/big_endian.h"
@@ -97,7 +96,7 @@ struct SeenElement {
 // into the study and, on the end element, moves the stream to the next
 // 1024-byte boundary strictly behind the end element's 8-byte header. An
 // observer, when given, is told of each element in file order.
-HeaderStatus readHeader(std::FILE* stream, FilePreamble& preamble, StudyFacts& study,
+HeaderStatus readHeader(SourceStream& stream, FilePreamble& preamble, StudyFacts& study,
                         const HeaderObserver& observer = {});
 
 }  // namespace trevik

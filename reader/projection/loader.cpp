@@ -33,38 +33,29 @@ namespace {
 // are never touched.
 constexpr std::size_t kImageBytes = std::size_t{TREVIK_READ_KIB} << 10;
 
-// Opens the source for reading from its start.
+// The source read from its start through `fd`, which it takes over.
 // A directory or a stream that cannot seek (a FIFO, a socket) is no source;
 // the descriptor is opened without blocking so a FIFO with no writer cannot
 // hang the load.
-StreamHandle streamOf(int fd) {
-    if (fd < 0) return nullptr;
+SourceStream streamOf(int fd) {
+    if (fd < 0) return SourceStream();
     struct stat st {};
     const bool usable = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode) && ::lseek(fd, 0, SEEK_CUR) >= 0 &&
                         ::fcntl(fd, F_SETFL, 0) == 0;  // of the status flags, only O_NONBLOCK was set
     if (!usable) {
         ::close(fd);
-        return nullptr;
+        return SourceStream();
     }
-    StreamHandle stream(::fdopen(fd, "rb"));
-    if (!stream) ::close(fd);
-    return stream;
+    return SourceStream(fd);
 }
 
-StreamHandle openSource(const char* path) {
+SourceStream openSource(const char* path) {
     return streamOf(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
 }
 
 // The source open as `fd`, read from its start through a descriptor of its
 // own (the caller's stays open and where it was).
-StreamHandle sourceOf(int fd) {
-    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (own >= 0 && ::lseek(own, 0, SEEK_SET) != 0) {
-        ::close(own);
-        return nullptr;
-    }
-    return streamOf(own);
-}
+SourceStream sourceOf(int fd) { return streamOf(::fcntl(fd, F_DUPFD_CLOEXEC, 0)); }
 
 // The read buffer for a study of `images` images: as many whole images as
 // it holds, up to kImageBytes, at least one image (one byte for a geometry
@@ -78,21 +69,6 @@ std::size_t readBufferBytes(const AcquisitionGeometry& g, int sampleBits, std::i
     const std::uint64_t all = std::uint64_t{image} * static_cast<std::uint64_t>(images);
     return all < kImageBytes ? static_cast<std::size_t>(all) : image > kImageBytes ? image : kImageBytes;
 }
-
-// Reads up to `size` bytes; returns how many arrived before the end of the
-// file or a read error.
-std::size_t readUpTo(int fd, unsigned char* data, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::read(fd, data + done, size - done);
-        if (n > 0)
-            done += static_cast<std::size_t>(n);
-        else if (n == 0 || errno != EINTR)
-            break;
-    }
-    return done;
-}
-
 
 // A status of `reason` that keeps where the load got to.
 Status ended(Status& where, Reason reason) {
@@ -142,13 +118,13 @@ void convertImage(const ConversionKernels& k, const FrameForm& form, bool floats
 
 // Reads the pixel data image after image and hands each image to the sink
 // only once the whole image is in: a file that ends inside image k leaves
-// the images before k delivered and frame k unannounced. The reads go to
-// the stream's descriptor, from where the header reading left the stream.
+// the images before k delivered and frame k unannounced. The reads go on
+// from where the header reading left the stream, straight into the buffer.
 class ImageReader {
 public:
-    ImageReader(int fd, bool floats, int side, int passes, int frames, FrameSink& sink, const LoadOptions& options,
-                const ConversionKernels& kernels, Status& status)
-        : fd_(fd), floats_(floats), side_(side), passes_(passes), frames_(frames), sink_(sink), options_(options),
+    ImageReader(SourceStream& stream, bool floats, int side, int passes, int frames, FrameSink& sink,
+                const LoadOptions& options, const ConversionKernels& kernels, Status& status)
+        : stream_(stream), floats_(floats), side_(side), passes_(passes), frames_(frames), sink_(sink), options_(options),
           k_(kernels), status_(status) {}
 
     // Reduced tenfold frames without a look at the source images: the
@@ -161,7 +137,7 @@ public:
         const int perRead = static_cast<int>(bufferBytes / imageBytes);
         for (int n = 0; n < images;) {
             const int want = images - n < perRead ? images - n : perRead;
-            const std::size_t got = readUpTo(fd_, buffer, imageBytes * static_cast<std::size_t>(want));
+            const std::size_t got = stream_.read(buffer, imageBytes * static_cast<std::size_t>(want));
             const int whole = static_cast<int>(got / imageBytes);
             for (int j = 0; j < whole; ++j, ++n) {
                 const unsigned char* source = buffer + imageBytes * static_cast<std::size_t>(j);
@@ -192,7 +168,7 @@ public:
         for (int n = 0; n < images; ++n) {
             const int d = n / frames_;
             const int f = n % frames_;
-            if (const std::size_t got = readUpTo(fd_, buffer.data(), imageBytes); got != imageBytes)
+            if (const std::size_t got = stream_.read(buffer.data(), imageBytes); got != imageBytes)
                 return shortRow(status_, n + 1, static_cast<int>(got / rowBytes) + 1);
             if (options_.sourceImage) options_.sourceImage(SourceImage{d, f, side_, floats_, buffer.data()});
             convertImage(k_, options_.form, floats_, side_, buffer.data(), sink_.slot(d, f), changes);
@@ -202,7 +178,7 @@ public:
     }
 
 private:
-    int fd_;
+    SourceStream& stream_;
     bool floats_;
     int side_;
     int passes_;
@@ -222,7 +198,7 @@ Status loadStudy(const char* path, Study& study) {
 
 namespace {
 
-Status loadStream(StreamHandle stream, StudyFacts& study, FrameSink& sink, const LoadOptions& options);
+Status loadStream(SourceStream stream, StudyFacts& study, FrameSink& sink, const LoadOptions& options);
 
 }  // namespace
 
@@ -238,16 +214,15 @@ Status loadStudy(int fd, StudyFacts& study, FrameSink& sink, const LoadOptions& 
 
 namespace {
 
-Status loadStream(StreamHandle stream, StudyFacts& study, FrameSink& sink, const LoadOptions& options) {
+Status loadStream(SourceStream stream, StudyFacts& study, FrameSink& sink, const LoadOptions& options) {
     Status out;
     Where& w = out.where;
     if (!stream) {
         w.error = errno;
-        // The stream's own buffer is memory too: no memory is 8, as for the
-        // image buffer.
+        // An open refused for want of memory is 8, as for the image buffer.
         return ended(out, w.error == ENOMEM ? Reason::NoMemory : Reason::CannotOpen);
     }
-    const FormatProbe probe = examineFormat(stream.get());
+    const FormatProbe probe = examineFormat(stream);
     // A DICOM file is the DICOM reader's, whatever its preamble holds.
     if (probe.dicomMarker) return ended(out, Reason::DicomNeedsTrevikDicom);
     w.probe = probe.finding;
@@ -262,7 +237,7 @@ Status loadStream(StreamHandle stream, StudyFacts& study, FrameSink& sink, const
     FilePreamble preamble{};
     // The status keeps the last element header the walk reads.
     const HeaderStatus header =
-        readHeader(stream.get(), preamble, study, [&](const SeenElement& element, const StudyFacts& s) {
+        readHeader(stream, preamble, study, [&](const SeenElement& element, const StudyFacts& s) {
             w.offset = element.offset;
             w.group = element.header.group;
             w.element = element.header.element;
@@ -272,7 +247,7 @@ Status loadStream(StreamHandle stream, StudyFacts& study, FrameSink& sink, const
     w.sampleBits = preamble.sampleBits;
     if (header == HeaderStatus::Malformed) return ended(out, Reason::NegativeLength);
     if (header == HeaderStatus::Incomplete) return ended(out, Reason::HeaderEnds);
-    w.dataOffset = ::ftello(stream.get());
+    w.dataOffset = stream.tell();
     w.rows = study.geometry.rows;
     w.columns = study.geometry.columns;
     w.hr = study.record.hr;
@@ -282,6 +257,7 @@ Status loadStream(StreamHandle stream, StudyFacts& study, FrameSink& sink, const
     const std::size_t bufferBytes = readBufferBytes(study.geometry, preamble.sampleBits, study.record.frames);
     std::unique_ptr<unsigned char[]> image(new (std::nothrow) unsigned char[bufferBytes]);
     if (!image) return ended(out, Reason::NoMemory);
+    prefault(image.get(), bufferBytes);
 
     // Only the two geometries the frame store can hold are accepted.
     const AcquisitionGeometry& g = study.geometry;
@@ -300,7 +276,7 @@ Status loadStream(StreamHandle stream, StudyFacts& study, FrameSink& sink, const
     if (Reason refused = framesRefusal(r); refused != Reason::Done) return ended(out, refused);
     // What the header says of the acquisition: its views (one detector's
     // worth each, as the file stores them) and nothing else.
-    study.acquisition = {};
+    study.acquisition.clear();
     study.acquisition.views = static_cast<std::int16_t>(r.frames);
 
     const bool floats = preamble.sampleBits == 32;
@@ -310,18 +286,15 @@ Status loadStream(StreamHandle stream, StudyFacts& study, FrameSink& sink, const
     w.passes = passes;
     if (Status s = sink.begin(study, layout); !s.ok()) return s;
 
-    const int fd = ::fileno(stream.get());
-    const off_t start = ::ftello(stream.get());
-    if (fd < 0 || start < 0 || ::lseek(fd, start, SEEK_SET) != start) return shortRow(out, 1, 1);
     const ConversionKernels& kernels =
         options.kernels ? *options.kernels : *conversionKernels(bestKernelLevel());
-    ImageReader reader(fd, floats, side, passes, r.frames, sink, options, kernels, out);
+    ImageReader reader(stream, floats, side, passes, r.frames, sink, options, kernels, out);
     const bool fused = options.form.matrix == FrameForm::Matrix::Reduced &&
                        options.form.samples == FrameForm::Samples::Tenfold && !options.sourceImage;
     std::vector<unsigned char> whole;
     if (Status s = fused ? reader.fast(image.get(), bufferBytes) : reader.general(whole); !s.ok()) return s;
     image.reset();
-    stream.reset();
+    stream = SourceStream();
     return ended(out, Reason::Done);
 }
 

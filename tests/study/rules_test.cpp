@@ -118,6 +118,24 @@ TEST(StudyAcquisition, ListsAreBoundedAndTheQualityControlSeesThem) {
     EXPECT_EQ(q.rejectedBeats, 0);
 }
 
+// A cleared acquisition is the value of a new one, byte for byte, whatever
+// was set (a reader reuses the facts of the study before).
+TEST(StudyAcquisition, ClearedIsNew) {
+    const auto fresh = std::make_unique<Acquisition>();
+    auto a = std::make_unique<Acquisition>();
+    a->views = 60;
+    a->detectors = 2;
+    a->beatsKnown = true;
+    a->acceptedBeats = 7;
+    a->energyWindows = twoWindows().acquisition.energyWindows;
+    a->rrIntervals = twoWindows().acquisition.rrIntervals;
+    a->addNuclide(Tracer::Tl201);
+    copyText(a->seriesNumber, "12");
+    copyText(a->seriesDescription, "SPECT");
+    a->clear();
+    EXPECT_EQ(std::memcmp(a.get(), fresh.get(), sizeof(Acquisition)), 0);
+}
+
 }  // namespace
 }  // namespace trevik
 

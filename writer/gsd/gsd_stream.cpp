@@ -43,6 +43,7 @@ Status GsdStreamSink::begin(const StudyFacts& facts, const FrameLayout& layout) 
     frameBytes_ = static_cast<std::uint64_t>(layout.passes) * static_cast<std::uint64_t>(layout.frames) * kFrameBytes;
     buffer_.reset(new (std::nothrow) std::int16_t[static_cast<std::size_t>(capacity_) * FrameStore::kFrameSamples]);
     if (!buffer_) return statusOf(Reason::NoMemory, ENOMEM);
+    prefault(buffer_.get(), static_cast<std::size_t>(capacity_) * FrameStore::kFrameSamples * sizeof(std::int16_t));
     if (!detail::writeAllAt(fd_, header.data(), header.size(), 0)) return cannotWrite(errno);
     return {};
 }

@@ -32,6 +32,10 @@ TEST(CommandHelp, EveryCommandAnswersHelpAndRefusesAnUnknownOptionByName) {
         EXPECT_EQ(run.exitCode, 2) << name;
         EXPECT_NE(run.err.find(name + ": unknown option --no-such-option"), std::string::npos) << run.err;
     }
+    // The top-level usage fits a terminal: every line within 79 columns.
+    const ProcessResult top = runProcess(kTrevikDicom, {"--help"});
+    for (std::size_t at = 0, end; (end = top.out.find('\n', at)) != std::string::npos; at = end + 1)
+        EXPECT_LE(end - at, 79u) << top.out.substr(at, end - at);
     const ProcessResult version = runProcess(kTrevikDicom, {"import", "--version"});
     EXPECT_EQ(version.exitCode, 0);
     for (const char* library : {"\nDCMTK: built with 3.", "\nOpenSSL: built with ", ", runs ", "\nOpenJPEG: built with 2."})

@@ -1,6 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -25,10 +25,10 @@ protected:
     Walk walk(const SourceFile& file) {
         const std::string path = dir.file("source.prj");
         file.save(path);
-        StreamHandle s(std::fopen(path.c_str(), "rb"));
+        SourceStream s(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
         FilePreamble preamble{};
-        const HeaderStatus status = readHeader(s.get(), preamble, *study);
-        return {status, std::ftell(s.get())};
+        const HeaderStatus status = readHeader(s, preamble, *study);
+        return {status, static_cast<long>(s.tell())};
     }
     test::TempDir dir;
     std::unique_ptr<Study> study = std::make_unique<Study>();
