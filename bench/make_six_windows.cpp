@@ -4,9 +4,11 @@
 // bench/run-dicom-import. Exit 0 when written, 1 otherwise.
 #include <cstdio>
 
+#include "dicom/dictionary.h"
 #include "tests/app/dicom/six_windows.h"
 
 int main(int argc, char** argv) {
+    trevik::dicom::useCompiledDictionary();
     if (argc != 3) {
         std::fputs("usage: make-six-windows EXPORTED.dcm OUT.dcm\n", stderr);
         return 1;

@@ -114,8 +114,10 @@ bool holdsGsdFile(const std::string& name) {
 Status planAll(const std::string& source, const std::string& output, const SourceChoice& choice,
                const AllChoices& all, HeldObject& held, std::vector<Job>& jobs, std::string& failedName) {
     failedName = source;
+    // Each window's frames are read alone, into one buffer, as it is
+    // converted.
     if (isDicomFile(source.c_str()))
-        if (Status s = held.read(source.c_str()); !s.ok()) return s;
+        if (Status s = held.read(source.c_str(), true); !s.ok()) return s;
     const Acquisition none{};
     const Acquisition& a = held.object() ? held.object()->facts.acquisition : none;
     const std::vector<int> windows = all.windows ? choiceNumbers(a.energyWindows) : std::vector<int>{choice.energyWindow};

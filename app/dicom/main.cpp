@@ -11,6 +11,7 @@
 
 #include "app/dicom/command.h"
 #include "app/launch/companion.h"
+#include "dicom/dictionary.h"
 #include "study/status.h"
 #include "writer/output_file.h"
 
@@ -97,16 +98,6 @@ void usage(std::FILE* out) {
                out);
 }
 
-// DCMTK reads its data dictionary from text files at the first use, the
-// public and the private one; parsing the private one costs as much as
-// exporting a typical study, and nothing here needs vendors' private tags.
-// Only the public dictionary is read, unless the user names others.
-void usePublicDictionary() {
-    if (std::getenv("DCMDICTPATH")) return;
-    const std::string paths = DCM_DICT_DEFAULT_PATH;
-    ::setenv("DCMDICTPATH", paths.substr(0, paths.find(ENVIRONMENT_PATH_SEPARATOR)).c_str(), 1);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -116,7 +107,6 @@ int main(int argc, char** argv) {
         if (!trevik::launch::startedByLivingParent()) return trevik::kCannotOpen;
         trevik::detail::setPlacementCondition(trevik::launch::startedByLivingParent);
     }
-    usePublicDictionary();
     if (argc < 2) {
         usage(stderr);
         return 2;
@@ -138,6 +128,11 @@ int main(int argc, char** argv) {
         const Ask asked = trevik::options::ask(args, command.help->options);
         if (asked == Ask::Help) return trevik::options::printHelp(*command.help);
         if (asked == Ask::Version) return version();
+        // DCMTK's dictionary from the compiled table before a command uses
+        // DCMTK, not parsed from its text files at the first parse (unless
+        // DCMDICTPATH names dictionaries); the help and the version, which
+        // do not use it, do not make it.
+        trevik::dicom::useCompiledDictionary();
         return command.run(args);
     }
     std::fprintf(stderr, "trevik-dicom: unknown %s \"%s\" (see trevik-dicom --help)\n",

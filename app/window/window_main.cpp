@@ -22,6 +22,10 @@
 #include "app/window/main_form.h"
 #include "study/study.h"
 
+#ifdef TREVIK_WINDOW_DICOM
+#include "dicom/dictionary.h"
+#endif
+
 namespace {
 
 // The state of the one conversion this process makes: all zero at start.
@@ -50,6 +54,10 @@ void startupMessages(QtMsgType type, const QMessageLogContext&, const QString& m
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef TREVIK_WINDOW_DICOM
+    // DCMTK's dictionary from the compiled table (as trevik-dicom's).
+    trevik::dicom::useCompiledDictionary();
+#endif
     std::string why;
     if (!trevik::window::displayAvailable(why)) {
         std::fprintf(stderr, "trevik-window: %s\n", why.c_str());

@@ -73,17 +73,24 @@ void takeFacts(const StudyFacts& read, StudyFacts& study) {
 }
 
 // The pixel data of the object, read (and decoded) at the first load and
-// kept for the others; `ends` says where a load stands when the data does
-// not hold a frame it takes.
+// kept for the others, or checked at the first load and each load's frames
+// read alone (framewise: each frame is still read once); `ends` says where
+// a load stands when the data does not hold a frame it takes.
 Status readPixels(DcmDataset& data, ObjectRead& read, const std::vector<int>& taken, const Status& ends) {
+    const int side = read.facts.geometry.rows;
+    const long frames = read.vectors.frames;
+    StoredFrames& stored = read.stored;
     if (!read.pixelsRead) {
         noteRead(ReadStep::Pixels);
         read.pixelsRead = true;
-        read.pixelStatus = storedFrames(data, read.xfer, read.form, read.facts.geometry.rows, read.vectors.frames,
-                                        read.stored);
+        read.pixelStatus = read.framewise ? storedFramesChecked(data, read.xfer, read.form, side, frames, stored)
+                                          : storedFrames(data, read.xfer, read.form, side, frames, stored);
     }
     if (!read.pixelStatus.ok()) return read.pixelStatus;
-    return framesHeld(read.stored, read.facts.geometry.rows, read.form.bitsAllocated, taken, ends);
+    if (Status s = framesHeld(stored, side, read.form.bitsAllocated, taken, ends); !s.ok() || !stored.framewise)
+        return s;
+    if (Status s = readFramesTaken(data, taken, frames, stored); !s.ok()) return s;
+    return framesHeld(stored, side, read.form.bitsAllocated, taken, ends);
 }
 
 }  // namespace
@@ -140,6 +147,7 @@ Status loadDicomDataset(DcmDataset& dataset, StudyFacts& study, FrameSink& sink,
     try {
         const std::unique_ptr<ObjectRead> read(new ObjectRead());
         if (Status s = readObject(dataset, *read); !s.ok()) return s;
+        read->framewise = true;
         return loadRead(dataset, *read, study, sink, choice, options);
     } catch (const std::bad_alloc&) {
         return statusOf(Reason::NoMemory);
@@ -180,7 +188,7 @@ Status parseDicomFile(const char* path, DcmFileFormat& file) {
 HeldObject::HeldObject() = default;
 HeldObject::~HeldObject() = default;
 
-Status HeldObject::read(const char* path) {
+Status HeldObject::read(const char* path, bool framewise) {
     try {
         file_ = std::make_unique<DcmFileFormat>();
         if (Status s = parseDicomFile(path, *file_); !s.ok()) {
@@ -189,6 +197,7 @@ Status HeldObject::read(const char* path) {
         }
         read_ = std::make_unique<ObjectRead>();
         readStatus_ = readObject(*file_->getDataset(), *read_);
+        read_->framewise = framewise;
         return {};
     } catch (const std::bad_alloc&) {
         file_.reset();

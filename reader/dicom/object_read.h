@@ -35,7 +35,10 @@ struct ObjectRead {
     std::string patientId;    // UTF-8
     Where where{};            // what a later refusal says of the object
 
-    // The pixel data, read at the first load.
+    // The pixel data, read at the first load; `framewise`: uncompressed
+    // little-endian data checked whole at the first load and each load's
+    // frames read alone.
+    bool framewise = false;
     bool pixelsRead = false;
     Status pixelStatus;
     E_TransferSyntax xfer = EXS_Unknown;
@@ -65,8 +68,11 @@ public:
 
     // Parses and reads the file at `path`: the status of its parse
     // (parseDicomFile). A data set that is no object this reader takes
-    // keeps its refusal for the first load.
-    Status read(const char* path);
+    // keeps its refusal for the first load. `framewise`: each load reads
+    // only the frames it takes from the file (ObjectRead), for a program
+    // that converts its loads at once, not one that holds the object while
+    // the file may change.
+    Status read(const char* path, bool framewise = false);
     // The object read; null when it was not read as an NM object.
     const ObjectRead* object() const;
     // Loads `choice` of the object read (as loadRead does); a file that was

@@ -1,9 +1,12 @@
 #include "reader/dicom/pixels.h"
 
 #include <dcmtk/dcmdata/dcelem.h>
+#include <dcmtk/dcmdata/dcfcache.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <new>
 
 #include "dicom/nm_attributes.h"
 #include "reader/dicom/jpeg2000.h"
@@ -56,6 +59,58 @@ Status uncompressedBytes(DcmDataset& data, const SampleForm& form, const void*& 
     return {};
 }
 
+// Refused when the data is longer than the frames, beyond one pad byte.
+Status longerRefusal(std::size_t available, long frames, std::size_t frameBytes) {
+    if (available <= static_cast<std::size_t>(frames) * frameBytes + 1) return {};
+    Status longer = statusOf(Reason::DicomPixelDataLonger);
+    longer.where.pixelBytes = static_cast<std::int64_t>(available);
+    longer.where.pixelFrames = static_cast<std::int32_t>(frames);
+    longer.where.frameBytes = static_cast<std::int64_t>(frameBytes);
+    return longer;
+}
+
+// The pixel data element whose frames can be read one by one at their
+// offsets: uncompressed, in a little-endian syntax (the bytes in the file
+// are the samples as this machine holds them, as DCMTK's whole read gives
+// them), and DCMTK's own pixel data element (which hands out 8- and 16-bit
+// samples alike); null for any other.
+DcmElement* framewisePixels(DcmDataset& data, E_TransferSyntax xfer) {
+    if (xfer != EXS_LittleEndianExplicit && xfer != EXS_LittleEndianImplicit) return nullptr;
+    DcmElement* pixels = nullptr;
+    if (data.findAndGetElement(tagOf(Nm::PixelData), pixels).bad() || !pixels || pixels->ident() != EVR_PixelData)
+        return nullptr;
+    return pixels;
+}
+
+// The frames of `taken` read into `out.some`, a run of consecutive frames
+// at a time; false when the file does not give them (it changed since
+// the parse).
+bool readTaken(DcmElement& pixels, const std::vector<int>& taken, long frames, StoredFrames& out) {
+    std::vector<int> sorted(taken);
+    std::sort(sorted.begin(), sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    if (!sorted.empty() && (sorted.front() < 0 || sorted.back() >= frames)) return false;
+    if (!out.some || out.someFrames < sorted.size()) {
+        out.some.reset();
+        out.some.reset(new unsigned char[std::max<std::size_t>(sorted.size(), 1) * out.frameBytes]);
+        out.someFrames = sorted.size();
+    }
+    out.places.assign(static_cast<std::size_t>(frames), -1);
+    DcmFileCache cache;  // one open file for every run
+    for (std::size_t i = 0; i < sorted.size();) {
+        std::size_t end = i + 1;
+        while (end < sorted.size() && sorted[end] == sorted[end - 1] + 1) ++end;
+        const auto offset = static_cast<Uint32>(static_cast<std::size_t>(sorted[i]) * out.frameBytes);
+        const auto bytes = static_cast<Uint32>((end - i) * out.frameBytes);
+        if (pixels.getPartialValue(out.some.get() + i * out.frameBytes, offset, bytes, &cache).bad()) return false;
+        for (std::size_t k = i; k < end; ++k)
+            out.places[static_cast<std::size_t>(sorted[k])] = static_cast<std::int32_t>(k);
+        i = end;
+    }
+    out.raw = out.some.get();
+    return true;
+}
+
 // Rescale Slope and Intercept: absent, 1 and 0; present, a finite number
 // each, a slope other than 0, and every stored value rescaled to a finite
 // sample (the samples are floats): else refused, never taken for 1 and 0.
@@ -104,16 +159,37 @@ Status storedFrames(DcmDataset& data, E_TransferSyntax xfer, const SampleForm& f
     const std::size_t frameBytes = static_cast<std::size_t>(side) * side * sampleBytes;
     // More than the frames (a value is padded to an even length by one
     // byte at most) is data whose layout the object does not describe.
-    if (available > static_cast<std::size_t>(frames) * frameBytes + 1) {
-        Status longer = statusOf(Reason::DicomPixelDataLonger);
-        longer.where.pixelBytes = static_cast<std::int64_t>(available);
-        longer.where.pixelFrames = static_cast<std::int32_t>(frames);
-        longer.where.frameBytes = static_cast<std::int64_t>(frameBytes);
-        return longer;
-    }
+    if (Status s = longerRefusal(available, frames, frameBytes); !s.ok()) return s;
     out.raw = static_cast<const unsigned char*>(raw);
     out.frameBytes = frameBytes;
     out.available = available;
+    return {};
+}
+
+Status storedFramesChecked(DcmDataset& data, E_TransferSyntax xfer, const SampleForm& form, int side, long frames,
+                           StoredFrames& out) {
+    DcmElement* pixels = framewisePixels(data, xfer);
+    if (!pixels || frames <= 0) return storedFrames(data, xfer, form, side, frames, out);
+    if (Status s = decode(data, xfer, form, side, frames, out.decoded); !s.ok()) return s;
+    out.frameBytes = static_cast<std::size_t>(side) * side * (static_cast<std::size_t>(form.bitsAllocated) / 8);
+    out.available = pixels->getLength();
+    if (Status s = longerRefusal(out.available, frames, out.frameBytes); !s.ok()) return s;
+    out.framewise = true;
+    return {};
+}
+
+Status readFramesTaken(DcmDataset& data, const std::vector<int>& taken, long frames, StoredFrames& out) {
+    DcmElement* pixels = nullptr;
+    try {
+        if (data.findAndGetElement(tagOf(Nm::PixelData), pixels).good() && pixels &&
+            readTaken(*pixels, taken, frames, out))
+            return {};
+    } catch (const std::bad_alloc&) {
+        return statusOf(Reason::NoMemory);
+    }
+    out.places.clear();
+    out.raw = nullptr;
+    out.available = 0;
     return {};
 }
 

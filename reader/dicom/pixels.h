@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "study/frame_sink.h"
@@ -42,15 +43,39 @@ Status readSampleForm(DcmItem& data, SampleForm& form);
 // itself), `available` bytes in all. Data longer than the object's
 // `frames` (beyond one pad byte) is refused. An object flagged as lossily
 // compressed once is refused in every transfer syntax.
+// `framewise` (storedFramesChecked): the frames stay in the file and each
+// load reads those it takes (readFramesTaken) into `some`, `raw` pointing
+// there and `places` giving each frame's place in it (-1: not read);
+// `available` is still the length of the whole value.
 struct StoredFrames {
     const unsigned char* raw = nullptr;
     std::size_t frameBytes = 0;
     std::size_t available = 0;
     std::vector<unsigned char> decoded;
-    const unsigned char* frame(int index) const { return raw + static_cast<std::size_t>(index) * frameBytes; }
+    bool framewise = false;
+    std::unique_ptr<unsigned char[]> some;
+    std::size_t someFrames = 0;
+    std::vector<std::int32_t> places;
+    const unsigned char* frame(int index) const {
+        const std::int32_t at = places.empty() ? index : places[static_cast<std::size_t>(index)];
+        return raw + static_cast<std::size_t>(at) * frameBytes;
+    }
 };
 Status storedFrames(DcmDataset& data, E_TransferSyntax xfer, const SampleForm& form, int side, long frames,
                     StoredFrames& out);
+
+// As storedFrames, but uncompressed little-endian pixel data is only
+// checked as a whole (the lossy flag, its length against the frames) and
+// left in the file, `framewise` set; any other data is read whole.
+Status storedFramesChecked(DcmDataset& data, E_TransferSyntax xfer, const SampleForm& form, int side, long frames,
+                           StoredFrames& out);
+
+// The frames of `taken`, which framesHeld found within the data, read from
+// the file at their offsets in the value (a run of adjacent frames a read)
+// into the one buffer of `out`, in place of an earlier load's. When the
+// file no longer gives them, no frame is held (`available` 0), as when a
+// whole read fails.
+Status readFramesTaken(DcmDataset& data, const std::vector<int>& taken, long frames, StoredFrames& out);
 
 // Every frame of `taken` must lie whole within the stored data, else
 // kEndsEarly (PixelDataEnds) in `ends`, whose where-fields the caller has

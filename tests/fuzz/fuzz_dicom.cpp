@@ -27,6 +27,7 @@
 #include <memory>
 #include <string>
 
+#include "dicom/dictionary.h"
 #include "reader/dicom/charset.h"
 #include "reader/dicom/codestream.h"
 #include "reader/dicom/dicom_source.h"
@@ -74,6 +75,7 @@ namespace trevik::fuzz {
 
 int dicomInput(const std::uint8_t* data, std::size_t size) {
     static const bool quiet = [] {
+        trevik::dicom::useCompiledDictionary();
         OFLog::configure(OFLogger::OFF_LOG_LEVEL);
         return true;
     }();

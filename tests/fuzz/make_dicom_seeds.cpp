@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "dicom/dictionary.h"
 #include "tests/reader/dicom/charset_cases.h"
 
 namespace {
@@ -96,6 +97,7 @@ void nest(DcmDataset& d, int depth) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    trevik::dicom::useCompiledDictionary();
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s DIRECTORY\n", argv[0]);
         return 2;

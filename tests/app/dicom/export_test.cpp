@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <cstdlib>
 
 #include "tests/app/dicom/dicom_fixtures.h"
 #include "tools/synth/source_file.h"
@@ -186,6 +188,22 @@ TEST(Export, ANameHoldingAnEqualsSignComesBackWhole) {
     const std::string object = synthesiseAndExport({"--frames", "8", "--name", "DOE=JOHN\\X^A"}, dir);
     ASSERT_EQ(runProcess(kTrevikDicom, {"import", object, dir.file("back.gsd")}).exitCode, 0);
     EXPECT_NE(readFile(dir.file("back.gsd")).find("name = DOE?JOHN?X^A;\r\n"), std::string::npos);
+}
+
+// DCMTK's dictionary is the compiled one, made without a word on stderr;
+// DCMDICTPATH naming files is honoured: DCMTK loads them (and says so of
+// a file it cannot open).
+TEST(Export, TheCompiledDictionaryUnlessDcmdictpathNamesFiles) {
+    TempDir dir;
+    const std::string object = synthesiseAndExport({"--frames", "8"}, dir);
+    ASSERT_FALSE(object.empty());
+    const ProcessResult quiet = runProcess(kTrevikDicom, {"export", dir.file("study.prj"), dir.file("again.dcm")});
+    EXPECT_EQ(quiet.exitCode, 0);
+    EXPECT_EQ(quiet.err, "");
+    ASSERT_EQ(::setenv("DCMDICTPATH", dir.file("none.dic").c_str(), 1), 0);
+    const ProcessResult named = runProcess(kTrevikDicom, {"export", dir.file("study.prj"), dir.file("named.dcm")});
+    ::unsetenv("DCMDICTPATH");
+    EXPECT_NE(named.err.find("Cannot open file: " + dir.file("none.dic")), std::string::npos) << named.err;
 }
 
 }  // namespace

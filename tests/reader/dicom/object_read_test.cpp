@@ -5,6 +5,7 @@
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
 #include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmdata/dcvrat.h>
 #include <gtest/gtest.h>
@@ -12,29 +13,41 @@
 #include <memory>
 #include <vector>
 
+#include "reader/dicom/dicom_source.h"
 #include "reader/dicom/object_read.h"
 #include "study/tracer.h"
+#include "tests/support/temp_dir.h"
 
 namespace trevik::dicom {
 namespace {
 
+using test::TempDir;
+
 constexpr int kWindows = 2, kIntervals = 2, kSlots = 2, kViews = 3;
 
 // A GATED TOMO object of one detector: every (window, interval, slot,
-// view) a frame of 64 x 64 whose first sample is its index in the file.
-std::unique_ptr<DcmDataset> gatedObject(int windows = kWindows) {
+// view) a frame of 64 x 64 whose first and last samples are its index in
+// the file, window after window; `interleaved`: the frames in the order
+// view, slot, interval, window (with the same samples: their index in
+// the window-major order).
+std::unique_ptr<DcmDataset> gatedObject(int windows = kWindows, bool interleaved = false) {
     auto d = std::make_unique<DcmDataset>();
     std::vector<Uint16> w, r, t, v, det, pixels;
-    for (int a = 1; a <= windows; ++a)
-        for (int b = 1; b <= kIntervals; ++b)
-            for (int s = 1; s <= kSlots; ++s)
-                for (int view = 1; view <= kViews; ++view) {
-                    w.push_back(static_cast<Uint16>(a)), r.push_back(static_cast<Uint16>(b));
-                    t.push_back(static_cast<Uint16>(s)), v.push_back(static_cast<Uint16>(view)), det.push_back(1);
-                    std::vector<Uint16> frame(64 * 64, 0);
-                    frame[0] = static_cast<Uint16>(w.size() - 1);
-                    pixels.insert(pixels.end(), frame.begin(), frame.end());
-                }
+    for (int i = 0; i < windows * kIntervals * kSlots * kViews; ++i) {
+        int k = i;
+        const int inner = interleaved ? windows : kViews, second = interleaved ? kIntervals : kSlots;
+        const int third = interleaved ? kSlots : kIntervals;
+        const int first = k % inner + 1, two = (k /= inner) % second + 1, three = (k /= second) % third + 1;
+        const int four = k / third + 1;
+        const int a = interleaved ? first : four, b = interleaved ? two : three, s = interleaved ? three : two,
+                  view = interleaved ? four : first;
+        w.push_back(static_cast<Uint16>(a)), r.push_back(static_cast<Uint16>(b));
+        t.push_back(static_cast<Uint16>(s)), v.push_back(static_cast<Uint16>(view)), det.push_back(1);
+        std::vector<Uint16> frame(64 * 64, 0);
+        const int index = (((a - 1) * kIntervals + b - 1) * kSlots + s - 1) * kViews + view - 1;
+        frame.front() = frame.back() = static_cast<Uint16>(index);
+        pixels.insert(pixels.end(), frame.begin(), frame.end());
+    }
     const std::pair<DcmTagKey, std::string> values[] = {
         {DCM_SOPClassUID, UID_NuclearMedicineImageStorage}, {DCM_ImageType, "ORIGINAL\\PRIMARY\\GATED TOMO\\EMISSION"},
         {DCM_NumberOfFrames, std::to_string(w.size())}, {DCM_Rows, "64"}, {DCM_Columns, "64"},
@@ -84,6 +97,7 @@ std::unique_ptr<DcmDataset> gatedObject(int windows = kWindows) {
 struct FirstSamples : FrameSink {
     std::vector<std::int16_t> frames = std::vector<std::int16_t>(64 * 64 * kSlots * kViews, 0);
     std::vector<int> first;
+    std::vector<int> last;
     StudyFacts facts{};
     int perDivision = 0;
     Status begin(const StudyFacts& f, const FrameLayout& layout) override {
@@ -94,6 +108,7 @@ struct FirstSamples : FrameSink {
     std::int16_t* slot(int d, int f) override { return &frames[static_cast<std::size_t>(d * perDivision + f) * 4096]; }
     Status stored(int d, int f) override {
         first.push_back(frames[static_cast<std::size_t>(d * perDivision + f) * 4096]);
+        last.push_back(frames[static_cast<std::size_t>(d * perDivision + f) * 4096 + 4095]);
         return {};
     }
 };
@@ -133,6 +148,61 @@ TEST(ObjectRead, TheAcquisitionAsTheObjectSaysIt) {
     EXPECT_EQ(readObject(*many, *read).reason, Reason::DicomTooManyChoices);
 }
 
+// The frames of (w, r), division after division, the views in order: their
+// index in the window-major order.
+std::vector<int> framesOf(int w, int r) {
+    std::vector<int> want;
+    for (int slot = 0; slot < kSlots; ++slot)
+        for (int view = 0; view < kViews; ++view)
+            want.push_back((((w - 1) * kIntervals + r - 1) * kSlots + slot) * kViews + view);
+    return want;
+}
+
+// Each load of a file reads only the frames it takes where the pixel data
+// is uncompressed little-endian (in runs of frames next to each other in
+// the file), the whole data in any other syntax: the same frames each way,
+// whether the file is parsed for each load or once for all (as "all" reads
+// it), the pixel data noted as read once an object.
+TEST(ObjectRead, EachLoadOfAFileTakesItsFramesInEverySyntaxAndOrder) {
+    TempDir dir;
+    for (const bool interleaved : {false, true}) {
+        auto data = gatedObject(kWindows, interleaved);
+        data->putAndInsertString(DCM_SOPInstanceUID, "1.2.3.4");
+        DcmFileFormat file(data.get());
+        for (const E_TransferSyntax xfer : {EXS_LittleEndianExplicit, EXS_LittleEndianImplicit, EXS_BigEndianExplicit,
+                                            EXS_DeflatedLittleEndianExplicit})
+            for (const bool once : {false, true}) {
+                const std::string path = dir.file("object.dcm");
+                ASSERT_TRUE(file.saveFile(path.c_str(), xfer).good());
+                const int pixels = readsOf(ReadStep::Pixels);
+                DcmFileFormat parsed;
+                auto read = std::make_unique<ObjectRead>();
+                for (int w = 1; w <= kWindows; ++w)
+                    for (int r = 1; r <= kIntervals; ++r) {
+                        if (!once || (w == 1 && r == 1)) {
+                            read = std::make_unique<ObjectRead>();
+                            ASSERT_TRUE(parseDicomFile(path.c_str(), parsed).ok());
+                            ASSERT_TRUE(readObject(*parsed.getDataset(), *read).ok());
+                            read->framewise = true;  // as loadDicomStudy and "all" read it
+                        }
+                        auto study = std::make_unique<Study>();
+                        FirstSamples sink;
+                        LoadOptions counts;
+                        counts.form.samples = FrameForm::Samples::Counts;
+                        const Status s = loadRead(*parsed.getDataset(), *read, *study, sink, {w, r}, counts);
+                        ASSERT_TRUE(s.ok()) << statusWords(s);
+                        const std::string what = std::to_string(interleaved) + " " + std::to_string(xfer) + " " +
+                                                 std::to_string(once) + " " + std::to_string(w) + std::to_string(r);
+                        EXPECT_EQ(sink.first, framesOf(w, r)) << what;
+                        EXPECT_EQ(sink.last, framesOf(w, r)) << what;
+                        const bool little = xfer == EXS_LittleEndianExplicit || xfer == EXS_LittleEndianImplicit;
+                        EXPECT_EQ(read->stored.framewise, little) << what;
+                    }
+                EXPECT_EQ(readsOf(ReadStep::Pixels) - pixels, once ? 1 : kWindows * kIntervals);
+            }
+    }
+}
+
 TEST(ObjectRead, EachWindowLoadsFromTheOneReadWithItsLabel) {
     auto data = gatedObject();
     auto read = std::make_unique<ObjectRead>();
@@ -146,13 +216,7 @@ TEST(ObjectRead, EachWindowLoadsFromTheOneReadWithItsLabel) {
             counts.form.samples = FrameForm::Samples::Counts;
             const Status s = loadRead(*data, *read, *study, sink, {w, r}, counts);
             ASSERT_TRUE(s.ok()) << statusWords(s);
-            // Division after division, the views in order: file index of
-            // (w, r, slot, view).
-            std::vector<int> want;
-            for (int slot = 0; slot < kSlots; ++slot)
-                for (int view = 0; view < kViews; ++view)
-                    want.push_back((((w - 1) * kIntervals + r - 1) * kSlots + slot) * kViews + view);
-            EXPECT_EQ(sink.first, want) << w << " " << r;
+            EXPECT_EQ(sink.first, framesOf(w, r)) << w << " " << r;
             EXPECT_EQ(sink.facts.record.division, kSlots);
             EXPECT_EQ(sink.facts.record.frames, kViews);
             EXPECT_EQ(study->acquisition.energyWindows.size(), 2);
