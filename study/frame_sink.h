@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 
 #include "study/status.h"
 #include "study/study.h"
@@ -29,10 +28,6 @@ struct FrameLayout {
     int side;    // samples per row and rows per frame as delivered: 64 or 128
     int passes;  // divisions in the file, 1 for an ungated study
     int frames;  // frames in each division
-    // The frames come in this many streams at once (FrameSink::splitAt): a
-    // sink sizes its buffers so that all of them together take what one
-    // stream's would.
-    int streams = 1;
 };
 
 // Float samples that Counts changed: not integers, or beyond -32768..32767.
@@ -56,16 +51,6 @@ public:
     // Frame (division, frame) is complete in its slot. A status other than
     // kOk ends the load with that status.
     virtual Status stored(int division, int frame) = 0;
-    // For a load in two streams, after begin(): a second sink that takes
-    // the frames from frame number `from` (counted over the divisions in
-    // file order) to the end, in another thread, while this one keeps
-    // those before. The sink may move `from` back to suit its writes; null
-    // (the default) when it cannot take frames so, and the load goes on in
-    // one stream.
-    virtual std::unique_ptr<FrameSink> splitAt(int& from) {
-        (void)from;
-        return nullptr;
-    }
 };
 
 }  // namespace trevik

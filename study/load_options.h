@@ -1,7 +1,6 @@
 // How a load runs beyond the sink it fills: the options every reader takes.
 #pragma once
 
-#include <cstdint>
 #include <functional>
 
 #include "study/frame_sink.h"
@@ -38,13 +37,6 @@ struct LoadOptions {
     std::function<void(const SourceImage& image)> sourceImage;
     // Counts: where the float samples that were rounded or clamped are counted.
     CountChanges* changes = nullptr;
-    // Pixel data of this many bytes or more is read in two streams at once
-    // where the processor has two cores and the sink can split (projection
-    // files, reduced tenfold frames). Measured on two cores: 9 % faster for
-    // 64 MiB of floats, whose reads are bound by the memory's speed, and 7
-    // to 8 % slower for 4 to 32 MiB, which the processor's cache holds and
-    // where the second thread costs more than it saves.
-    std::uint64_t twoStreamsFrom = std::uint64_t{40} << 20;
 };
 
 }  // namespace trevik

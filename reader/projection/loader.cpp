@@ -1,8 +1,6 @@
 #include "reader/projection/loader.h"
 
 #include <fcntl.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,8 +10,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "reader/projection/big_endian.h"
@@ -132,14 +128,14 @@ public:
           k_(kernels), status_(status) {}
 
     // Reduced tenfold frames without a look at the source images: the
-    // fused kernels in as few reads as the image buffer allows, for images
-    // [from, to) of the load (the stream standing on image `from`).
-    Status fast(unsigned char* buffer, std::size_t bufferBytes, int from, int images) {
+    // fused kernels in as few reads as the image buffer allows.
+    Status fast(unsigned char* buffer, std::size_t bufferBytes) {
         const std::size_t rowBytes = static_cast<std::size_t>(side_) * (floats_ ? 4 : 2);
+        const int images = passes_ * frames_;
         // Whole images per read, as many as the buffer holds.
         const std::size_t imageBytes = rowBytes * static_cast<std::size_t>(side_);
         const int perRead = static_cast<int>(bufferBytes / imageBytes);
-        for (int n = from; n < images;) {
+        for (int n = 0; n < images;) {
             const int want = images - n < perRead ? images - n : perRead;
             const std::size_t got = stream_.read(buffer, imageBytes * static_cast<std::size_t>(want));
             const int whole = static_cast<int>(got / imageBytes);
@@ -158,46 +154,6 @@ public:
             }
         }
         return ended(status_, Reason::Done);
-    }
-
-    // The same in two streams at once, for a sink that can split: a second
-    // thread reads, converts and writes the images from about the middle
-    // on (where the sink's run starts), with its own half of the buffer,
-    // its own descriptor and its own sink, while this thread takes those
-    // before. The status is the one reading all in turn would give: the
-    // earlier image's failure, else the later's. Where the sink cannot
-    // split or no thread starts, this thread reads everything.
-    Status fastInTwo(unsigned char* buffer, std::size_t bufferBytes) {
-        const std::size_t imageBytes = static_cast<std::size_t>(side_) * side_ * (floats_ ? 4 : 2);
-        const int images = passes_ * frames_;
-        const std::size_t half = bufferBytes / 2 / imageBytes * imageBytes;
-        int from = images / 2;
-        std::unique_ptr<FrameSink> second = half > 0 ? sink_.splitAt(from) : nullptr;
-        SourceStream rest(second ? ::fcntl(stream_.fd(), F_DUPFD_CLOEXEC, 0) : -1);
-        if (!rest) return fast(buffer, bufferBytes, 0, images);
-        rest.seek(stream_.tell() + static_cast<std::int64_t>(imageBytes) * from);
-        Status restStatus = status_;
-        ImageReader other(rest, floats_, side_, passes_, frames_, *second, options_, k_, restStatus);
-        std::thread worker;
-        {
-            // The second thread takes no signal: the cleanup handlers run here.
-            sigset_t all, previous;
-            sigfillset(&all);
-            ::pthread_sigmask(SIG_BLOCK, &all, &previous);
-            try {
-                worker = std::thread([&other, buffer, half, from, images] {
-                    other.fast(buffer + half, half, from, images);
-                });
-            } catch (const std::system_error&) {
-            }
-            ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-        }
-        if (!worker.joinable()) return fast(buffer, bufferBytes, 0, images);
-        const Status first = fast(buffer, half, 0, from);
-        worker.join();
-        if (!first.ok()) return first;
-        status_ = restStatus;
-        return status_;
     }
 
     // Any form, an image at a time through a buffer of one whole source
@@ -325,14 +281,7 @@ Status loadStream(SourceStream stream, StudyFacts& study, FrameSink& sink, const
 
     const bool floats = preamble.sampleBits == 32;
     const int side = g.columns;
-    const bool fused = options.form.matrix == FrameForm::Matrix::Reduced &&
-                       options.form.samples == FrameForm::Samples::Tenfold && !options.sourceImage;
-    FrameLayout layout = settleFacts(study, options.form);
-    const std::uint64_t pixelBytes = static_cast<std::uint64_t>(side) * static_cast<std::uint64_t>(side) *
-                                     (floats ? 4u : 2u) * static_cast<std::uint64_t>(layout.passes) *
-                                     static_cast<std::uint64_t>(layout.frames);
-    if (fused && pixelBytes >= options.twoStreamsFrom && std::thread::hardware_concurrency() >= 2)
-        layout.streams = 2;
+    const FrameLayout layout = settleFacts(study, options.form);
     const int passes = layout.passes;
     w.passes = passes;
     if (Status s = sink.begin(study, layout); !s.ok()) return s;
@@ -340,11 +289,10 @@ Status loadStream(SourceStream stream, StudyFacts& study, FrameSink& sink, const
     const ConversionKernels& kernels =
         options.kernels ? *options.kernels : *conversionKernels(bestKernelLevel());
     ImageReader reader(stream, floats, side, passes, r.frames, sink, options, kernels, out);
+    const bool fused = options.form.matrix == FrameForm::Matrix::Reduced &&
+                       options.form.samples == FrameForm::Samples::Tenfold && !options.sourceImage;
     std::vector<unsigned char> whole;
-    const Status read = !fused                 ? reader.general(whole)
-                        : layout.streams == 2 ? reader.fastInTwo(image.get(), bufferBytes)
-                                              : reader.fast(image.get(), bufferBytes, 0, passes * r.frames);
-    if (!read.ok()) return read;
+    if (Status s = fused ? reader.fast(image.get(), bufferBytes) : reader.general(whole); !s.ok()) return s;
     image.reset();
     stream = SourceStream();
     return ended(out, Reason::Done);

@@ -49,7 +49,6 @@
 #include "study/study.h"
 #include "tests/fuzz/fuzz_targets.h"
 #include "tests/fuzz/gsd_header.h"
-#include "writer/gsd/gsd_stream.h"
 #include "writer/gsd/gsd_writer.h"
 
 namespace {
@@ -397,27 +396,6 @@ int convertStreamed() {
     return conversion.convert(w.source(), w.streamed()).code;
 }
 
-// The source loaded in two streams at once (each half of its images read,
-// converted and written by a thread of its own, as for the largest
-// studies) into a new file beside the streamed one: the load's status code,
-// and the file's bytes in `bytes` (removed after).
-int convertInTwo(std::string& bytes) {
-    Workspace& w = workspace();
-    const std::string path = w.streamed() + ".two";
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) broken("cannot create the two-stream output");
-    trevik::GsdStreamSink sink(fd);
-    trevik::LoadOptions options;
-    options.twoStreamsFrom = 1;
-    static trevik::StudyFacts facts;
-    facts = {};
-    const int code = trevik::loadStudy(w.source().c_str(), facts, sink, options).code;
-    ::close(fd);
-    bytes = readWhole(path);
-    ::unlink(path.c_str());
-    return code;
-}
-
 // The conversion flow without a DICOM reader refuses a DICOM file with 2
 // and leaves no output.
 void checkDicomRefused() {
@@ -448,9 +426,6 @@ void checkConversion(const std::uint8_t* data, std::size_t size) {
         } else if (load.reason == trevik::Reason::PixelDataEnds) {
             if (const int streamed = convertStreamed(); streamed != loaded)
                 broken(cat({"the streamed conversion answered ", num(streamed), ", loadStudy ", num(loaded)}));
-            std::string ignored;
-            if (const int two = convertInTwo(ignored); two != loaded)
-                broken(cat({"the load in two streams answered ", num(two), ", loadStudy ", num(loaded)}));
         }
         checkEntries({"source.prj"});
         return;
@@ -485,10 +460,6 @@ void checkConversion(const std::uint8_t* data, std::size_t size) {
     if (const int streamed = convertStreamed(); streamed != 0)
         broken(cat({"the streamed conversion answered ", num(streamed), " after a successful load"}));
     if (readWhole(w.streamed()) != readWhole(w.output())) broken("the streamed conversion wrote other bytes");
-    std::string two;
-    if (const int code = convertInTwo(two); code != 0)
-        broken(cat({"the load in two streams answered ", num(code), " after a successful load"}));
-    if (two != readWhole(w.output())) broken("the load in two streams wrote other bytes");
     ::unlink(w.output().c_str());
     ::unlink(w.streamed().c_str());
 }

@@ -38,8 +38,7 @@ Status GsdStreamSink::begin(const StudyFacts& facts, const FrameLayout& layout) 
     reversed_ = facts.flags.reverseFrames;
     frames_ = layout.frames;
     group_ = reversed_ ? layout.frames : layout.passes * layout.frames;
-    const int run = kRunFrames / (layout.streams > 1 ? layout.streams : 1);
-    capacity_ = group_ < run ? group_ : run;
+    capacity_ = group_ < kRunFrames ? group_ : kRunFrames;
     headerBytes_ = header.size();
     frameBytes_ = static_cast<std::uint64_t>(layout.passes) * static_cast<std::uint64_t>(layout.frames) * kFrameBytes;
     buffer_.reset(new (std::nothrow) std::int16_t[static_cast<std::size_t>(capacity_) * FrameStore::kFrameSamples]);
@@ -47,26 +46,6 @@ Status GsdStreamSink::begin(const StudyFacts& facts, const FrameLayout& layout) 
     prefault(buffer_.get(), static_cast<std::size_t>(capacity_) * FrameStore::kFrameSamples * sizeof(std::int16_t));
     if (!detail::writeAllAt(fd_, header.data(), header.size(), 0)) return cannotWrite(errno);
     return {};
-}
-
-std::unique_ptr<FrameSink> GsdStreamSink::splitAt(int& from) {
-    // A run is written by the sink that holds its frames: none may straddle.
-    const int within = from % group_;
-    from -= within % capacity_;
-    if (from <= 0 || !buffer_) return nullptr;
-    std::unique_ptr<GsdStreamSink> other(new (std::nothrow) GsdStreamSink(fd_));
-    if (!other) return nullptr;
-    other->headerBytes_ = headerBytes_;
-    other->frameBytes_ = frameBytes_;
-    other->reversed_ = reversed_;
-    other->frames_ = frames_;
-    other->group_ = group_;
-    other->capacity_ = capacity_;
-    const std::size_t samples = static_cast<std::size_t>(capacity_) * FrameStore::kFrameSamples;
-    other->buffer_.reset(new (std::nothrow) std::int16_t[samples]);
-    if (!other->buffer_) return nullptr;
-    prefault(other->buffer_.get(), samples * sizeof(std::int16_t));
-    return other;
 }
 
 GsdStreamSink::Run GsdStreamSink::runOf(int division, int frame) const {

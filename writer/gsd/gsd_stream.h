@@ -22,9 +22,6 @@ public:
     std::int16_t* slot(int division, int frame) override;
     // Writes a run of frames once its last one is in.
     Status stored(int division, int frame) override;
-    // A sink writing the runs from `from` on into the same file, `from`
-    // moved back to the start of its run; null when out of memory.
-    std::unique_ptr<FrameSink> splitAt(int& from) override;
 
     // The file's length once every frame is written.
     std::uint64_t size() const { return headerBytes_ + frameBytes_; }

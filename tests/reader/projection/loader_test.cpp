@@ -250,64 +250,6 @@ struct KeepingSink final : FrameSink {
     }
 };
 
-// A sink that takes its frames in two streams: frame n of the load lands
-// in frames[n] whichever stream brings it; a split point is moved back to
-// a multiple of three, as a sink with runs of three frames would.
-struct SplittingSink final : FrameSink {
-    FrameLayout layout{};
-    std::vector<std::vector<std::int16_t>> frames;
-    int splitAt_ = -1;
-    SplittingSink* whole = this;
-    Status begin(const StudyFacts&, const FrameLayout& l) override {
-        layout = l;
-        frames.assign(static_cast<std::size_t>(l.passes * l.frames), {});
-        return {};
-    }
-    std::int16_t* slot(int d, int f) override {
-        auto& frame = whole->frames[static_cast<std::size_t>(d * whole->layout.frames + f)];
-        frame.resize(static_cast<std::size_t>(whole->layout.side * whole->layout.side));
-        return frame.data();
-    }
-    Status stored(int, int) override { return {}; }
-    std::unique_ptr<FrameSink> splitAt(int& from) override {
-        from -= from % 3;
-        splitAt_ = from;
-        auto other = std::make_unique<SplittingSink>();
-        other->whole = this;
-        return other;
-    }
-};
-
-// Read in two streams, a load gives the frames and the status reading in
-// turn gives: whole files, and files ending inside an image of either part.
-TEST_F(LoaderTest, TwoStreamsGiveWhatOneGives) {
-    LoadOptions two;
-    two.twoStreamsFrom = 1;
-    for (const bool floats : {false, true}) {
-        const SourceFile whole = synth::buildStudy(
-            StudyPlan{.matrix = floats ? 128 : 64, .floats = floats, .hr = 60, .division = 2, .images = 14,
-                      .sample = indexSample});
-        for (const std::size_t cut : {std::size_t{0}, whole.pixelStart() + 1000, whole.size() - 3000}) {
-            const SourceFile file = cut ? SourceFile(whole).cut(cut) : whole;
-            auto serial = std::make_unique<Study>();
-            file.save(path);
-            const Status one = loadStudy(path.c_str(), *serial);
-            SplittingSink sink;
-            const Status both = loadStudy(path.c_str(), *study, sink, two);
-            EXPECT_EQ(both.code, one.code) << floats << " " << cut;
-            EXPECT_EQ(both.where.image, one.where.image) << floats << " " << cut;
-            EXPECT_EQ(both.where.row, one.where.row) << floats << " " << cut;
-            EXPECT_EQ(sink.layout.streams, 2);
-            EXPECT_EQ(sink.splitAt_, 6);  // the middle of 2 x 7 frames, moved back to a multiple of three
-            if (cut) continue;
-            for (int n = 0; n < 14; ++n)
-                ASSERT_TRUE(std::equal(sink.frames[static_cast<std::size_t>(n)].begin(),
-                                       sink.frames[static_cast<std::size_t>(n)].end(), serial->store.frame(n / 7, n % 7)))
-                    << floats << " frame " << n;
-        }
-    }
-}
-
 TEST_F(LoaderTest, TheSinksFormDecidesMatrixAndSamples) {
     // Floats that round both ways, a half, and one beyond the 16-bit range.
     const float values[] = {2.5f, -2.5f, 1.4f, 40000.0f};

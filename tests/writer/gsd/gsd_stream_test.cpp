@@ -45,29 +45,6 @@ TEST(GsdStream, WritesTheBytesOfTheStoredStudyForwardReversedAndReduced) {
             ASSERT_EQ(writeGsd(dir.file("stored.gsd").c_str(), *study).code, kOk);
             EXPECT_TRUE(readFile(streamed) == readFile(dir.file("stored.gsd"))) << reversed << " " << side;
             EXPECT_EQ(std::filesystem::file_size(streamed), sink.size());
-
-            // In two streams split anywhere, the frames of each taken in
-            // turns: the same bytes.
-            for (const int asked : {35, 40, 68}) {
-                const int out = ::open(streamed.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-                GsdStreamSink first(out);
-                ASSERT_TRUE(first.begin(*study, {64, 3, r.frames, 2}).ok());
-                int from = asked;
-                const std::unique_ptr<FrameSink> second = first.splitAt(from);
-                ASSERT_TRUE(second);
-                EXPECT_LE(from, asked);
-                const int total = 3 * r.frames;
-                for (int a = 0, b = from; a < from || b < total;) {
-                    const bool early = a < from && (a <= b - from || b == total);
-                    const int n = early ? a++ : b++;
-                    FrameSink& to = early ? static_cast<FrameSink&>(first) : *second;
-                    std::memcpy(to.slot(n / r.frames, n % r.frames), study->store.frame(n / r.frames, n % r.frames),
-                                FrameStore::kFrameSamples * 2);
-                    ASSERT_TRUE(to.stored(n / r.frames, n % r.frames).ok());
-                }
-                ::close(out);
-                EXPECT_TRUE(readFile(streamed) == readFile(dir.file("stored.gsd"))) << reversed << " " << asked;
-            }
         }
     }
     // 64 x 64 frames only; an output that cannot be written is the output's failure.
